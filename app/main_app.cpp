@@ -1,0 +1,22 @@
+#include "app/main_app.h"
+
+#include <QApplication>
+
+#include "ui/main_dialog.h"
+
+namespace qx {
+
+CMainApp::CMainApp(int& argc, char** argv) : argc_(argc), argv_(argv) {}
+CMainApp::~CMainApp() = default;
+
+void CMainApp::RelocateProfile() {}
+
+bool CMainApp::InitInstance() {
+    QApplication application(argc_, argv_);
+    RelocateProfile();
+    CMainDialog dialog;
+    dialog.exec();
+    return false;
+}
+
+}  // namespace qx

@@ -1,0 +1,26 @@
+// The application object: imaging layer for the process's lifetime, settings location, main window.
+#pragma once
+
+#include <string>
+
+#include "engine/imaging/imaging.h"
+
+namespace qx {
+
+class CMainApp {
+public:
+    CMainApp(int& argc, char** argv);
+    ~CMainApp();
+    // Chooses the settings path, runs the main window modally; false when it has closed.
+    bool InitInstance();
+    const std::string& SettingsPath() const { return settingsPath_; }
+
+private:
+    void RelocateProfile();
+    imaging::Library imaging_;
+    int& argc_;
+    char** argv_;
+    std::string settingsPath_;
+};
+
+}  // namespace qx

@@ -1,0 +1,1 @@
+#include "app/profile_store.h"

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("quendrix-batch");
+    return 0;
+}

@@ -1,0 +1,11 @@
+#include "engine/imaging/imaging.h"
+
+namespace qx::imaging {
+
+const Guid EncoderQuality = {0xb5, 0xe4, 0x5b, 0x1d, 0x4a, 0xfa, 0x2d, 0x45,
+                             0x9c, 0xdd, 0x5d, 0xb3, 0x51, 0x05, 0xe7, 0xeb};
+
+Library::Library() = default;
+Library::~Library() = default;
+
+}  // namespace qx::imaging

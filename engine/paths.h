@@ -1,0 +1,32 @@
+// Path routines: splitting, folder tests and folder creation, in the Windows or the native style.
+#pragma once
+
+#include <string>
+
+namespace qx {
+
+enum class PathStyle {
+    Windows,  // "\" and "/" separate in the split, drive letters, only "\" trimmed
+    Native,   // POSIX: only "/" separates, no drives, "\" is an ordinary character
+};
+
+struct PathParts {
+    virtual ~PathParts() = default;
+    std::string drive;
+    std::string directory;  // with its trailing separator
+    std::string title;
+    std::string extension;  // with its dot
+};
+
+void SplitPath(PathParts& parts, const std::string& path, PathStyle style = PathStyle::Native);
+std::string ParentDirectory(const std::string& path, PathStyle style = PathStyle::Native);
+// -1 a folder, 1 an existing entry that is not a folder, 0 nothing (or not examinable).
+int ClassifyPath(const std::string& path);
+// Same answer as making the path the current directory, without changing it.
+bool IsDirectoryByChdir(const std::string& path);
+bool CreateDirectoryTree(const std::string& path, PathStyle style = PathStyle::Native);
+
+// The separator the style writes.
+char PathSeparator(PathStyle style);
+
+}  // namespace qx

@@ -1,0 +1,1 @@
+#include "intake/intake.h"

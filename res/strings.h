@@ -1,0 +1,42 @@
+// The program's string table: every text that Quendrix shows, by number.
+#pragma once
+
+#include <string>
+
+namespace qx::res {
+
+enum StringId : int {
+    IDS_ABOUTBOX = 101,          // system-menu entry of the info box
+    IDS_BROWSE_TITLE = 102,
+    IDS_TARGET_EMPTY = 103,
+    IDS_COL_FILENAME = 104,
+    IDS_SAVE_FAILED = 105,       // %s: target path
+    IDS_NOT_AN_IMAGE = 106,      // %s: source path
+    IDS_LIST_EMPTY = 107,
+    IDS_PARAMETER_MENU = 108,
+    IDS_NAME_PATTERN = 109,      // %s%0*d: prefix, digits, number
+    IDS_NO_INPUT_TYPE = 110,
+    IDS_SKIPPED_REPORT = 111,    // %d: number of skipped images
+    IDS_SIZE_CELL = 112,         // %d * %d: width, height
+    IDS_COL_IMAGE_SIZE = 113,
+    IDS_COL_FILE_SIZE = 114,
+    // Tooltips of the main window's controls: numbered like the control ids.
+    IDS_TIP_BROWSE = 1004,
+    IDS_TIP_CLEAR = 1005,
+    IDS_TIP_WIDTH = 1011,
+    IDS_TIP_HEIGHT = 1012,
+    IDS_TIP_SOURCE_FOLDER = 1029,
+    IDS_TIP_NO_ENLARGE = 1032,
+    // The dialog framework's own validation messages.
+    IDS_PARSE_INT = 61704,
+    IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound
+};
+
+// The text of string `id` in UTF-8, or the empty text when there is none.
+const std::string& LoadString(int id);
+
+// printf-style formatting of a string-table text with one "%s" (or "%d") argument.
+std::string FormatString(int id, const std::string& argument);
+std::string FormatString(int id, int argument);
+
+}  // namespace qx::res
