@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/paths.h"
 #include "engine/types.h"
 
 namespace qx {
@@ -46,5 +47,28 @@ struct BatchResult {
 
 // The "Komprimieren" action over all rows of `rows`.
 BatchResult RunBatch(BatchHost& host, const RowSource& rows);
+
+// The output types by AusgabeTyp.
+struct OutputFormat {
+    const char* extension;  // ".jpg"
+    const char* mimeType;   // "image/jpeg"
+};
+// The entry for `ausgabeTyp`, or nullptr outside 0..2 (a hand-edited settings file): then there is no
+// extension and no encoder, and every file of the batch fails as a save.
+const OutputFormat* FindOutputFormat(int32_t ausgabeTyp);
+
+// The output file name without its extension for row `row` (0-based): the source's title, with "_c" when
+// the output goes into the source's own folder (zielPath 0), or the pattern Prefix + LfdNr + row with at
+// least Stellen digits. Empty for a naming mode other than 0 or 1.
+std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath, const PathParts& source, int row);
+
+// Verz as the target folder text: with one trailing "/" added unless it ends in one already.
+std::string TargetFolderText(const std::string& verz);
+
+// Most workers a batch may run at once; the Parameter dialog offers 0..1000.
+inline constexpr int32_t kMaxThreadAnzahl = 1000;
+// ThreadAnzahl as the batch uses it: a stored value outside 0..1000 (only a hand-edited file holds one) is
+// taken as the nearest bound, so a negative count runs every file on the calling thread.
+int32_t EffectiveThreadAnzahl(int32_t threadAnzahl);
 
 }  // namespace qx

@@ -1,0 +1,315 @@
+#include "engine/batch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/batch_testing.h"
+#include "engine/compress.h"
+#include "res/strings.h"
+
+namespace qx {
+namespace {
+
+// Units of the job's MIME type, the terminator included.
+constexpr size_t kMimeTypeCapacity = 100;
+
+// How long the calling thread waits on one job's done event before it looks at the next.
+constexpr auto kPollWait = std::chrono::milliseconds(50);
+
+std::mutex& StarterMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+testing::ThreadStarter& Starter() {
+    static testing::ThreadStarter starter;
+    return starter;
+}
+
+std::thread StartThread(std::function<void()> body) {
+    testing::ThreadStarter starter;
+    {
+        std::lock_guard lock(StarterMutex());
+        starter = Starter();
+    }
+    if (starter) return starter(std::move(body));
+    return std::thread(std::move(body));
+}
+
+// An automatic-reset event: a wait that sees it signalled consumes the signal.
+class DoneEvent {
+public:
+    void Set() {
+        {
+            std::lock_guard lock(mutex_);
+            signalled_ = true;
+        }
+        cv_.notify_all();
+    }
+    void Reset() {
+        std::lock_guard lock(mutex_);
+        signalled_ = false;
+    }
+    // True when signalled within `timeout`; false on the time-out.
+    bool WaitFor(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, timeout, [&] { return signalled_; })) return false;
+        signalled_ = false;
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool signalled_ = false;
+};
+
+// One file handed to a worker thread.
+struct CompressJob {
+    Compressor* owner = nullptr;
+    std::string sourcePath;
+    std::string targetPath;
+    std::u16string mimeType;
+    DoneEvent done;
+    std::thread thread;
+};
+
+int WorkerMain(CompressJob& job) {
+    // The result is not needed: a failed file has been reported and does not stop the batch.
+    job.owner->CompressFile(job.sourcePath, job.targetPath, job.mimeType);
+    job.done.Set();  // the calling thread may destroy the job from here on
+    return 0;
+}
+
+// Messages of the workers, shown by the host on the thread that runs the batch while it waits; each
+// worker goes on only after its message was answered. Messages of the calling thread go straight through.
+class MessageRelay : public MessageBoxService {
+public:
+    explicit MessageRelay(MessageBoxService& host) : host_(host), owner_(std::this_thread::get_id()) {}
+
+    void ShowMessage(const std::string& text) override {
+        if (std::this_thread::get_id() == owner_) {
+            host_.ShowMessage(text);
+            return;
+        }
+        Request request{text};
+        std::unique_lock lock(mutex_);
+        pending_.push_back(&request);
+        answered_.wait(lock, [&] { return request.answered; });
+    }
+
+    // On the calling thread: shows every message waiting, oldest first.
+    void Drain() {
+        for (;;) {
+            Request* request = nullptr;
+            {
+                std::lock_guard lock(mutex_);
+                if (pending_.empty()) return;
+                request = pending_.front();
+                pending_.pop_front();
+            }
+            struct Answer {
+                MessageRelay& relay;
+                Request& request;
+                ~Answer() {
+                    {
+                        std::lock_guard lock(relay.mutex_);
+                        request.answered = true;
+                    }
+                    relay.answered_.notify_all();
+                }
+            } answer{*this, *request};  // answered even if the host throws, so no worker waits forever
+            host_.ShowMessage(request->text);
+        }
+    }
+
+private:
+    struct Request {
+        std::string text;
+        bool answered = false;
+    };
+    MessageBoxService& host_;
+    const std::thread::id owner_;
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    std::deque<Request*> pending_;
+};
+
+class BatchRun {
+public:
+    BatchRun(BatchHost& host, const RowSource& rows) : host_(host), rows_(rows), relay_(host) {}
+    ~BatchRun();
+    BatchResult Run();
+
+private:
+    void WaitForJobs(int32_t mostRemaining, int32_t progressTotal);
+    void KeepAlive(bool force);
+    bool StartJob(Compressor& compressor, const std::string& source, const std::string& target,
+                  const std::u16string& mimeType);
+
+    BatchHost& host_;
+    const RowSource& rows_;
+    MessageRelay relay_;
+    std::vector<std::unique_ptr<CompressJob>> runningJobs_;
+    std::chrono::steady_clock::time_point lastKeepAlive_{};
+};
+
+BatchRun::~BatchRun() {
+    // Only reached with jobs left when the host threw out of the batch: no worker may outlive its job.
+    while (!runningJobs_.empty()) {
+        try {
+            relay_.Drain();
+        } catch (...) {
+        }
+        for (size_t j = runningJobs_.size(); j-- > 0;) {
+            if (!runningJobs_[j]->done.WaitFor(kPollWait)) continue;
+            runningJobs_[j]->thread.join();
+            runningJobs_.erase(runningJobs_.begin() + static_cast<std::ptrdiff_t>(j));
+        }
+    }
+}
+
+void BatchRun::KeepAlive(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastKeepAlive_ < kPollWait) return;
+    lastKeepAlive_ = now;
+    host_.KeepAlive();
+}
+
+void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
+    for (;;) {
+        relay_.Drain();
+        KeepAlive(true);
+        const int32_t running = static_cast<int32_t>(runningJobs_.size());
+        if (progressTotal != -1) host_.SetProgressPos(progressTotal - running);
+        if (running <= mostRemaining) return;
+        for (int32_t j = running - 1; j >= 0; --j) {
+            relay_.Drain();
+            KeepAlive(false);
+            CompressJob& job = *runningJobs_[static_cast<size_t>(j)];
+            if (!job.done.WaitFor(kPollWait)) continue;
+            job.thread.join();  // returns at once: the worker touches nothing after its signal
+            runningJobs_.erase(runningJobs_.begin() + j);
+            // The throttle lets the next file start as soon as a place is free; the final wait (which
+            // moves the progress bar) always finishes its pass.
+            if (progressTotal == -1 && static_cast<int32_t>(runningJobs_.size()) <= mostRemaining) return;
+        }
+    }
+}
+
+bool BatchRun::StartJob(Compressor& compressor, const std::string& source, const std::string& target,
+                        const std::u16string& mimeType) {
+    auto job = std::make_unique<CompressJob>();
+    job->owner = &compressor;
+    job->sourcePath = source;
+    job->targetPath = target;
+    job->mimeType = mimeType;
+    job->done.Reset();
+    CompressJob* raw = job.get();
+    try {
+        job->thread = StartThread([raw] { WorkerMain(*raw); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    runningJobs_.push_back(std::move(job));
+    return true;
+}
+
+BatchResult BatchRun::Run() {
+    BatchResult result;
+    if (!host_.ExchangeAndValidate()) return result;
+    const MainSettings& settings = host_.GetMainSettings();
+    Compressor compressor(settings, relay_);
+    host_.SetProgressPos(0);
+
+    if (settings.ZielPath == 1) {
+        if (settings.Verz.empty()) {
+            host_.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
+            return result;
+        }
+        CreateDirectoryTree(settings.Verz);  // a folder that cannot be made shows as failed saves
+    }
+
+    const int rowCount = rows_.RowCount();
+    if (rowCount <= 0) {
+        host_.ShowMessage(res::LoadString(res::IDS_LIST_EMPTY));
+        return result;
+    }
+
+    const ParameterSettings parameters = host_.ReadParameterSettings();
+    const OutputFormat* format = FindOutputFormat(parameters.AusgabeTyp);
+    const std::string extension = format != nullptr ? format->extension : "";
+    const std::u16string mimeType = format != nullptr ? ToWide(format->mimeType, kMimeTypeCapacity) : u"";
+    const int32_t threadAnzahl = EffectiveThreadAnzahl(parameters.ThreadAnzahl);
+    std::string targetFolder = TargetFolderText(settings.Verz);
+
+    // No output may replace any file of the list, whatever name the output has.
+    std::vector<FileIdentity> sources;
+    sources.reserve(static_cast<size_t>(rowCount));
+    for (int i = 0; i < rowCount; ++i) {
+        FileIdentity identity;
+        if (GetFileIdentity(rows_.RowPath(i), identity)) sources.push_back(identity);
+    }
+    compressor.ProtectFiles(std::move(sources));
+
+    result.Started = true;
+    host_.EnableCompressButton(false);
+    host_.BeginWaitCursor();
+    host_.SetProgressRange(0, rowCount);
+
+    for (int i = 0; i < rowCount; ++i) {
+        const std::string sourcePath = rows_.RowPath(i);
+        PathParts parts;
+        SplitPath(parts, sourcePath);
+        const std::string name = MakeOutputName(parameters, settings.ZielPath, parts, i);
+        if (settings.ZielPath == 0) targetFolder = parts.drive + parts.directory;
+        const std::string targetPath = targetFolder + name + extension;
+
+        if (threadAnzahl != 0) {
+            WaitForJobs(threadAnzahl - 1, -1);
+            if (!StartJob(compressor, sourcePath, targetPath, mimeType)) {
+                // No thread, so no output: the file fails as a save would (its source may be fine, so
+                // "not a valid image" would be wrong), and the batch goes on as with any worker failure.
+                ++compressor.FailedCount;
+                relay_.ShowMessage(res::FormatString(res::IDS_SAVE_FAILED, targetPath));
+            }
+        } else if (!compressor.CompressFile(sourcePath, targetPath, mimeType)) {
+            break;
+        }
+        host_.SetProgressPos(i + 1);
+    }
+
+    const int32_t remaining = static_cast<int32_t>(runningJobs_.size());
+    host_.SetProgressRange(0, remaining);
+    WaitForJobs(0, remaining);
+
+    host_.EnableCompressButton(true);
+    result.SkippedCount = compressor.SkippedCount.load();
+    result.Failed = compressor.FailedCount.load();
+    result.Written = compressor.WrittenCount.load();
+    if (result.SkippedCount != 0) host_.ShowMessage(res::FormatString(res::IDS_SKIPPED_REPORT, result.SkippedCount));
+    host_.EndWaitCursor();
+    return result;
+}
+
+}  // namespace
+
+BatchResult RunBatch(BatchHost& host, const RowSource& rows) { return BatchRun(host, rows).Run(); }
+
+namespace testing {
+
+void SetThreadStarter(ThreadStarter starter) {
+    std::lock_guard lock(StarterMutex());
+    Starter() = std::move(starter);
+}
+
+}  // namespace testing
+}  // namespace qx

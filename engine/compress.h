@@ -1,0 +1,99 @@
+// One source image into one output image: load, target size by the size rule, no-enlarge test, redraw,
+// encode with the quality Rate. Shared by the main window and the command line.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/imaging/imaging.h"
+#include "engine/memory_budget.h"
+#include "engine/types.h"
+
+namespace qx {
+
+// Fits (width, height) into the box keeping the aspect ratio: the height fills the box first. Signed 32-bit
+// arithmetic with truncating division, as the stored sizes have always been computed; it enlarges as
+// readily as it shrinks. A pair with a 0 is left unchanged, and so is one that fits neither way.
+void FitIntoBox(int32_t& width, int32_t& height, int32_t maxWidth, int32_t maxHeight);
+
+struct TargetSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+// The size an image of (width, height) gets under the size rule of `settings` (Bildsize, Prozent, Breite,
+// Hoehe). Percent: unsigned 32-bit product (wrapping) divided by 100. Box: FitIntoBox. Otherwise unchanged.
+TargetSize ComputeTargetSize(const MainSettings& settings, uint32_t width, uint32_t height);
+
+// The no-enlarge rule: an image is left alone unless it shrinks in at least one dimension.
+bool IsLeftAloneByNoEnlarge(const MainSettings& settings, uint32_t width, uint32_t height, TargetSize target);
+
+// UTF-8 text as UTF-16 in at most `capacity` units, the terminator counted (so at most capacity - 1 units of
+// text; the text is cut at a character boundary). Bytes that are not UTF-8 become U+FFFD. File paths are
+// not converted: they go to the imaging layer as the exact bytes the file system gave.
+std::u16string ToWide(const std::string& text, size_t capacity);
+
+// The index of the first encoder whose MIME type equals `mimeType` exactly, its class identifier in `clsid`;
+// -1 (and `clsid` untouched) when there is none.
+int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid);
+
+// Identity of a file on disk, the same through every name of it (symbolic and hard links).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+    friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
+};
+// The identity of the file `path` names (links followed); false when there is none.
+bool GetFileIdentity(const std::string& path, FileIdentity& identity);
+
+// The part of the main window that compresses files: the size rule, quality and no-enlarge values, the
+// counter of images left alone, and the message box for failures. CompressFile may run on many threads at
+// once; the settings must not change while it does.
+class Compressor {
+public:
+    Compressor(const MainSettings& settings, MessageBoxService& messages,
+               MemoryBudget& budget = MemoryBudget::Process());
+
+    // True: the output was written, or the image was left alone by the no-enlarge rule. False: the file
+    // failed and the user was told (string 106 with the source, or 105 with the target) before the return.
+    bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const std::u16string& mimeType);
+
+    enum class LoadResult {
+        Ready,           // `bitmap` is to be encoded
+        Skipped,         // left alone by the no-enlarge rule
+        Unreadable,      // the source is not a readable image
+        NoTargetBitmap,  // the target size cannot be made (0, too large, no memory): fails like a save
+    };
+    struct LoadedImage {
+        LoadResult result = LoadResult::Unreadable;
+        std::unique_ptr<imaging::Bitmap> bitmap;
+        MemoryBudget::Lease lease;  // the memory the bitmap and its decode were granted, until it is saved
+    };
+    LoadedImage LoadAndScaleImage(const std::string& sourcePath);
+
+    // Files that no target may name, whatever its path: the sources of the running batch. Set before
+    // CompressFile runs on any thread.
+    void ProtectFiles(std::vector<FileIdentity> identities);
+
+    std::atomic<int32_t> SkippedCount{0};
+    std::atomic<int32_t> FailedCount{0};
+    std::atomic<int32_t> WrittenCount{0};
+
+private:
+    bool Fail(int stringId, const std::string& path);
+    bool TargetNamesASource(const std::string& sourcePath, const std::string& targetPath) const;
+
+    const MainSettings& settings_;
+    MessageBoxService& messages_;
+    MemoryBudget& budget_;
+    std::vector<FileIdentity> protected_;  // sorted
+};
+
+}  // namespace qx
