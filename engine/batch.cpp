@@ -187,10 +187,10 @@ void BatchRun::KeepAlive(bool force) {
 void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
     for (;;) {
         relay_.Drain();
-        KeepAlive(true);
         const int32_t running = static_cast<int32_t>(runningJobs_.size());
         if (progressTotal != -1) host_.SetProgressPos(progressTotal - running);
         if (running <= mostRemaining) return;
+        KeepAlive(true);
         for (int32_t j = running - 1; j >= 0; --j) {
             relay_.Drain();
             KeepAlive(false);
