@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -158,6 +159,7 @@ private:
     BatchHost& host_;
     const RowSource& rows_;
     MessageRelay relay_;
+    std::optional<Compressor> compressor_;  // outlives every job that points to it
     std::vector<std::unique_ptr<CompressJob>> runningJobs_;
     std::chrono::steady_clock::time_point lastKeepAlive_{};
 };
@@ -227,7 +229,7 @@ BatchResult BatchRun::Run() {
     BatchResult result;
     if (!host_.ExchangeAndValidate()) return result;
     const MainSettings& settings = host_.GetMainSettings();
-    Compressor compressor(settings, relay_);
+    Compressor& compressor = compressor_.emplace(settings, relay_);
     host_.SetProgressPos(0);
 
     if (settings.ZielPath == 1) {
