@@ -71,6 +71,11 @@ public:
     // target only when complete. false on any failure; an old file at `path` then stays as it was.
     bool Save(const std::string& path, const Guid& clsid, const EncoderParameters& parameters);
 
+    // One pixel as 0xAARRGGBB (straight alpha); decodes first if needed. false outside the bitmap or when
+    // the data is broken.
+    bool GetPixel(uint32_t x, uint32_t y, uint32_t& argb);
+    bool SetPixel(uint32_t x, uint32_t y, uint32_t argb);
+
     struct Impl;
     Impl& impl() { return *impl_; }
     const Impl& impl() const { return *impl_; }

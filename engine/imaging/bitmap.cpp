@@ -1,0 +1,377 @@
+// Bitmaps (lazy decoding from files, blank ARGB surfaces), scaled drawing and atomic saving.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "engine/imaging/imaging.h"
+#include "engine/imaging/internal.h"
+
+namespace qx::imaging {
+
+using detail::FileFormat;
+using detail::Pixels;
+using detail::SourceInfo;
+
+struct Bitmap::Impl {
+    std::string path;  // empty for bitmaps made in memory
+    SourceInfo info;
+    dev_t device = 0;
+    ino_t inode = 0;
+    uint32_t width = 0;   // as shown
+    uint32_t height = 0;
+    Pixels pixels;        // decoded (orientation applied) or drawn
+    bool blank = false;   // a new surface not drawn on yet: fully transparent
+    bool broken = false;  // a decode failed once; it would fail again
+    std::vector<uint8_t> icc;
+};
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+File OpenForReading(const std::string& path) { return File(std::fopen(path.c_str(), "rbe")); }
+
+bool ReadInfo(FILE* file, SourceInfo& info) {
+    uint8_t head[16];
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    info.format = detail::SniffFormat(head, got);
+    if (std::fseek(file, 0, SEEK_SET) != 0) return false;
+    switch (info.format) {
+        case FileFormat::Jpeg: return detail::ReadJpegInfo(file, info);
+        case FileFormat::Png: return detail::ReadPngInfo(file, info);
+        case FileFormat::Bmp: return detail::ReadBmpInfo(file, info);
+        default: return false;
+    }
+}
+
+// Decodes the file as stored (before orientation); JPEG at 1/denominator.
+bool DecodeStored(Bitmap::Impl& impl, unsigned denominator, Pixels& out) {
+    File file = OpenForReading(impl.path);
+    if (!file) return false;
+    impl.icc.clear();
+    switch (impl.info.format) {
+        case FileFormat::Jpeg: return detail::DecodeJpeg(file.get(), impl.info, denominator, out, &impl.icc);
+        case FileFormat::Png: return detail::DecodePng(file.get(), impl.info, out, &impl.icc);
+        case FileFormat::Bmp: return detail::DecodeBmp(file.get(), impl.info, out);
+        default: return false;
+    }
+}
+
+bool SwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+unsigned DenominatorFor(const Bitmap::Impl& impl, uint32_t width, uint32_t height) {
+    if (impl.info.format != FileFormat::Jpeg) return 1;
+    const bool swap = SwapsSides(impl.info.orientation);
+    return detail::ChooseJpegDenominator(impl.info.width, impl.info.height, swap ? height : width,
+                                         swap ? width : height);
+}
+
+bool MakeOpaqueRgba(Pixels& pixels, uint32_t width, uint32_t height, bool blank) {
+    if (blank) {
+        if (!pixels.Allocate(width, height, 4)) return false;
+        std::memset(pixels.data.get(), 0, pixels.Bytes());
+        return true;
+    }
+    if (pixels.channels == 4) return true;
+    Pixels rgba;
+    if (!rgba.Allocate(pixels.width, pixels.height, 4)) return false;
+    const size_t count = size_t{pixels.width} * pixels.height;
+    const uint8_t* s = pixels.data.get();
+    uint8_t* d = rgba.data.get();
+    for (size_t i = 0; i < count; ++i, d += 4) {
+        if (pixels.channels == 1) {
+            d[0] = d[1] = d[2] = *s++;
+        } else {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+            s += 3;
+        }
+        d[3] = 255;
+    }
+    pixels = std::move(rgba);
+    return true;
+}
+
+// Source over destination, straight alpha, clipped to the destination.
+void Composite(const Pixels& src, int x0, int y0, Pixels& dst) {
+    const int64_t left = std::max<int64_t>(x0, 0), top = std::max<int64_t>(y0, 0);
+    const int64_t right = std::min<int64_t>(int64_t{x0} + src.width, dst.width);
+    const int64_t bottom = std::min<int64_t>(int64_t{y0} + src.height, dst.height);
+    for (int64_t y = top; y < bottom; ++y) {
+        const uint8_t* s = src.Row(static_cast<uint32_t>(y - y0)) + (left - x0) * src.channels;
+        uint8_t* d = dst.Row(static_cast<uint32_t>(y)) + left * 4;
+        for (int64_t x = left; x < right; ++x, s += src.channels, d += 4) {
+            uint8_t rgb[3];
+            if (src.channels == 1) rgb[0] = rgb[1] = rgb[2] = s[0];
+            else std::memcpy(rgb, s, 3);
+            const unsigned sa = src.channels == 4 ? s[3] : 255;
+            if (sa == 255) {
+                std::memcpy(d, rgb, 3);
+                d[3] = 255;
+                continue;
+            }
+            if (sa == 0) continue;
+            const unsigned da = d[3] * (255 - sa) / 255;  // what shows through
+            const unsigned outA = sa + da;
+            for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((rgb[c] * sa + d[c] * da + outA / 2) / outA);
+            d[3] = static_cast<uint8_t>(outA);
+        }
+    }
+}
+
+bool SameGuid(const Guid& a, const Guid& b) { return std::memcmp(a.data(), b.data(), a.size()) == 0; }
+
+int QualityFrom(const EncoderParameters& parameters) {
+    for (const EncoderParameter& p : parameters) {
+        if (SameGuid(p.guid, EncoderQuality) && p.numberOfValues >= 1 && p.type == EncoderParameterValueTypeLong &&
+            p.value) {
+            uint32_t quality;
+            std::memcpy(&quality, p.value, sizeof quality);
+            return static_cast<int>(std::min<uint32_t>(quality, 100));
+        }
+    }
+    return 75;
+}
+
+uint64_t RandomToken() {
+    thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        const uint64_t seed = (uint64_t{device()} << 32) ^ device() ^
+                              std::hash<std::thread::id>()(std::this_thread::get_id()) ^
+                              static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        return std::mt19937_64(seed);
+    }();
+    return generator();
+}
+
+}  // namespace
+
+namespace detail {
+
+// Writes through `encode` into a new file beside `path` and renames it over `path` only when it is complete
+// and on disk; on any failure the new file is removed and whatever was at `path` stays as it was.
+bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*)>& encode) {
+    if (path.empty() || path.back() == '/') return false;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
+        char name[40];
+        std::snprintf(name, sizeof name, ".qx-%016llx.tmp", static_cast<unsigned long long>(RandomToken()));
+        temporary = folder + name;
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    bool ok = false;
+    try {
+        ok = encode(file);
+    } catch (...) {
+        ok = false;
+    }
+    ok = ok && std::fflush(file) == 0 && !std::ferror(file) && ::fsync(fd) == 0;
+    ok = std::fclose(file) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
+
+}  // namespace detail
+
+Bitmap::Bitmap(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Bitmap::~Bitmap() = default;
+
+std::unique_ptr<Bitmap> Bitmap::FromFile(const std::string& path) {
+    File file = OpenForReading(path);
+    if (!file) return nullptr;
+    struct stat status {};
+    if (::fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    impl->device = status.st_dev;
+    impl->inode = status.st_ino;
+    impl->info.fileSize = status.st_size;
+    if (!ReadInfo(file.get(), impl->info)) return nullptr;
+    const bool swap = SwapsSides(impl->info.orientation);
+    impl->width = swap ? impl->info.height : impl->info.width;
+    impl->height = swap ? impl->info.width : impl->info.height;
+    return std::unique_ptr<Bitmap>(new Bitmap(std::move(impl)));
+}
+
+std::unique_ptr<Bitmap> Bitmap::CreateArgb(uint32_t width, uint32_t height) {
+    if (!detail::SizeAllowed(width, height)) return nullptr;
+    auto impl = std::make_unique<Impl>();
+    impl->width = width;
+    impl->height = height;
+    impl->blank = true;  // memory is taken when the surface is first drawn on or saved
+    impl->info.channels = 4;
+    impl->info.hasAlpha = true;
+    return std::unique_ptr<Bitmap>(new Bitmap(std::move(impl)));
+}
+
+uint32_t Bitmap::Width() const { return impl_->width; }
+uint32_t Bitmap::Height() const { return impl_->height; }
+
+bool Bitmap::HasAlpha() const {
+    if (!impl_->pixels.Empty()) return impl_->pixels.channels == 4;
+    return impl_->info.hasAlpha;
+}
+
+uint64_t Bitmap::DecodeBytesFor(uint32_t width, uint32_t height) const {
+    const Impl& m = *impl_;
+    const uint64_t channels = static_cast<uint64_t>(m.info.channels);
+    const bool ownSize = width == m.width && height == m.height;
+    if (!m.pixels.Empty() || m.blank) {
+        // Already in memory: only the resampler's intermediate rows.
+        if (ownSize || m.blank) return 0;
+        return std::max(uint64_t{m.pixels.width} * height, uint64_t{width} * m.pixels.height) * m.pixels.channels;
+    }
+    if (m.path.empty()) return 0;
+    const unsigned denominator = ownSize ? 1 : DenominatorFor(m, width, height);
+    const uint64_t w = detail::ScaledDimension(m.info.width, denominator);
+    const uint64_t h = detail::ScaledDimension(m.info.height, denominator);
+    uint64_t bytes = w * h * channels + m.info.workBytes;
+    if (ownSize) {
+        if (m.info.orientation != 1) bytes += w * h * channels;  // the turned copy
+        return bytes;
+    }
+    const bool swap = SwapsSides(m.info.orientation);
+    const uint64_t tw = swap ? height : width, th = swap ? width : height;
+    bytes += std::max(w * th, tw * h) * channels;      // between the two passes
+    if (m.info.orientation != 1) bytes += tw * th * channels;
+    if (channels == 4) bytes += tw * th * channels;     // the unturned result
+    return bytes;
+}
+
+bool Bitmap::Decode() {
+    Impl& m = *impl_;
+    if (!m.pixels.Empty() || m.blank) return true;
+    if (m.broken || m.path.empty()) return false;
+    Pixels pixels;
+    if (!DecodeStored(m, 1, pixels) || !detail::ApplyOrientation(pixels, m.info.orientation)) {
+        m.broken = true;
+        return false;
+    }
+    m.pixels = std::move(pixels);
+    return true;
+}
+
+bool Bitmap::Save(const std::string& path, const Guid& clsid, const EncoderParameters& parameters) {
+    Impl& m = *impl_;
+    FileFormat format;
+    if (SameGuid(clsid, kJpegEncoder)) format = FileFormat::Jpeg;
+    else if (SameGuid(clsid, kPngEncoder)) format = FileFormat::Png;
+    else if (SameGuid(clsid, kBmpEncoder)) format = FileFormat::Bmp;
+    else return false;
+    if (!Decode()) return false;
+    if (m.blank) {
+        if (!MakeOpaqueRgba(m.pixels, m.width, m.height, true)) return false;
+        m.blank = false;
+    }
+    // Never replace the file this bitmap was read from, under any of its names.
+    if (!m.path.empty()) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) == 0 && status.st_dev == m.device && status.st_ino == m.inode)
+            return false;
+    }
+    const int quality = QualityFrom(parameters);
+    const Pixels& pixels = m.pixels;
+    const std::vector<uint8_t>& icc = m.icc;
+    return detail::WriteFileAtomically(path, [&](FILE* file) {
+        switch (format) {
+            case FileFormat::Jpeg: return detail::EncodeJpeg(file, pixels, quality, icc);
+            case FileFormat::Png: return detail::EncodePng(file, pixels, icc);
+            default: return detail::EncodeBmp(file, pixels);
+        }
+    });
+}
+
+bool Bitmap::GetPixel(uint32_t x, uint32_t y, uint32_t& argb) {
+    Impl& m = *impl_;
+    if (x >= m.width || y >= m.height || !Decode()) return false;
+    if (m.blank) {
+        argb = 0;
+        return true;
+    }
+    const uint8_t* p = m.pixels.Row(y) + size_t{x} * m.pixels.channels;
+    switch (m.pixels.channels) {
+        case 1: argb = 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[0]} << 8 | p[0]; break;
+        case 3: argb = 0xFF000000u | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]; break;
+        default: argb = uint32_t{p[3]} << 24 | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]; break;
+    }
+    return true;
+}
+
+bool Bitmap::SetPixel(uint32_t x, uint32_t y, uint32_t argb) {
+    Impl& m = *impl_;
+    if (x >= m.width || y >= m.height || !Decode()) return false;
+    if ((m.blank || m.pixels.channels != 4) && !MakeOpaqueRgba(m.pixels, m.width, m.height, m.blank)) return false;
+    m.blank = false;
+    uint8_t* p = m.pixels.Row(y) + size_t{x} * 4;
+    p[0] = static_cast<uint8_t>(argb >> 16);
+    p[1] = static_cast<uint8_t>(argb >> 8);
+    p[2] = static_cast<uint8_t>(argb);
+    p[3] = static_cast<uint8_t>(argb >> 24);
+    return true;
+}
+
+Graphics::Graphics(Bitmap& target) : target_(target) {}
+
+bool Graphics::DrawImage(Bitmap& source, int x, int y, int width, int height) {
+    Bitmap::Impl& s = source.impl();
+    Bitmap::Impl& t = target_.impl();
+    if (width <= 0 || height <= 0) return true;  // nothing to draw
+    if (!detail::SizeAllowed(static_cast<uint32_t>(width), static_cast<uint32_t>(height))) return false;
+    const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+
+    Pixels drawn;
+    if (s.blank) {
+        return true;  // transparent over anything changes nothing
+    } else if (!s.pixels.Empty()) {
+        if (!detail::Resample(s.pixels, false, w, h, drawn)) return false;
+    } else {
+        if (s.broken || s.path.empty()) return false;
+        // Decode only as much as the rectangle needs, filter in the stored orientation, then turn the small
+        // result: the same pixels as turning first, for a fraction of the work.
+        const bool swap = SwapsSides(s.info.orientation);
+        Pixels decoded;
+        if (!DecodeStored(s, DenominatorFor(s, w, h), decoded)) {
+            s.broken = true;
+            return false;
+        }
+        if (!detail::Resample(decoded, true, swap ? h : w, swap ? w : h, drawn)) return false;
+        decoded.Reset();
+        if (!detail::ApplyOrientation(drawn, s.info.orientation)) return false;
+    }
+    if (&s != &t) t.icc = s.icc;
+    if (t.blank && x == 0 && y == 0 && w == t.width && h == t.height) {
+        t.pixels = std::move(drawn);  // covers the whole transparent surface: the result is the drawing
+        t.blank = false;
+        return true;
+    }
+    if (!MakeOpaqueRgba(t.pixels, t.width, t.height, t.blank)) return false;
+    t.blank = false;
+    Composite(drawn, x, y, t.pixels);
+    return true;
+}
+
+}  // namespace qx::imaging

@@ -1,0 +1,273 @@
+// JPEG through libjpeg-turbo's libjpeg API: header, DCT-scaled decode with EXIF and ICC, encode.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+
+#include "engine/imaging/imaging.h"
+#include "engine/imaging/internal.h"
+
+namespace qx::imaging::detail {
+namespace {
+
+// A scan count far above any real progressive file; more scans are a decoding-time bomb.
+constexpr int kMaxScans = 500;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+};
+
+[[noreturn]] void OnError(j_common_ptr cinfo) {
+    longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+void OnMessage(j_common_ptr, int) {}  // warnings (junk between markers, premature end) are not fatal
+void OnOutput(j_common_ptr) {}
+
+void InitErrors(ErrorManager& errors) {
+    jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = OnError;
+    errors.pub.emit_message = OnMessage;
+    errors.pub.output_message = OnOutput;
+}
+
+void OnProgress(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor &&
+        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+        cinfo->err->error_exit(cinfo);
+    }
+}
+
+// Owns a decompressor so that every exit, including the longjmp one, frees it.
+struct Decompressor {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager errors{};
+    jpeg_progress_mgr progress{};
+    volatile bool created = false;  // read after a longjmp
+    ~Decompressor() {
+        if (created) jpeg_destroy_decompress(&cinfo);
+    }
+};
+
+int OrientationFromMarkers(j_decompress_ptr cinfo) {
+    for (jpeg_saved_marker_ptr marker = cinfo->marker_list; marker; marker = marker->next) {
+        if (marker->marker != JPEG_APP0 + 1) continue;
+        const int orientation = ParseExifOrientation(marker->data, marker->data_length);
+        if (orientation != 1 || (marker->data_length >= 6 && std::memcmp(marker->data, "Exif\0\0", 6) == 0))
+            return orientation;
+    }
+    return 1;
+}
+
+// Coefficient memory libjpeg keeps for a whole progressive image (2 bytes per coefficient).
+uint64_t CoefficientBytes(j_decompress_ptr cinfo) {
+    uint64_t bytes = 0;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info& comp = cinfo->comp_info[c];
+        const uint64_t blocksWide = (uint64_t{cinfo->image_width} * comp.h_samp_factor +
+                                     uint64_t(cinfo->max_h_samp_factor) * 8 - 1) /
+                                    (uint64_t(cinfo->max_h_samp_factor) * 8);
+        const uint64_t blocksHigh = (uint64_t{cinfo->image_height} * comp.v_samp_factor +
+                                     uint64_t(cinfo->max_v_samp_factor) * 8 - 1) /
+                                    (uint64_t(cinfo->max_v_samp_factor) * 8);
+        bytes += (blocksWide + comp.h_samp_factor) * (blocksHigh + comp.v_samp_factor) * 64 * 2;
+    }
+    return bytes;
+}
+
+inline uint8_t Multiply255(unsigned a, unsigned b) {
+    const unsigned t = a * b + 128;
+    return static_cast<uint8_t>((t + (t >> 8)) >> 8);
+}
+
+}  // namespace
+
+unsigned ChooseJpegDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
+    // Leave at least twice the target for the resampler: the DCT reduction alone is a box filter that aliases,
+    // and one real filtering step of 2x or more hides it.
+    for (unsigned denominator : {8u, 4u, 2u}) {
+        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 2 &&
+            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 2)
+            return denominator;
+    }
+    return 1;
+}
+
+bool ReadJpegInfo(FILE* file, SourceInfo& info) {
+    Decompressor d;
+    InitErrors(d.errors);
+    d.cinfo.err = &d.errors.pub;
+    if (setjmp(d.errors.jump)) return false;
+    jpeg_create_decompress(&d.cinfo);
+    d.created = true;
+    jpeg_stdio_src(&d.cinfo, file);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    const int components = d.cinfo.num_components;
+    if (components != 1 && components != 3 && components != 4) return false;
+    if (!SizeAllowed(d.cinfo.image_width, d.cinfo.image_height)) return false;
+    info.format = FileFormat::Jpeg;
+    info.width = d.cinfo.image_width;
+    info.height = d.cinfo.image_height;
+    info.channels = components == 1 ? 1 : 3;
+    info.hasAlpha = false;
+    info.orientation = OrientationFromMarkers(&d.cinfo);
+    info.workBytes = d.cinfo.progressive_mode || d.cinfo.arith_code ? CoefficientBytes(&d.cinfo) : 0;
+    // Row buffers of the colour converter and upsampler: a few rows at full width.
+    info.workBytes += uint64_t{d.cinfo.image_width} * 4 * 16;
+    return true;
+}
+
+bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out, std::vector<uint8_t>* icc) {
+    Decompressor d;
+    InitErrors(d.errors);
+    d.cinfo.err = &d.errors.pub;
+    std::unique_ptr<uint8_t[]> cmykRow;
+    if (setjmp(d.errors.jump)) {
+        out.Reset();
+        return false;
+    }
+    jpeg_create_decompress(&d.cinfo);
+    d.created = true;
+    d.progress.progress_monitor = OnProgress;
+    d.cinfo.progress = &d.progress;
+    jpeg_stdio_src(&d.cinfo, file);
+    if (icc) jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);
+    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    // The file may have changed since its header was read.
+    if (d.cinfo.image_width != info.width || d.cinfo.image_height != info.height) return false;
+    const int components = d.cinfo.num_components;
+    bool cmyk = false;
+    if (components == 1) {
+        d.cinfo.out_color_space = JCS_GRAYSCALE;
+    } else if (components == 3) {
+        d.cinfo.out_color_space = JCS_RGB;
+    } else if (components == 4) {
+        d.cinfo.out_color_space = JCS_CMYK;  // YCCK is turned into CMYK by the library
+        cmyk = true;
+    } else {
+        return false;
+    }
+    d.cinfo.scale_num = 1;
+    d.cinfo.scale_denom = denominator;
+    d.cinfo.dct_method = JDCT_ISLOW;
+    d.cinfo.do_fancy_upsampling = TRUE;
+    jpeg_calc_output_dimensions(&d.cinfo);
+    if (!out.Allocate(d.cinfo.output_width, d.cinfo.output_height, cmyk ? 3 : components)) return false;
+    if (icc) {
+        JOCTET* profile = nullptr;
+        unsigned int length = 0;
+        if (jpeg_read_icc_profile(&d.cinfo, &profile, &length) && profile) {
+            icc->assign(profile, profile + length);
+            free(profile);
+        }
+        // A CMYK profile describes data we no longer have after the conversion to RGB.
+        if (cmyk) icc->clear();
+    }
+    jpeg_start_decompress(&d.cinfo);
+    if (cmyk) {
+        cmykRow.reset(new (std::nothrow) uint8_t[size_t{d.cinfo.output_width} * 4]);
+        if (!cmykRow) {
+            jpeg_abort_decompress(&d.cinfo);
+            out.Reset();
+            return false;
+        }
+    }
+    // Adobe writes CMYK inverted (255 = no ink), which is what nearly every CMYK JPEG in the wild is.
+    const bool inverted = d.cinfo.saw_Adobe_marker;
+    while (d.cinfo.output_scanline < d.cinfo.output_height) {
+        const uint32_t y = d.cinfo.output_scanline;
+        if (!cmyk) {
+            JSAMPROW rows[1] = {out.Row(y)};
+            jpeg_read_scanlines(&d.cinfo, rows, 1);
+            continue;
+        }
+        JSAMPROW rows[1] = {cmykRow.get()};
+        jpeg_read_scanlines(&d.cinfo, rows, 1);
+        uint8_t* dst = out.Row(y);
+        const uint8_t* src = cmykRow.get();
+        for (uint32_t x = 0; x < d.cinfo.output_width; ++x, src += 4, dst += 3) {
+            unsigned c = src[0], m = src[1], yel = src[2], k = src[3];
+            if (!inverted) {
+                c = 255 - c;
+                m = 255 - m;
+                yel = 255 - yel;
+                k = 255 - k;
+            }
+            dst[0] = Multiply255(c, k);
+            dst[1] = Multiply255(m, k);
+            dst[2] = Multiply255(yel, k);
+        }
+    }
+    jpeg_finish_decompress(&d.cinfo);
+    return true;
+}
+
+bool EncodeJpeg(FILE* file, const Pixels& pixels, int quality, const std::vector<uint8_t>& icc) {
+    jpeg_compress_struct cinfo{};
+    ErrorManager errors{};
+    InitErrors(errors);
+    cinfo.err = &errors.pub;
+    std::unique_ptr<uint8_t[]> row;
+    volatile bool created = false;  // read after a longjmp
+    if (setjmp(errors.jump)) {
+        if (created) jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    created = true;
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = pixels.width;
+    cinfo.image_height = pixels.height;
+    const bool grey = pixels.channels == 1;
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.optimize_coding = TRUE;
+    if (!grey) {
+        // 4:2:0 below 90 as common tools do; above, the chroma detail is worth its bytes.
+        const int sampling = quality >= 90 ? 1 : 2;
+        cinfo.comp_info[0].h_samp_factor = sampling;
+        cinfo.comp_info[0].v_samp_factor = sampling;
+        cinfo.comp_info[1].h_samp_factor = cinfo.comp_info[1].v_samp_factor = 1;
+        cinfo.comp_info[2].h_samp_factor = cinfo.comp_info[2].v_samp_factor = 1;
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::string space = IccColourSpace(icc);
+    if (!icc.empty() && space == (grey ? "GRAY" : "RGB ") && icc.size() < (1u << 24))
+        jpeg_write_icc_profile(&cinfo, icc.data(), static_cast<unsigned>(icc.size()));
+    if (pixels.channels == 4) {
+        row.reset(new (std::nothrow) uint8_t[size_t{pixels.width} * 3]);
+        if (!row) {
+            jpeg_destroy_compress(&cinfo);
+            return false;
+        }
+    }
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const uint8_t* src = pixels.Row(cinfo.next_scanline);
+        JSAMPROW rows[1];
+        if (pixels.channels == 4) {
+            // No alpha in JPEG: transparent areas become white.
+            uint8_t* dst = row.get();
+            for (uint32_t x = 0; x < pixels.width; ++x, src += 4, dst += 3) {
+                const unsigned a = src[3];
+                dst[0] = static_cast<uint8_t>(Multiply255(src[0], a) + 255 - a);
+                dst[1] = static_cast<uint8_t>(Multiply255(src[1], a) + 255 - a);
+                dst[2] = static_cast<uint8_t>(Multiply255(src[2], a) + 255 - a);
+            }
+            rows[0] = row.get();
+        } else {
+            rows[0] = const_cast<uint8_t*>(src);
+        }
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+}  // namespace qx::imaging::detail

@@ -1,0 +1,115 @@
+// Pixel buffers, size limits, format sniffing, EXIF orientation.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "engine/imaging/imaging.h"
+#include "engine/imaging/internal.h"
+
+namespace qx::imaging::detail {
+namespace {
+
+// Slack after every buffer so that a filter may read one whole 4-byte word at the last pixel of a row.
+constexpr size_t kSlack = 16;
+
+template <int Channels>
+void Transform(const Pixels& in, Pixels& out, int orientation) {
+    const uint32_t w = in.width, h = in.height;
+    for (uint32_t dy = 0; dy < out.height; ++dy) {
+        uint8_t* dst = out.Row(dy);
+        for (uint32_t dx = 0; dx < out.width; ++dx, dst += Channels) {
+            uint32_t sx = dx, sy = dy;
+            switch (orientation) {
+                case 2: sx = w - 1 - dx; sy = dy; break;
+                case 3: sx = w - 1 - dx; sy = h - 1 - dy; break;
+                case 4: sx = dx; sy = h - 1 - dy; break;
+                case 5: sx = dy; sy = dx; break;
+                case 6: sx = dy; sy = h - 1 - dx; break;
+                case 7: sx = w - 1 - dy; sy = h - 1 - dx; break;
+                case 8: sx = w - 1 - dy; sy = dx; break;
+                default: break;
+            }
+            std::memcpy(dst, in.Row(sy) + size_t{sx} * Channels, Channels);
+        }
+    }
+}
+
+}  // namespace
+
+bool SizeAllowed(uint64_t width, uint64_t height) {
+    return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension &&
+           width * height <= kMaxPixels;
+}
+
+bool Pixels::Allocate(uint32_t w, uint32_t h, int ch) {
+    Reset();
+    if (!SizeAllowed(w, h) || ch < 1 || ch > 4) return false;
+    const size_t bytes = size_t{w} * h * static_cast<size_t>(ch) + kSlack;
+    data.reset(new (std::nothrow) uint8_t[bytes]);
+    if (!data) return false;
+    std::memset(data.get() + bytes - kSlack, 0, kSlack);
+    width = w;
+    height = h;
+    channels = ch;
+    return true;
+}
+
+FileFormat SniffFormat(const uint8_t* head, size_t length) {
+    static constexpr uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (length >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return FileFormat::Jpeg;
+    if (length >= 8 && std::memcmp(head, kPng, 8) == 0) return FileFormat::Png;
+    if (length >= 2 && head[0] == 'B' && head[1] == 'M') return FileFormat::Bmp;
+    return FileFormat::Unknown;
+}
+
+int ParseExifOrientation(const uint8_t* data, size_t length) {
+    if (length < 6 + 8 || std::memcmp(data, "Exif\0\0", 6) != 0) return 1;
+    const uint8_t* tiff = data + 6;
+    const size_t size = length - 6;
+    bool little;
+    if (tiff[0] == 'I' && tiff[1] == 'I') little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M') little = false;
+    else return 1;
+    auto u16 = [&](size_t at) -> uint32_t {
+        return little ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
+    };
+    auto u32 = [&](size_t at) -> uint32_t { return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
+    if (u16(2) != 42) return 1;
+    const uint64_t ifd = u32(4);
+    if (ifd + 2 > size) return 1;
+    const uint32_t entries = u16(static_cast<size_t>(ifd));
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint64_t at = ifd + 2 + uint64_t{i} * 12;
+        if (at + 12 > size) return 1;
+        if (u16(static_cast<size_t>(at)) != 0x0112) continue;
+        const uint32_t type = u16(static_cast<size_t>(at + 2));
+        uint32_t value = 0;
+        if (type == 3) value = u16(static_cast<size_t>(at + 8));        // SHORT
+        else if (type == 4) value = u32(static_cast<size_t>(at + 8));   // LONG, seen from some writers
+        else return 1;
+        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+    return 1;
+}
+
+bool ApplyOrientation(Pixels& pixels, int orientation) {
+    if (orientation < 2 || orientation > 8 || pixels.Empty()) return true;
+    Pixels out;
+    const bool swap = orientation >= 5;
+    if (!out.Allocate(swap ? pixels.height : pixels.width, swap ? pixels.width : pixels.height, pixels.channels))
+        return false;
+    switch (pixels.channels) {
+        case 1: Transform<1>(pixels, out, orientation); break;
+        case 3: Transform<3>(pixels, out, orientation); break;
+        default: Transform<4>(pixels, out, orientation); break;
+    }
+    pixels = std::move(out);
+    return true;
+}
+
+std::string IccColourSpace(const std::vector<uint8_t>& icc) {
+    if (icc.size() < 128) return {};
+    return std::string(reinterpret_cast<const char*>(icc.data()) + 16, 4);
+}
+
+}  // namespace qx::imaging::detail

@@ -1,0 +1,120 @@
+// PNG through libspng: header, decode to grey/RGB/RGBA 8-bit with ICC, encode.
+#include <cstring>
+
+#include <spng.h>
+
+#include "engine/imaging/internal.h"
+
+namespace qx::imaging::detail {
+namespace {
+
+// No real ancillary chunk comes near these; larger ones (claimed or inflated, as in text bombs) are refused
+// instead of being read into memory.
+constexpr size_t kChunkSizeLimit = 64u << 20;
+constexpr size_t kChunkCacheLimit = 64u << 20;
+
+struct ContextDeleter {
+    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
+
+Context OpenDecoder(FILE* file) {
+    Context ctx(spng_ctx_new(0));
+    if (!ctx) return ctx;
+    if (spng_set_image_limits(ctx.get(), kMaxDimension, kMaxDimension) ||
+        spng_set_chunk_limits(ctx.get(), kChunkSizeLimit, kChunkCacheLimit) ||
+        spng_set_png_file(ctx.get(), file)) {
+        ctx.reset();
+    }
+    return ctx;
+}
+
+}  // namespace
+
+bool ReadPngInfo(FILE* file, SourceInfo& info) {
+    Context ctx = OpenDecoder(file);
+    if (!ctx) return false;
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx.get(), &ihdr)) return false;
+    if (!SizeAllowed(ihdr.width, ihdr.height)) return false;
+    spng_trns trns{};
+    const int trnsResult = spng_get_trns(ctx.get(), &trns);
+    if (trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL) return false;
+    info.format = FileFormat::Png;
+    info.width = ihdr.width;
+    info.height = ihdr.height;
+    info.hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+                    ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || trnsResult == 0;
+    info.channels = info.hasAlpha ? 4 : ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 3;
+    info.orientation = 1;
+    info.workBytes = uint64_t{ihdr.width} * 16 * 2;  // two scanlines at up to 64 bits per pixel, and slack
+    if (info.channels == 1 && ihdr.bit_depth == 16) info.workBytes += uint64_t{ihdr.width} * ihdr.height * 2;
+    return true;
+}
+
+bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint8_t>* icc) {
+    Context ctx = OpenDecoder(file);
+    if (!ctx) return false;
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx.get(), &ihdr)) return false;
+    if (ihdr.width != info.width || ihdr.height != info.height) return false;
+    if (!out.Allocate(info.width, info.height, info.channels)) return false;
+    int result = 0;
+    if (info.channels == 1 && ihdr.bit_depth == 16) {
+        // Native 16-bit grey, reduced to 8 here: cheaper than decoding to RGB.
+        const size_t samples = size_t{info.width} * info.height;
+        std::unique_ptr<uint16_t[]> wide(new (std::nothrow) uint16_t[samples]);
+        if (!wide) return false;
+        result = spng_decode_image(ctx.get(), wide.get(), samples * 2, SPNG_FMT_PNG, 0);
+        if (result == 0) {
+            uint8_t* dst = out.data.get();
+            for (size_t i = 0; i < samples; ++i) dst[i] = static_cast<uint8_t>((wide[i] * 255u + 32895u) >> 16);
+        }
+    } else {
+        const int format = info.channels == 4 ? SPNG_FMT_RGBA8 : info.channels == 3 ? SPNG_FMT_RGB8 : SPNG_FMT_G8;
+        size_t size = 0;
+        if (spng_decoded_image_size(ctx.get(), format, &size) || size != out.Bytes()) {
+            out.Reset();
+            return false;
+        }
+        result = spng_decode_image(ctx.get(), out.data.get(), size, format,
+                                   info.channels == 4 ? SPNG_DECODE_TRNS : 0);
+    }
+    // The rest of the file up to IEND: the image's own CRC is checked only when its chunk has been read out.
+    if (result == 0) result = spng_decode_chunks(ctx.get());
+    if (result != 0) {
+        out.Reset();
+        return false;
+    }
+    if (icc) {
+        spng_iccp iccp{};
+        if (spng_get_iccp(ctx.get(), &iccp) == 0 && iccp.profile && iccp.profile_len > 0)
+            icc->assign(iccp.profile, iccp.profile + iccp.profile_len);
+    }
+    return true;
+}
+
+bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc) {
+    Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!ctx) return false;
+    if (spng_set_png_file(ctx.get(), file)) return false;
+    spng_ihdr ihdr{};
+    ihdr.width = pixels.width;
+    ihdr.height = pixels.height;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = pixels.channels == 4   ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
+                      : pixels.channels == 3 ? SPNG_COLOR_TYPE_TRUECOLOR
+                                             : SPNG_COLOR_TYPE_GRAYSCALE;
+    if (spng_set_ihdr(ctx.get(), &ihdr)) return false;
+    const std::string space = IccColourSpace(icc);
+    if (!icc.empty() && space == (pixels.channels == 1 ? "GRAY" : "RGB ")) {
+        spng_iccp iccp{};
+        std::strcpy(iccp.profile_name, "ICC profile");
+        iccp.profile_len = icc.size();
+        iccp.profile = const_cast<char*>(reinterpret_cast<const char*>(icc.data()));
+        if (spng_set_iccp(ctx.get(), &iccp)) return false;
+    }
+    return spng_encode_image(ctx.get(), pixels.data.get(), pixels.Bytes(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+}
+
+}  // namespace qx::imaging::detail

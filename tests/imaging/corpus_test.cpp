@@ -1,0 +1,116 @@
+// Every file of the conformance corpus gives the outcome its manifest expects, and no file crashes the reader.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "support.h"
+
+namespace qx::imaging::testing {
+namespace {
+
+struct Entry {
+    std::string path, format, expected, note;
+};
+
+std::vector<Entry> ReadManifest() {
+    std::vector<Entry> entries;
+    std::ifstream in(Corpus("MANIFEST.tsv"));
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream stream(line);
+        std::string field;
+        while (std::getline(stream, field, '\t')) fields.push_back(field);
+        if (fields.size() >= 5) entries.push_back({fields[0], fields[1], fields[3], fields[4]});
+    }
+    return entries;
+}
+
+TEST(Corpus, EveryFileGivesItsExpectedOutcome) {
+    const std::vector<Entry> entries = ReadManifest();
+    ASSERT_GT(entries.size(), 400u);
+    int valid = 0, invalid = 0;
+    for (const Entry& entry : entries) {
+        SCOPED_TRACE(entry.path);
+        std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(Corpus(entry.path));
+        bool decoded = bitmap && bitmap->Decode();
+        if (decoded) {
+            // A drawn thumbnail exercises the scaled decode and the resampler on every readable file.
+            const uint32_t w = std::max<uint32_t>(1, bitmap->Width() / 3), h = std::max<uint32_t>(1, bitmap->Height() / 3);
+            std::unique_ptr<Bitmap> scaled = Bitmap::CreateArgb(w, h);
+            std::unique_ptr<Bitmap> again = Bitmap::FromFile(Corpus(entry.path));
+            ASSERT_TRUE(scaled && again);
+            Graphics graphics(*scaled);
+            decoded = graphics.DrawImage(*again, 0, 0, static_cast<int>(w), static_cast<int>(h));
+        }
+        if (entry.expected == "valid") {
+            EXPECT_TRUE(decoded) << entry.note;
+            valid += decoded;
+        } else if (entry.expected == "invalid") {
+            EXPECT_FALSE(decoded) << entry.note;
+            invalid += !decoded;
+        }
+    }
+    EXPECT_GT(valid, 300);
+    EXPECT_GT(invalid, 60);
+}
+
+// bmpsuite's reference renderings name the BMP files they show.
+std::multimap<std::string, std::string> BmpReferences() {
+    std::multimap<std::string, std::string> references;
+    const std::string marker = "reference rendering (correct display) of ";
+    for (const Entry& entry : ReadManifest()) {
+        if (entry.path.rfind("bmpsuite/html/", 0) != 0 || entry.format != "png") continue;
+        const size_t at = entry.note.find(marker);
+        if (at == std::string::npos) continue;
+        std::stringstream list(entry.note.substr(at + marker.size()));
+        std::string name;
+        while (std::getline(list, name, ',')) {
+            name.erase(0, name.find_first_not_of(' '));
+            references.emplace("bmpsuite/" + name, entry.path);
+        }
+    }
+    return references;
+}
+
+TEST(Corpus, GoodBmpsMatchTheirReferenceRenderings) {
+    const auto references = BmpReferences();
+    int compared = 0;
+    for (const auto& [bmp, png] : references) {
+        if (bmp.rfind("bmpsuite/g/", 0) != 0) continue;
+        SCOPED_TRACE(bmp + " against " + png);
+        std::unique_ptr<Bitmap> actual = Bitmap::FromFile(Corpus(bmp));
+        std::unique_ptr<Bitmap> expected = Bitmap::FromFile(Corpus(png));
+        ASSERT_TRUE(actual && expected);
+        // A few references show the image stretched to its pixel aspect ratio.
+        if (actual->Width() != expected->Width() || actual->Height() != expected->Height()) continue;
+        int worst = 0;
+        for (uint32_t y = 0; y < actual->Height(); ++y)
+            for (uint32_t x = 0; x < actual->Width(); ++x) {
+                uint32_t a = 0, e = 0;
+                ASSERT_TRUE(actual->GetPixel(x, y, a));
+                ASSERT_TRUE(expected->GetPixel(x, y, e));
+                worst = std::max(worst, MaxDifference(a, e));
+            }
+        // 5- and 6-bit channels may be widened to 8 bits with a different rounding.
+        EXPECT_LE(worst, 4);
+        ++compared;
+    }
+    EXPECT_GE(compared, 20);
+}
+
+TEST(Corpus, QuestionableAndBadBmpsDoNotCrash) {
+    for (const char* folder : {"bmpsuite/q", "bmpsuite/b"}) {
+        for (const auto& file : std::filesystem::directory_iterator(Corpus(folder))) {
+            std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(file.path().string());
+            if (bitmap) bitmap->Decode();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qx::imaging::testing
