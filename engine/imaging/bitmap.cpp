@@ -232,7 +232,7 @@ uint32_t Bitmap::Width() const { return impl_->width; }
 uint32_t Bitmap::Height() const { return impl_->height; }
 
 bool Bitmap::HasAlpha() const {
-    if (!impl_->pixels.Empty()) return impl_->pixels.channels == 4;
+    if (!impl_->pixels.Empty()) return impl_->pixels.channels == 4 && !detail::IsOpaque(impl_->pixels);
     return impl_->info.hasAlpha;
 }
 
@@ -296,11 +296,13 @@ bool Bitmap::Save(const std::string& path, const Guid& clsid, const EncoderParam
     const int quality = QualityFrom(parameters);
     const Pixels& pixels = m.pixels;
     const std::vector<uint8_t>& icc = m.icc;
+    // An alpha channel that is opaque everywhere is not written: 24-bit BMP and RGB PNG as for any opaque image.
+    const bool dropAlpha = format != FileFormat::Jpeg && pixels.channels == 4 && detail::IsOpaque(pixels);
     return detail::WriteFileAtomically(path, [&](FILE* file) {
         switch (format) {
             case FileFormat::Jpeg: return detail::EncodeJpeg(file, pixels, quality, icc);
-            case FileFormat::Png: return detail::EncodePng(file, pixels, icc);
-            default: return detail::EncodeBmp(file, pixels);
+            case FileFormat::Png: return detail::EncodePng(file, pixels, icc, dropAlpha);
+            default: return detail::EncodeBmp(file, pixels, dropAlpha);
         }
     });
 }

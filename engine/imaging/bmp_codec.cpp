@@ -301,8 +301,8 @@ bool DecodeBmp(FILE* file, const SourceInfo& info, Pixels& out) {
     return true;
 }
 
-bool EncodeBmp(FILE* file, const Pixels& pixels) {
-    const bool alpha = pixels.channels == 4;
+bool EncodeBmp(FILE* file, const Pixels& pixels, bool dropAlpha) {
+    const bool alpha = pixels.channels == 4 && !dropAlpha;
     const uint32_t headerSize = alpha ? 108 : 40;  // a V4 header carries the alpha mask that readers honour
     const uint32_t bytesPerPixel = alpha ? 4 : 3;
     const uint64_t stride = (uint64_t{pixels.width} * bytesPerPixel + 3) & ~uint64_t{3};

@@ -72,11 +72,14 @@ inline uint32_t ScaledDimension(uint32_t dimension, unsigned denominator) {
 
 bool ReadPngInfo(FILE* file, SourceInfo& info);
 bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint8_t>* icc);
-bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc);
+// dropAlpha writes RGB from RGBA pixels (for images whose every pixel is opaque).
+bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc, bool dropAlpha);
 
 bool ReadBmpInfo(FILE* file, SourceInfo& info);
 bool DecodeBmp(FILE* file, const SourceInfo& info, Pixels& out);
-bool EncodeBmp(FILE* file, const Pixels& pixels);
+bool EncodeBmp(FILE* file, const Pixels& pixels, bool dropAlpha);
+// True when every pixel is fully opaque (always for pixels without an alpha channel).
+bool IsOpaque(const Pixels& pixels);
 
 // EXIF Orientation from an APP1 payload ("Exif\0\0" + TIFF); 1 when absent or malformed.
 int ParseExifOrientation(const uint8_t* data, size_t length);

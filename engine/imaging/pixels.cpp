@@ -107,6 +107,15 @@ bool ApplyOrientation(Pixels& pixels, int orientation) {
     return true;
 }
 
+bool IsOpaque(const Pixels& pixels) {
+    if (pixels.channels != 4) return true;
+    const uint8_t* p = pixels.data.get() + 3;
+    const size_t count = size_t{pixels.width} * pixels.height;
+    uint8_t all = 255;
+    for (size_t i = 0; i < count; ++i) all &= p[i * 4];
+    return all == 255;
+}
+
 std::string IccColourSpace(const std::vector<uint8_t>& icc) {
     if (icc.size() < 128) return {};
     return std::string(reinterpret_cast<const char*>(icc.data()) + 16, 4);

@@ -94,27 +94,42 @@ bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint
     return true;
 }
 
-bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc) {
+bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc, bool dropAlpha) {
     Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!ctx) return false;
     if (spng_set_png_file(ctx.get(), file)) return false;
+    const int channels = dropAlpha && pixels.channels == 4 ? 3 : pixels.channels;
     spng_ihdr ihdr{};
     ihdr.width = pixels.width;
     ihdr.height = pixels.height;
     ihdr.bit_depth = 8;
-    ihdr.color_type = pixels.channels == 4   ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
-                      : pixels.channels == 3 ? SPNG_COLOR_TYPE_TRUECOLOR
-                                             : SPNG_COLOR_TYPE_GRAYSCALE;
+    ihdr.color_type = channels == 4   ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
+                      : channels == 3 ? SPNG_COLOR_TYPE_TRUECOLOR
+                                      : SPNG_COLOR_TYPE_GRAYSCALE;
     if (spng_set_ihdr(ctx.get(), &ihdr)) return false;
     const std::string space = IccColourSpace(icc);
-    if (!icc.empty() && space == (pixels.channels == 1 ? "GRAY" : "RGB ")) {
+    if (!icc.empty() && space == (channels == 1 ? "GRAY" : "RGB ")) {
         spng_iccp iccp{};
         std::strcpy(iccp.profile_name, "ICC profile");
         iccp.profile_len = icc.size();
         iccp.profile = const_cast<char*>(reinterpret_cast<const char*>(icc.data()));
         if (spng_set_iccp(ctx.get(), &iccp)) return false;
     }
-    return spng_encode_image(ctx.get(), pixels.data.get(), pixels.Bytes(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+    if (channels == pixels.channels)
+        return spng_encode_image(ctx.get(), pixels.data.get(), pixels.Bytes(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+    // Row by row, so that dropping the alpha channel needs no second image.
+    const size_t rowBytes = size_t{pixels.width} * 3;
+    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[rowBytes]);
+    if (!row) return false;
+    if (spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
+        return false;
+    for (uint32_t y = 0; y < pixels.height; ++y) {
+        const uint8_t* src = pixels.Row(y);
+        for (uint32_t x = 0; x < pixels.width; ++x) std::memcpy(row.get() + size_t{x} * 3, src + size_t{x} * 4, 3);
+        const int result = spng_encode_row(ctx.get(), row.get(), rowBytes);
+        if (result != 0 && !(result == SPNG_EOI && y + 1 == pixels.height)) return false;
+    }
+    return true;
 }
 
 }  // namespace qx::imaging::detail

@@ -1,0 +1,362 @@
+// Real files through the real codecs: round trips, quality, orientation, colour profiles, limits, saving.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "support.h"
+
+namespace qx::imaging::testing {
+namespace {
+
+const Guid kJpeg = EncoderFor(u"image/jpeg");
+const Guid kPng = EncoderFor(u"image/png");
+const Guid kBmp = EncoderFor(u"image/bmp");
+
+// A small picture with every kind of pixel: colours, grey, and (optionally) graded transparency.
+std::unique_ptr<Bitmap> MakePattern(uint32_t w, uint32_t h, bool alpha) {
+    std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(w, h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t a = alpha ? (x * 255 / (w - 1)) : 255;
+            bitmap->SetPixel(x, y, Argb(a, (x * 37 + y) & 0xFF, (y * 11) & 0xFF, (x ^ y) & 0xFF));
+        }
+    return bitmap;
+}
+
+void ExpectSamePixels(Bitmap& a, Bitmap& b, int tolerance = 0) {
+    ASSERT_EQ(a.Width(), b.Width());
+    ASSERT_EQ(a.Height(), b.Height());
+    int worst = 0;
+    for (uint32_t y = 0; y < a.Height(); ++y)
+        for (uint32_t x = 0; x < a.Width(); ++x) {
+            uint32_t p = 0, q = 0;
+            ASSERT_TRUE(a.GetPixel(x, y, p) && b.GetPixel(x, y, q));
+            worst = std::max(worst, MaxDifference(p, q));
+        }
+    EXPECT_LE(worst, tolerance);
+}
+
+// Mean absolute difference of two equally sized bitmaps, over all colour channels.
+double MeanDifference(Bitmap& a, Bitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return 1e9;
+    double sum = 0;
+    for (uint32_t y = 0; y < a.Height(); ++y)
+        for (uint32_t x = 0; x < a.Width(); ++x) {
+            uint32_t p = 0, q = 0;
+            if (!a.GetPixel(x, y, p) || !b.GetPixel(x, y, q)) return 1e9;
+            for (int shift : {0, 8, 16}) sum += std::abs(Channel(p, shift) - Channel(q, shift));
+        }
+    return sum / (3.0 * a.Width() * a.Height());
+}
+
+std::unique_ptr<Bitmap> Thumbnail(const std::string& path, uint32_t w, uint32_t h) {
+    std::unique_ptr<Bitmap> source = Bitmap::FromFile(path);
+    std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(w, h);
+    if (!source || !target) return nullptr;
+    Graphics graphics(*target);
+    if (!graphics.DrawImage(*source, 0, 0, static_cast<int>(w), static_cast<int>(h))) return nullptr;
+    return target;
+}
+
+TEST(Encoders, TableHoldsTheThreeTypesWithDistinctIdentifiers) {
+    const std::vector<ImageCodecInfo> encoders = GetImageEncoders();
+    ASSERT_EQ(encoders.size(), 3u);
+    EXPECT_NE(kJpeg, Guid{});
+    EXPECT_NE(kJpeg, kPng);
+    EXPECT_NE(kPng, kBmp);
+    EXPECT_NE(kJpeg, kBmp);
+    for (const ImageCodecInfo& codec : encoders) {
+        EXPECT_FALSE(codec.formatDescription.empty());
+        EXPECT_EQ(codec.filenameExtension.rfind("*.", 0), 0u);
+    }
+}
+
+TEST(RoundTrip, PngAndBmpAreLosslessAndKeepAlpha) {
+    ScratchFolder folder;
+    for (bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha ? "with alpha" : "opaque");
+        std::unique_ptr<Bitmap> original = MakePattern(37, 23, alpha);
+        const uint32_t quality = 10;  // accepted and ignored by the lossless encoders
+        for (const auto& [name, clsid] : {std::pair{"out.png", kPng}, std::pair{"out.bmp", kBmp}}) {
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(original->Save(folder.File(name), clsid, Quality(quality)));
+            std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File(name));
+            ASSERT_TRUE(read);
+            EXPECT_EQ(read->HasAlpha(), alpha);
+            ExpectSamePixels(*original, *read);
+        }
+    }
+}
+
+TEST(RoundTrip, OpaqueImagesGiveTwentyFourBitBmpAndRgbPng) {
+    ScratchFolder folder;
+    std::unique_ptr<Bitmap> source = Bitmap::FromFile(Corpus("pillow/hopper.png"));
+    ASSERT_TRUE(source);
+    ASSERT_FALSE(source->HasAlpha());
+    ASSERT_TRUE(source->Save(folder.File("a.bmp"), kBmp, {}));
+    ASSERT_TRUE(source->Save(folder.File("a.png"), kPng, {}));
+    const std::string bmp = ReadBytes(folder.File("a.bmp"));
+    ASSERT_GT(bmp.size(), 30u);
+    EXPECT_EQ(static_cast<uint8_t>(bmp[28]), 24);  // bits per pixel
+    EXPECT_EQ(bmp.size(), 54u + 128 * 128 * 3);
+    const std::string png = ReadBytes(folder.File("a.png"));
+    EXPECT_EQ(png[25], 2);  // colour type RGB
+    for (const char* name : {"a.bmp", "a.png"}) {
+        std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File(name));
+        ASSERT_TRUE(read);
+        ExpectSamePixels(*source, *read);
+    }
+}
+
+TEST(Jpeg, QualityChangesTheSizeAndDefaultsTo75) {
+    ScratchFolder folder;
+    std::unique_ptr<Bitmap> source = Bitmap::FromFile(Corpus("pillow/hopper.png"));
+    ASSERT_TRUE(source);
+    for (uint32_t quality : {10u, 75u, 95u})
+        ASSERT_TRUE(source->Save(folder.File("q" + std::to_string(quality) + ".jpg"), kJpeg, Quality(quality)));
+    ASSERT_TRUE(source->Save(folder.File("default.jpg"), kJpeg, {}));
+    const size_t q10 = ReadBytes(folder.File("q10.jpg")).size(), q75 = ReadBytes(folder.File("q75.jpg")).size(),
+                 q95 = ReadBytes(folder.File("q95.jpg")).size();
+    EXPECT_LT(q10, q75);
+    EXPECT_LT(q75, q95);
+    EXPECT_EQ(ReadBytes(folder.File("default.jpg")), ReadBytes(folder.File("q75.jpg")));
+    std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File("q95.jpg"));
+    ASSERT_TRUE(read);
+    EXPECT_LT(MeanDifference(*source, *read), 3.0);
+}
+
+TEST(Jpeg, TransparentAreasBecomeWhite) {
+    ScratchFolder folder;
+    std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(32, 32);  // blank: fully transparent
+    for (uint32_t y = 0; y < 32; ++y)
+        for (uint32_t x = 0; x < 16; ++x) bitmap->SetPixel(x, y, Argb(255, 0, 0, 255));
+    ASSERT_TRUE(bitmap->Save(folder.File("t.jpg"), kJpeg, Quality(95)));
+    ASSERT_TRUE(bitmap->Save(folder.File("t.png"), kPng, {}));
+    std::unique_ptr<Bitmap> jpeg = Bitmap::FromFile(folder.File("t.jpg"));
+    ASSERT_TRUE(jpeg);
+    EXPECT_GT(MeanChannel(*jpeg, 20, 0, 32, 32, 16), 250);  // right half: white
+    EXPECT_GT(MeanChannel(*jpeg, 20, 0, 32, 32, 8), 250);
+    EXPECT_LT(MeanChannel(*jpeg, 0, 0, 12, 32, 16), 5);  // left half: blue
+    EXPECT_GT(MeanChannel(*jpeg, 0, 0, 12, 32, 0), 245);
+    std::unique_ptr<Bitmap> png = Bitmap::FromFile(folder.File("t.png"));
+    ASSERT_TRUE(png && png->HasAlpha());
+    uint32_t pixel = 0;
+    ASSERT_TRUE(png->GetPixel(30, 3, pixel));
+    EXPECT_EQ(pixel >> 24, 0u);
+}
+
+TEST(Orientation, EveryExifOrientationShowsTheSamePicture) {
+    for (const char* kind : {"Landscape", "Portrait"}) {
+        std::unique_ptr<Bitmap> upright = Thumbnail(Corpus(std::string("exif-orientation/") + kind + "_1.jpg"),
+                                                    kind[0] == 'L' ? 90 : 60, kind[0] == 'L' ? 60 : 90);
+        ASSERT_TRUE(upright);
+        for (int orientation = 0; orientation <= 8; ++orientation) {
+            const std::string path = Corpus(std::string("exif-orientation/") + kind + "_" + std::to_string(orientation) + ".jpg");
+            SCOPED_TRACE(path);
+            std::unique_ptr<Bitmap> header = Bitmap::FromFile(path);
+            ASSERT_TRUE(header);
+            EXPECT_EQ(header->Width(), kind[0] == 'L' ? 1800u : 1200u);
+            EXPECT_EQ(header->Height(), kind[0] == 'L' ? 1200u : 1800u);
+            std::unique_ptr<Bitmap> shown = Thumbnail(path, upright->Width(), upright->Height());
+            ASSERT_TRUE(shown);
+            EXPECT_LT(MeanDifference(*upright, *shown), 6.0);
+        }
+    }
+}
+
+TEST(Orientation, SixAndEightTurnTheStoredPixelsUpright) {
+    // 64x32 stored, shown 32x64 after a quarter turn clockwise; the full decode and the scaled draw agree.
+    std::unique_ptr<Bitmap> turned = Bitmap::FromFile(Corpus("generated/jpeg/exif-orientation-6.jpg"));
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->Width(), 32u);
+    EXPECT_EQ(turned->Height(), 64u);
+    ASSERT_TRUE(turned->Decode());
+    // hopper's orientation files are the same 128x128 picture stored turned and mirrored.
+    std::unique_ptr<Bitmap> reference = Bitmap::FromFile(Corpus("pillow/hopper.jpg"));
+    ASSERT_TRUE(reference && reference->Decode());
+    for (int orientation = 2; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        std::unique_ptr<Bitmap> bitmap =
+            Bitmap::FromFile(Corpus("pillow/hopper_orientation_" + std::to_string(orientation) + ".jpg"));
+        ASSERT_TRUE(bitmap && bitmap->Decode());
+        EXPECT_LT(MeanDifference(*reference, *bitmap), 8.0);  // separately compressed copies
+    }
+    // The 2x1 file with orientation 8 shows as 1x2.
+    std::unique_ptr<Bitmap> rectangle = Bitmap::FromFile(Corpus("pillow/orientation_rectangle.jpg"));
+    ASSERT_TRUE(rectangle);
+    EXPECT_EQ(rectangle->Width(), 1u);
+    EXPECT_EQ(rectangle->Height(), 2u);
+}
+
+TEST(Jpeg, ScaledDrawGivesTheSizeAndThePixelsOfAFullDecode) {
+    const std::string path = Corpus("exif-orientation/Landscape_6.jpg");
+    std::unique_ptr<Bitmap> lazy = Bitmap::FromFile(path);
+    ASSERT_TRUE(lazy);
+    const uint64_t full = lazy->DecodeBytesFor(lazy->Width(), lazy->Height());
+    const uint64_t small = lazy->DecodeBytesFor(200, 133);
+    EXPECT_GE(full, 1800u * 1200 * 3);
+    EXPECT_LT(small, full / 8);  // decoded at 1/4 of each side
+    std::unique_ptr<Bitmap> scaled = Thumbnail(path, 200, 133);
+    ASSERT_TRUE(scaled);
+    EXPECT_EQ(scaled->Width(), 200u);
+    EXPECT_EQ(scaled->Height(), 133u);
+    std::unique_ptr<Bitmap> decoded = Bitmap::FromFile(path);
+    ASSERT_TRUE(decoded && decoded->Decode());
+    std::unique_ptr<Bitmap> reference = Bitmap::CreateArgb(200, 133);
+    Graphics graphics(*reference);
+    ASSERT_TRUE(graphics.DrawImage(*decoded, 0, 0, 200, 133));
+    EXPECT_LT(MeanDifference(*scaled, *reference), 2.0);
+}
+
+TEST(Jpeg, CmykAndGreyAndTwelveBit) {
+    // The same picture stored as Adobe CMYK and as YCbCr.
+    std::unique_ptr<Bitmap> cmyk = Bitmap::FromFile(Corpus("generated/jpeg/cmyk-adobe.jpg"));
+    std::unique_ptr<Bitmap> rgb = Bitmap::FromFile(Corpus("generated/jpeg/baseline-444.jpg"));
+    ASSERT_TRUE(cmyk && rgb);
+    EXPECT_LT(MeanDifference(*cmyk, *rgb), 4.0);
+    std::unique_ptr<Bitmap> grey = Bitmap::FromFile(Corpus("generated/jpeg/grayscale.jpg"));
+    ASSERT_TRUE(grey && grey->Decode());
+    std::unique_ptr<Bitmap> twelve = Bitmap::FromFile(Corpus("libjpeg-turbo/monkey12.jpg"));
+    EXPECT_FALSE(twelve && twelve->Decode());
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+TEST(Colour, IccProfileTravelsIntoJpegAndPngOutputs) {
+    ScratchFolder folder;
+    for (const char* source : {"pillow/icc_profile_big.jpg", "libjpeg-turbo/vgl_5674_0098.png"}) {
+        SCOPED_TRACE(source);
+        std::unique_ptr<Bitmap> scaled = Thumbnail(Corpus(source), 40, 30);
+        ASSERT_TRUE(scaled);
+        ASSERT_TRUE(scaled->Save(folder.File("p.jpg"), kJpeg, Quality(80)));
+        ASSERT_TRUE(scaled->Save(folder.File("p.png"), kPng, {}));
+        EXPECT_TRUE(Contains(ReadBytes(folder.File("p.jpg")), "ICC_PROFILE"));
+        EXPECT_TRUE(Contains(ReadBytes(folder.File("p.png")), "iCCP"));
+        // The copies carry it on again.
+        std::unique_ptr<Bitmap> again = Bitmap::FromFile(folder.File("p.png"));
+        ASSERT_TRUE(again && again->Save(folder.File("p2.jpg"), kJpeg, {}));
+        EXPECT_TRUE(Contains(ReadBytes(folder.File("p2.jpg")), "ICC_PROFILE"));
+    }
+    std::unique_ptr<Bitmap> plain = Thumbnail(Corpus("pillow/hopper.jpg"), 40, 40);
+    ASSERT_TRUE(plain && plain->Save(folder.File("plain.jpg"), kJpeg, {}));
+    EXPECT_FALSE(Contains(ReadBytes(folder.File("plain.jpg")), "ICC_PROFILE"));
+}
+
+TEST(Limits, HugeHeadersAreRefusedBeforeDecoding) {
+    EXPECT_EQ(kMaxPixels, uint64_t{1} << 28);
+    for (const char* path : {"generated/bombs/jpeg-sof-65500x65500.jpg", "generated/bombs/png-ihdr-100000x100000.png",
+                             "generated/bombs/png-1bit-40000x40000.png", "generated/bombs/bmp-header-100000x100000.bmp",
+                             "generated/bombs/bmp-header-100000x-100000.bmp",
+                             "generated/bombs/bmp-rle8-100000x100000.bmp", "pillow/l2rgb_read.bmp"}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(Bitmap::FromFile(Corpus(path)));
+    }
+    EXPECT_FALSE(Bitmap::CreateArgb(0, 10));
+    EXPECT_FALSE(Bitmap::CreateArgb(100000, 100000));
+    EXPECT_FALSE(Bitmap::CreateArgb(1u << 20, 1));
+    EXPECT_TRUE(Bitmap::CreateArgb(16384, 16384));  // no memory is taken until it is drawn on
+}
+
+TEST(Save, ReplacesTheTargetWithNoTemporaryLeftAndTheUsualMode) {
+    ScratchFolder folder;
+    WriteBytes(folder.File("out.png"), "old contents");
+    std::unique_ptr<Bitmap> bitmap = MakePattern(8, 8, false);
+    ASSERT_TRUE(bitmap->Save(folder.File("out.png"), kPng, {}));
+    EXPECT_EQ(folder.EntryCount(), 1u);
+    std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File("out.png"));
+    ASSERT_TRUE(read);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::stat(folder.File("out.png").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666u & ~mask);
+}
+
+TEST(Save, FailureLeavesAnOldTargetAsItWas) {
+    ScratchFolder folder;
+    std::unique_ptr<Bitmap> bitmap = MakePattern(8, 8, true);
+    // A folder that does not exist.
+    EXPECT_FALSE(bitmap->Save(folder.File("missing/out.png"), kPng, {}));
+    // A target that is a folder.
+    ASSERT_EQ(::mkdir(folder.File("dir.png").c_str(), 0755), 0);
+    EXPECT_FALSE(bitmap->Save(folder.File("dir.png"), kPng, {}));
+    EXPECT_EQ(folder.EntryCount(), 1u);
+    // An unknown encoder.
+    WriteBytes(folder.File("old.jpg"), "keep me");
+    EXPECT_FALSE(bitmap->Save(folder.File("old.jpg"), Guid{}, {}));
+    EXPECT_EQ(ReadBytes(folder.File("old.jpg")), "keep me");
+    // A read-only folder (meaningless for root, who may write anywhere).
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::mkdir(folder.File("ro").c_str(), 0755), 0);
+        WriteBytes(folder.File("ro/old.jpg"), "keep me too");
+        ASSERT_EQ(::chmod(folder.File("ro").c_str(), 0555), 0);
+        EXPECT_FALSE(bitmap->Save(folder.File("ro/old.jpg"), kJpeg, {}));
+        ::chmod(folder.File("ro").c_str(), 0755);
+        EXPECT_EQ(ReadBytes(folder.File("ro/old.jpg")), "keep me too");
+    }
+}
+
+TEST(Save, NeverReplacesItsOwnSourceUnderAnyName) {
+    ScratchFolder folder;
+    const std::string original = ReadBytes(Corpus("pillow/hopper.jpg"));
+    WriteBytes(folder.File("photo.jpg"), original);
+    ASSERT_EQ(::link(folder.File("photo.jpg").c_str(), folder.File("hard.jpg").c_str()), 0);
+    ASSERT_EQ(::symlink(folder.File("photo.jpg").c_str(), folder.File("soft.jpg").c_str()), 0);
+    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(folder.File("photo.jpg"));
+    ASSERT_TRUE(bitmap);
+    for (const char* name : {"photo.jpg", "hard.jpg", "soft.jpg"}) {
+        EXPECT_FALSE(bitmap->Save(folder.File(name), kJpeg, {})) << name;
+        EXPECT_EQ(ReadBytes(folder.File("photo.jpg")), original);
+    }
+    EXPECT_EQ(folder.EntryCount(), 3u);
+    EXPECT_TRUE(bitmap->Save(folder.File("copy.jpg"), kJpeg, {}));
+}
+
+TEST(Bitmap, BrokenDataFailsOnDecodeNotOnHeader) {
+    ScratchFolder folder;
+    std::string bytes = ReadBytes(Corpus("pillow/hopper.png"));
+    bytes.resize(bytes.size() / 2);
+    WriteBytes(folder.File("cut.png"), bytes);
+    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(folder.File("cut.png"));
+    ASSERT_TRUE(bitmap);  // the header is fine
+    EXPECT_EQ(bitmap->Width(), 128u);
+    EXPECT_FALSE(bitmap->Decode());
+    std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(10, 10);
+    Graphics graphics(*target);
+    EXPECT_FALSE(graphics.DrawImage(*bitmap, 0, 0, 10, 10));
+    EXPECT_FALSE(bitmap->Save(folder.File("x.png"), kPng, {}));
+    EXPECT_FALSE(Bitmap::FromFile(folder.path()));  // a folder is no image
+    EXPECT_FALSE(Bitmap::FromFile(folder.File("nothing.png")));
+}
+
+TEST(Threads, ManyThreadsWorkOnTheirOwnBitmapsAtOnce) {
+    ScratchFolder folder;
+    const std::vector<std::string> sources = {"exif-orientation/Landscape_8.jpg", "pillow/hopper.png",
+                                              "bmpsuite/g/pal8rle.bmp", "pillow/pil_sample_cmyk.jpg"};
+    auto run = [&](int worker) {
+        for (size_t i = 0; i < sources.size(); ++i) {
+            std::unique_ptr<Bitmap> scaled = Thumbnail(Corpus(sources[i]), 50, 40);
+            if (!scaled) return false;
+            const std::string name = folder.File(std::to_string(worker) + "-" + std::to_string(i) + ".png");
+            if (!scaled->Save(name, kPng, {})) return false;
+        }
+        return true;
+    };
+    std::vector<std::thread> threads;
+    std::vector<int> results(6, 0);
+    for (int t = 0; t < 6; ++t) threads.emplace_back([&, t] { results[t] = run(t); });
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < 6; ++t) EXPECT_TRUE(results[t]);
+    for (size_t i = 0; i < sources.size(); ++i)
+        for (int t = 1; t < 6; ++t)
+            EXPECT_EQ(ReadBytes(folder.File("0-" + std::to_string(i) + ".png")),
+                      ReadBytes(folder.File(std::to_string(t) + "-" + std::to_string(i) + ".png")));
+}
+
+}  // namespace
+}  // namespace qx::imaging::testing
