@@ -1,10 +1,14 @@
 // Separable Lanczos3 resampling in 14-bit fixed point: precomputed weights per output column and row, the
-// vertical pass vectorised over whole rows, the horizontal pass with one 4-lane vector per tap.
+// vertical pass 16 bytes at a time, the horizontal pass one pixel per vector; two taps per multiply-add.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "engine/imaging/internal.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qx::imaging::detail {
 namespace {
@@ -73,19 +77,48 @@ inline uint8_t Clip8(int32_t v) {
     return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-__attribute__((target_clones("avx2", "default")))
-void AccumulateRow(int32_t* acc, const uint8_t* row, int16_t weight, size_t n) {
-    const int32_t w = weight;
-    for (size_t i = 0; i < n; ++i) acc[i] += int32_t{row[i]} * w;
+#if defined(__SSE2__)
+inline __m128i Load32(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_cvtsi32_si128(v);
 }
+// Two 16-bit weights side by side, as pmaddwd takes them.
+inline __m128i WeightPair(int16_t a, int16_t b) {
+    return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(a) | static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16));
+}
+#endif
 
-__attribute__((target_clones("avx2", "default")))
-void StoreRow(uint8_t* dst, const int32_t* acc, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        int32_t v = acc[i] >> kBits;
-        v = v < 0 ? 0 : v;
-        v = v > 255 ? 255 : v;
-        dst[i] = static_cast<uint8_t>(v);
+// One output row from `count` input rows: 16 bytes at a time, two input rows per multiply-add.
+void VerticalRow(const Pixels& in, uint8_t* dst, int32_t first, int32_t count, const int16_t* w) {
+    const size_t n = in.Stride();
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i s0 = _mm_set1_epi32(kHalf), s1 = s0, s2 = s0, s3 = s0;
+        int32_t k = 0;
+        for (; k < count; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.Row(static_cast<uint32_t>(first + k)) + i));
+            const bool pair = k + 1 < count;
+            const __m128i b = pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.Row(static_cast<uint32_t>(first + k + 1)) + i))
+                                   : zero;
+            const __m128i weights = WeightPair(w[k], pair ? w[k + 1] : int16_t{0});
+            const __m128i lo = _mm_unpacklo_epi8(a, b), hi = _mm_unpackhi_epi8(a, b);
+            s0 = _mm_add_epi32(s0, _mm_madd_epi16(_mm_unpacklo_epi8(lo, zero), weights));
+            s1 = _mm_add_epi32(s1, _mm_madd_epi16(_mm_unpackhi_epi8(lo, zero), weights));
+            s2 = _mm_add_epi32(s2, _mm_madd_epi16(_mm_unpacklo_epi8(hi, zero), weights));
+            s3 = _mm_add_epi32(s3, _mm_madd_epi16(_mm_unpackhi_epi8(hi, zero), weights));
+        }
+        const __m128i low = _mm_packs_epi32(_mm_srai_epi32(s0, kBits), _mm_srai_epi32(s1, kBits));
+        const __m128i high = _mm_packs_epi32(_mm_srai_epi32(s2, kBits), _mm_srai_epi32(s3, kBits));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < n; ++i) {
+        int32_t acc = kHalf;
+        for (int32_t k = 0; k < count; ++k) acc += int32_t{in.Row(static_cast<uint32_t>(first + k))[i]} * w[k];
+        dst[i] = Clip8(acc);
     }
 }
 
@@ -93,27 +126,10 @@ bool VerticalPass(const Pixels& in, uint32_t outHeight, Pixels& out) {
     Weights weights;
     if (!MakeWeights(in.height, outHeight, weights)) return false;
     if (!out.Allocate(in.width, outHeight, in.channels)) return false;
-    const size_t n = in.Stride();
-    // In column blocks, so that the accumulators stay in the first-level cache.
-    constexpr size_t kBlock = 2048;
-    int32_t acc[kBlock];
-    for (uint32_t y = 0; y < outHeight; ++y) {
-        const int16_t* w = &weights.values[size_t{y} * weights.taps];
-        const int32_t first = weights.first[y], count = weights.count[y];
-        uint8_t* dst = out.Row(y);
-        for (size_t start = 0; start < n; start += kBlock) {
-            const size_t len = std::min(kBlock, n - start);
-            std::fill_n(acc, len, kHalf);
-            for (int32_t k = 0; k < count; ++k)
-                AccumulateRow(acc, in.Row(static_cast<uint32_t>(first + k)) + start, w[k], len);
-            StoreRow(dst + start, acc, len);
-        }
-    }
+    for (uint32_t y = 0; y < outHeight; ++y)
+        VerticalRow(in, out.Row(y), weights.first[y], weights.count[y], &weights.values[size_t{y} * weights.taps]);
     return true;
 }
-
-typedef int32_t V4i __attribute__((vector_size(16)));
-typedef uint8_t V4b __attribute__((vector_size(4)));
 
 template <int Channels>
 void HorizontalRow(const uint8_t* src, uint8_t* dst, uint32_t outWidth, const Weights& weights) {
@@ -121,26 +137,33 @@ void HorizontalRow(const uint8_t* src, uint8_t* dst, uint32_t outWidth, const We
         const int16_t* w = &weights.values[size_t{x} * weights.taps];
         const uint8_t* p = src + size_t(weights.first[x]) * Channels;
         const int32_t count = weights.count[x];
-        if constexpr (Channels == 1) {
-            int32_t acc = kHalf;
-            for (int32_t k = 0; k < count; ++k) acc += int32_t{p[k]} * w[k];
-            dst[0] = Clip8(acc);
-        } else {
-            // One vector per tap; with 3 channels the fourth lane reads the next pixel (or the row slack) and
-            // is thrown away.
-            V4i acc = {kHalf, kHalf, kHalf, kHalf};
-            for (int32_t k = 0; k < count; ++k, p += Channels) {
-                V4b bytes;
-                std::memcpy(&bytes, p, 4);
-                acc += __builtin_convertvector(bytes, V4i) * int32_t{w[k]};
+#if defined(__SSE2__)
+        if constexpr (Channels != 1) {
+            // A whole pixel per lane group, two taps per multiply-add. With 3 channels the fourth lane reads the
+            // next pixel (or the row slack) and is thrown away; the 4-byte store is overwritten by the next pixel
+            // or lands in the slack.
+            const __m128i zero = _mm_setzero_si128();
+            __m128i acc = _mm_set1_epi32(kHalf);
+            int32_t k = 0;
+            for (; k + 1 < count; k += 2) {
+                const __m128i pairs = _mm_unpacklo_epi8(Load32(p + k * Channels), Load32(p + (k + 1) * Channels));
+                acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(pairs, zero), WeightPair(w[k], w[k + 1])));
             }
-            acc >>= kBits;
-            const V4i zero = {0, 0, 0, 0}, top = {255, 255, 255, 255};
-            acc = acc < zero ? zero : acc;
-            acc = acc > top ? top : acc;
-            const V4b packed = __builtin_convertvector(acc, V4b);
-            std::memcpy(dst, &packed, Channels);
+            if (k < count) {
+                const __m128i single = _mm_unpacklo_epi8(Load32(p + k * Channels), zero);
+                acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi8(single, zero), WeightPair(w[k], 0)));
+            }
+            const __m128i packed = _mm_srai_epi32(acc, kBits);
+            const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(packed, packed), zero));
+            std::memcpy(dst, &bytes, 4);
+            continue;
         }
+#endif
+        int32_t acc[Channels];
+        for (int c = 0; c < Channels; ++c) acc[c] = kHalf;
+        for (int32_t k = 0; k < count; ++k)
+            for (int c = 0; c < Channels; ++c) acc[c] += int32_t{p[k * Channels + c]} * w[k];
+        for (int c = 0; c < Channels; ++c) dst[c] = Clip8(acc[c]);
     }
 }
 
