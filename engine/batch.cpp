@@ -1,6 +1,7 @@
 #include "engine/batch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -34,6 +35,8 @@ testing::ThreadStarter& Starter() {
     static testing::ThreadStarter starter;
     return starter;
 }
+
+std::atomic<MemoryBudget*> budgetOverride{nullptr};
 
 std::thread StartThread(std::function<void()> body) {
     testing::ThreadStarter starter;
@@ -229,7 +232,8 @@ BatchResult BatchRun::Run() {
     BatchResult result;
     if (!host_.ExchangeAndValidate()) return result;
     const MainSettings& settings = host_.GetMainSettings();
-    Compressor& compressor = compressor_.emplace(settings, relay_);
+    MemoryBudget* budget = budgetOverride.load();
+    Compressor& compressor = compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
     host_.SetProgressPos(0);
 
     if (settings.ZielPath == 1) {
@@ -312,6 +316,8 @@ void SetThreadStarter(ThreadStarter starter) {
     std::lock_guard lock(StarterMutex());
     Starter() = std::move(starter);
 }
+
+void SetBatchMemoryBudget(MemoryBudget* budget) { budgetOverride = budget; }
 
 }  // namespace testing
 }  // namespace qx

@@ -6,6 +6,18 @@
 #include "res/strings.h"
 
 namespace qx {
+namespace {
+
+// The JPEG encoder optimises its Huffman tables, so it keeps every DCT coefficient of the image: 64 16-bit
+// values per 8x8 block and component, 6 bytes per pixel with full-resolution chroma. PNG and BMP encode
+// row by row.
+constexpr uint64_t kJpegEncodeBytesPerPixel = 6;
+
+uint64_t EncodeBytesPerPixel(const std::u16string& mimeType) {
+    return mimeType == u"image/jpeg" ? kJpegEncodeBytesPerPixel : 0;
+}
+
+}  // namespace
 
 int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid) {
     const std::vector<imaging::ImageCodecInfo> encoders = imaging::GetImageEncoders();
@@ -27,7 +39,7 @@ void Compressor::ProtectFiles(std::vector<FileIdentity> identities) {
     protected_ = std::move(identities);
 }
 
-Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath) {
+Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel) {
     LoadedImage loaded;
     std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath);
     if (!source) return loaded;  // Unreadable
@@ -44,7 +56,8 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     if (settings_.Bildsize == 2) {
         // Saved at its own size without a redraw; the decode happens here so that broken data counts as
         // an unreadable source, not as a failed save.
-        loaded.lease = budget_.Acquire(source->DecodeBytesFor(width, height));
+        loaded.lease = budget_.Acquire(source->DecodeBytesFor(width, height) +
+                                       uint64_t{width} * height * saveBytesPerPixel);
         if (!source->Decode()) {
             loaded.lease.Release();
             return loaded;
@@ -63,7 +76,8 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
         return loaded;
     }
 
-    loaded.lease = budget_.Acquire(source->DecodeBytesFor(target.width, target.height) + targetPixels * 4);
+    loaded.lease = budget_.Acquire(source->DecodeBytesFor(target.width, target.height) +
+                                   targetPixels * (4 + saveBytesPerPixel));
     std::unique_ptr<imaging::Bitmap> scaled = imaging::Bitmap::CreateArgb(target.width, target.height);
     if (!scaled) {
         loaded.lease.Release();
@@ -100,7 +114,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     // does not hold memory back from the other workers.
     int failure = 0;
     try {
-        LoadedImage loaded = LoadAndScaleImage(sourcePath);
+        LoadedImage loaded = LoadAndScaleImage(sourcePath, EncodeBytesPerPixel(mimeType));
         switch (loaded.result) {
             case LoadResult::Skipped:
                 ++SkippedCount;

@@ -76,7 +76,9 @@ public:
         std::unique_ptr<imaging::Bitmap> bitmap;
         MemoryBudget::Lease lease;  // the memory the bitmap and its decode were granted, until it is saved
     };
-    LoadedImage LoadAndScaleImage(const std::string& sourcePath);
+    // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same
+    // budget as the decode.
+    LoadedImage LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel = 0);
 
     // Files that no target may name, whatever its path: the sources of the running batch. Set before
     // CompressFile runs on any thread.

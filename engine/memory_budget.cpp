@@ -74,19 +74,42 @@ uint64_t MemoryBudget::PeakInUse() const {
 
 namespace {
 
-// A cgroup memory limit in bytes, or 0 when there is none or it cannot be read.
+uint64_t ReadLimit(const std::string& path) {
+    std::ifstream file(path);
+    std::string text;
+    if (!(file >> text) || text == "max") return 0;
+    try {
+        return std::stoull(text);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+// The memory limit of this process's cgroup (v2 or v1) in bytes, or 0 when there is none or it cannot be read.
 uint64_t CgroupMemoryLimit() {
-    for (const char* path : {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
-        std::ifstream file(path);
-        std::string text;
-        if (!(file >> text) || text == "max") continue;
-        try {
-            uint64_t limit = std::stoull(text);
-            if (limit > 0) return limit;
-        } catch (const std::exception&) {
+    uint64_t limit = 0;
+    auto consider = [&](uint64_t value) {
+        if (value > 0 && (limit == 0 || value < limit)) limit = value;
+    };
+    std::ifstream groups("/proc/self/cgroup");
+    std::string line;
+    while (std::getline(groups, line)) {
+        // "0::/path" (v2) or "4:memory:/path" (v1)
+        const size_t first = line.find(':');
+        const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (controllers.empty()) consider(ReadLimit("/sys/fs/cgroup" + path + "/memory.max"));
+        if (controllers == "memory" || controllers.find("memory,") != std::string::npos ||
+            controllers.find(",memory") != std::string::npos) {
+            consider(ReadLimit("/sys/fs/cgroup/memory" + path + "/memory.limit_in_bytes"));
         }
     }
-    return 0;
+    // Inside a cgroup namespace the process's own group is the root of the mount.
+    consider(ReadLimit("/sys/fs/cgroup/memory.max"));
+    consider(ReadLimit("/sys/fs/cgroup/memory/memory.limit_in_bytes"));
+    return limit;
 }
 
 }  // namespace
