@@ -5,7 +5,7 @@ side by side in one run: images per second, our ratio to each peer, and SSIM aga
 Usage: bench/run.py [--runs N] [--skip-slow] [--tools a,b,...]
 Needs the packages of packages-bench.txt. The corpus is built once into bench-data/ (cached).
 """
-import glob, json, os, shutil, statistics, subprocess, sys, time
+import glob, json, os, resource, shutil, statistics, subprocess, sys, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA = os.path.join(ROOT, 'bench-data')
@@ -61,7 +61,12 @@ def tools(bench):
     }
 
 
+LOAD = 0.0
+
+
 def main():
+    global LOAD
+    LOAD = os.getloadavg()[0]
     args = sys.argv[1:]
     runs = int(args[args.index('--runs') + 1]) if '--runs' in args else 3
     wanted = args[args.index('--tools') + 1].split(',') if '--tools' in args else None
@@ -75,33 +80,40 @@ def main():
         if '--skip-slow' in args and name == 'mogrify':
             continue
         out = os.path.join(DATA, 'out', name)
-        times = []
+        times, cpus = [], []
         for r in range(runs if name != 'mogrify' else 1):  # plain mogrify decodes at full size: one run is enough
             shutil.rmtree(out, ignore_errors=True)
             os.makedirs(out)
             subprocess.run(['sync'])
+            usage = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = time.perf_counter()
             run(files, out)
             times.append(time.perf_counter() - start)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpus.append(after.ru_utime + after.ru_stime - usage.ru_utime - usage.ru_stime)
         env = dict(os.environ, QUALITY_REF_CACHE=os.path.join(DATA, 'ref'))
         q = subprocess.run(['/usr/bin/python3', os.path.join(SHARED, 'quality.py'), os.path.dirname(files[0]), out],
                            check=True, capture_output=True, env=env, text=True)
         quality = json.loads(q.stdout.strip().splitlines()[-1])
-        results[name] = dict(seconds=statistics.median(times), times=times, quality=quality,
+        results[name] = dict(seconds=statistics.median(times), times=times, cpu=statistics.median(cpus), quality=quality,
                              count=len(glob.glob(os.path.join(out, '*'))))
         print('%-14s %s' % (name, json.dumps(results[name])), file=sys.stderr)
 
     n = len(files)
     ours = results.get('quendrix')
     print('\n%d JPEGs, fit into %dx%d, quality %d, %d at once; median of %d runs' % (n, BOX_W, BOX_H, QUALITY, PROCS, runs))
-    print('| tool | wall s | images/s | quendrix ratio | SSIM mean / min | MS-SSIM mean | output bytes |')
-    print('|---|---|---|---|---|---|---|')
+    # CPU seconds are what a loaded machine distorts least; wall time is what a user sees.
+    print('load average before the run: %.1f' % LOAD)
+    print('| tool | wall s | images/s | quendrix ratio | CPU s | images per CPU s | quendrix CPU ratio | SSIM mean / min | MS-SSIM mean | output bytes |')
+    print('|---|---|---|---|---|---|---|---|---|---|')
     for name, r in results.items():
         ips = n / r['seconds']
         ratio = (n / ours['seconds']) / ips if ours else float('nan')
+        cpu_ratio = r['cpu'] / ours['cpu'] if ours else float('nan')
         q = r['quality']
-        print('| %s | %.2f | %.1f | %.2f | %.4f / %.4f | %.4f | %s |' % (
-            name, r['seconds'], ips, ratio, q.get('ssim_mean', 0), q.get('ssim_min', 0), q.get('msssim_mean', 0),
+        print('| %s | %.2f | %.1f | %.2f | %.2f | %.1f | %.2f | %.4f / %.4f | %.4f | %s |' % (
+            name, r['seconds'], ips, ratio, r['cpu'], n / r['cpu'], cpu_ratio,
+            q.get('ssim_mean', 0), q.get('ssim_min', 0), q.get('msssim_mean', 0),
             '{:,}'.format(q.get('bytes', 0))))
 
 

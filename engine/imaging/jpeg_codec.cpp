@@ -85,11 +85,12 @@ inline uint8_t Multiply255(unsigned a, unsigned b) {
 }  // namespace
 
 unsigned ChooseJpegDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
-    // Leave at least twice the target for the resampler: the DCT reduction alone is a box filter that aliases,
-    // and one real filtering step of 2x or more hides it.
+    // Leave at least 2.5 times the target for the resampler: the DCT reduction alone is a crude filter, and one
+    // real Lanczos step of that size hides it (measured: 2x loses a little against the peers, 3x gains little
+    // more for 15% more time).
     for (unsigned denominator : {8u, 4u, 2u}) {
-        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 2 &&
-            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 2)
+        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 5 / 2 &&
+            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 5 / 2)
             return denominator;
     }
     return 1;
