@@ -277,6 +277,8 @@ BatchResult BatchRun::Run() {
         SplitPath(parts, sourcePath);
         const std::string name = MakeOutputName(parameters, settings.ZielPath, parts, i);
         if (settings.ZielPath == 0) targetFolder = parts.drive + parts.directory;
+        // Targets are not compared with each other: two rows may share one (equal titles, or no naming
+        // rule at all). Every save replaces its target whole, so the last one wins and no file is mixed.
         const std::string targetPath = targetFolder + name + extension;
 
         if (threadAnzahl != 0) {
