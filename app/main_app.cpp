@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/settings_location.h"
 #include "ui/main_dialog.h"
 
 namespace qx {
@@ -9,7 +10,7 @@ namespace qx {
 CMainApp::CMainApp(int& argc, char** argv) : argc_(argc), argv_(argv) {}
 CMainApp::~CMainApp() = default;
 
-void CMainApp::RelocateProfile() {}
+void CMainApp::RelocateProfile() { settingsPath_ = ResolveSettingsPath(ProgramPath()); }
 
 bool CMainApp::InitInstance() {
     QApplication application(argc_, argv_);

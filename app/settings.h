@@ -12,19 +12,57 @@ namespace qx::settings {
 inline constexpr const char* kAllg = "Allg";
 inline constexpr const char* kParameter = "Parameter";
 
-// Section "Allg", with `defaultVerz` for the target folder (see DefaultVerz); no token rule applied here.
+// Keys of section "Allg", in the order they are read and written.
+inline constexpr const char* kRate = "Rate";
+inline constexpr const char* kVerz = "Verz";
+inline constexpr const char* kBildsize = "Bildsize";
+inline constexpr const char* kProzent = "Prozent";
+inline constexpr const char* kBreite = "Breite";
+inline constexpr const char* kHoehe = "Hoehe";
+inline constexpr const char* kZielPath = "ZielPath";
+inline constexpr const char* kNichtVergroessern = "NichtVergroessern";
+
+// Keys of section "Parameter", in the order they are read and written.
+inline constexpr const char* kAusgabeDateiTyp = "AusgabeDateiTyp";
+inline constexpr const char* kPrefix = "Prefix";
+inline constexpr const char* kLfdNr = "LfdNr";
+inline constexpr const char* kStellen = "Stellen";
+inline constexpr const char* kEingabeTyp = "EingabeTyp";
+inline constexpr const char* kAusgabeTyp = "AusgabeTyp";
+inline constexpr const char* kThreadAnzahl = "ThreadAnzahl";
+
+// The defaults every reader passes (those of Verz come from DefaultVerz).
+inline const MainSettings kMainDefaults{};
+inline const ParameterSettings kParameterDefaults{};
+
+// Section "Allg", with `defaultVerz` for the target folder; the Verz token rule is the caller's.
 MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz);
 void WriteMainSettings(ProfileStore& store, const MainSettings& values);
 
+// All seven keys (the batch uses all but EingabeTyp, which only a drop reads).
 ParameterSettings ReadParameterSettings(const ProfileStore& store);
 void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values);
 
 // Only the key EingabeTyp, as a drop reads it.
 int ReadEingabeTyp(const ProfileStore& store);
+// Bit 0 BMP, bit 1 JPG, bit 2 PNG; higher bits are ignored.
 InputTypeFlags UnpackEingabeTyp(int value);
 int PackEingabeTyp(const InputTypeFlags& flags);
 
-// $U3_DEVICE_DOCUMENT_PATH (or the home folder) + "/Quendrix".
+// $U3_DEVICE_DOCUMENT_PATH when set and non-empty, otherwise the home folder; then "/Quendrix".
 std::string DefaultVerz();
+
+// The device-path placeholder "%U3_DEVICE_PATH%" of a stored target folder.
+std::string DeviceToken();
+// The device path from U3_DEVICE_PATH, upper-cased, and a lower-cased copy; both empty when unset or empty.
+void DevicePaths(std::string& upper, std::string& lower);
+std::string UpperCase(std::string text);
+std::string LowerCase(std::string text);
+// Reading: every token becomes the upper-cased device path; nothing happens without a device path.
+std::string ApplyTokenOnRead(const std::string& verz, const std::string& devicePathUpper);
+// Writing: every occurrence of the upper-cased, then of the lower-cased device path becomes the token
+// (case-sensitive); nothing happens without a device path.
+std::string ApplyTokenOnWrite(const std::string& verz, const std::string& devicePathUpper,
+                              const std::string& devicePathLower);
 
 }  // namespace qx::settings

@@ -1,6 +1,7 @@
 // Path routines: splitting, folder tests and folder creation, in the Windows or the native style.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace qx {
@@ -25,6 +26,13 @@ int ClassifyPath(const std::string& path);
 // Same answer as making the path the current directory, without changing it.
 bool IsDirectoryByChdir(const std::string& path);
 bool CreateDirectoryTree(const std::string& path, PathStyle style = PathStyle::Native);
+
+// The file-system steps of CreateDirectoryTree, replaceable so that the Windows rules can be checked anywhere.
+struct DirectoryOps {
+    std::function<int(const std::string&)> classify;       // as ClassifyPath
+    std::function<bool(const std::string&)> makeDirectory; // creates one level; false on failure
+};
+bool CreateDirectoryTree(const std::string& path, PathStyle style, const DirectoryOps& ops);
 
 // The separator the style writes.
 char PathSeparator(PathStyle style);

@@ -1,0 +1,79 @@
+#include "app/settings_location.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace qx {
+namespace {
+
+std::optional<std::string> Environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
+std::string FileTitle(const std::string& programPath, PathStyle style) {
+    PathParts parts;
+    SplitPath(parts, programPath, style);
+    return parts.title;
+}
+
+}  // namespace
+
+std::optional<SettingsLocation> ChooseSettingsLocation(const std::string& programPath,
+                                                       const std::optional<std::string>& u3AppDataPath,
+                                                       const std::optional<std::string>& appData,
+                                                       PathStyle style) {
+    const std::string title = FileTitle(programPath, style);
+    const std::string sep(1, PathSeparator(style));
+    std::string folder;
+    if (u3AppDataPath && !u3AppDataPath->empty()) {
+        folder = *u3AppDataPath;
+    } else if (appData && !appData->empty()) {
+        folder = *appData + sep + title;
+    }
+    if (folder.empty()) return std::nullopt;
+    return SettingsLocation{folder, folder + sep + title + ".ini"};
+}
+
+SettingsLocation DefaultSettingsLocation(const std::string& programPath) {
+    const std::string title = FileTitle(programPath, PathStyle::Native);
+    std::string base;
+    if (auto xdg = Environment("XDG_CONFIG_HOME"); xdg && !xdg->empty() && (*xdg)[0] == '/') {
+        base = *xdg;
+    } else {
+        auto home = Environment("HOME");
+        base = (home && !home->empty() ? *home : std::string()) + "/.config";
+    }
+    const std::string folder = base + "/" + title;
+    return SettingsLocation{folder, folder + "/" + title + ".ini"};
+}
+
+std::string ResolveSettingsPath(const std::string& programPath) {
+    if (auto chosen = ChooseSettingsLocation(programPath, Environment("U3_APP_DATA_PATH"), Environment("APPDATA"))) {
+        mkdir(chosen->folder.c_str(), 0777);  // only the last level; a failure shows as settings not kept
+        return chosen->path;
+    }
+    SettingsLocation fallback = DefaultSettingsLocation(programPath);
+    CreateDirectoryTree(fallback.folder);  // a fresh account may not have ~/.config yet
+    return fallback.path;
+}
+
+std::string ProgramPath() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return "quendrix";
+        if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string GuiSettingsPath() {
+    return ResolveSettingsPath(ParentDirectory(ProgramPath()) + "quendrix");
+}
+
+}  // namespace qx

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/settings.h"
+#include "app/settings_location.h"
+#include "temp_dir.h"
+
+namespace qx::settings {
+namespace {
+
+using qx::testing::ReadFile;
+using qx::testing::TempDir;
+using qx::testing::WriteFile;
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        if (value) setenv(name, value, 1); else unsetenv(name);
+    }
+    ~ScopedEnv() { if (had_) setenv(name_, old_.c_str(), 1); else unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+TEST(Settings, FirstStartGivesTheDefaults) {
+    TempDir dir;
+    ProfileStore store(dir / "q.ini");
+    ScopedEnv doc("U3_DEVICE_DOCUMENT_PATH", nullptr);
+    ScopedEnv home("HOME", "/home/anna");
+    const MainSettings m = ReadMainSettings(store, DefaultVerz());
+    EXPECT_EQ(m.Rate, 80u);
+    EXPECT_EQ(m.Verz, "/home/anna/Quendrix");
+    EXPECT_EQ(m.Bildsize, 2);
+    EXPECT_EQ(m.Prozent, 100u);
+    EXPECT_EQ(m.Breite, 640u);
+    EXPECT_EQ(m.Hoehe, 480u);
+    EXPECT_EQ(m.ZielPath, 0);
+    EXPECT_EQ(m.NichtVergroessern, 0);
+    const ParameterSettings p = ReadParameterSettings(store);
+    EXPECT_EQ(p.AusgabeDateiTyp, 0);
+    EXPECT_EQ(p.Prefix, "Pic");
+    EXPECT_EQ(p.LfdNr, 1);
+    EXPECT_EQ(p.Stellen, 3);
+    EXPECT_EQ(p.EingabeTyp, 7);
+    EXPECT_EQ(p.AusgabeTyp, 0);
+    EXPECT_EQ(p.ThreadAnzahl, 10);
+}
+
+TEST(Settings, DeviceDocumentPathGivesTheDefaultTargetFolder) {
+    ScopedEnv doc("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Documents");
+    EXPECT_EQ(DefaultVerz(), "/media/stick/Documents/Quendrix");
+    ScopedEnv empty("U3_DEVICE_DOCUMENT_PATH", "");
+    ScopedEnv home("HOME", "/root");
+    EXPECT_EQ(DefaultVerz(), "/root/Quendrix");
+}
+
+TEST(Settings, BothSectionsRoundTripInKeyOrder) {
+    TempDir dir;
+    ProfileStore store(dir / "q.ini");
+    MainSettings m{55, "/out", -1, 50, 800, 600, 1, 1};
+    WriteMainSettings(store, m);
+    ParameterSettings p{1, "", 998, 4, 0, 5, 0};
+    WriteParameterSettings(store, p);
+    EXPECT_EQ(ReadFile(dir / "q.ini"),
+              "[Allg]\nRate=55\nVerz=/out\nBildsize=-1\nProzent=50\nBreite=800\nHoehe=600\nZielPath=1\n"
+              "NichtVergroessern=1\n[Parameter]\nAusgabeDateiTyp=1\nPrefix=\nLfdNr=998\nStellen=4\n"
+              "EingabeTyp=0\nAusgabeTyp=5\nThreadAnzahl=0\n");
+    const MainSettings m2 = ReadMainSettings(store, "unused");
+    EXPECT_EQ(m2.Verz, "/out");
+    EXPECT_EQ(m2.Bildsize, -1);
+    const ParameterSettings p2 = ReadParameterSettings(store);
+    EXPECT_EQ(p2.Prefix, "");  // present and empty: not the default
+    EXPECT_EQ(p2.AusgabeTyp, 5);  // read values are not range-checked
+    EXPECT_EQ(ReadEingabeTyp(store), 0);
+}
+
+TEST(Settings, InputTypeBitsAreBmpJpgPng) {
+    InputTypeFlags none = UnpackEingabeTyp(8);  // only higher bits: nothing accepted
+    EXPECT_FALSE(none.Bmp || none.Jpg || none.Png);
+    InputTypeFlags jpg = UnpackEingabeTyp(2);
+    EXPECT_TRUE(jpg.Jpg);
+    EXPECT_FALSE(jpg.Bmp || jpg.Png);
+    EXPECT_EQ(PackEingabeTyp({true, false, true}), 5);
+    EXPECT_EQ(PackEingabeTyp(UnpackEingabeTyp(15)), 7);
+}
+
+TEST(Settings, DeviceTokenRule) {
+    // E: with E:\Bilder\Klein is stored with the token and read back under another drive letter.
+    EXPECT_EQ(ApplyTokenOnWrite("E:\\Bilder\\Klein", "E:", "e:"), "%U3_DEVICE_PATH%\\Bilder\\Klein");
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%\\Bilder\\Klein", "F:"), "F:\\Bilder\\Klein");
+    // The lower-cased device path is replaced too; the reading step gives the upper-cased one.
+    EXPECT_EQ(ApplyTokenOnWrite("e:\\bilder", "E:", "e:"), "%U3_DEVICE_PATH%\\bilder");
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%\\bilder", "E:"), "E:\\bilder");
+    // Mixed case matches neither copy.
+    EXPECT_EQ(ApplyTokenOnWrite("E:\\Stick\\x", "E:\\STICK", "e:\\stick"), "E:\\Stick\\x");
+    // Without a device path the token stays plain text, both ways.
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%\\x", ""), "%U3_DEVICE_PATH%\\x");
+    EXPECT_EQ(ApplyTokenOnWrite("%U3_DEVICE_PATH%\\x", "", ""), "%U3_DEVICE_PATH%\\x");
+
+    ScopedEnv device("U3_DEVICE_PATH", "/media/e");
+    std::string upper, lower;
+    DevicePaths(upper, lower);
+    EXPECT_EQ(upper, "/MEDIA/E");
+    EXPECT_EQ(lower, "/media/e");
+    ScopedEnv unset("U3_DEVICE_PATH", "");
+    DevicePaths(upper, lower);
+    EXPECT_TRUE(upper.empty() && lower.empty());
+}
+
+TEST(Settings, TokenRuleThroughARealFile) {
+    TempDir dir;
+    ProfileStore store(dir / "q.ini");
+    MainSettings m;
+    m.Verz = ApplyTokenOnWrite("E:\\Bilder\\Klein", "E:", "e:");
+    WriteMainSettings(store, m);
+    EXPECT_NE(ReadFile(dir / "q.ini").find("Verz=%U3_DEVICE_PATH%\\Bilder\\Klein\n"), std::string::npos);
+    EXPECT_EQ(ApplyTokenOnRead(ReadMainSettings(store, "").Verz, "F:"), "F:\\Bilder\\Klein");
+}
+
+TEST(SettingsLocation, WindowsCases) {
+    const auto w = PathStyle::Windows;
+    auto u3 = ChooseSettingsLocation("D:\\Tools\\Quendrix.exe", "X:\\Daten", "C:\\Roaming", w);
+    ASSERT_TRUE(u3);
+    EXPECT_EQ(u3->folder, "X:\\Daten");
+    EXPECT_EQ(u3->path, "X:\\Daten\\Quendrix.ini");
+
+    auto app = ChooseSettingsLocation("D:\\Tools\\Quendrix.exe", "", "C:\\Dokumente\\Roaming", w);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->folder, "C:\\Dokumente\\Roaming\\Quendrix");
+    EXPECT_EQ(app->path, "C:\\Dokumente\\Roaming\\Quendrix\\Quendrix.ini");
+
+    auto other = ChooseSettingsLocation("C:\\Bilder.exe", std::nullopt, "C:\\A", w);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->path, "C:\\A\\Bilder\\Bilder.ini");
+
+    auto doubled = ChooseSettingsLocation("Quendrix.exe", "X:\\Daten\\", std::nullopt, w);
+    ASSERT_TRUE(doubled);
+    EXPECT_EQ(doubled->path, "X:\\Daten\\\\Quendrix.ini");
+
+    auto dots = ChooseSettingsLocation("C:\\p\\Bild.Tool.exe", "X:", std::nullopt, w);
+    ASSERT_TRUE(dots);
+    EXPECT_EQ(dots->path, "X:\\Bild.Tool.ini");
+
+    EXPECT_FALSE(ChooseSettingsLocation("C:\\Quendrix.exe", std::nullopt, std::nullopt, w));
+    EXPECT_FALSE(ChooseSettingsLocation("C:\\Quendrix.exe", "", "", w));
+}
+
+TEST(SettingsLocation, NativeStyleAndTheDefault) {
+    auto app = ChooseSettingsLocation("/usr/bin/quendrix", std::nullopt, "/home/u/appdata");
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->path, "/home/u/appdata/quendrix/quendrix.ini");
+
+    TempDir dir;
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "cfg").c_str());
+        ScopedEnv u3("U3_APP_DATA_PATH", nullptr);
+        ScopedEnv appdata("APPDATA", nullptr);
+        EXPECT_EQ(ResolveSettingsPath("/opt/q/quendrix"), dir / "cfg/quendrix/quendrix.ini");
+        EXPECT_TRUE(std::filesystem::is_directory(dir / "cfg/quendrix"));
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+        ScopedEnv home("HOME", dir.path().c_str());
+        ScopedEnv u3("U3_APP_DATA_PATH", nullptr);
+        ScopedEnv appdata("APPDATA", nullptr);
+        EXPECT_EQ(ResolveSettingsPath("/opt/q/quendrix"), dir / ".config/quendrix/quendrix.ini");
+        EXPECT_TRUE(std::filesystem::is_directory(dir / ".config/quendrix"));
+    }
+    {
+        // APPDATA naming a missing folder: the path points into it all the same, nothing is created.
+        ScopedEnv u3("U3_APP_DATA_PATH", nullptr);
+        ScopedEnv appdata("APPDATA", (dir / "missing/deeper").c_str());
+        EXPECT_EQ(ResolveSettingsPath("/x/quendrix"), dir / "missing/deeper/quendrix/quendrix.ini");
+        EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+    }
+}
+
+}  // namespace
+}  // namespace qx::settings

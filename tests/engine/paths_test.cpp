@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "engine/paths.h"
+
+namespace qx {
+namespace {
+
+PathParts Split(const std::string& path, PathStyle style) {
+    PathParts parts;
+    SplitPath(parts, path, style);
+    return parts;
+}
+
+void ExpectParts(const std::string& path, PathStyle style, const std::string& drive, const std::string& dir,
+                 const std::string& title, const std::string& ext) {
+    const PathParts p = Split(path, style);
+    EXPECT_EQ(p.drive, drive) << path;
+    EXPECT_EQ(p.directory, dir) << path;
+    EXPECT_EQ(p.title, title) << path;
+    EXPECT_EQ(p.extension, ext) << path;
+    EXPECT_EQ(p.drive + p.directory + p.title + p.extension, path);
+}
+
+TEST(SplitPath, WindowsStyle) {
+    const auto w = PathStyle::Windows;
+    ExpectParts("C:\\Bilder\\Urlaub\\Foto.JPG", w, "C:", "\\Bilder\\Urlaub\\", "Foto", ".JPG");
+    ExpectParts("C:\\a.b\\datei", w, "C:", "\\a.b\\", "datei", "");
+    ExpectParts("bild.tar.png", w, "", "", "bild.tar", ".png");
+    ExpectParts(".png", w, "", "", "", ".png");
+    ExpectParts("bild.", w, "", "", "bild", ".");
+    ExpectParts("D:/Out/x.jpg", w, "D:", "/Out/", "x", ".jpg");
+    EXPECT_EQ(ParentDirectory("C:\\a\\b", w), "C:\\a\\");
+    EXPECT_EQ(ParentDirectory("C:\\a\\b\\", w), "C:\\a\\b\\");
+    EXPECT_EQ(ParentDirectory("C:", w), "C:");
+}
+
+TEST(SplitPath, NativeStyleKnowsNoDrivesAndNoBackslashes) {
+    const auto n = PathStyle::Native;
+    ExpectParts("/home/u/Foto.JPG", n, "", "/home/u/", "Foto", ".JPG");
+    ExpectParts("C:\\a\\b.png", n, "", "", "C:\\a\\b", ".png");
+    ExpectParts("/a.b/datei", n, "", "/a.b/", "datei", "");
+    ExpectParts("rel/x.tar.gz", n, "", "rel/", "x.tar", ".gz");
+    EXPECT_EQ(ParentDirectory("/a/b"), "/a/");
+    EXPECT_EQ(ParentDirectory("/a/b/"), "/a/b/");
+    // No part is cut at 255 characters.
+    const std::string longName(600, 'n');
+    ExpectParts("/" + std::string(300, 'd') + "/" + longName + ".jpg", n, "", "/" + std::string(300, 'd') + "/",
+                longName, ".jpg");
+}
+
+// A pretend Windows file system: the folders that exist, and a record of what was created.
+struct FakeDrive {
+    std::set<std::string> folders;
+    std::set<std::string> files;
+    std::vector<std::string> created;
+    DirectoryOps ops() {
+        return {[this](const std::string& p) {
+                    std::string key = p;
+                    while (key.size() > 2 && key.back() == '\\') key.pop_back();
+                    if (folders.count(key)) return -1;
+                    return files.count(key) ? 1 : 0;
+                },
+                [this](const std::string& p) {
+                    const std::string parent = ParentDirectory(p, PathStyle::Windows);
+                    std::string parentKey = parent;
+                    while (parentKey.size() > 2 && parentKey.back() == '\\') parentKey.pop_back();
+                    if (!folders.count(parentKey) || folders.count(p) || files.count(p)) return false;
+                    folders.insert(p);
+                    created.push_back(p);
+                    return true;
+                }};
+    }
+};
+
+TEST(CreateDirectoryTree, WindowsRules) {
+    const auto w = PathStyle::Windows;
+    FakeDrive d;
+    d.folders = {"D:", "C:"};
+    EXPECT_TRUE(CreateDirectoryTree("D:\\Out\\2007\\Mai", w, d.ops()));
+    EXPECT_EQ(d.created, (std::vector<std::string>{"D:\\Out", "D:\\Out\\2007", "D:\\Out\\2007\\Mai"}));
+    d.created.clear();
+    EXPECT_TRUE(CreateDirectoryTree("D:\\Out\\2007\\Mai\\", w, d.ops()));
+    EXPECT_TRUE(d.created.empty());
+
+    d.files = {"C:\\datei"};
+    EXPECT_FALSE(CreateDirectoryTree("C:\\datei", w, d.ops()));
+    EXPECT_FALSE(CreateDirectoryTree("Q:\\x", w, d.ops()));  // no such drive
+    EXPECT_TRUE(CreateDirectoryTree("C:\\", w, d.ops()));
+    EXPECT_TRUE(CreateDirectoryTree("", w, d.ops()));
+    d.created.clear();
+    EXPECT_TRUE(CreateDirectoryTree("D:/Out/neu/", w, d.ops()));  // trailing "/" is not trimmed: nothing made
+    EXPECT_FALSE(CreateDirectoryTree("D:/Neu/x", w, d.ops()));    // tries only D:/Neu/x
+    EXPECT_TRUE(d.created.empty());
+}
+
+class RealFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qx-paths-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+    std::string root_;
+};
+
+TEST_F(RealFolder, ClassifyAndCreateNatively) {
+    EXPECT_EQ(ClassifyPath(root_), -1);
+    EXPECT_EQ(ClassifyPath(root_ + "/"), -1);
+    EXPECT_EQ(ClassifyPath("/"), -1);
+    EXPECT_EQ(ClassifyPath(root_ + "/nothing"), 0);
+    EXPECT_EQ(ClassifyPath(""), 0);
+    std::ofstream(root_ + "/file.jpg") << "x";
+    EXPECT_EQ(ClassifyPath(root_ + "/file.jpg"), 1);
+
+    char before[4096];
+    ASSERT_TRUE(getcwd(before, sizeof before));
+    EXPECT_TRUE(IsDirectoryByChdir(root_));
+    EXPECT_FALSE(IsDirectoryByChdir(root_ + "/file.jpg"));
+    char after[4096];
+    ASSERT_TRUE(getcwd(after, sizeof after));
+    EXPECT_STREQ(before, after);
+
+    EXPECT_TRUE(CreateDirectoryTree(root_ + "/Out/2007/Mai/"));  // trailing "/" trimmed, folders made
+    EXPECT_TRUE(std::filesystem::is_directory(root_ + "/Out/2007/Mai"));
+    EXPECT_TRUE(CreateDirectoryTree(root_ + "/Out/2007/Mai"));
+    EXPECT_FALSE(CreateDirectoryTree(root_ + "/file.jpg"));
+    EXPECT_FALSE(CreateDirectoryTree(root_ + "/file.jpg/sub"));
+    EXPECT_TRUE(CreateDirectoryTree("/"));
+    EXPECT_TRUE(CreateDirectoryTree(""));
+
+    // Deep and long: no limit of 255 or 260 characters.
+    std::string deep = root_;
+    for (int i = 0; i < 30; ++i) deep += "/" + std::string(40, static_cast<char>('a' + i % 26));
+    EXPECT_TRUE(CreateDirectoryTree(deep));
+    EXPECT_EQ(ClassifyPath(deep), -1);
+}
+
+}  // namespace
+}  // namespace qx
