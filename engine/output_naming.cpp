@@ -41,7 +41,7 @@ std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath
 }
 
 std::string TargetFolderText(const std::string& verz) {
-    const char separator = '/';  // the native style's separator
+    const char separator = PathSeparator(PathStyle::Native);
     if (!verz.empty() && verz.back() == separator) return verz;
     return verz + separator;
 }

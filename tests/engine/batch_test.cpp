@@ -1,0 +1,443 @@
+// The batch run with real files, real folders and real worker threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "engine/batch.h"
+#include "engine/batch_testing.h"
+#include "engine_test_support.h"
+#include "res/strings.h"
+
+namespace qx {
+namespace {
+
+using test::DecodedSize;
+using test::Exists;
+using test::MakeImage;
+using test::ReadBytes;
+using Size = std::pair<uint32_t, uint32_t>;
+using Calls = std::vector<std::string>;
+
+class VectorRows : public RowSource {
+public:
+    std::vector<std::string> paths;
+    int RowCount() const override { return static_cast<int>(paths.size()); }
+    std::string RowPath(int i) const override { return paths.at(static_cast<size_t>(i)); }
+};
+
+// Records every call in order; checks that each comes on the thread that runs the batch.
+class RecordingHost : public BatchHost {
+public:
+    MainSettings main;
+    ParameterSettings parameters;
+    bool valid = true;
+    std::thread::id batchThread = std::this_thread::get_id();
+    std::atomic<bool> callFromOtherThread{false};
+    int keepAlives = 0;
+    Calls calls;
+    Calls messages;
+
+    bool ExchangeAndValidate() override { return Record("validate"), valid; }
+    const MainSettings& GetMainSettings() const override { return main; }
+    ParameterSettings ReadParameterSettings() override { return Record("read parameters"), parameters; }
+    void SetProgressRange(int lower, int upper) override {
+        Record("range " + std::to_string(lower) + ".." + std::to_string(upper));
+    }
+    void SetProgressPos(int position) override { Record("pos " + std::to_string(position)); }
+    void EnableCompressButton(bool enable) override { Record(enable ? "button on" : "button off"); }
+    void BeginWaitCursor() override { Record("cursor wait"); }
+    void EndWaitCursor() override { Record("cursor normal"); }
+    void KeepAlive() override {
+        CheckThread();
+        ++keepAlives;
+    }
+    void ShowMessage(const std::string& text) override {
+        Record("message");
+        messages.push_back(text);
+    }
+
+private:
+    void CheckThread() {
+        if (std::this_thread::get_id() != batchThread) callFromOtherThread = true;
+    }
+    void Record(const std::string& call) {
+        CheckThread();
+        calls.push_back(call);
+    }
+};
+
+// Counts the workers that run at once, by wrapping every thread the batch starts.
+class WorkerCounter {
+public:
+    explicit WorkerCounter(std::chrono::milliseconds hold = std::chrono::milliseconds(0), int failAt = -1) {
+        testing::SetThreadStarter([this, hold, failAt](std::function<void()> body) {
+            if (started_++ == failAt) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            return std::thread([this, hold, body = std::move(body)] {
+                int now = ++running_;
+                int seen = most_.load();
+                while (now > seen && !most_.compare_exchange_weak(seen, now)) {
+                }
+                std::this_thread::sleep_for(hold);
+                body();
+                --running_;
+            });
+        });
+    }
+    ~WorkerCounter() { testing::SetThreadStarter({}); }
+    int most() const { return most_.load(); }
+    int started() const { return started_.load(); }
+
+private:
+    std::atomic<int> started_{0};
+    std::atomic<int> running_{0};
+    std::atomic<int> most_{0};
+};
+
+class BatchTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    RecordingHost host;
+    VectorRows rows;
+
+    void SetUp() override {
+        host.main.Bildsize = 1;
+        host.main.Breite = 64;
+        host.main.Hoehe = 64;
+        host.main.ZielPath = 1;
+        host.main.Verz = dir / "out";
+        host.parameters.ThreadAnzahl = 0;
+    }
+    std::string AddImage(const std::string& name, uint32_t w = 120, uint32_t h = 90) {
+        const std::string path = dir / name;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        MakeImage(path, w, h);
+        rows.paths.push_back(path);
+        return path;
+    }
+    std::string AddNonImage(const std::string& name) {
+        const std::string path = dir / name;
+        test::WriteText(path, "not an image");
+        rows.paths.push_back(path);
+        return path;
+    }
+    BatchResult Run() { return RunBatch(host, rows); }
+};
+
+TEST_F(BatchTest, PatternNamesAcrossDigitGrowthInEitherFolderForm) {
+    for (const char* verz : {"out", "out/"}) {
+        SCOPED_TRACE(verz);
+        rows.paths.clear();
+        for (int i = 0; i < 3; ++i) AddImage("src/" + std::to_string(i) + ".png");
+        host.main.Verz = dir / verz;
+        host.parameters.AusgabeDateiTyp = 1;
+        host.parameters.LfdNr = 998;
+        BatchResult result = Run();
+        EXPECT_EQ(result.Written, 3);
+        EXPECT_EQ(test::FolderEntries(dir / "out"), (std::vector<std::string>{"Pic1000.jpg", "Pic998.jpg", "Pic999.jpg"}));
+        EXPECT_EQ(DecodedSize(dir / "out/Pic998.jpg"), Size(64, 48));
+        std::filesystem::remove_all(dir / "out");
+    }
+    // Into the sources' own folder: pattern names get no "_c".
+    host.main.ZielPath = 0;
+    host.parameters.LfdNr = 1;
+    rows.paths = {dir / "src/0.png"};
+    EXPECT_EQ(Run().Written, 1);
+    EXPECT_TRUE(Exists(dir / "src/Pic001.jpg"));
+}
+
+TEST_F(BatchTest, NamesLikeTheSourcesGetCOnlyInTheirOwnFolder) {
+    AddImage("bilder/urlaub.png");
+    host.main.ZielPath = 0;
+    host.parameters.AusgabeTyp = 2;
+    EXPECT_EQ(Run().Written, 1);
+    EXPECT_EQ(DecodedSize(dir / "bilder/urlaub_c.png"), Size(64, 48));
+    host.main.ZielPath = 1;
+    host.parameters.AusgabeTyp = 1;
+    EXPECT_EQ(Run().Written, 1);
+    EXPECT_EQ(DecodedSize(dir / "out/urlaub.bmp"), Size(64, 48));
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(BatchTest, TwoBatchesBothStartAtLfdNr) {
+    AddImage("a.png");
+    AddImage("b.png");
+    host.parameters.AusgabeDateiTyp = 1;
+    host.parameters.LfdNr = 7;
+    host.parameters.Stellen = 2;
+    Run();
+    std::filesystem::remove_all(dir / "out");
+    Run();
+    EXPECT_EQ(test::FolderEntries(dir / "out"), (std::vector<std::string>{"Pic07.jpg", "Pic08.jpg"}));
+}
+
+TEST_F(BatchTest, WithoutThreadsTheFirstFailureEndsTheBatch) {
+    AddImage("1.png");
+    AddImage("2.png");
+    const std::string bad = AddNonImage("3.png");
+    AddImage("4.png");
+    AddImage("5.png");
+    BatchResult result = Run();
+    EXPECT_EQ(host.calls, (Calls{"validate", "pos 0", "read parameters", "button off", "cursor wait", "range 0..5",
+                                 "pos 1", "pos 2", "message", "range 0..0", "pos 0", "button on", "cursor normal"}));
+    EXPECT_EQ(host.messages, Calls{res::FormatString(res::IDS_NOT_AN_IMAGE, bad)});
+    EXPECT_EQ(test::FolderEntries(dir / "out"), (std::vector<std::string>{"1.jpg", "2.jpg"}));
+    EXPECT_EQ(result.Failed, 1);
+    EXPECT_EQ(result.Written, 2);
+    EXPECT_TRUE(result.Started);
+}
+
+TEST_F(BatchTest, ANegativeThreadCountRunsOnTheCallingThread) {
+    AddNonImage("1.png");
+    AddImage("2.png");
+    host.parameters.ThreadAnzahl = -4;
+    WorkerCounter counter;
+    BatchResult result = Run();
+    EXPECT_EQ(counter.started(), 0);
+    EXPECT_EQ(result.Failed, 1);
+    EXPECT_EQ(result.Written, 0);  // ended at the first failure, as with 0
+}
+
+TEST_F(BatchTest, AFailureOnAWorkerDoesNotStopTheBatch) {
+    AddImage("1.png");
+    AddImage("2.png");
+    const std::string bad = AddNonImage("3.png");
+    AddImage("4.png");
+    AddImage("5.png");
+    host.parameters.ThreadAnzahl = 2;
+    BatchResult result = Run();
+    EXPECT_EQ(result.Written, 4);
+    EXPECT_EQ(result.Failed, 1);
+    EXPECT_EQ(host.messages, Calls{res::FormatString(res::IDS_NOT_AN_IMAGE, bad)});
+    EXPECT_FALSE(host.callFromOtherThread.load());  // the worker's message came through the batch thread
+    EXPECT_EQ(test::FolderEntries(dir / "out"), (std::vector<std::string>{"1.jpg", "2.jpg", "4.jpg", "5.jpg"}));
+    EXPECT_EQ(host.calls.back(), "cursor normal");
+}
+
+TEST_F(BatchTest, OneThreadKeepsListOrder) {
+    // Every file fails, so the order of the messages is the order in which the files ran.
+    Calls expected;
+    for (int i = 0; i < 6; ++i) expected.push_back(res::FormatString(res::IDS_NOT_AN_IMAGE, AddNonImage(std::to_string(5 - i) + ".png")));
+    host.parameters.ThreadAnzahl = 1;
+    WorkerCounter counter(std::chrono::milliseconds(5));
+    Run();
+    EXPECT_EQ(host.messages, expected);
+    EXPECT_EQ(counter.most(), 1);
+}
+
+TEST_F(BatchTest, AtMostThreadAnzahlWorkersRunAtOnce) {
+    for (int i = 0; i < 12; ++i) AddImage(std::to_string(i) + ".png", 200, 150);
+    host.parameters.ThreadAnzahl = 3;
+    WorkerCounter counter(std::chrono::milliseconds(30));
+    BatchResult result = Run();
+    EXPECT_EQ(result.Written, 12);
+    EXPECT_EQ(counter.started(), 12);
+    EXPECT_EQ(counter.most(), 3);
+    EXPECT_GT(host.keepAlives, 0);
+    EXPECT_FALSE(host.callFromOtherThread.load());
+}
+
+TEST_F(BatchTest, ProgressWithThreadsCountsHandedOutThenCollected) {
+    for (int i = 0; i < 3; ++i) AddImage(std::to_string(i) + ".png");
+    host.parameters.ThreadAnzahl = 10;
+    WorkerCounter counter(std::chrono::milliseconds(100));  // all three are still running when handed out
+    Run();
+    EXPECT_EQ(counter.most(), 3);
+    const Calls start = {"validate", "pos 0", "read parameters", "button off", "cursor wait", "range 0..3",
+                         "pos 1", "pos 2", "pos 3", "range 0..3", "pos 0"};
+    ASSERT_GE(host.calls.size(), start.size() + 3);
+    EXPECT_EQ(Calls(host.calls.begin(), host.calls.begin() + static_cast<long>(start.size())), start);
+    const Calls end = {"pos 3", "button on", "cursor normal"};
+    EXPECT_EQ(Calls(host.calls.end() - 3, host.calls.end()), end);
+    int last = 0;
+    for (size_t i = start.size(); i + 2 < host.calls.size(); ++i) {
+        ASSERT_EQ(host.calls[i].rfind("pos ", 0), 0u) << host.calls[i];
+        int position = std::stoi(host.calls[i].substr(4));
+        EXPECT_GE(position, last);
+        last = position;
+    }
+}
+
+TEST_F(BatchTest, SkippedImagesAreReported) {
+    for (int i = 0; i < 10; ++i) AddImage(std::to_string(i) + ".png", 40, 30);
+    host.main.NichtVergroessern = 1;
+    host.parameters.ThreadAnzahl = 4;
+    BatchResult result = Run();
+    EXPECT_EQ(result.SkippedCount, 10);
+    EXPECT_EQ(host.messages, Calls{"10 Bilder wurden nicht komprimiert.\n\nMögliche Gründe:\nBildgröße zu klein."});
+    // The report comes after the button is enabled and before the cursor is restored.
+    EXPECT_EQ(Calls(host.calls.end() - 3, host.calls.end()), (Calls{"button on", "message", "cursor normal"}));
+    host.messages.clear();
+    host.main.NichtVergroessern = 0;
+    EXPECT_EQ(Run().SkippedCount, 0);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(BatchTest, StopsBeforeTheBatch) {
+    host.valid = false;
+    AddImage("a.png");
+    EXPECT_FALSE(Run().Started);
+    EXPECT_EQ(host.calls, Calls{"validate"});
+
+    host.valid = true;
+    host.calls.clear();
+    host.main.Verz = "";
+    EXPECT_FALSE(Run().Started);
+    EXPECT_EQ(host.calls, (Calls{"validate", "pos 0", "message"}));
+    EXPECT_EQ(host.messages, Calls{"Das Zielverzeichnis ist leer"});
+
+    host.calls.clear();
+    host.messages.clear();
+    rows.paths.clear();
+    host.main.Verz = dir / "neu/tief";
+    EXPECT_FALSE(Run().Started);
+    EXPECT_EQ(host.calls, (Calls{"validate", "pos 0", "message"}));
+    EXPECT_EQ(host.messages, Calls{"Erst Bilder mit Drag and Drop in die Liste ziehen."});
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "neu/tief"));  // created even for an empty list
+}
+
+TEST_F(BatchTest, AThreadThatCannotStartFailsItsFileAndTheBatchGoesOn) {
+    for (int i = 0; i < 4; ++i) AddImage(std::to_string(i) + ".png");
+    host.parameters.ThreadAnzahl = 2;
+    WorkerCounter counter(std::chrono::milliseconds(0), 1);
+    BatchResult result = Run();
+    EXPECT_EQ(result.Failed, 1);
+    EXPECT_EQ(result.Written, 3);
+    EXPECT_EQ(host.messages, Calls{res::FormatString(res::IDS_SAVE_FAILED, dir / "out/1.jpg")});
+    EXPECT_EQ(host.calls.back(), "cursor normal");
+}
+
+TEST_F(BatchTest, AnOutputTypeOutsideTheTableFailsEveryFileAsASave) {
+    AddImage("a.png");
+    AddImage("b.png");
+    host.parameters.AusgabeTyp = 3;
+    host.parameters.ThreadAnzahl = 2;
+    BatchResult result = Run();
+    EXPECT_EQ(result.Failed, 2);
+    std::set<std::string> got(host.messages.begin(), host.messages.end());
+    EXPECT_EQ(got, (std::set<std::string>{res::FormatString(res::IDS_SAVE_FAILED, dir / "out/a"),
+                                          res::FormatString(res::IDS_SAVE_FAILED, dir / "out/b")}));
+    EXPECT_TRUE(test::FolderEntries(dir / "out").empty());
+}
+
+TEST_F(BatchTest, TargetsThatMeetGiveOneWholeFile) {
+    // No naming rule: every target is the folder plus the extension. And two sources with one title.
+    for (int i = 0; i < 6; ++i) AddImage("s" + std::to_string(i) + "/bild.png", 100 + 10 * i, 90);
+    for (int32_t naming : {5, 0}) {
+        host.parameters.AusgabeDateiTyp = naming;
+        host.parameters.ThreadAnzahl = 6;
+        BatchResult result = Run();
+        EXPECT_EQ(result.Written, 6);
+        const std::string name = naming == 0 ? "bild.jpg" : ".jpg";
+        EXPECT_EQ(test::FolderEntries(dir / "out"), Calls{name});  // no temporary file left
+        auto size = DecodedSize(dir / "out/" + name);
+        ASSERT_TRUE(size);
+        EXPECT_EQ(size->first, 64u);
+        std::filesystem::remove_all(dir / "out");
+    }
+}
+
+TEST_F(BatchTest, ASourceIsNeverReplacedByAnOutput) {
+    // Outputs into the sources' folder with their names: a.jpg is its own target, and a.png's target is
+    // a.jpg, another source of the list.
+    const std::string jpg = dir / "a.jpg";
+    MakeImage(jpg, 120, 90, u"image/jpeg");
+    rows.paths.push_back(jpg);
+    const std::string png = AddImage("a.png");
+    const std::string jpgBytes = ReadBytes(jpg), pngBytes = ReadBytes(png);
+    host.main.Verz = dir.path();
+    const std::string message = res::FormatString(res::IDS_SAVE_FAILED, jpg);
+    for (int threads : {0, 3}) {
+        host.parameters.ThreadAnzahl = threads;
+        host.messages.clear();
+        BatchResult result = Run();
+        EXPECT_EQ(result.Written, 0);
+        EXPECT_EQ(host.messages, (threads == 0 ? Calls{message} : Calls{message, message}));
+        EXPECT_EQ(ReadBytes(jpg), jpgBytes);
+        EXPECT_EQ(ReadBytes(png), pngBytes);
+    }
+    EXPECT_EQ(test::FolderEntries(dir.path()), (Calls{"a.jpg", "a.png"}));
+}
+
+TEST_F(BatchTest, NonUtf8SourceNames) {
+    AddImage("\xff\xfe" "bild.png");
+    host.main.ZielPath = 0;
+    host.parameters.ThreadAnzahl = 1;
+    EXPECT_EQ(Run().Written, 1);
+    EXPECT_EQ(DecodedSize(dir / "\xff\xfe" "bild_c.jpg"), Size(64, 48));
+}
+
+TEST_F(BatchTest, ManyThreadsWithFailuresFinish) {
+    // Every message is answered on the batch thread while up to a thousand workers wait for theirs.
+    for (int i = 0; i < 40; ++i) {
+        if (i % 4 == 0) AddNonImage(std::to_string(i) + ".png");
+        else AddImage(std::to_string(i) + ".png", 30, 20);
+    }
+    host.parameters.ThreadAnzahl = 5000;  // taken as 1000
+    BatchResult result = Run();
+    EXPECT_EQ(result.Failed, 10);
+    EXPECT_EQ(result.Written, 30);
+    EXPECT_EQ(host.messages.size(), 10u);
+    EXPECT_FALSE(host.callFromOtherThread.load());
+}
+
+}  // namespace
+}  // namespace qx
+
+namespace qx {
+namespace {
+
+class ThrowingHost : public RecordingHost {
+public:
+    void ShowMessage(const std::string& text) override {
+        RecordingHost::ShowMessage(text);
+        throw std::runtime_error("host gave up");
+    }
+};
+
+TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
+    test::TempDir dir;
+    ThrowingHost host;
+    host.main.Bildsize = 1;
+    host.main.Breite = host.main.Hoehe = 32;
+    host.main.Verz = dir / "out";
+    host.main.ZielPath = 1;
+    host.parameters.ThreadAnzahl = 4;
+    VectorRows rows;
+    for (int i = 0; i < 8; ++i) {
+        rows.paths.push_back(dir / (std::to_string(i) + ".png"));
+        if (i == 1) test::WriteText(rows.paths.back(), "kaputt");
+        else MakeImage(rows.paths.back(), 60, 40);
+    }
+    EXPECT_THROW(RunBatch(host, rows), std::runtime_error);
+    EXPECT_GE(host.messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qx
+
+namespace qx {
+namespace {
+
+TEST_F(BatchTest, AMemoryBudgetHoldsWorkersBackWithoutStoppingThem) {
+    for (int i = 0; i < 8; ++i) AddImage(std::to_string(i) + ".png", 300, 200);
+    host.main.Bildsize = 2;
+    host.parameters.ThreadAnzahl = 8;
+    MemoryBudget tiny(1);  // every image needs more than all of it: each runs alone
+    testing::SetBatchMemoryBudget(&tiny);
+    WorkerCounter counter;
+    BatchResult result = Run();
+    testing::SetBatchMemoryBudget(nullptr);
+    EXPECT_EQ(result.Written, 8);
+    EXPECT_EQ(tiny.InUse(), 0u);
+    // One image's decode and encode at a time, never two.
+    EXPECT_GE(tiny.PeakInUse(), 300u * 200u * 3u);
+    EXPECT_LT(tiny.PeakInUse(), 2u * 300u * 200u * (4u + 6u));
+}
+
+}  // namespace
+}  // namespace qx
