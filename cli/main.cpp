@@ -1,6 +1,138 @@
-#include <cstdio>
+// quendrix-batch: the batch of the main window, driven from a terminal with the GUI's settings.
+#include <sys/stat.h>
+#include <unistd.h>
 
-int main() {
-    std::puts("quendrix-batch");
-    return 0;
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "app/profile_store.h"
+#include "app/settings.h"
+#include "app/settings_location.h"
+#include "app/version.h"
+#include "cli/console_host.h"
+#include "cli/options.h"
+#include "cli/texts.h"
+#include "engine/batch.h"
+#include "engine/imaging/imaging.h"
+#include "intake/intake.h"
+#include "res/strings.h"
+
+namespace qx::cli {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+std::optional<std::string> Environment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
 }
+
+// The settings file of the GUI program "quendrix" beside this one, by the GUI's location rule. Unlike the
+// GUI this creates no folder: the command line only reads.
+std::string GuiSettingsFile() {
+    const std::string gui = ParentDirectory(ProgramPath()) + "quendrix";
+    if (auto chosen = ChooseSettingsLocation(gui, Environment("U3_APP_DATA_PATH"), Environment("APPDATA"))) {
+        return chosen->path;
+    }
+    return DefaultSettingsLocation(gui).path;
+}
+
+int Usage(const std::string& error) {
+    std::fprintf(stderr, "%s\n%s\n", error.c_str(), text::kTryHelp);
+    return kExitUsage;
+}
+
+void PrintSettings(const std::string& path, const MainSettings& m, const ParameterSettings& p) {
+    std::printf("%s: %s\n", text::kSettingsFile, path.c_str());
+    std::printf("[%s]\n", settings::kAllg);
+    std::printf("%s=%u\n", settings::kRate, m.Rate);
+    std::printf("%s=%s\n", settings::kVerz, m.Verz.c_str());
+    std::printf("%s=%d\n", settings::kBildsize, m.Bildsize);
+    std::printf("%s=%u\n", settings::kProzent, m.Prozent);
+    std::printf("%s=%u\n", settings::kBreite, m.Breite);
+    std::printf("%s=%u\n", settings::kHoehe, m.Hoehe);
+    std::printf("%s=%d\n", settings::kZielPath, m.ZielPath);
+    std::printf("%s=%d\n", settings::kNichtVergroessern, m.NichtVergroessern);
+    std::printf("[%s]\n", settings::kParameter);
+    std::printf("%s=%d\n", settings::kAusgabeDateiTyp, p.AusgabeDateiTyp);
+    std::printf("%s=%s\n", settings::kPrefix, p.Prefix.c_str());
+    std::printf("%s=%d\n", settings::kLfdNr, p.LfdNr);
+    std::printf("%s=%d\n", settings::kStellen, p.Stellen);
+    std::printf("%s=%d\n", settings::kEingabeTyp, p.EingabeTyp);
+    std::printf("%s=%d\n", settings::kAusgabeTyp, p.AusgabeTyp);
+    std::printf("%s=%d\n", settings::kThreadAnzahl, p.ThreadAnzahl);
+}
+
+int PrintVersion() {
+    VersionInfo info;
+    if (!ReadVersionRecord("/proc/self/exe", info)) return kExitFailed;
+    std::printf("%u.%u.%u.%u\n", info.fileVersion[0], info.fileVersion[1], info.fileVersion[2], info.fileVersion[3]);
+    return kExitOk;
+}
+
+int Run(int argc, char** argv) {
+    CommandLine commandLine;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, commandLine, error)) return Usage(error);
+    if (commandLine.help) {
+        std::fputs(text::kUsage, stdout);
+        return kExitOk;
+    }
+    if (commandLine.version) return PrintVersion();
+
+    const std::string settingsPath = commandLine.settingsPath ? *commandLine.settingsPath : GuiSettingsFile();
+    if (commandLine.settingsPath) {
+        // A file named on purpose that is not there is a mistake, not a wish for the defaults.
+        struct stat status {};
+        if (::stat(settingsPath.c_str(), &status) != 0) {
+            return Usage(std::string(text::kProgram) + ": --settings \"" + settingsPath + "\": " + text::kSettingsMissing);
+        }
+    }
+
+    // Read as the main window reads section Allg when it opens (default folder, then the device-path
+    // token), and section Parameter as a drop and a batch read it.
+    const ProfileStore store(settingsPath);
+    MainSettings main = settings::ReadMainSettings(store, settings::DefaultVerz());
+    std::string deviceUpper;
+    std::string deviceLower;
+    settings::DevicePaths(deviceUpper, deviceLower);
+    main.Verz = settings::ApplyTokenOnRead(main.Verz, deviceUpper);
+    ParameterSettings parameters = settings::ReadParameterSettings(store);
+    ApplyOverrides(commandLine.overrides, main, parameters);
+
+    if (commandLine.showSettings) {
+        PrintSettings(settingsPath, main, parameters);
+        return kExitOk;
+    }
+    if (commandLine.operands.empty()) return Usage(std::string(text::kProgram) + ": " + text::kNoOperands);
+
+    const ProgressStyle style = commandLine.quiet              ? ProgressStyle::None
+                                : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar
+                                                               : ProgressStyle::Lines;
+    ConsoleHost host(main, parameters, style, stderr);
+    if (!host.ExchangeAndValidate()) return kExitUsage;
+    if (main.ZielPath == 1 && main.Verz.empty()) {
+        host.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
+        return kExitUsage;
+    }
+
+    const imaging::Library imagingLibrary;
+    RowList rows;
+    OnDropFiles(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp),
+                [&rows](const FileRow& row) { rows.rows.push_back(row); });
+
+    const BatchResult result = RunBatch(host, rows);
+    if (!host.Validated()) return kExitUsage;
+    if (!result.Started || result.Failed > 0) return kExitFailed;
+    return kExitOk;
+}
+
+}  // namespace
+}  // namespace qx::cli
+
+int main(int argc, char** argv) { return qx::cli::Run(argc, argv); }

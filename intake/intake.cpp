@@ -1,1 +1,161 @@
 #include "intake/intake.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <memory>
+
+#include "engine/imaging/imaging.h"
+#include "engine/paths.h"
+#include "res/strings.h"
+
+namespace qx {
+namespace {
+
+bool EqualsIgnoringCase(const std::string& text, const char* literal) {
+    size_t i = 0;
+    for (; i < text.size() && literal[i] != '\0'; ++i) {
+        char a = text[i];
+        char b = literal[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return i == text.size() && literal[i] == '\0';
+}
+
+bool IsRegularFile(const std::string& path, struct stat& status) {
+    return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::string WithTrailingSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/') folder.push_back('/');
+    return folder;
+}
+
+// The entries of one folder, read at once and sorted, so that a deep tree keeps no folder handle open
+// per level and a drop lists its files in a predictable order.
+bool ReadFolder(const std::string& folder, std::vector<FoundEntry>& entries) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) return false;
+    const int dirFd = ::dirfd(dir.get());
+    while (const dirent* entry = ::readdir(dir.get())) {
+        FoundEntry found;
+        found.name = entry->d_name;
+        if (entry->d_type == DT_DIR) {
+            found.isDirectory = true;
+        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // A link counts as what it points to; a broken link is offered as a file and fails the probe.
+            struct stat status {};
+            found.isDirectory = ::fstatat(dirFd, entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+        }
+        entries.push_back(std::move(found));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+// Marks the folder as walked; false when it was walked before in this drop (or cannot be examined).
+bool MarkVisited(const std::string& folder, DirWalkContext& context) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) return false;
+    return context.visited.emplace(status.st_dev, status.st_ino).second;
+}
+
+}  // namespace
+
+std::string FormatImageSizeCell(uint32_t width, uint32_t height) {
+    const std::string& format = res::LoadString(res::IDS_SIZE_CELL);
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, format.c_str(), static_cast<int>(width), static_cast<int>(height));
+    if (n < 0) return std::string();
+    return std::string(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
+}
+
+std::string FormatFileSizeCell(int64_t bytes) {
+    // to_chars ignores the process's locale (a GUI may have set a German one), like "%0.2f" in the C locale.
+    const double kilobytes = static_cast<double>(bytes) * 0.0009765625;
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, kilobytes, std::chars_format::fixed, 2);
+    std::string text(buffer, result.ec == std::errc() ? result.ptr : buffer);
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text + " KB";
+}
+
+bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& flags) {
+    return (flags.Jpg && (EqualsIgnoringCase(extension, ".jpg") || EqualsIgnoringCase(extension, ".jpeg"))) ||
+           (flags.Bmp && EqualsIgnoringCase(extension, ".bmp")) ||
+           (flags.Png && EqualsIgnoringCase(extension, ".png"));
+}
+
+bool ProbeImageSize(const std::string& path, uint32_t& width, uint32_t& height) {
+    struct stat status {};
+    if (!IsRegularFile(path, status)) return false;
+    const std::unique_ptr<imaging::Bitmap> bitmap = imaging::Bitmap::FromFile(path);
+    if (!bitmap) return false;
+    width = bitmap->Width();
+    height = bitmap->Height();
+    return true;
+}
+
+void ImageIntake::AddImageFile(const std::string& path) const {
+    PathParts parts;
+    SplitPath(parts, path);
+    if (!IsAcceptedExtension(parts.extension, flags_)) return;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!ProbeImageSize(path, width, height)) return;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return;
+    if (sink_) sink_(FileRow{path, FormatImageSizeCell(width, height), FormatFileSizeCell(status.st_size)});
+}
+
+bool WalkDirectory(const std::string& folder, DirWalkContext& context) {
+    const std::string f = WithTrailingSeparator(folder);
+    if (!MarkVisited(f, context)) return true;
+    std::vector<FoundEntry> entries;
+    if (!ReadFolder(f, entries)) return true;
+    for (const FoundEntry& entry : entries) {
+        if (context.stop != 0) break;
+        if (entry.isDirectory) {
+            if (entry.name == "." || entry.name == ".." || context.recurse == 0) continue;
+            WalkDirectory(f + entry.name, context);
+        } else if (context.callback) {
+            context.current = &entry;
+            context.callback(f, context);
+            context.current = nullptr;
+        }
+    }
+    return true;
+}
+
+void AddFoundFile(const std::string& folder, DirWalkContext& context) {
+    if (context.owner == nullptr || context.current == nullptr) return;
+    context.owner->AddImageFile(folder + context.current->name);
+}
+
+void OnDropFiles(const std::vector<std::string>& droppedPaths, const InputTypeFlags& flags, const RowSink& sink) {
+    const ImageIntake intake(flags, sink);
+    DirWalkContext context;
+    context.recurse = 1;
+    context.callback = AddFoundFile;
+    context.stop = 0;
+    context.owner = &intake;
+    for (const std::string& path : droppedPaths) {
+        if (path.empty()) continue;
+        if (ClassifyPath(path) == -1) {
+            // Each dropped folder is walked whole, even when it was dropped (or reached) before.
+            context.visited.clear();
+            WalkDirectory(path, context);
+        } else {
+            intake.AddImageFile(path);
+        }
+    }
+}
+
+}  // namespace qx

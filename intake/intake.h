@@ -1,9 +1,13 @@
 // File intake: dropped files and folders, filtered by input type, probed and turned into list rows.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qx {
@@ -25,9 +29,62 @@ struct FileRow {
 using RowSink = std::function<void(const FileRow&)>;
 
 // Handles the dropped paths in order: folders are walked recursively, files are probed and added.
+// Empty paths are passed over. Nothing is reported for a file that is not taken.
 void OnDropFiles(const std::vector<std::string>& droppedPaths, const InputTypeFlags& flags, const RowSink& sink);
 
-// Reads width and height without decoding the pixels.
+// Reads width and height without decoding the pixels. Only regular files are opened, so a named pipe
+// or a device called "x.jpg" cannot block the caller.
 bool ProbeImageSize(const std::string& path, uint32_t& width, uint32_t& height);
+
+// Whoever takes the accepted files: the input-type filter and the row sink of one drop.
+class ImageIntake {
+public:
+    ImageIntake(const InputTypeFlags& flags, RowSink sink) : flags_(flags), sink_(std::move(sink)) {}
+
+    // Adds a row for `path` when its extension is an enabled input type (letter case ignored), the file
+    // opens as an image and its status can be read; silent otherwise.
+    void AddImageFile(const std::string& path) const;
+
+    const InputTypeFlags& Flags() const { return flags_; }
+
+private:
+    InputTypeFlags flags_;
+    RowSink sink_;
+};
+
+// The folder entry being reported to a walk's per-file callback.
+struct FoundEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+// What a folder walk carries through all its levels.
+struct DirWalkContext {
+    int32_t recurse = 0;  // non-zero: subfolders are walked too
+    // Given the folder text (ending in "/") and the context; may be empty.
+    std::function<void(const std::string& folder, DirWalkContext& context)> callback;
+    int32_t stop = 0;  // non-zero ends the walk at every level
+    const ImageIntake* owner = nullptr;
+    const FoundEntry* current = nullptr;  // valid only while the callback runs
+    // Folders already walked (device, inode): a symbolic link back to a folder above cannot make the
+    // walk endless, and a folder reached through several links is walked once.
+    std::set<std::pair<dev_t, ino_t>> visited;
+};
+
+// Walks `folder` depth first, each folder's entries sorted bytewise by name (files and subfolders
+// interleaved in that order); "." and ".." are never followed. A folder that cannot be read yields
+// nothing. Always true.
+bool WalkDirectory(const std::string& folder, DirWalkContext& context);
+
+// The per-file callback of a drop: the folder text joined with the current entry's name, to the owner.
+void AddFoundFile(const std::string& folder, DirWalkContext& context);
+
+// Row cells. The size cell is "%0.2f KB" of the size in kilobytes with a decimal comma, independent of
+// the process's locale; 64-bit, so files of 2 GiB and more show their real size.
+std::string FormatImageSizeCell(uint32_t width, uint32_t height);
+std::string FormatFileSizeCell(int64_t bytes);
+
+// True when the extension (with its dot) belongs to an enabled input type, letter case ignored.
+bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& flags);
 
 }  // namespace qx

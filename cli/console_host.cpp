@@ -1,0 +1,114 @@
+#include "cli/console_host.h"
+
+#include "cli/options.h"
+#include "cli/texts.h"
+
+namespace qx::cli {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+}  // namespace
+
+ConsoleHost::ConsoleHost(const MainSettings& main, const ParameterSettings& parameters, ProgressStyle style,
+                         std::FILE* out)
+    : main_(main), parameters_(parameters), style_(style), out_(out) {}
+
+bool ConsoleHost::ExchangeAndValidate() {
+    // The window refuses to start a batch with these values out of their ranges; so does the command line,
+    // whether a value came from an option (checked already) or from a hand-edited settings file.
+    struct Field {
+        const char* key;
+        uint32_t value;
+        uint32_t lower;
+        uint32_t upper;
+    };
+    const Field fields[] = {
+        {"Rate", main_.Rate, 0, 100},
+        {"Prozent", main_.Prozent, 1, 999},
+        {"Breite", main_.Breite, 1, 10000},
+        {"Hoehe", main_.Hoehe, 1, 10000},
+    };
+    for (const Field& field : fields) {
+        uint32_t ignored = 0;
+        std::string problem;
+        if (!ParseUnsignedInRange(std::to_string(field.value), field.lower, field.upper, ignored, problem)) {
+            ClearBar();
+            std::fprintf(out_, "%s: %s %s=%u: %s\n", text::kProgram, text::kSettingsFile, field.key, field.value,
+                         problem.c_str());
+            std::fflush(out_);
+            return false;
+        }
+    }
+    validated_ = true;
+    return true;
+}
+
+void ConsoleHost::SetProgressRange(int, int upper) {
+    if (phase_ == 0) {
+        phase_ = 1;
+        total_ = upper;
+        Show(0, total_);
+    } else {
+        phase_ = 2;
+        finalJobs_ = upper;
+        Show(handedOut_ - finalJobs_, total_);
+    }
+}
+
+void ConsoleHost::SetProgressPos(int position) {
+    if (phase_ == 1) {
+        // A file handed out is not yet done, but every file before the last `threads` handed out is:
+        // the engine starts one only when fewer than that many are running.
+        handedOut_ = position;
+        Show(position - EffectiveThreadAnzahl(parameters_.ThreadAnzahl), total_);
+    } else if (phase_ == 2) {
+        Show(handedOut_ - finalJobs_ + position, total_);
+    }
+}
+
+void ConsoleHost::EndWaitCursor() {
+    if (barOnScreen_) {
+        std::fputc('\n', out_);
+        std::fflush(out_);
+        barOnScreen_ = false;
+    }
+}
+
+void ConsoleHost::ShowMessage(const std::string& message) {
+    const bool redraw = barOnScreen_;
+    ClearBar();
+    std::fprintf(out_, "%s\n", message.c_str());
+    std::fflush(out_);
+    if (redraw) {
+        const int value = shown_;
+        shown_ = -1;
+        Show(value, total_);
+    }
+}
+
+void ConsoleHost::Show(int done, int total) {
+    if (style_ == ProgressStyle::None || total <= 0) return;
+    if (done < 0) done = 0;
+    if (done > total) done = total;
+    if (done == shown_) return;
+    shown_ = done;
+    if (style_ == ProgressStyle::Lines) {
+        std::fprintf(out_, "%s: %d/%d\n", text::kProgress, done, total);
+    } else {
+        const int filled = static_cast<int>(static_cast<int64_t>(done) * kBarWidth / total);
+        std::string bar(static_cast<size_t>(filled), '#');
+        bar.append(static_cast<size_t>(kBarWidth - filled), '.');
+        std::fprintf(out_, "\r[%s] %d/%d", bar.c_str(), done, total);
+        barOnScreen_ = true;
+    }
+    std::fflush(out_);
+}
+
+void ConsoleHost::ClearBar() {
+    if (!barOnScreen_) return;
+    std::fputs("\r\033[K", out_);
+    barOnScreen_ = false;
+}
+
+}  // namespace qx::cli
