@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/profile_store.h"
 #include "app/settings_location.h"
 #include "ui/main_dialog.h"
 
@@ -15,7 +16,8 @@ void CMainApp::RelocateProfile() { settingsPath_ = ResolveSettingsPath(ProgramPa
 bool CMainApp::InitInstance() {
     QApplication application(argc_, argv_);
     RelocateProfile();
-    CMainDialog dialog;
+    ProfileStore store(settingsPath_);
+    CMainDialog dialog(store);
     dialog.exec();
     return false;
 }

@@ -1,13 +1,102 @@
+// The main window: target and size choices, the file list, the batch run, drops, and the entries that open
+// the Parameter dialog and the info box.
 #pragma once
 
-#include <QDialog>
+#include <QIcon>
+#include <cstdint>
+#include <string>
+
+#include "app/profile_store.h"
+#include "engine/batch.h"
+#include "engine/types.h"
+#include "intake/intake.h"
+#include "ui/dialog_layer.h"
+
+class QPushButton;
+class QProgressBar;
+class QMenu;
 
 namespace qx {
 
-class CMainDialog : public QDialog {
+class CFileListCtrl;
+
+inline constexpr unsigned kIdmParameter = 0x0020;
+inline constexpr unsigned kIdmAboutBox = 0x0010;
+inline constexpr uint32_t kMainLabelColor = 0x00FA0000;  // blue 250
+
+class CMainDialog : public CTemplateDialog, public BatchHost, public RowSource {
     Q_OBJECT
 public:
-    explicit CMainDialog(QWidget* parent = nullptr);
+    explicit CMainDialog(ProfileStore& store, QWidget* parent = nullptr);
+    ~CMainDialog() override;
+
+    // The values of section "Allg" as the window holds them.
+    const MainSettings& Values() const { return values_; }
+    const std::string& DevicePathUpper() const { return devicePathUpper_; }
+    const std::string& DevicePathLower() const { return devicePathLower_; }
+    CFileListCtrl* FileList() const { return fileList_; }
+    QPushButton* CompressButton() const { return compressButton_; }
+    QProgressBar* ProgressBar() const { return progressBar_; }
+    QMenu* SystemMenu() const { return systemMenu_; }
+    const QIcon& MainIcon() const { return mainIcon_; }
+    int32_t SkippedCount() const { return skippedCount_; }
+
+    void OnSysCommand(unsigned command);
+    void OnBrowse();
+    void UpdateSizeControls();
+    void UpdateTargetControls();
+    void ClearList();
+    void OnOK();  // the batch run
+    // The dropped paths, as exact bytes, into the list.
+    void OnDropFiles(const std::vector<std::string>& paths);
+    // The tip of the control under `clientPos` (client coordinates), as shown; empty for none.
+    QString ToolTipAt(const QPoint& clientPos) const;
+
+    // BatchHost
+    bool ExchangeAndValidate() override;
+    const MainSettings& GetMainSettings() const override { return values_; }
+    ParameterSettings ReadParameterSettings() override;
+    void SetProgressRange(int lower, int upper) override;
+    void SetProgressPos(int position) override;
+    void EnableCompressButton(bool enable) override;
+    void BeginWaitCursor() override;
+    void EndWaitCursor() override;
+    void KeepAlive() override;
+    void ShowMessage(const std::string& text) override;
+    // RowSource
+    int RowCount() const override;
+    std::string RowPath(int i) const override;
+
+public slots:
+    void done(int result) override;
+
+protected:
+    void DoDataExchange(DataExchange& dx) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void OnDestroy();
+    void AddSystemMenuEntries();
+    void ConnectControls();
+
+    ProfileStore& store_;
+    std::string devicePathUpper_;
+    std::string devicePathLower_;
+    int32_t skippedCount_ = 0;
+    InputTypeFlags inputTypeFlags_;
+    QPushButton* compressButton_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    CFileListCtrl* fileList_ = nullptr;
+    MainSettings values_{0, {}, 0, 0, 0, 0, 0, 0};
+    QIcon mainIcon_;
+    QMenu* systemMenu_ = nullptr;
+    bool destroyed_ = false;
+    bool batchRunning_ = false;
 };
 
 }  // namespace qx

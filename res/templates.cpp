@@ -1,0 +1,100 @@
+#include "res/templates.h"
+
+namespace qx::res {
+namespace {
+
+using K = ControlKind;
+constexpr uint32_t kEdit = kBorder | kTabStop | kAutoHScroll;
+constexpr uint32_t kSpin = kAlignRight | kSetBuddyInt | kArrowKeys;
+
+const DialogTemplate kMain{
+    IDD_MAIN, "Quendrix", 537, 303, "MS Sans Serif", 8,
+    {
+        {1029, K::RadioButton, kGroup | kTabStop, "Zielverzeichnis wie Quellverzeichnis", 10, 18, 129, 10},
+        {1031, K::RadioButton, kNone, "Zielverzeichnis", 10, 32, 63, 10},
+        {1000, K::Edit, kEdit, "", 78, 31, 431, 12},
+        {1004, K::PushButton, kTabStop, "...", 514, 31, 13, 12},
+        {kNoId, K::GroupBox, kGroup, "Zielverzeichnis", 7, 7, 524, 43},
+        {1007, K::RadioButton, kGroup | kTabStop, "Prozent", 10, 66, 40, 10},
+        {1010, K::Edit, kEdit, "", 98, 64, 31, 12},
+        {1014, K::UpDown, kSpin, "", 139, 59, 11, 14},
+        {1008, K::RadioButton, kNone, "Breite, Höhe", 10, 81, 55, 10},
+        {1011, K::Edit, kEdit, "", 98, 79, 31, 12},
+        {1012, K::Edit, kEdit, "", 167, 79, 31, 12},
+        {1009, K::RadioButton, kNone, "wie Quelldatei", 10, 96, 60, 10},
+        {kNoId, K::GroupBox, kGroup, "Bildgröße", 7, 54, 195, 55},
+        {kNoId, K::GroupBox, kNone, "Kompressionsrate (0 bis 100) ", 209, 54, 164, 55},
+        {1003, K::Edit, kEdit, "", 214, 64, 31, 12},
+        {1013, K::UpDown, kSpin, "", 248, 63, 11, 14},
+        {kNoId, K::Static, kNone,
+         "(0 = hohe Kompression, schlechte Qualität;  100 = kleine Kompression, gute Qualität)", 216, 85, 142, 16},
+        {kNoId, K::GroupBox, kNone, "Optionen", 381, 54, 150, 55},
+        {1032, K::CheckBox, kTabStop, "Bilder nicht vergrößern (Bildgröße)", 389, 66, 122, 10},
+        {1001, K::ListView, kBorder | kTabStop, "", 7, 119, 524, 157},
+        {1, K::PushButton, kDefault | kTabStop, "Komprimieren", 7, 282, 50, 14},
+        {1005, K::PushButton, kTabStop, "Liste löschen", 73, 282, 50, 14},
+        {1006, K::Progress, kBorder, "", 129, 284, 331, 10},
+        {2, K::PushButton, kTabStop, "Schließen", 481, 282, 50, 14},
+        {kNoId, K::Static, kNone, "%", 132, 66, 8, 8},
+        {kNoId, K::Static, kNone, "Breite", 74, 81, 19, 10},
+        {kNoId, K::Static, kNone, "Höhe", 144, 81, 18, 10},
+        {1033, K::Static, kNone, "Nur für JPG-Ausgabedateien", 264, 66, 91, 8},
+    }};
+
+const DialogTemplate kParameter{
+    IDD_PARAMETER, "Parameter", 380, 162, "MS Sans Serif", 8,
+    {
+        {1027, K::CheckBox, kTabStop, "JPG", 13, 18, 29, 10},
+        {1028, K::CheckBox, kTabStop, "BMP", 13, 32, 31, 10},
+        {1030, K::CheckBox, kTabStop, "PNG", 13, 46, 31, 10},
+        {1024, K::RadioButton, kGroup | kTabStop, "JPG (mit Kompression)", 141, 20, 86, 10},
+        {1025, K::RadioButton, kNone, "BMP (ohne Kompression)", 141, 33, 95, 10},
+        {1026, K::RadioButton, kNone, "PNG (ohne Kompression)", 141, 46, 95, 10},
+        {kNoId, K::GroupBox, kGroup, "Ausgabedateitypen", 134, 7, 115, 56},
+        {1016, K::RadioButton, kGroup | kTabStop, "Namen wie die Quelldateien", 14, 85, 104, 10},
+        {1017, K::RadioButton, kNone, "Namen nach Muster bilden", 14, 98, 101, 10},
+        {kNoId, K::Static, kNone, "Prefix", 133, 98, 18, 8},
+        {1018, K::Edit, kEdit, "", 155, 96, 46, 12},
+        {kNoId, K::Static, kNone, "Lfd. Nr.", 215, 98, 24, 8},
+        {1020, K::Edit, kEdit, "", 243, 96, 38, 12},
+        {1021, K::UpDown, kAlignRight | kArrowKeys, "", 284, 97, 10, 14},
+        {kNoId, K::Static, kNone, "Stellen", 304, 98, 22, 8},
+        {1019, K::Edit, kEdit, "", 330, 96, 23, 12},
+        {1022, K::UpDown, kAlignRight | kArrowKeys, "", 351, 97, 10, 14},
+        {kNoId, K::GroupBox, kGroup,
+         "Namen der Ausgabedateien (bereits vorhandene Dateien werden OHNE Nachfrage überschrieben !!)", 7, 72, 366,
+         55},
+        {kNoId, K::Static, kNone, "Beispiel", 28, 112, 25, 8},
+        {1023, K::Static, kNone, "IDC_BEISPIEL", 59, 112, 301, 8},
+        {kNoId, K::GroupBox, kNone, "Eingabedateitypen", 7, 7, 115, 56},
+        {1, K::PushButton, kDefault | kTabStop, "OK", 7, 141, 50, 14},
+        {2, K::PushButton, kTabStop, "Abbrechen", 323, 141, 50, 14},
+        {kNoId, K::GroupBox, kNone, "Optionen", 262, 7, 111, 56},
+        {kNoId, K::Static, kGroup, "Thread-Anzahl", 270, 21, 47, 8},
+        {1034, K::Edit, kEdit, "", 322, 19, 30, 12},
+    }};
+
+const DialogTemplate kInfo{
+    IDD_INFO, "Info über Quendrix", 274, 55, "MS Sans Serif", 8,
+    {
+        {kNoId, K::StaticIcon, kNone, "", 11, 17, 21, 20},
+        {kNoId, K::Static, kNoPrefix | kGroup, "Quendrix     Version:", 40, 10, 89, 8},
+        {kNoId, K::Static, kGroup, "Komprimieren von Bildern (JPG, BMP, PNG)", 38, 25, 185, 8},
+        {1, K::PushButton, kDefault | kGroup | kTabStop, "OK", 220, 7, 47, 14},
+        {1015, K::Static, kGroup, "IDC_VERSION", 133, 10, 81, 8},
+    }};
+
+}  // namespace
+
+const DialogTemplate* FindTemplate(int id) {
+    switch (id) {
+        case IDD_MAIN: return &kMain;
+        case IDD_PARAMETER: return &kParameter;
+        case IDD_INFO: return &kInfo;
+        default: return nullptr;
+    }
+}
+
+const char* MainMenuTitle() { return "&Quendrix"; }
+
+}  // namespace qx::res

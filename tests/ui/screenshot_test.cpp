@@ -1,0 +1,60 @@
+// Writes pictures of the windows for a look by eye when QUENDRIX_SCREENSHOT_DIR names a folder.
+#include <QDir>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPixmap>
+#include <QTimer>
+
+#include "app/settings.h"
+#include "ui/file_list_ctrl.h"
+#include "ui/info_dialog.h"
+#include "ui/main_dialog.h"
+#include "ui/parameter_dialog.h"
+#include "ui_test_support.h"
+
+namespace qx::testing {
+namespace {
+
+class Screenshots : public WindowTest {
+protected:
+    void SetUp() override {
+        folder = qEnvironmentVariable("QUENDRIX_SCREENSHOT_DIR");
+        if (folder.isEmpty()) GTEST_SKIP() << "QUENDRIX_SCREENSHOT_DIR not set";
+        QDir().mkpath(folder);
+    }
+    void Save(QWidget& window, const QString& name) {
+        window.show();
+        QApplication::processEvents();
+        ASSERT_TRUE(window.grab().save(folder + "/" + name + ".png"));
+    }
+    QString folder;
+};
+
+TEST_F(Screenshots, AllWindows) {
+    {
+        CMainDialog main(store);
+        Save(main, "main-empty");
+        for (int i = 0; i < 12; ++i)
+            main.FileList()->AppendFileRow({"/home/anna/Bilder/Urlaub 2024/Strand_" + std::to_string(i) + "_groß.jpg",
+                                            "4032 * 3024", "2345,67 KB"});
+        main.ProgressBar()->setRange(0, 12);
+        main.ProgressBar()->setValue(5);
+        Save(main, "main-rows");
+        main.SystemMenu()->popup(main.mapToGlobal(QPoint(0, 20)));
+        QApplication::processEvents();
+        ASSERT_TRUE(main.SystemMenu()->grab().save(folder + "/main-menu.png"));
+        main.SystemMenu()->hide();
+    }
+    {
+        store.WriteProfileInt(settings::kParameter, settings::kAusgabeDateiTyp, 1);
+        CParameterDialog parameter(store);
+        Save(parameter, "parameter");
+    }
+    {
+        CInfoDialog info(nullptr, std::string(QUENDRIX_BINARY_DIR) + "/quendrix");
+        Save(info, "info");
+    }
+}
+
+}  // namespace
+}  // namespace qx::testing

@@ -1,0 +1,68 @@
+// Shared pieces of the window tests: a QApplication, a temporary folder with a settings file, a recorder
+// in place of the message boxes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/profile_store.h"
+#include "ui/dialog_layer.h"
+
+namespace qx::testing {
+
+inline QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_ui";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+class MessageRecorder : public MessageBoxService {
+public:
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quendrix-ui-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Every window test: real widgets, a fresh settings file, no U3 variables, messages recorded.
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() : store(dir / "quendrix.ini") {
+        App();
+        unsetenv("U3_DEVICE_PATH");
+        unsetenv("U3_DEVICE_DOCUMENT_PATH");
+        SetMessageBoxService(&recorder);
+    }
+    ~WindowTest() override { SetMessageBoxService(nullptr); }
+
+    TempDir dir;
+    ProfileStore store;
+    MessageRecorder recorder;
+};
+
+}  // namespace qx::testing

@@ -1,0 +1,27 @@
+#include "ui/info_dialog.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+#include "app/version.h"
+#include "res/icon.h"
+
+namespace qx {
+
+CInfoDialog::CInfoDialog(QWidget* parent, const std::string& programFile)
+    : CTemplateDialog(res::IDD_INFO, parent) {
+    setWindowIcon(QIcon(QPixmap(res::MainIconXpm())));
+    if (auto* icon = ControlAs<QLabel>(res::kNoId)) {
+        icon->setPixmap(QPixmap(res::MainIconXpm()));
+        icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        icon->resize(std::max(icon->width(), 32), std::max(icon->height(), 32));
+    }
+    UpdateData(false);
+    versionText_ = GetVersionString(programFile);
+    UpdateData(false);
+    connect(ControlAs<QAbstractButton>(1), &QAbstractButton::clicked, this, &QDialog::accept);
+}
+
+void CInfoDialog::DoDataExchange(DataExchange& dx) { dx.Text(1015, versionText_); }
+
+}  // namespace qx
