@@ -41,6 +41,26 @@ bool HasLocalFiles(const QMimeData* data) {
 
 }  // namespace
 
+std::vector<std::string> DroppedPaths(const QMimeData& data) {
+    std::vector<std::string> paths;
+    const QString uriList = QStringLiteral("text/uri-list");
+    if (data.hasFormat(uriList)) {
+        // The raw list keeps the percent-encoded bytes of names that are not valid UTF-8.
+        for (QByteArray line : data.data(uriList).split('\n')) {
+            line = line.trimmed();
+            if (line.isEmpty() || line.startsWith('#')) continue;
+            const QUrl url = QUrl::fromEncoded(line);
+            if (!url.isLocalFile()) continue;
+            QByteArray path = url.path(QUrl::FullyEncoded).toLatin1();
+            paths.push_back(QByteArray::fromPercentEncoding(path).toStdString());
+        }
+        return paths;
+    }
+    for (const QUrl& url : data.urls())
+        if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    return paths;
+}
+
 CMainDialog::CMainDialog(ProfileStore& store, QWidget* parent)
     : CTemplateDialog(res::IDD_MAIN, parent), store_(store), mainIcon_(QPixmap(res::MainIconXpm())) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -217,9 +237,7 @@ void CMainDialog::dragMoveEvent(QDragMoveEvent* event) {
 
 void CMainDialog::dropEvent(QDropEvent* event) {
     if (batchRunning_ || !HasLocalFiles(event->mimeData())) return;
-    std::vector<std::string> paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    const std::vector<std::string> paths = DroppedPaths(*event->mimeData());
     event->acceptProposedAction();
     OnDropFiles(paths);
 }

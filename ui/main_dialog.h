@@ -15,10 +15,14 @@
 class QPushButton;
 class QProgressBar;
 class QMenu;
+class QMimeData;
 
 namespace qx {
 
 class CFileListCtrl;
+
+// The local paths of a drop, as exact bytes.
+std::vector<std::string> DroppedPaths(const QMimeData& data);
 
 inline constexpr unsigned kIdmParameter = 0x0020;
 inline constexpr unsigned kIdmAboutBox = 0x0010;

@@ -1,0 +1,336 @@
+// The main window with its real widgets: opening, enabling, saving, the device-path placeholder, browsing,
+// tooltips and the menu entries.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+#include <fstream>
+#include <sstream>
+
+#include "app/settings.h"
+#include "res/strings.h"
+#include "ui/file_list_ctrl.h"
+#include "ui/folder_chooser.h"
+#include "ui/main_dialog.h"
+#include "ui/tooltips.h"
+#include "ui_test_support.h"
+
+namespace qx::testing {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+class MainDialogTest : public WindowTest {
+protected:
+    QString Text(CMainDialog& d, int id) { return d.ControlAs<QLineEdit>(id)->text(); }
+    void SetText(CMainDialog& d, int id, const QString& text) { d.ControlAs<QLineEdit>(id)->setText(text); }
+    bool Enabled(CMainDialog& d, int id) { return d.Control(id)->isEnabled(); }
+    void Click(CMainDialog& d, int id) { d.ControlAs<QAbstractButton>(id)->click(); }
+    bool Checked(CMainDialog& d, int id) { return d.ControlAs<QAbstractButton>(id)->isChecked(); }
+    // The enabled states of 1010, 1011, 1012.
+    std::string SizeEnabling(CMainDialog& d) {
+        return std::string(Enabled(d, 1010) ? "P" : "-") + (Enabled(d, 1011) ? "B" : "-") + (Enabled(d, 1012) ? "H" : "-");
+    }
+};
+
+TEST_F(MainDialogTest, FirstStartShowsTheDefaultsWithTheSizeAndTargetControlsDisabled) {
+    CMainDialog dialog(store);
+    EXPECT_EQ(dialog.windowTitle(), "Quendrix");
+    EXPECT_EQ(Text(dialog, 1003), "80");
+    EXPECT_EQ(Text(dialog, 1000).toStdString(), settings::DefaultVerz());
+    EXPECT_TRUE(Checked(dialog, 1009));
+    EXPECT_FALSE(Checked(dialog, 1007) || Checked(dialog, 1008));
+    EXPECT_EQ(Text(dialog, 1010), "100");
+    EXPECT_EQ(Text(dialog, 1011), "640");
+    EXPECT_EQ(Text(dialog, 1012), "480");
+    EXPECT_TRUE(Checked(dialog, 1029));
+    EXPECT_FALSE(Checked(dialog, 1031));
+    EXPECT_FALSE(Checked(dialog, 1032));
+    EXPECT_EQ(SizeEnabling(dialog), "---");
+    EXPECT_FALSE(Enabled(dialog, 1000));
+    EXPECT_FALSE(Enabled(dialog, 1004));
+    EXPECT_TRUE(recorder.messages.empty());
+
+    // The list, the default button, the label colour, the icon, a fixed size.
+    CFileListCtrl* list = dialog.FileList();
+    ASSERT_EQ(list->columnCount(), 3);
+    EXPECT_EQ(list->horizontalHeaderItem(0)->text(), "Dateiname");
+    EXPECT_EQ(list->horizontalHeaderItem(1)->text(), "Bildgröße (Breite * Hoehe)");
+    EXPECT_EQ(list->horizontalHeaderItem(2)->text(), "Dateigröße");
+    EXPECT_EQ(list->rowCount(), 0);
+    EXPECT_TRUE(dialog.CompressButton()->isDefault());
+    EXPECT_EQ(dialog.CompressButton()->text(), "Komprimieren");
+    EXPECT_EQ(dialog.ControlAs<QLabel>(1033)->palette().color(QPalette::WindowText), QColor(0, 0, 250));
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+    EXPECT_EQ(dialog.MainIcon().availableSizes().value(0), QSize(32, 32));
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+}
+
+TEST_F(MainDialogTest, MenuHoldsTheTwoEntriesWithTheirSeparators) {
+    CMainDialog dialog(store);
+    const QList<QAction*> actions = dialog.SystemMenu()->actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_TRUE(actions[0]->isSeparator());
+    EXPECT_EQ(actions[1]->text(), "Parameter...");
+    EXPECT_EQ(actions[1]->data().toUInt(), kIdmParameter);
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_EQ(actions[3]->text(), "Inf&o über Quendrix...");
+    EXPECT_EQ(actions[3]->data().toUInt(), kIdmAboutBox);
+    EXPECT_EQ(dialog.SystemMenu()->title(), "&Quendrix");  // Alt+Q opens it
+
+    // Both entries open their dialog modally; close whichever comes up.
+    for (QAction* entry : {actions[1], actions[3]}) {
+        QString seen;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                seen = modal->windowTitle();
+                static_cast<QDialog*>(modal)->reject();
+            }
+        });
+        entry->trigger();
+        EXPECT_EQ(seen, entry == actions[1] ? "Parameter" : "Info über Quendrix");
+    }
+}
+
+TEST_F(MainDialogTest, EnablingFollowsTheSizeAndTargetChoices) {
+    CMainDialog dialog(store);
+    Click(dialog, 1008);
+    EXPECT_EQ(SizeEnabling(dialog), "-BH");
+    Click(dialog, 1007);
+    EXPECT_EQ(SizeEnabling(dialog), "P--");
+    Click(dialog, 1009);
+    EXPECT_EQ(SizeEnabling(dialog), "---");
+    Click(dialog, 1031);
+    EXPECT_TRUE(Enabled(dialog, 1000) && Enabled(dialog, 1004));
+    Click(dialog, 1029);
+    EXPECT_FALSE(Enabled(dialog, 1000) || Enabled(dialog, 1004));
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(MainDialogTest, InvalidQualityStopsEveryEnablingUpdate) {
+    CMainDialog dialog(store);
+    dialog.show();
+    SetText(dialog, 1003, "abc");
+    for (int id : {1007, 1008, 1009, 1031, 1029}) {
+        recorder.messages.clear();
+        Click(dialog, id);
+        EXPECT_TRUE(Checked(dialog, id)) << id;  // the button changes ...
+        ASSERT_EQ(recorder.messages.size(), 1u) << id;
+        EXPECT_EQ(recorder.messages[0], res::LoadString(res::IDS_PARSE_INT));
+        EXPECT_EQ(SizeEnabling(dialog), "---") << id;  // ... the enabling does not
+        EXPECT_FALSE(Enabled(dialog, 1000)) << id;
+    }
+    EXPECT_EQ(dialog.focusWidget(), dialog.Control(1003));
+}
+
+TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
+    store.WriteProfileInt("Allg", "Rate", 150);
+    {
+        CMainDialog dialog(store);
+        EXPECT_EQ(Text(dialog, 1003), "150");
+        // Both enabling updates at opening report it; the template state (all enabled) stays.
+        ASSERT_EQ(recorder.messages.size(), 2u);
+        EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
+        EXPECT_EQ(SizeEnabling(dialog), "PBH");
+        EXPECT_TRUE(Enabled(dialog, 1000));
+        SetText(dialog, 1003, " 75\t");  // blanks and tabs around the number are fine
+    }
+    EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", -1), 75);
+
+    store.WriteProfileInt("Allg", "Bildsize", 5);
+    recorder.messages.clear();
+    {
+        CMainDialog dialog(store);
+        EXPECT_FALSE(Checked(dialog, 1007) || Checked(dialog, 1008) || Checked(dialog, 1009));
+        EXPECT_EQ(SizeEnabling(dialog), "PBH");
+    }
+    EXPECT_EQ(store.GetProfileIntA("Allg", "Bildsize", 0), -1);
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
+    {
+        CMainDialog dialog(store);
+        Click(dialog, 1008);
+        SetText(dialog, 1011, "800");
+        SetText(dialog, 1012, "600");
+        Click(dialog, 1031);
+        SetText(dialog, 1000, "/tmp/ziel");
+        dialog.ControlAs<QCheckBox>(1032)->setChecked(true);
+        QTest::keyClick(&dialog, Qt::Key_Escape);  // Escape closes and saves
+        EXPECT_TRUE(dialog.isHidden());
+    }
+    const MainSettings saved = settings::ReadMainSettings(store, "unused");
+    EXPECT_EQ(saved.Rate, 80u);
+    EXPECT_EQ(saved.Verz, "/tmp/ziel");
+    EXPECT_EQ(saved.Bildsize, 1);
+    EXPECT_EQ(saved.Prozent, 100u);
+    EXPECT_EQ(saved.Breite, 800u);
+    EXPECT_EQ(saved.Hoehe, 600u);
+    EXPECT_EQ(saved.ZielPath, 1);
+    EXPECT_EQ(saved.NichtVergroessern, 1);
+
+    const std::string before = ReadFile(store.Path());
+    {
+        CMainDialog dialog(store);
+        SetText(dialog, 1003, "90");
+        SetText(dialog, 1011, "0");
+        dialog.reject();
+        ASSERT_EQ(recorder.messages.size(), 1u);
+        EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.");
+    }
+    EXPECT_EQ(ReadFile(store.Path()), before);
+}
+
+TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
+    CMainDialog dialog(store);
+    for (const char* text : {"", "-5", "+5", "5 5", "1e2"}) {
+        recorder.messages.clear();
+        SetText(dialog, 1003, text);
+        EXPECT_FALSE(dialog.ExchangeAndValidate()) << text;
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)}) << text;
+    }
+    // Earlier rows already hold their new values, later ones are not read.
+    SetText(dialog, 1003, "33");
+    SetText(dialog, 1011, "99999");
+    SetText(dialog, 1012, "77");
+    EXPECT_FALSE(dialog.ExchangeAndValidate());
+    EXPECT_EQ(dialog.Values().Rate, 33u);
+    EXPECT_EQ(dialog.Values().Hoehe, 480u);
+}
+
+TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
+    setenv("U3_DEVICE_PATH", "e:", 1);
+    store.WriteProfileStringA("Allg", "Verz", "%U3_DEVICE_PATH%/Bilder");
+    {
+        CMainDialog dialog(store);
+        EXPECT_EQ(dialog.DevicePathUpper(), "E:");
+        EXPECT_EQ(dialog.DevicePathLower(), "e:");
+        EXPECT_EQ(Text(dialog, 1000), "E:/Bilder");
+    }
+    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
+    {
+        CMainDialog dialog(store);
+        SetText(dialog, 1000, "e:/Bilder und E:/mehr");
+    }
+    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder und %U3_DEVICE_PATH%/mehr");
+    {
+        CMainDialog dialog(store);
+        SetText(dialog, 1000, "E:/Bilder");
+    }
+    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
+
+    // Without a device path the placeholder is shown, used and stored as it stands.
+    unsetenv("U3_DEVICE_PATH");
+    {
+        CMainDialog dialog(store);
+        EXPECT_EQ(Text(dialog, 1000), "%U3_DEVICE_PATH%/Bilder");
+        EXPECT_EQ(dialog.DevicePathUpper(), "");
+    }
+    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
+}
+
+TEST_F(MainDialogTest, DefaultTargetFollowsTheDeviceDocumentPath) {
+    setenv("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Dokumente", 1);
+    CMainDialog dialog(store);
+    EXPECT_EQ(Text(dialog, 1000), "/media/stick/Dokumente/Quendrix");
+}
+
+TEST_F(MainDialogTest, BrowseChangesTheTargetOnlyWhenAFolderWasChosen) {
+    store.WriteProfileStringA("Allg", "Verz", "/tmp/bilder/");
+    CMainDialog dialog(store);
+    QString preselected, title;
+    uint32_t flags = 0;
+    bool choose = false;
+    SetFolderPicker([&](QWidget*, const QString& t, const QString& pre, uint32_t f, QString& chosen) {
+        title = t;
+        preselected = pre;
+        flags = f;
+        if (choose) chosen = "/srv/ausgabe";
+        return choose;
+    });
+    dialog.OnBrowse();
+    EXPECT_EQ(title, "Bitte Zielverzeichnis auswählen");
+    EXPECT_EQ(preselected, "/tmp/bilder");
+    EXPECT_EQ(flags, kBifReturnOnlyFsDirs | kBifReturnFsAncestors);
+    EXPECT_EQ(Text(dialog, 1000), "/tmp/bilder/");  // cancelled: the trailing "/" stays
+    choose = true;
+    dialog.OnBrowse();
+    EXPECT_EQ(Text(dialog, 1000), "/srv/ausgabe");
+    EXPECT_EQ(dialog.Values().Verz, "/srv/ausgabe");
+    SetFolderPicker({});
+}
+
+TEST(FolderChooserRules, PreselectionFlagsAndShellVersion) {
+    EXPECT_EQ(TrimForPreselection(""), "");
+    EXPECT_EQ(TrimForPreselection("/a/b//"), "/a/b/");
+    EXPECT_EQ(TrimForPreselection("/a/b"), "/a/b");
+    EXPECT_EQ(TrimForPreselection("/"), "/");
+    EXPECT_EQ(PackShellVersion(6, 0), 0x60000u);
+    EXPECT_EQ(PackShellVersion(4, 71), 0x40047u);
+    EXPECT_EQ(PackShellVersion(0x12345, 0x10002), 0x23450002u);
+    EXPECT_EQ(BrowseFlags(0x60000, 0), 0x59u);
+    EXPECT_EQ(BrowseFlags(0x50000, 0x100), 0x159u);
+    EXPECT_EQ(BrowseFlags(0x40047, 0), 0x9u);
+    EXPECT_EQ(GetShellVersion("Shell32.dll"), 0u);  // no shell library here: the classic style
+}
+
+TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {
+    CMainDialog dialog(store);
+    dialog.show();
+    const QFontMetrics metrics(QToolTip::font());
+    auto centre = [&](int id) { return dialog.Control(id)->geometry().center(); };
+    ASSERT_FALSE(dialog.Control(1011)->isEnabled());
+    for (int id : {1004, 1005, 1011, 1012, 1029, 1032}) {
+        const QString tip = dialog.ToolTipAt(centre(id));
+        EXPECT_FALSE(tip.isEmpty()) << id;
+        EXPECT_EQ(tip, WrapToolTip(ToolTipText(id), metrics)) << id;
+    }
+    for (int id : {1, 2, 1001, 1033}) EXPECT_TRUE(dialog.ToolTipAt(centre(id)).isEmpty()) << id;
+
+    // Through the real help event on the disabled edit.
+    QHelpEvent help(QEvent::ToolTip, centre(1011), dialog.Client()->mapToGlobal(centre(1011)));
+    QApplication::sendEvent(dialog.Client(), &help);
+    EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(1011), metrics));
+    QToolTip::hideText();
+}
+
+TEST(ToolTipTexts, FieldOneWithLineBreaksAndWrapping) {
+    App();
+    const std::vector<std::pair<int, size_t>> lengths = {{1004, 48}, {1005, 67}, {1011, 73},
+                                                         {1012, 71}, {1029, 178}, {1032, 157}};
+    for (auto [id, length] : lengths) {
+        const QString tip = QString::fromUtf8(ToolTipText(id));
+        EXPECT_EQ(size_t(tip.size() - tip.count('\r')), length) << id;  // each "\r" became "\r\n"
+    }
+    EXPECT_EQ(ToolTipText(1004), "Hier kann das Zielverzeichnis ausgewählt werden.");
+    EXPECT_NE(ToolTipText(1029).find("\"_C\""), std::string::npos);
+    EXPECT_EQ(ToolTipText(1), "");
+    EXPECT_EQ(ToolTipText(1001), "");
+    EXPECT_EQ(ToolTipText(104), "");  // a string without "\n"
+
+    const QFontMetrics metrics(QToolTip::font());
+    const QStringList lines1032 = WrapToolTip(ToolTipText(1032), metrics).split('\n');
+    const QStringList lines1029 = WrapToolTip(ToolTipText(1029), metrics).split('\n');
+    EXPECT_GT(lines1029.size(), 1);
+    for (const QStringList& lines : {lines1029, lines1032})
+        for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), 300) << line.toStdString();
+    // 1032 breaks after "ist," besides wrapping; 1029 only wraps.
+    EXPECT_TRUE(std::any_of(lines1032.begin(), lines1032.end(), [](const QString& l) { return l.endsWith("ist,"); }));
+    EXPECT_TRUE(WrapToolTip(ToolTipText(1029), metrics).contains("Quelldateien\"  ausgewählt") ||
+                WrapToolTip(ToolTipText(1029), metrics).contains("Quelldateien\"\n"));
+}
+
+}  // namespace
+}  // namespace qx::testing
