@@ -1,0 +1,197 @@
+// The Parameter dialog with its real widgets and a real settings file.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include "app/settings.h"
+#include "res/strings.h"
+#include "ui/parameter_dialog.h"
+#include "ui_test_support.h"
+
+namespace qx::testing {
+namespace {
+
+class ParameterDialogTest : public WindowTest {
+protected:
+    static QLineEdit* Edit(CParameterDialog& d, int id) { return d.ControlAs<QLineEdit>(id); }
+    static void Click(CParameterDialog& d, int id) { d.ControlAs<QAbstractButton>(id)->click(); }
+    static bool Checked(CParameterDialog& d, int id) { return d.ControlAs<QAbstractButton>(id)->isChecked(); }
+    // Pattern naming with these fields, typed in one after the other.
+    void Pattern(CParameterDialog& d, const QString& prefix, const QString& digits, const QString& number,
+                 int outputButton) {
+        Click(d, 1017);
+        Edit(d, 1018)->setText(prefix);
+        Edit(d, 1019)->setText(digits);
+        Edit(d, 1020)->setText(number);
+        Click(d, outputButton);
+    }
+};
+
+TEST_F(ParameterDialogTest, FirstStartShowsTheDefaults) {
+    CParameterDialog dialog(store);
+    EXPECT_EQ(dialog.windowTitle(), "Parameter");
+    EXPECT_TRUE(Checked(dialog, 1016));
+    EXPECT_FALSE(Checked(dialog, 1017));
+    for (int id : {1018, 1020, 1019}) EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(Edit(dialog, 1018)->text(), "Pic");
+    EXPECT_EQ(Edit(dialog, 1020)->text(), "1");
+    EXPECT_EQ(Edit(dialog, 1019)->text(), "3");
+    EXPECT_EQ(dialog.ExampleText(), "");
+    EXPECT_TRUE(Checked(dialog, 1027) && Checked(dialog, 1028) && Checked(dialog, 1030));
+    EXPECT_TRUE(Checked(dialog, 1024));
+    EXPECT_EQ(Edit(dialog, 1034)->text(), "10");
+    EXPECT_EQ(dialog.NumberSpin()->Lower(), 1);
+    EXPECT_EQ(dialog.NumberSpin()->Upper(), 9999);
+    EXPECT_EQ(dialog.DigitsSpin()->Lower(), 1);
+    EXPECT_EQ(dialog.DigitsSpin()->Upper(), 4);
+    EXPECT_EQ(dialog.ControlAs<QLabel>(1023)->palette().color(QPalette::WindowText), QColor(0, 0, 200));
+    EXPECT_EQ(dialog.focusWidget(), dialog.Control(1027));
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(ParameterDialogTest, ExampleLineFollowsEveryChange) {
+    CParameterDialog dialog(store);
+    Pattern(dialog, "Pic", "3", "1", 1024);
+    EXPECT_EQ(dialog.ExampleText(), "Pic001.jpg,   Pic002.jpg,   Pic003.jpg,   ");
+    Pattern(dialog, "Pic", "1", "9", 1026);
+    EXPECT_EQ(dialog.ExampleText(), "Pic9.png,   Pic10.png,   Pic11.png,   ");
+    Pattern(dialog, "Pic", "4", "9999", 1025);
+    EXPECT_EQ(dialog.ExampleText(), "Pic9999.bmp,   Pic10000.bmp,   Pic10001.bmp,   ");
+    Pattern(dialog, "", "3", "1", 1024);
+    EXPECT_EQ(dialog.ExampleText(), "001.jpg,   002.jpg,   003.jpg,   ");
+    Pattern(dialog, "a%d", "3", "1", 1024);
+    EXPECT_EQ(dialog.ExampleText(), "a%d001.jpg,   a%d002.jpg,   a%d003.jpg,   ");
+    EXPECT_TRUE(recorder.messages.empty());
+
+    // Each keystroke counts, also the up-down arrows.
+    QTest::keyClick(Edit(dialog, 1018), Qt::Key_X);
+    EXPECT_EQ(dialog.ExampleText(), "a%dx001.jpg,   a%dx002.jpg,   a%dx003.jpg,   ");
+    dialog.NumberSpin()->Step(+1);
+    EXPECT_EQ(Edit(dialog, 1020)->text(), "2");
+    EXPECT_EQ(dialog.ExampleText(), "a%dx002.jpg,   a%dx003.jpg,   a%dx004.jpg,   ");
+
+    // Names like the sources: edits off, example empty; back again: filled.
+    Click(dialog, 1016);
+    for (int id : {1018, 1020, 1019}) EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(dialog.ExampleText(), "");
+    Click(dialog, 1017);
+    for (int id : {1018, 1020, 1019}) EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(dialog.ExampleText(), "a%dx002.jpg,   a%dx003.jpg,   a%dx004.jpg,   ");
+}
+
+TEST_F(ParameterDialogTest, ValidationWhileTyping) {
+    CParameterDialog dialog(store);
+    Pattern(dialog, "Pic", "3", "1", 1024);
+    ASSERT_TRUE(recorder.messages.empty());
+    Edit(dialog, 1019)->setText("");
+    QTest::keyClick(Edit(dialog, 1019), Qt::Key_5);
+    ASSERT_FALSE(recorder.messages.empty());
+    EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein.");
+    EXPECT_EQ(dialog.ExampleText(), "");
+    EXPECT_EQ(dialog.focusWidget(), dialog.Control(1019));
+
+    Edit(dialog, 1019)->setText("2");
+    recorder.messages.clear();
+    Edit(dialog, 1020)->clear();
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)});
+    recorder.messages.clear();
+    dialog.OnOK();  // refused until a number is entered
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_FALSE(store.GetProfileStringA("Parameter", "Prefix", "<none>") != "<none>");
+    Edit(dialog, 1020)->setText("7");
+    EXPECT_EQ(dialog.ExampleText(), "Pic07.jpg,   Pic08.jpg,   Pic09.jpg,   ");
+
+    // Thread count 0 is accepted, 1001 refused.
+    recorder.messages.clear();
+    Edit(dialog, 1034)->setText("1001");
+    EXPECT_FALSE(dialog.UpdateData(true));
+    EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 0 und 1000 ein.");
+    Edit(dialog, 1034)->setText("0");
+    EXPECT_TRUE(dialog.UpdateData(true));
+    dialog.OnOK();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const ParameterSettings saved = settings::ReadParameterSettings(store);
+    EXPECT_EQ(saved.AusgabeDateiTyp, 1);
+    EXPECT_EQ(saved.Prefix, "Pic");
+    EXPECT_EQ(saved.LfdNr, 7);
+    EXPECT_EQ(saved.Stellen, 2);
+    EXPECT_EQ(saved.EingabeTyp, 7);
+    EXPECT_EQ(saved.AusgabeTyp, 0);
+    EXPECT_EQ(saved.ThreadAnzahl, 0);
+}
+
+TEST_F(ParameterDialogTest, NoInputTypeWritesAllKeysAndKeepsTheDialogOpen) {
+    CParameterDialog dialog(store);
+    dialog.show();
+    for (int id : {1027, 1028, 1030}) dialog.ControlAs<QCheckBox>(id)->setChecked(false);
+    Click(dialog, 1026);
+    dialog.OnOK();
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Es muß mindestens ein Eingabedateityp angegeben werden."});
+    EXPECT_TRUE(dialog.isVisible());
+    for (const char* key : {"AusgabeDateiTyp", "Prefix", "LfdNr", "Stellen", "EingabeTyp", "AusgabeTyp", "ThreadAnzahl"})
+        EXPECT_NE(store.GetProfileStringA("Parameter", key, "<none>"), "<none>") << key;
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "EingabeTyp", 7), 0);
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 2);
+    QTest::keyClick(&dialog, Qt::Key_Escape);  // "Abbrechen" closes, the 0 stays
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "EingabeTyp", 7), 0);
+}
+
+TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
+    store.WriteProfileInt("Parameter", "AusgabeDateiTyp", 1);
+    store.WriteProfileInt("Parameter", "AusgabeTyp", 5);
+    {
+        CParameterDialog dialog(store);
+        EXPECT_FALSE(Checked(dialog, 1024) || Checked(dialog, 1025) || Checked(dialog, 1026));
+        EXPECT_EQ(dialog.ExampleText(), "Pic001,   Pic002,   Pic003,   ");
+        dialog.OnOK();
+    }
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), -1);
+
+    store.WriteProfileInt("Parameter", "AusgabeDateiTyp", 2);
+    {
+        CParameterDialog dialog(store);
+        EXPECT_FALSE(Checked(dialog, 1016) || Checked(dialog, 1017));
+        for (int id : {1018, 1020, 1019}) EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
+        EXPECT_EQ(dialog.ExampleText(), "");
+        dialog.OnOK();
+    }
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeDateiTyp", 0), -1);
+
+    // A stored digit count of 9: the message at once, the template state stays.
+    store.WriteProfileInt("Parameter", "Stellen", 9);
+    recorder.messages.clear();
+    CParameterDialog dialog(store);
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein."});
+    EXPECT_EQ(Edit(dialog, 1019)->text(), "9");
+    for (int id : {1018, 1020, 1019}) EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(dialog.ExampleText(), "IDC_BEISPIEL");
+}
+
+TEST_F(ParameterDialogTest, UpDownStepsWithinItsRangeWithoutWrapping) {
+    CParameterDialog dialog(store);
+    Click(dialog, 1017);
+    QLineEdit* digits = Edit(dialog, 1019);
+    digits->setText("4");
+    dialog.DigitsSpin()->Step(+1);
+    EXPECT_EQ(digits->text(), "4");
+    dialog.DigitsSpin()->Step(-1);
+    EXPECT_EQ(digits->text(), "3");
+    QTest::keyClick(digits, Qt::Key_Down);  // the arrow keys in the edit move it too
+    QTest::keyClick(digits, Qt::Key_Down);
+    QTest::keyClick(digits, Qt::Key_Down);
+    EXPECT_EQ(digits->text(), "1");
+    // The edit takes any text; the up-down leaves a bad one to the validation.
+    digits->setText("x");
+    EXPECT_EQ(digits->text(), "x");
+    QLineEdit* number = Edit(dialog, 1020);
+    number->setText("9998");
+    dialog.NumberSpin()->Step(+1);
+    dialog.NumberSpin()->Step(+1);
+    EXPECT_EQ(number->text(), "9999");
+}
+
+}  // namespace
+}  // namespace qx::testing
