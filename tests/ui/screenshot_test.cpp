@@ -1,4 +1,5 @@
 // Writes pictures of the windows for a look by eye when QUENDRIX_SCREENSHOT_DIR names a folder.
+#include <QAbstractButton>
 #include <QDir>
 #include <QMenu>
 #include <QProgressBar>
@@ -40,6 +41,9 @@ TEST_F(Screenshots, AllWindows) {
         main.ProgressBar()->setRange(0, 12);
         main.ProgressBar()->setValue(5);
         Save(main, "main-rows");
+        main.ControlAs<QAbstractButton>(1008)->click();
+        main.ControlAs<QAbstractButton>(1031)->click();
+        Save(main, "main-enabled");
         main.SystemMenu()->popup(main.mapToGlobal(QPoint(0, 20)));
         QApplication::processEvents();
         ASSERT_TRUE(main.SystemMenu()->grab().save(folder + "/main-menu.png"));
@@ -49,6 +53,8 @@ TEST_F(Screenshots, AllWindows) {
         store.WriteProfileInt(settings::kParameter, settings::kAusgabeDateiTyp, 1);
         CParameterDialog parameter(store);
         Save(parameter, "parameter");
+        parameter.ControlAs<QAbstractButton>(1016)->click();
+        Save(parameter, "parameter-like-sources");
     }
     {
         CInfoDialog info(nullptr, std::string(QUENDRIX_BINARY_DIR) + "/quendrix");
