@@ -125,9 +125,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         if (id == -1) break;
         const std::string name = index >= 0 ? std::string("--") + kOptions[index].name : std::string(argv[optind - 1]);
         const std::string value = optarg != nullptr ? optarg : "";
-        auto number = [&](uint32_t lower, uint32_t upper, uint32_t& out) {
+        auto number = [&](uint32_t lower, uint32_t upper, uint32_t& out, const std::string& digits) {
             std::string problem;
-            if (ParseUnsignedInRange(value, lower, upper, out, problem)) return true;
+            if (ParseUnsignedInRange(digits, lower, upper, out, problem)) return true;
             error = Describe(name, value, problem);
             return false;
         };
@@ -144,7 +144,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             if (value == "source") {
                 o.Bildsize = 2;
             } else if (value.rfind("percent:", 0) == 0) {
-                if (!number(1, 999, n)) return false;
+                if (!number(1, 999, n, value.substr(8))) return false;
                 o.Bildsize = 0;
                 o.Prozent = n;
             } else if (value.rfind("box:", 0) == 0) {
@@ -172,7 +172,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             break;
         }
         case kOptQuality:
-            if (!number(0, 100, n)) return false;
+            if (!number(0, 100, n, value)) return false;
             o.Rate = n;
             break;
         case kOptNoEnlarge:
@@ -213,15 +213,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             o.Prefix = value;
             break;
         case kOptFirst:
-            if (!number(1, 9999, n)) return false;
+            if (!number(1, 9999, n, value)) return false;
             o.LfdNr = static_cast<int32_t>(n);
             break;
         case kOptDigits:
-            if (!number(1, 4, n)) return false;
+            if (!number(1, 4, n, value)) return false;
             o.Stellen = static_cast<int32_t>(n);
             break;
         case kOptThreads:
-            if (!number(0, 1000, n)) return false;
+            if (!number(0, 1000, n, value)) return false;
             o.ThreadAnzahl = static_cast<int32_t>(n);
             break;
         case kOptAccept: {

@@ -69,4 +69,28 @@ inline bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
+namespace detail {
+inline uint32_t Crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : bytes) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+inline std::string BigEndian32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+inline std::string Chunk(const std::string& typeAndData) {
+    return BigEndian32(static_cast<uint32_t>(typeAndData.size() - 4)) + typeAndData + BigEndian32(Crc32(typeAndData));
+}
+}  // namespace detail
+
+// A PNG with an intact header of width x height pixels whose pixel data is two bytes of garbage.
+inline std::string PngWithBrokenPixels(uint32_t width, uint32_t height) {
+    using namespace detail;
+    const std::string ihdr = "IHDR" + BigEndian32(width) + BigEndian32(height) + std::string("\x08\x02\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk(ihdr) + Chunk("IDATxx") + Chunk("IEND");
+}
+
 }  // namespace qx::test
