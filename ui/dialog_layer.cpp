@@ -13,9 +13,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <qdrawutil.h>
 #include <QToolButton>
 
 #include "res/strings.h"
@@ -229,6 +232,32 @@ void DataExchange::Check(int id, int32_t& value) {
 
 // --- Dialogs from templates ----------------------------------------------------------------------------
 
+namespace {
+
+// A group box framed the way the templates were drawn for: the frame line runs through the middle of the
+// title, so the controls placed just below the title sit inside the frame rather than on its top line.
+class GroupFrame : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        // An etched line, drawn here: the styles' own group frames start below the title.
+        qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true, 1, 0);
+        if (title().isEmpty()) return;
+        const int indent = metrics.averageCharWidth();
+        const QRect textRect(indent, 0, std::min(metrics.horizontalAdvance(title()) + 4, width() - indent),
+                             metrics.height());
+        painter.fillRect(textRect, palette().brush(QPalette::Window));
+        style()->drawItemText(&painter, textRect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                              palette(), isEnabled(), title(), QPalette::WindowText);
+    }
+};
+
+}  // namespace
+
 CTemplateDialog::CTemplateDialog(int templateId, QWidget* parent)
     : QDialog(parent), template_(res::FindTemplate(templateId)) {
     setWindowTitle(QString::fromUtf8(template_->title));
@@ -257,7 +286,7 @@ void CTemplateDialog::CreateControls() {
             case res::ControlKind::PushButton: {
                 auto* button = new QPushButton(text, client_);
                 button->setDefault(row.style & res::kDefault);
-                button->setAutoDefault(row.style & res::kDefault);
+                button->setAutoDefault(true);  // Enter on a focused button presses that button
                 widget = button;
                 break;
             }
@@ -282,7 +311,7 @@ void CTemplateDialog::CreateControls() {
                 break;
             }
             case res::ControlKind::GroupBox: {
-                auto* box = new QGroupBox(text, client_);
+                auto* box = new GroupFrame(text, client_);
                 box->setFocusPolicy(Qt::NoFocus);
                 frames.push_back(box);
                 widget = box;

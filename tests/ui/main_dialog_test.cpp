@@ -103,6 +103,21 @@ TEST_F(MainDialogTest, MenuHoldsTheTwoEntriesWithTheirSeparators) {
     }
 }
 
+TEST_F(MainDialogTest, F1OpensTheInfoBox) {
+    CMainDialog dialog(store);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QString seen;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            seen = modal->windowTitle();
+            static_cast<QDialog*>(modal)->reject();
+        }
+    });
+    QTest::keyClick(dialog.Control(1003), Qt::Key_F1);
+    EXPECT_EQ(seen, "Info über Quendrix");
+}
+
 TEST_F(MainDialogTest, EnablingFollowsTheSizeAndTargetChoices) {
     CMainDialog dialog(store);
     Click(dialog, 1008);
@@ -299,7 +314,15 @@ TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {
     }
     for (int id : {1, 2, 1001, 1033}) EXPECT_TRUE(dialog.ToolTipAt(centre(id)).isEmpty()) << id;
 
-    // Through the real help event on the disabled edit.
+    // The mouse resting on the disabled edit brings up its tip through the platform's machinery.
+    QApplication::setActiveWindow(&dialog);
+    QTest::mouseMove(dialog.Control(1011), QPoint(5, 5));
+    QTest::mouseMove(dialog.Control(1011), QPoint(6, 6));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 3000));
+    EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(1011), metrics));
+    QToolTip::hideText();
+
+    // Through the help event itself.
     QHelpEvent help(QEvent::ToolTip, centre(1011), dialog.Client()->mapToGlobal(centre(1011)));
     QApplication::sendEvent(dialog.Client(), &help);
     EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(1011), metrics));

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QMenu>
 #include <QProgressBar>
+#include <QToolTip>
 #include <QPixmap>
 #include <QTimer>
 
@@ -41,6 +42,16 @@ TEST_F(Screenshots, AllWindows) {
         main.ProgressBar()->setRange(0, 12);
         main.ProgressBar()->setValue(5);
         Save(main, "main-rows");
+        for (int id : {1032, 1029}) {
+            QWidget* control = main.Control(id);
+            QToolTip::showText(control->mapToGlobal(QPoint(4, 4)), main.ToolTipAt(control->geometry().center()),
+                               control);
+            QApplication::processEvents();
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->inherits("QTipLabel") && top->isVisible())
+                    ASSERT_TRUE(top->grab().save(folder + QString("/tip-%1.png").arg(id)));
+            QToolTip::hideText();
+        }
         main.ControlAs<QAbstractButton>(1008)->click();
         main.ControlAs<QAbstractButton>(1031)->click();
         Save(main, "main-enabled");
