@@ -10,8 +10,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <set>
 
 #include "app/settings.h"
 #include "intake/intake.h"
@@ -73,7 +75,21 @@ protected:
         EXPECT_EQ(list->CellText(1, 1), "227 * 149");
         EXPECT_TRUE(list->CellText(1, 2).endsWith(" KB"));
 
+        // The bar moves while the batch runs, the button stays off meanwhile.
+        std::set<int> positions;
+        bool buttonWasOff = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            positions.insert(dialog.ProgressBar()->value());
+            buttonWasOff = buttonWasOff || !dialog.CompressButton()->isEnabled();
+        });
+        watch.start(0);
         QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
+        watch.stop();
+        EXPECT_TRUE(buttonWasOff);
+        if (threads == 0) {
+            EXPECT_TRUE(positions.count(1) && positions.count(2)) << positions.size();
+        }
         EXPECT_EQ(recorder.messages, std::vector<std::string>{res::FormatString(res::IDS_SKIPPED_REPORT, 1)});
         EXPECT_EQ(dialog.SkippedCount(), 1);
         EXPECT_TRUE(dialog.CompressButton()->isEnabled());
@@ -114,6 +130,21 @@ TEST_F(BatchTest, DropTakesTheInputTypesFromTheSettingsAtEveryDrop) {
     QTest::mouseClick(dialog.ControlAs<QPushButton>(1005), Qt::LeftButton);  // "Liste löschen"
     EXPECT_EQ(dialog.FileList()->rowCount(), 0);
     EXPECT_TRUE(fs::exists(source + "/foto.jpg"));
+}
+
+TEST_F(BatchTest, WindowKeepsRunningItsEventsWhileAFolderIsWalked) {
+    const std::string many = dir / "viele";
+    fs::create_directories(many);
+    for (int i = 0; i < 40; ++i)
+        fs::copy_file(kCorpus + "/pngsuite/basn2c08.png", many + "/b" + std::to_string(100 + i) + ".png");
+    CMainDialog dialog(store);
+    dialog.show();
+    int rowsWhenTheTimerRan = -1;
+    QTimer::singleShot(0, &dialog, [&] { rowsWhenTheTimerRan = dialog.FileList()->rowCount(); });
+    Drop(dialog, {many});
+    EXPECT_EQ(dialog.FileList()->rowCount(), 40);
+    EXPECT_GT(rowsWhenTheTimerRan, 0);  // events ran in the middle of the walk
+    EXPECT_LT(rowsWhenTheTimerRan, 40);
 }
 
 TEST(DroppedPaths, UriListKeepsTheExactBytes) {
