@@ -103,6 +103,26 @@ TEST_F(MainDialogTest, MenuHoldsTheTwoEntriesWithTheirSeparators) {
     }
 }
 
+TEST_F(MainDialogTest, ControlsSitInTemplateOrderAboveTheirGroupBoxes) {
+    CMainDialog dialog(store);
+    QWidget* client = dialog.Client();
+    for (int id : {1029, 1031, 1000, 1004, 1007, 1008, 1009, 1010, 1011, 1012, 1003, 1032}) {
+        QWidget* hit = client->childAt(dialog.Control(id)->geometry().center());
+        while (hit && hit->parentWidget() != client) hit = hit->parentWidget();
+        EXPECT_EQ(hit, dialog.Control(id)) << id;  // the frame around it does not take the click
+    }
+    // The focus chain follows the template.
+    std::vector<int> order;
+    QWidget* w = dialog.Control(1029);
+    do {
+        for (const auto& c : dialog.Controls())
+            if (c.widget == w && (w->focusPolicy() & Qt::TabFocus)) order.push_back(c.row->id);
+        w = w->nextInFocusChain();
+    } while (w != dialog.Control(1029));
+    EXPECT_EQ(order, (std::vector<int>{1029, 1031, 1000, 1004, 1007, 1010, 1008, 1011, 1012, 1009, 1003, 1032, 1001, 1,
+                                       1005, 2}));
+}
+
 TEST_F(MainDialogTest, F1OpensTheInfoBox) {
     CMainDialog dialog(store);
     dialog.show();
