@@ -88,9 +88,14 @@ int Run(int argc, char** argv) {
     const std::string settingsPath = commandLine.settingsPath ? *commandLine.settingsPath : GuiSettingsFile();
     if (commandLine.settingsPath) {
         // A file named on purpose that is not there is a mistake, not a wish for the defaults.
+        // So is a folder or a file that cannot be read: both would silently give the defaults.
         struct stat status {};
-        if (::stat(settingsPath.c_str(), &status) != 0) {
-            return Usage(std::string(text::kProgram) + ": --settings \"" + settingsPath + "\": " + text::kSettingsMissing);
+        const char* problem = nullptr;
+        if (::stat(settingsPath.c_str(), &status) != 0) problem = text::kSettingsMissing;
+        else if (!S_ISREG(status.st_mode)) problem = text::kSettingsNoFile;
+        else if (::access(settingsPath.c_str(), R_OK) != 0) problem = text::kSettingsUnreadable;
+        if (problem != nullptr) {
+            return Usage(std::string(text::kProgram) + ": --settings \"" + settingsPath + "\": " + problem);
         }
     }
 

@@ -50,6 +50,8 @@ inline constexpr const char* kTypeForms = "erwartet jpg, bmp oder png";
 inline constexpr const char* kNamesForms = "erwartet source oder pattern";
 inline constexpr const char* kAcceptForms = "erwartet eine Liste aus jpg, bmp und png, etwa jpg,png";
 inline constexpr const char* kSettingsMissing = "Einstellungsdatei nicht gefunden";
+inline constexpr const char* kSettingsNoFile = "ist keine Datei";
+inline constexpr const char* kSettingsUnreadable = "Einstellungsdatei nicht lesbar";
 inline constexpr const char* kSettingsFile = "Einstellungsdatei";
 inline constexpr const char* kProgress = "Fortschritt";
 

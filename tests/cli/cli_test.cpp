@@ -239,6 +239,9 @@ TEST_F(CliTest, UsageErrors) {
     const Outcome missing = RunProgram(kBinary, {"--settings", dir / "fehlt.ini", dir / "fotos"}, env);
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find(dir / "fehlt.ini"), std::string::npos);
+    const Outcome folder = RunProgram(kBinary, {"--settings", dir.path(), "--target-folder", dir / "aus", dir / "fotos"}, env);
+    EXPECT_EQ(folder.exitCode, 2) << "a folder is no settings file";
+    EXPECT_FALSE(Exists(dir / "aus"));
     const Outcome help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--target-folder"), std::string::npos);
