@@ -173,13 +173,26 @@ void DataExchange::Fail(int id, const std::string& message) {
     }
 }
 
+// Bytes that are not valid UTF-8 do not survive the round trip through a QString: an edit remembers the
+// bytes it was given and hands them back as long as its text is the one they were shown as.
+constexpr char kBytesProperty[] = "qx_bytes";
+constexpr char kShownProperty[] = "qx_shown";
+
 void DataExchange::Text(int id, std::string& value) {
     if (failed_) return;
     if (auto* edit = dialog_.ControlAs<QLineEdit>(id)) {
-        if (save_)
-            value = ToBytes(edit->text());
-        else
-            edit->setText(FromBytes(value));
+        if (save_) {
+            const QVariant shown = edit->property(kShownProperty);
+            if (shown.isValid() && shown.toString() == edit->text())
+                value = edit->property(kBytesProperty).toByteArray().toStdString();
+            else
+                value = ToBytes(edit->text());
+        } else {
+            const QString text = FromBytes(value);
+            edit->setText(text);
+            edit->setProperty(kBytesProperty, QByteArray::fromStdString(value));
+            edit->setProperty(kShownProperty, edit->text());
+        }
     } else if (auto* label = dialog_.ControlAs<QLabel>(id)) {
         if (save_)
             value = ToBytes(label->text());
