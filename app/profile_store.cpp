@@ -5,18 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace qx {
 namespace {
-
-// Larger settings files are not ours; reading stops there rather than taking unbounded memory.
-constexpr std::streamsize kMaxFileBytes = 64 * 1024 * 1024;
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -29,50 +24,61 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 std::string TrimBlanks(const std::string& s) {
     size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
     return s.substr(b, e - b);
 }
 
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+bool HasMatchingQuotes(const std::string& s) { return s.size() >= 2 && IsQuote(s.front()) && s.back() == s.front(); }
+
+// The text a stored value stands for: blanks around it dropped, then one pair of matching quotes.
+std::string DecodeValue(const std::string& raw) {
+    std::string value = TrimBlanks(raw);
+    if (HasMatchingQuotes(value)) value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+// The stored form of a text, quoted only when reading would otherwise change it.
+std::string EncodeValue(const std::string& value) {
+    const bool needsQuotes =
+        !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || HasMatchingQuotes(value));
+    return needsQuotes ? "\"" + value + "\"" : value;
+}
+
 struct Line {
-    std::string text;  // without its line end
+    std::string text;
+    std::string end;  // "\n", "\r\n", or "" for a last line without one
 };
 
 struct IniFile {
     std::vector<Line> lines;
-    std::string lineEnd = "\n";
-    bool endsWithLineEnd = true;
+    std::string newLineEnd = "\n";  // for lines we add: the file's own convention
 };
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string data;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        data.append(buffer, static_cast<size_t>(in.gcount()));
-        if (static_cast<std::streamsize>(data.size()) > kMaxFileBytes) return std::nullopt;
-    }
-    if (in.bad()) return std::nullopt;
-    return data;
-}
 
 IniFile Parse(const std::string& data) {
     IniFile file;
-    if (data.find("\r\n") != std::string::npos) file.lineEnd = "\r\n";
+    bool endChosen = false;
     size_t pos = 0;
     while (pos < data.size()) {
-        size_t nl = data.find('\n', pos);
-        std::string text = data.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        file.lines.push_back({std::move(text)});
+        const size_t nl = data.find('\n', pos);
+        Line line;
         if (nl == std::string::npos) {
-            file.endsWithLineEnd = false;
-            break;
+            line.text = data.substr(pos);
+            pos = data.size();
+        } else {
+            const bool crlf = nl > pos && data[nl - 1] == '\r';
+            line.text = data.substr(pos, nl - pos - (crlf ? 1 : 0));
+            line.end = crlf ? std::string("\r\n") : std::string("\n");
+            pos = nl + 1;
+            if (!endChosen) file.newLineEnd = line.end, endChosen = true;
         }
-        pos = nl + 1;
+        file.lines.push_back(std::move(line));
     }
     return file;
 }
@@ -86,15 +92,14 @@ std::optional<std::string> SectionName(const std::string& line) {
     return TrimBlanks(t.substr(1, close - 1));
 }
 
-// Key and value of a "key=value" line. The value is kept exactly as written after the "=", so that blanks
-// at either end of a stored text survive a round trip.
-bool SplitKeyLine(const std::string& line, std::string& key, std::string& value) {
+// Key and raw value of a "key=value" line; comment lines (";" or "#") and lines without "=" are none.
+bool SplitKeyLine(const std::string& line, std::string& key, std::string& rawValue) {
     const std::string t = TrimBlanks(line);
     if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[') return false;
     const size_t eq = line.find('=');
     if (eq == std::string::npos) return false;
     key = TrimBlanks(line.substr(0, eq));
-    value = line.substr(eq + 1);
+    rawValue = line.substr(eq + 1);
     return !key.empty();
 }
 
@@ -102,16 +107,14 @@ struct Found {
     std::optional<size_t> sectionLine;
     std::optional<size_t> keyLine;
     size_t sectionEnd = 0;  // one past the section's last key line
-    std::string value;
+    std::string rawValue;
 };
 
 Found Find(const IniFile& file, const std::string& section, const std::string& key) {
     Found found;
     for (size_t i = 0; i < file.lines.size(); ++i) {
         auto name = SectionName(file.lines[i].text);
-        if (!name) continue;
-        if (!EqualsIgnoringCase(*name, section)) continue;
-        // The first section of that name counts, as with the Windows functions.
+        if (!name || !EqualsIgnoringCase(*name, section)) continue;
         found.sectionLine = i;
         found.sectionEnd = i + 1;
         for (size_t j = i + 1; j < file.lines.size(); ++j) {
@@ -121,7 +124,7 @@ Found Find(const IniFile& file, const std::string& section, const std::string& k
             found.sectionEnd = j + 1;
             if (!found.keyLine && EqualsIgnoringCase(k, key)) {
                 found.keyLine = j;
-                found.value = v;
+                found.rawValue = v;
             }
         }
         break;
@@ -129,18 +132,51 @@ Found Find(const IniFile& file, const std::string& section, const std::string& k
     return found;
 }
 
+enum class ReadStatus { Ok, Missing, Unreadable };
+
+// Only a regular file is read: a folder, a pipe or a device in its place would fail or block.
+ReadStatus ReadWholeFile(const std::string& path, std::string& data) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
+    struct stat st {};
+    ReadStatus status = ReadStatus::Ok;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes) {
+        status = ReadStatus::Unreadable;
+    } else {
+        data.clear();
+        data.reserve(static_cast<size_t>(st.st_size));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                status = ReadStatus::Unreadable;
+                break;
+            }
+            if (n == 0) break;
+            data.append(buffer, static_cast<size_t>(n));
+            if (data.size() > kMaxProfileFileBytes) {  // grew while we read
+                status = ReadStatus::Unreadable;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
 std::optional<std::string> ReadValue(const std::string& path, const std::string& section, const std::string& key) {
-    auto data = ReadWholeFile(path);
-    if (!data) return std::nullopt;
-    Found found = Find(Parse(*data), section, key);
+    std::string data;
+    if (ReadWholeFile(path, data) != ReadStatus::Ok) return std::nullopt;
+    Found found = Find(Parse(data), section, key);
     if (!found.keyLine) return std::nullopt;
-    return found.value;
+    return DecodeValue(found.rawValue);
 }
 
 bool WriteAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -148,6 +184,12 @@ bool WriteAll(int fd, const std::string& data) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Replaces `path` by `data` through a temporary file in the same folder, so that a crash or a full disk
@@ -158,35 +200,65 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data) {
         target = real;
         free(real);
     }
-    std::string tmp = target + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
+    const std::string folder = FolderOf(target);
+    // A short fixed stem: the target's own name may already be as long as a name can be.
+    std::string tmp = folder + "/.quendrix-ini-XXXXXX";
+    const int fd = mkstemp(tmp.data());
     if (fd < 0) return false;
     struct stat old {};
     mode_t mode = 0666;
     if (stat(target.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
     } else {
-        mode_t mask = umask(0);
+        const mode_t mask = umask(0);
         umask(mask);
         mode &= ~mask;
     }
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
+    ok = (::close(fd) == 0) && ok;
     if (ok) ok = rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) unlink(tmp.c_str());
-    return ok;
+    if (!ok) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    // Make the rename itself durable; the new file is complete either way.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    return 99;
 }
 
 }  // namespace
 
 int ParseProfileInt(const std::string& text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    uint32_t base = 10;
+    if (i + 1 < text.size() && text[i] == '0') {
+        switch (text[i + 1]) {
+            case 'x': base = 16; break;
+            case 'o': base = 8; break;
+            case 'b': base = 2; break;
+            default: break;
+        }
+        if (base != 10) i += 2;
+    }
     uint32_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+    for (; i < text.size(); ++i) {
+        const int digit = DigitValue(text[i]);
+        if (static_cast<uint32_t>(digit) >= base) break;
+        value = value * base + static_cast<uint32_t>(digit);
     }
     if (negative) value = 0u - value;
     return static_cast<int>(value);
@@ -194,7 +266,7 @@ int ParseProfileInt(const std::string& text) {
 
 int ProfileStore::GetProfileIntA(const std::string& section, const std::string& key, int defaultValue) const {
     auto value = ReadValue(path_, section, key);
-    if (!value || TrimBlanks(*value).empty()) return defaultValue;
+    if (!value || value->empty()) return defaultValue;
     return ParseProfileInt(*value);
 }
 
@@ -210,32 +282,33 @@ bool ProfileStore::WriteProfileInt(const std::string& section, const std::string
 
 bool ProfileStore::WriteProfileStringA(const std::string& section, const std::string& key,
                                        const std::string& value) {
-    // A value with a line break would turn into lines of its own; what follows the break is dropped.
-    std::string oneLine = value.substr(0, value.find_first_of("\r\n"));
+    // What follows a line break would become lines of its own; a NUL ends a text for every reader.
+    const std::string stored = EncodeValue(value.substr(0, value.find_first_of(std::string("\r\n\0", 3))));
     IniFile file;
-    if (auto data = ReadWholeFile(path_)) {
-        file = Parse(*data);
-    } else {
-        struct stat st {};
-        if (stat(path_.c_str(), &st) == 0) return false;  // there but unreadable: leave it alone
+    std::string data;
+    switch (ReadWholeFile(path_, data)) {
+        case ReadStatus::Ok: file = Parse(data); break;
+        case ReadStatus::Missing: break;
+        case ReadStatus::Unreadable: return false;  // there but not readable: never replace it blindly
     }
-    Found found = Find(file, section, key);
+    auto insertAt = [&file](size_t index, std::string text) {
+        if (index > 0 && file.lines[index - 1].end.empty()) file.lines[index - 1].end = file.newLineEnd;
+        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(index), Line{std::move(text), file.newLineEnd});
+    };
+    const Found found = Find(file, section, key);
     if (found.keyLine) {
         std::string k, v;
         SplitKeyLine(file.lines[*found.keyLine].text, k, v);
-        file.lines[*found.keyLine].text = k + "=" + oneLine;
+        file.lines[*found.keyLine].text = k + "=" + stored;
     } else if (found.sectionLine) {
-        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(found.sectionEnd), {key + "=" + oneLine});
+        insertAt(found.sectionEnd, key + "=" + stored);
     } else {
-        file.lines.push_back({"[" + section + "]"});
-        file.lines.push_back({key + "=" + oneLine});
-        file.endsWithLineEnd = true;
+        insertAt(file.lines.size(), "[" + section + "]");
+        insertAt(file.lines.size(), key + "=" + stored);
     }
     std::string out;
-    for (size_t i = 0; i < file.lines.size(); ++i) {
-        out += file.lines[i].text;
-        if (i + 1 < file.lines.size() || file.endsWithLineEnd) out += file.lineEnd;
-    }
+    out.reserve(data.size() + key.size() + stored.size() + section.size() + 8);
+    for (const Line& line : file.lines) out.append(line.text).append(line.end);
     return ReplaceFileAtomically(path_, out);
 }
 

@@ -1,7 +1,6 @@
 #include "app/settings.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include "app/settings_location.h"
 
 #include <cstdlib>
 
@@ -21,13 +20,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
         pos += to.size();
     }
     return text;
-}
-
-std::string HomeFolder() {
-    std::string home = Environment("HOME");
-    if (!home.empty()) return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/";
 }
 
 }  // namespace
@@ -65,6 +57,19 @@ ParameterSettings ReadParameterSettings(const ProfileStore& store) {
     s.LfdNr = store.GetProfileIntA(kParameter, kLfdNr, d.LfdNr);
     s.Stellen = store.GetProfileIntA(kParameter, kStellen, d.Stellen);
     s.EingabeTyp = store.GetProfileIntA(kParameter, kEingabeTyp, d.EingabeTyp);
+    s.AusgabeTyp = store.GetProfileIntA(kParameter, kAusgabeTyp, d.AusgabeTyp);
+    s.ThreadAnzahl = store.GetProfileIntA(kParameter, kThreadAnzahl, d.ThreadAnzahl);
+    return s;
+}
+
+ParameterSettings ReadBatchParameterSettings(const ProfileStore& store) {
+    const ParameterSettings& d = kParameterDefaults;
+    ParameterSettings s;
+    s.AusgabeDateiTyp = store.GetProfileIntA(kParameter, kAusgabeDateiTyp, d.AusgabeDateiTyp);
+    s.Prefix = store.GetProfileStringA(kParameter, kPrefix, d.Prefix);
+    s.LfdNr = store.GetProfileIntA(kParameter, kLfdNr, d.LfdNr);
+    s.Stellen = store.GetProfileIntA(kParameter, kStellen, d.Stellen);
+    s.EingabeTyp = d.EingabeTyp;
     s.AusgabeTyp = store.GetProfileIntA(kParameter, kAusgabeTyp, d.AusgabeTyp);
     s.ThreadAnzahl = store.GetProfileIntA(kParameter, kThreadAnzahl, d.ThreadAnzahl);
     return s;

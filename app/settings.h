@@ -39,8 +39,10 @@ inline const ParameterSettings kParameterDefaults{};
 MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz);
 void WriteMainSettings(ProfileStore& store, const MainSettings& values);
 
-// All seven keys (the batch uses all but EingabeTyp, which only a drop reads).
+// All seven keys, as the Parameter dialog reads them.
 ParameterSettings ReadParameterSettings(const ProfileStore& store);
+// The six keys a batch start reads (all but EingabeTyp, which keeps its default here).
+ParameterSettings ReadBatchParameterSettings(const ProfileStore& store);
 void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values);
 
 // Only the key EingabeTyp, as a drop reads it.

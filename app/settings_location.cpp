@@ -1,5 +1,6 @@
 #include "app/settings_location.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,20 +46,28 @@ SettingsLocation DefaultSettingsLocation(const std::string& programPath) {
     if (auto xdg = Environment("XDG_CONFIG_HOME"); xdg && !xdg->empty() && (*xdg)[0] == '/') {
         base = *xdg;
     } else {
-        auto home = Environment("HOME");
-        base = (home && !home->empty() ? *home : std::string()) + "/.config";
+        base = HomeFolder();
+        if (base.back() != '/') base += '/';
+        base += ".config";
     }
     const std::string folder = base + "/" + title;
     return SettingsLocation{folder, folder + "/" + title + ".ini"};
 }
 
+SettingsLocation SettingsLocationFromEnvironment(const std::string& programPath) {
+    if (auto chosen = ChooseSettingsLocation(programPath, Environment("U3_APP_DATA_PATH"), Environment("APPDATA"))) {
+        return *chosen;
+    }
+    return DefaultSettingsLocation(programPath);
+}
+
 std::string ResolveSettingsPath(const std::string& programPath) {
     if (auto chosen = ChooseSettingsLocation(programPath, Environment("U3_APP_DATA_PATH"), Environment("APPDATA"))) {
-        mkdir(chosen->folder.c_str(), 0777);  // only the last level; a failure shows as settings not kept
+        mkdir(chosen->folder.c_str(), 0777);
         return chosen->path;
     }
-    SettingsLocation fallback = DefaultSettingsLocation(programPath);
-    CreateDirectoryTree(fallback.folder);  // a fresh account may not have ~/.config yet
+    const SettingsLocation fallback = DefaultSettingsLocation(programPath);
+    CreateDirectoryTree(fallback.folder);
     return fallback.path;
 }
 
@@ -73,7 +82,13 @@ std::string ProgramPath() {
 }
 
 std::string GuiSettingsPath() {
-    return ResolveSettingsPath(ParentDirectory(ProgramPath()) + "quendrix");
+    return SettingsLocationFromEnvironment(ParentDirectory(ProgramPath()) + kGuiProgramTitle).path;
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) return pw->pw_dir;
+    return "/";
 }
 
 }  // namespace qx

@@ -1,5 +1,6 @@
 #include "engine/paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,7 +52,7 @@ bool IsDirectoryByChdir(const std::string& path) {
     if (path.empty()) return false;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    return access(path.c_str(), X_OK) == 0;
+    return faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;  // the rights chdir would check
 }
 
 int ClassifyPath(const std::string& path) {

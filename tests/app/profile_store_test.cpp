@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <csignal>
 #include <filesystem>
 
 #include "app/profile_store.h"
@@ -46,30 +49,84 @@ TEST(ProfileStore, KeepsForeignLinesAndMatchesWithoutCase) {
               "[Parameter]\r\nPrefix=\r\n");
 }
 
-TEST(ProfileStore, BlanksAroundTextValuesSurviveARoundTrip) {
-    TempDir dir;
-    ProfileStore store(dir / "q.ini");
-    store.WriteProfileStringA("Parameter", "Prefix", " Pic ");
-    EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", ""), " Pic ");
-    // A line break cannot be stored inside one value.
-    store.WriteProfileStringA("Parameter", "Prefix", "a\nb=c");
-    EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", ""), "a");
-    EXPECT_EQ(store.GetProfileStringA("Parameter", "b", "none"), "none");
-}
-
 TEST(ProfileStore, IntegersReadLikeTheWindowsProfileFunctions) {
     EXPECT_EQ(ParseProfileInt("  42"), 42);
     EXPECT_EQ(ParseProfileInt("\t-7"), -7);
     EXPECT_EQ(ParseProfileInt("+5"), 5);
     EXPECT_EQ(ParseProfileInt("12abc"), 12);
     EXPECT_EQ(ParseProfileInt("abc"), 0);
+    EXPECT_EQ(ParseProfileInt("- 3"), 0);
     EXPECT_EQ(ParseProfileInt("4294967295"), -1);  // wraps like a 32-bit value
+    EXPECT_EQ(ParseProfileInt("99999999999"), static_cast<int>(99999999999LL & 0xFFFFFFFF));
+    EXPECT_EQ(ParseProfileInt("0x1F"), 31);
+    EXPECT_EQ(ParseProfileInt("-0x10"), -16);
+    EXPECT_EQ(ParseProfileInt("0o17"), 15);
+    EXPECT_EQ(ParseProfileInt("0b101"), 5);
+    EXPECT_EQ(ParseProfileInt("0X1F"), 0);  // only the lower-case prefixes count
+    EXPECT_EQ(ParseProfileInt("08"), 8);    // a leading zero alone is still decimal
+    EXPECT_EQ(ParseProfileInt("0x"), 0);
+    EXPECT_EQ(ParseProfileInt("1.5"), 1);
 
     TempDir dir;
-    WriteFile(dir / "q.ini", "[Allg]\nRate=\nBreite= 640 px\n");
+    WriteFile(dir / "q.ini", "[Allg]\nRate=\nProzent=   \nHoehe=\"\"\nBreite= 640 px\nZielPath=x\n");
     ProfileStore store(dir / "q.ini");
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 80);  // empty text gives the default
+    EXPECT_EQ(store.GetProfileIntA("Allg", "Prozent", 100), 100);
+    EXPECT_EQ(store.GetProfileIntA("Allg", "Hoehe", 480), 480);
     EXPECT_EQ(store.GetProfileIntA("Allg", "Breite", 1), 640);
+    EXPECT_EQ(store.GetProfileIntA("Allg", "ZielPath", 1), 0);  // text without digits is 0
+    store.WriteProfileInt("Allg", "ZielPath", INT_MIN);
+    EXPECT_EQ(store.GetProfileIntA("Allg", "ZielPath", 1), INT_MIN);
+}
+
+TEST(ProfileStore, BlanksAndQuotesAroundValues) {
+    TempDir dir;
+    // Hand-typed blanks around "=" and quotes around a value are not part of the text.
+    WriteFile(dir / "q.ini", "[Allg]\n  Verz = /home/u/Bilder  \nRate = \"55\"\n[Parameter]\nPrefix='x y'\n");
+    ProfileStore store(dir / "q.ini");
+    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "/home/u/Bilder");
+    EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 55);
+    EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", ""), "x y");
+
+    // Every text written comes back unchanged; quotes are added only where reading would change it.
+    for (const std::string text : {" Pic ", "Pic ", "\t", "\"a\"", "'b'", "\"", "'", "\"c", "a \"q\" b", "x=y", ""}) {
+        store.WriteProfileStringA("Parameter", "Prefix", text);
+        EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", "dflt"), text) << text;
+    }
+    store.WriteProfileStringA("Parameter", "Prefix", " Pic ");
+    store.WriteProfileStringA("Allg", "Verz", "/plain/path");
+    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\nVerz=/plain/path\nRate = \"55\"\n[Parameter]\nPrefix=\" Pic \"\n");
+
+    // A line break or a NUL cannot be stored inside one value: the text ends there.
+    store.WriteProfileStringA("Parameter", "Prefix", "a\nb=c");
+    EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", ""), "a");
+    EXPECT_EQ(store.GetProfileStringA("Parameter", "b", "none"), "none");
+    store.WriteProfileStringA("Parameter", "Prefix", std::string("d\0e", 3));
+    EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", ""), "d");
+}
+
+TEST(ProfileStore, LineEndsAndAMissingFinalLineEndAreKept) {
+    TempDir dir;
+    // Mixed line ends stay as they are; added lines take the file's first line end.
+    WriteFile(dir / "q.ini", "[Allg]\r\nRate=1\nx\r\n[Parameter]\r\nLfdNr=5");
+    ProfileStore store(dir / "q.ini");
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "LfdNr", 1), 5);
+    store.WriteProfileInt("Allg", "Rate", 2);
+    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\r\nRate=2\nx\r\n[Parameter]\r\nLfdNr=5");
+    store.WriteProfileInt("Parameter", "Stellen", 4);  // after the last line, which then needs an end
+    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\r\nRate=2\nx\r\n[Parameter]\r\nLfdNr=5\r\nStellen=4\r\n");
+
+    WriteFile(dir / "n.ini", "; only a comment");
+    ProfileStore other(dir / "n.ini");
+    other.WriteProfileInt("Allg", "Rate", 3);
+    EXPECT_EQ(ReadFile(dir / "n.ini"), "; only a comment\n[Allg]\nRate=3\n");
+
+    // The first section and the first key of a name count; the later ones stay untouched.
+    WriteFile(dir / "d.ini", "[allg]\nRATE=1\nRate=2\n[Allg]\nRate=3\n");
+    ProfileStore dup(dir / "d.ini");
+    EXPECT_EQ(dup.GetProfileIntA("Allg", "Rate", 80), 1);
+    dup.WriteProfileInt("Allg", "Rate", 9);
+    EXPECT_EQ(ReadFile(dir / "d.ini"), "[allg]\nRATE=9\nRate=2\n[Allg]\nRate=3\n");
 }
 
 TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
@@ -91,7 +148,31 @@ TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
     ProfileStore folder(dir / "folder.ini");
     EXPECT_EQ(folder.GetProfileIntA("Allg", "Rate", 80), 80);
     EXPECT_FALSE(folder.WriteProfileInt("Allg", "Rate", 1));
+
+    // A pipe in the file's place must not block the program.
+    ASSERT_EQ(mkfifo((dir / "fifo.ini").c_str(), 0600), 0);
+    ProfileStore fifo(dir / "fifo.ini");
+    EXPECT_EQ(fifo.GetProfileIntA("Allg", "Rate", 80), 80);
+    EXPECT_FALSE(fifo.WriteProfileInt("Allg", "Rate", 1));
+
+    // A file too large to be ours is neither read nor replaced (a sparse file costs no disk).
+    const std::string big = dir / "big.ini";
+    WriteFile(big, "[Allg]\nRate=5\n");
+    std::filesystem::resize_file(big, kMaxProfileFileBytes + 1);
+    ProfileStore huge(big);
+    EXPECT_EQ(huge.GetProfileIntA("Allg", "Rate", 80), 80);
+    EXPECT_FALSE(huge.WriteProfileInt("Allg", "Rate", 1));
+    EXPECT_EQ(std::filesystem::file_size(big), kMaxProfileFileBytes + 1);
 }
+
+TEST(ProfileStore, ANameAsLongAsTheFileSystemAllows) {
+    TempDir dir;
+    const std::string path = dir / (std::string(251, 'q') + ".ini");
+    ProfileStore store(path);
+    EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 7));
+    EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 7);
+}
+
 
 TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     TempDir dir;
@@ -113,7 +194,27 @@ TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(ReadFile(path), "[Allg]\nRate=10\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
 
+    {
+        // A disk that fills up while the new file is written (a file-size limit stops root as well).
+        struct rlimit old {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tiny = old;
+        tiny.rlim_cur = 64;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        const bool written = store.WriteProfileStringA("Allg", "Verz", std::string(1000, 'v'));
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(written);
+    }
+    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=10\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
+
+    chmod(path.c_str(), 0640);
     EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 20));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);  // the file keeps its permissions
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
 }
 

@@ -180,5 +180,45 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
     }
 }
 
+TEST(SettingsLocation, TheGuiPathWhateverTheCallerIsCalledAndNothingCreated) {
+    TempDir dir;
+    ScopedEnv u3("U3_APP_DATA_PATH", nullptr);
+    ScopedEnv appdata("APPDATA", nullptr);
+    ScopedEnv xdg("XDG_CONFIG_HOME", "relative/cfg");  // not absolute: ignored
+    ScopedEnv home("HOME", dir.path().c_str());
+    EXPECT_EQ(GuiSettingsPath(), dir / ".config/quendrix/quendrix.ini");
+    EXPECT_FALSE(std::filesystem::exists(dir / ".config"));
+    {
+        ScopedEnv u3Set("U3_APP_DATA_PATH", (dir / "u3").c_str());
+        EXPECT_EQ(GuiSettingsPath(), dir / "u3/quendrix.ini");
+        EXPECT_EQ(SettingsLocationFromEnvironment("/opt/bin/Bilder").path, dir / "u3/Bilder.ini");
+        EXPECT_FALSE(std::filesystem::exists(dir / "u3"));
+    }
+    // Another program title finds other settings.
+    ScopedEnv appSet("APPDATA", dir.path().c_str());
+    EXPECT_EQ(ResolveSettingsPath("/opt/bin/Bilder"), dir / "Bilder/Bilder.ini");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "Bilder"));
+    EXPECT_NE(ResolveSettingsPath("/opt/bin/quendrix"), dir / "Bilder/Bilder.ini");
+
+    ScopedEnv noHome("HOME", "");
+    EXPECT_FALSE(HomeFolder().empty());  // from the user database, else "/"
+}
+
+TEST(Settings, BatchReadsSixKeysAndLeavesTheInputTypes) {
+    TempDir dir;
+    WriteFile(dir / "q.ini", "[Parameter]\nAusgabeDateiTyp=1\nPrefix=\nLfdNr=12\nStellen=9\nEingabeTyp=0\n"
+                             "AusgabeTyp=2\nThreadAnzahl=0\n");
+    ProfileStore store(dir / "q.ini");
+    const ParameterSettings p = ReadBatchParameterSettings(store);
+    EXPECT_EQ(p.AusgabeDateiTyp, 1);
+    EXPECT_EQ(p.Prefix, "");
+    EXPECT_EQ(p.LfdNr, 12);
+    EXPECT_EQ(p.Stellen, 9);  // out of range, used unchanged
+    EXPECT_EQ(p.EingabeTyp, 7);
+    EXPECT_EQ(p.AusgabeTyp, 2);
+    EXPECT_EQ(p.ThreadAnzahl, 0);
+    EXPECT_EQ(ReadParameterSettings(store).EingabeTyp, 0);
+}
+
 }  // namespace
 }  // namespace qx::settings

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -132,6 +133,30 @@ TEST_F(RealFolder, ClassifyAndCreateNatively) {
     EXPECT_FALSE(CreateDirectoryTree(root_ + "/file.jpg/sub"));
     EXPECT_TRUE(CreateDirectoryTree("/"));
     EXPECT_TRUE(CreateDirectoryTree(""));
+
+    // Only "/" separates here: a backslash is part of a name, and repeated separators are trimmed.
+    EXPECT_TRUE(CreateDirectoryTree(root_ + "/back\\slash\\//"));
+    EXPECT_TRUE(std::filesystem::is_directory(root_ + "/back\\slash\\"));
+    // A link to a folder is a folder.
+    std::filesystem::create_directory_symlink(root_ + "/Out", root_ + "/link");
+    EXPECT_EQ(ClassifyPath(root_ + "/link"), -1);
+    EXPECT_TRUE(CreateDirectoryTree(root_ + "/link/neu"));
+    EXPECT_TRUE(std::filesystem::is_directory(root_ + "/Out/neu"));
+
+    // A relative path is resolved against the current directory, which the routines leave alone.
+    ASSERT_EQ(chdir(root_.c_str()), 0);
+    EXPECT_TRUE(CreateDirectoryTree("rel/a/b/"));
+    EXPECT_EQ(ClassifyPath("rel/a/b"), -1);
+    EXPECT_TRUE(IsDirectoryByChdir("rel/a"));
+    ASSERT_EQ(chdir(before), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(root_ + "/rel/a/b"));
+
+    if (geteuid() != 0) {  // root may enter any folder, so only others see the difference
+        std::filesystem::create_directory(root_ + "/closed");
+        chmod((root_ + "/closed").c_str(), 0600);
+        EXPECT_FALSE(IsDirectoryByChdir(root_ + "/closed"));
+        chmod((root_ + "/closed").c_str(), 0700);
+    }
 
     // Deep and long: no limit of 255 or 260 characters.
     std::string deep = root_;
