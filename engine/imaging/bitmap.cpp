@@ -40,7 +40,20 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-File OpenForReading(const std::string& path) { return File(std::fopen(path.c_str(), "rbe")); }
+// Only regular files are read. O_NONBLOCK keeps the open itself from waiting on a named pipe or a device
+// put where an image was; the status check then refuses it.
+File OpenForReading(const std::string& path, struct stat& status) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return nullptr;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = ::fdopen(fd, "rb");
+    if (file == nullptr) ::close(fd);
+    return File(file);
+}
 
 bool ReadInfo(FILE* file, SourceInfo& info) {
     uint8_t head[16];
@@ -57,8 +70,10 @@ bool ReadInfo(FILE* file, SourceInfo& info) {
 
 // Decodes the file as stored (before orientation); JPEG at 1/denominator.
 bool DecodeStored(Bitmap::Impl& impl, unsigned denominator, Pixels& out) {
-    File file = OpenForReading(impl.path);
-    if (!file) return false;
+    struct stat status {};
+    File file = OpenForReading(impl.path, status);
+    // A file replaced since its header was read would not match what was measured.
+    if (!file || status.st_dev != impl.device || status.st_ino != impl.inode) return false;
     impl.icc.clear();
     switch (impl.info.format) {
         case FileFormat::Jpeg: return detail::DecodeJpeg(file.get(), impl.info, denominator, out, &impl.icc);
@@ -201,10 +216,9 @@ Bitmap::Bitmap(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Bitmap::~Bitmap() = default;
 
 std::unique_ptr<Bitmap> Bitmap::FromFile(const std::string& path) {
-    File file = OpenForReading(path);
-    if (!file) return nullptr;
     struct stat status {};
-    if (::fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+    File file = OpenForReading(path, status);
+    if (!file) return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->device = status.st_dev;
