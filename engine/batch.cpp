@@ -48,36 +48,64 @@ std::thread StartThread(std::function<void()> body) {
     return std::thread(std::move(body));
 }
 
+// What the calling thread waits for, shared by all jobs of a batch: jobs that are done and not yet
+// seen, and worker messages not yet shown. A wait on one job ends early when another job is done or a
+// message waits, so that a free place or a question is never held back for the rest of a 50 ms poll.
+class Doorbell {
+public:
+    std::mutex mutex;
+    std::condition_variable cv;
+    int unseenDone = 0;       // signalled done events not consumed yet
+    int pendingMessages = 0;  // worker messages not shown yet
+
+    void Ring(int& counter, int change) {
+        {
+            std::lock_guard lock(mutex);
+            counter += change;
+        }
+        cv.notify_all();
+    }
+};
+
 // An automatic-reset event: a wait that sees it signalled consumes the signal.
 class DoneEvent {
 public:
+    explicit DoneEvent(Doorbell& doorbell) : doorbell_(doorbell) {}
     void Set() {
+        Doorbell& doorbell = doorbell_;  // the job may be destroyed once the lock is released
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(doorbell.mutex);
+            if (!signalled_) ++doorbell.unseenDone;
             signalled_ = true;
         }
-        cv_.notify_all();
+        doorbell.cv.notify_all();
     }
     void Reset() {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(doorbell_.mutex);
+        if (signalled_) --doorbell_.unseenDone;
         signalled_ = false;
     }
-    // True when signalled within `timeout`; false on the time-out.
+    // True when signalled within `timeout`. False on the time-out, or earlier when another job is done or
+    // a message waits (the caller looks at the other jobs then, as after a time-out).
     bool WaitFor(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, timeout, [&] { return signalled_; })) return false;
+        std::unique_lock lock(doorbell_.mutex);
+        doorbell_.cv.wait_for(lock, timeout, [&] {
+            return signalled_ || doorbell_.unseenDone > 0 || doorbell_.pendingMessages > 0;
+        });
+        if (!signalled_) return false;
         signalled_ = false;
+        --doorbell_.unseenDone;
         return true;
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    Doorbell& doorbell_;
     bool signalled_ = false;
 };
 
 // One file handed to a worker thread.
 struct CompressJob {
+    explicit CompressJob(Doorbell& doorbell) : done(doorbell) {}
     Compressor* owner = nullptr;
     std::string sourcePath;
     std::string targetPath;
@@ -97,7 +125,8 @@ int WorkerMain(CompressJob& job) {
 // worker goes on only after its message was answered. Messages of the calling thread go straight through.
 class MessageRelay : public MessageBoxService {
 public:
-    explicit MessageRelay(MessageBoxService& host) : host_(host), owner_(std::this_thread::get_id()) {}
+    MessageRelay(MessageBoxService& host, Doorbell& doorbell)
+        : host_(host), doorbell_(doorbell), owner_(std::this_thread::get_id()) {}
 
     void ShowMessage(const std::string& text) override {
         if (std::this_thread::get_id() == owner_) {
@@ -107,6 +136,7 @@ public:
         Request request{text};
         std::unique_lock lock(mutex_);
         pending_.push_back(&request);
+        doorbell_.Ring(doorbell_.pendingMessages, +1);
         answered_.wait(lock, [&] { return request.answered; });
     }
 
@@ -120,6 +150,7 @@ public:
                 request = pending_.front();
                 pending_.pop_front();
             }
+            doorbell_.Ring(doorbell_.pendingMessages, -1);
             struct Answer {
                 MessageRelay& relay;
                 Request& request;
@@ -141,6 +172,7 @@ private:
         bool answered = false;
     };
     MessageBoxService& host_;
+    Doorbell& doorbell_;
     const std::thread::id owner_;
     std::mutex mutex_;
     std::condition_variable answered_;
@@ -149,7 +181,7 @@ private:
 
 class BatchRun {
 public:
-    BatchRun(BatchHost& host, const RowSource& rows) : host_(host), rows_(rows), relay_(host) {}
+    BatchRun(BatchHost& host, const RowSource& rows) : host_(host), rows_(rows), relay_(host, doorbell_) {}
     ~BatchRun();
     BatchResult Run();
 
@@ -161,6 +193,7 @@ private:
 
     BatchHost& host_;
     const RowSource& rows_;
+    Doorbell doorbell_;  // outlives the relay and every job
     MessageRelay relay_;
     std::optional<Compressor> compressor_;  // outlives every job that points to it
     std::vector<std::unique_ptr<CompressJob>> runningJobs_;
@@ -212,7 +245,7 @@ void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
 
 bool BatchRun::StartJob(Compressor& compressor, const std::string& source, const std::string& target,
                         const std::u16string& mimeType) {
-    auto job = std::make_unique<CompressJob>();
+    auto job = std::make_unique<CompressJob>(doorbell_);
     job->owner = &compressor;
     job->sourcePath = source;
     job->targetPath = target;

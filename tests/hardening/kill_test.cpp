@@ -1,0 +1,110 @@
+// quendrix-batch killed with SIGKILL at random moments: every source stays byte-identical, the settings file
+// stays as it was, and under each target name there is nothing, the old file, or the whole new file (the
+// bytes an uninterrupted run writes). QX_KILL_ROUNDS sets the number of kills (default 10 per thread mode).
+#include <cstdlib>
+#include <random>
+
+#include "hardening_support.h"
+
+namespace qx::hardening {
+namespace {
+
+struct Snapshot {
+    std::map<std::string, std::string> files;  // relative name -> bytes, regular files only
+};
+
+Snapshot Take(const std::string& folder) {
+    Snapshot snapshot;
+    for (const std::string& name : Tree(folder)) {
+        if (std::filesystem::is_regular_file(folder + "/" + name)) snapshot.files[name] = ReadBytes(folder + "/" + name);
+    }
+    return snapshot;
+}
+
+int Rounds() {
+    const char* value = std::getenv("QX_KILL_ROUNDS");
+    return value != nullptr && std::atoi(value) > 0 ? std::atoi(value) : 10;
+}
+
+class KillTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeDir(dir / "in");
+        MakeDir(dir / "in/sub");
+        // Large enough that a batch runs for a while; the names sort in the order the batch takes them.
+        for (int i = 0; i < 10; ++i) WriteImage(dir / ("in/p" + std::to_string(i) + ".jpg"), 1600, 1200);
+        WriteImage(dir / "in/sub/q.png", 900, 700, u"image/png");
+        WriteImage(dir / "in/sub/r.bmp", 900, 700, u"image/bmp");
+        settings = dir / "quendrix.ini";
+        WriteBytes(settings, "[Allg]\r\nRate=85\r\nBildsize=1\r\nBreite=1024\r\nHoehe=768\r\n"
+                             "[Parameter]\r\nAusgabeTyp=0\r\n");
+    }
+
+    std::vector<std::string> Args(const std::string& target, int threads) const {
+        return {"--target-folder", target, "--threads", std::to_string(threads), "--", dir / "in"};
+    }
+
+    // The target folder as it stands before each run: some targets already hold an older file.
+    void ResetTarget(const std::string& target) {
+        std::error_code ignored;
+        std::filesystem::remove_all(target, ignored);
+        MakeDir(target);
+        for (const auto& [name, bytes] : old.files) WriteBytes(target + "/" + name, bytes);
+    }
+
+    ScratchDir dir;
+    std::string settings;
+    Snapshot old;
+};
+
+TEST_F(KillTest, EveryFileIsWholeOldOrAbsentAfterAKill) {
+    old.files = {{"p1.jpg", "an older p1"}, {"p6.jpg", "an older p6"}, {"r.jpg", "an older r"}};
+    const Snapshot sources = Take(dir / "in");
+    const std::string settingsBytes = ReadBytes(settings);
+
+    std::mt19937 random(std::random_device{}());
+    int kills = 0, finished = 0;
+    for (int threads : {4, 0}) {
+        SCOPED_TRACE("threads " + std::to_string(threads));
+        // The bytes of an uninterrupted run, and how long it takes.
+        const std::string reference = dir / ("reference" + std::to_string(threads));
+        ResetTarget(reference);
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult whole = RunBatchProgram(settings, Args(reference, threads));
+        const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        ASSERT_TRUE(whole.Exited(0)) << Describe(whole);
+        const Snapshot expected = Take(reference);
+        ASSERT_EQ(expected.files.size(), 12u);
+        ASSERT_TRUE(TemporaryFiles(reference).empty());
+
+        std::uniform_int_distribution<int64_t> moment(0, duration.count() * 11 / 10);
+        const std::string target = dir / "out";
+        for (int round = 0; round < Rounds(); ++round) {
+            ResetTarget(target);
+            RunOptions options;
+            options.killAfter = std::chrono::microseconds(moment(random));
+            const RunResult run = RunBatchProgram(settings, Args(target, threads), options);
+            SCOPED_TRACE("killed after " + std::to_string(options.killAfter->count()) + " us");
+            if (run.signal == SIGKILL) ++kills;
+            else if (run.Exited(0)) ++finished;
+            else ADD_FAILURE() << Describe(run);
+
+            for (const auto& [name, bytes] : Take(target).files) {
+                if (name.rfind(".qx-", 0) == 0) continue;  // a temporary file of the save that was cut short
+                const bool isNew = expected.files.count(name) != 0 && expected.files.at(name) == bytes;
+                const bool isOld = old.files.count(name) != 0 && old.files.at(name) == bytes;
+                EXPECT_TRUE(isNew || isOld) << name << " is neither the old nor the whole new file ("
+                                            << bytes.size() << " bytes)";
+            }
+            ASSERT_TRUE(Take(dir / "in").files == sources.files) << "a source changed";
+            ASSERT_TRUE(ReadBytes(settings) == settingsBytes) << "the settings file changed";
+        }
+    }
+    RecordProperty("kills", kills);
+    RecordProperty("finished", finished);
+    std::printf("kills %d, batches that finished first %d\n", kills, finished);
+    EXPECT_GT(kills, 0);
+}
+
+}  // namespace
+}  // namespace qx::hardening
