@@ -1,7 +1,7 @@
 #include "cli/console_host.h"
 
 #include "cli/options.h"
-#include "cli/texts.h"
+#include "res/strings.h"
 
 namespace qx::cli {
 namespace {
@@ -34,8 +34,8 @@ bool ConsoleHost::ExchangeAndValidate() {
         std::string problem;
         if (!ParseUnsignedInRange(std::to_string(field.value), field.lower, field.upper, ignored, problem)) {
             ClearBar();
-            std::fprintf(out_, "%s: %s %s=%u: %s\n", text::kProgram, text::kSettingsFile, field.key, field.value,
-                         problem.c_str());
+            std::fprintf(out_, "%s: %s %s=%u: %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
+                         res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), field.key, field.value, problem.c_str());
             std::fflush(out_);
             return false;
         }
@@ -94,7 +94,7 @@ void ConsoleHost::Show(int done, int total) {
     if (done == shown_) return;
     shown_ = done;
     if (style_ == ProgressStyle::Lines) {
-        std::fprintf(out_, "%s: %d/%d\n", text::kProgress, done, total);
+        std::fprintf(out_, "%s: %d/%d\n", res::LoadString(res::IDS_CLI_PROGRESS).c_str(), done, total);
     } else {
         const int filled = static_cast<int>(static_cast<int64_t>(done) * kBarWidth / total);
         std::string bar(static_cast<size_t>(filled), '#');

@@ -13,7 +13,6 @@
 #include "app/version.h"
 #include "cli/console_host.h"
 #include "cli/options.h"
-#include "cli/texts.h"
 #include "engine/batch.h"
 #include "engine/imaging/imaging.h"
 #include "intake/intake.h"
@@ -43,12 +42,12 @@ std::string GuiSettingsFile() {
 }
 
 int Usage(const std::string& error) {
-    std::fprintf(stderr, "%s\n%s\n", error.c_str(), text::kTryHelp);
+    std::fprintf(stderr, "%s\n%s\n", error.c_str(), res::LoadString(res::IDS_CLI_TRY_HELP).c_str());
     return kExitUsage;
 }
 
 void PrintSettings(const std::string& path, const MainSettings& m, const ParameterSettings& p) {
-    std::printf("%s: %s\n", text::kSettingsFile, path.c_str());
+    std::printf("%s: %s\n", res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), path.c_str());
     std::printf("[%s]\n", settings::kAllg);
     std::printf("%s=%u\n", settings::kRate, m.Rate);
     std::printf("%s=%s\n", settings::kVerz, m.Verz.c_str());
@@ -80,7 +79,7 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ParseCommandLine(argc, argv, commandLine, error)) return Usage(error);
     if (commandLine.help) {
-        std::fputs(text::kUsage, stdout);
+        std::fputs(res::LoadString(res::IDS_CLI_USAGE).c_str(), stdout);
         return kExitOk;
     }
     if (commandLine.version) return PrintVersion();
@@ -90,12 +89,13 @@ int Run(int argc, char** argv) {
         // A file named on purpose that is not there is a mistake, not a wish for the defaults.
         // So is a folder or a file that cannot be read: both would silently give the defaults.
         struct stat status {};
-        const char* problem = nullptr;
-        if (::stat(settingsPath.c_str(), &status) != 0) problem = text::kSettingsMissing;
-        else if (!S_ISREG(status.st_mode)) problem = text::kSettingsNoFile;
-        else if (::access(settingsPath.c_str(), R_OK) != 0) problem = text::kSettingsUnreadable;
-        if (problem != nullptr) {
-            return Usage(std::string(text::kProgram) + ": --settings \"" + settingsPath + "\": " + problem);
+        int problem = 0;
+        if (::stat(settingsPath.c_str(), &status) != 0) problem = res::IDS_CLI_SETTINGS_MISSING;
+        else if (!S_ISREG(status.st_mode)) problem = res::IDS_CLI_SETTINGS_NO_FILE;
+        else if (::access(settingsPath.c_str(), R_OK) != 0) problem = res::IDS_CLI_SETTINGS_UNREADABLE;
+        if (problem != 0) {
+            return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": --settings \"" + settingsPath +
+                         "\": " + res::LoadString(problem));
         }
     }
 
@@ -114,7 +114,9 @@ int Run(int argc, char** argv) {
         PrintSettings(settingsPath, main, parameters);
         return kExitOk;
     }
-    if (commandLine.operands.empty()) return Usage(std::string(text::kProgram) + ": " + text::kNoOperands);
+    if (commandLine.operands.empty()) {
+        return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": " + res::LoadString(res::IDS_CLI_NO_OPERANDS));
+    }
 
     const ProgressStyle style = commandLine.quiet              ? ProgressStyle::None
                                 : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar

@@ -2,7 +2,8 @@
 
 #include <getopt.h>
 
-#include "cli/texts.h"
+#include <initializer_list>
+
 #include "res/strings.h"
 
 namespace qx::cli {
@@ -52,7 +53,7 @@ const option kOptions[] = {
 };
 
 std::string Describe(const std::string& option, const std::string& value, const std::string& problem) {
-    return std::string(text::kProgram) + ": " + option + " \"" + value + "\": " + problem;
+    return res::LoadString(res::IDS_CLI_PROGRAM) + ": " + option + " \"" + value + "\": " + problem;
 }
 
 std::string ReplaceFirst(std::string text, const std::string& from, const std::string& to) {
@@ -76,12 +77,20 @@ bool ParseAccept(const std::string& value, InputTypeFlags& flags) {
     }
 }
 
-bool ParseOutputType(const std::string& value, int32_t& type) {
-    if (value == "jpg") type = 0;
-    else if (value == "bmp") type = 1;
-    else if (value == "png") type = 2;
-    else return false;
-    return true;
+struct Keyword {
+    const char* word;
+    int32_t value;
+};
+
+// One of a fixed set of words, exactly as spelled.
+bool ParseKeyword(const std::string& text, std::initializer_list<Keyword> keywords, int32_t& value) {
+    for (const Keyword& keyword : keywords) {
+        if (text == keyword.word) {
+            value = keyword.value;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -125,13 +134,20 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         if (id == -1) break;
         const std::string name = index >= 0 ? std::string("--") + kOptions[index].name : std::string(argv[optind - 1]);
         const std::string value = optarg != nullptr ? optarg : "";
-        auto number = [&](uint32_t lower, uint32_t upper, uint32_t& out, const std::string& digits) {
-            std::string problem;
-            if (ParseUnsignedInRange(digits, lower, upper, out, problem)) return true;
+        auto fail = [&](const std::string& problem) {
             error = Describe(name, value, problem);
             return false;
         };
+        auto number = [&](uint32_t lower, uint32_t upper, uint32_t& out, const std::string& digits) {
+            std::string problem;
+            return ParseUnsignedInRange(digits, lower, upper, out, problem) || fail(problem);
+        };
+        auto usage = [&](int problemId) {
+            error = res::LoadString(res::IDS_CLI_PROGRAM) + ": " + argv[optind - 1] + ": " + res::LoadString(problemId);
+            return false;
+        };
         uint32_t n = 0;
+        int32_t keyword = 0;
         Overrides& o = commandLine.overrides;
         switch (id) {
         case kOptSettings:
@@ -152,22 +168,13 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
                 const size_t x = box.find_first_of("xX");
                 uint32_t w = 0;
                 uint32_t h = 0;
-                std::string problem;
-                if (x == std::string::npos) {
-                    error = Describe(name, value, text::kSizeForms);
-                    return false;
-                }
-                if (!ParseUnsignedInRange(box.substr(0, x), 1, 10000, w, problem) ||
-                    !ParseUnsignedInRange(box.substr(x + 1), 1, 10000, h, problem)) {
-                    error = Describe(name, value, problem);
-                    return false;
-                }
+                if (x == std::string::npos) return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
+                if (!number(1, 10000, w, box.substr(0, x)) || !number(1, 10000, h, box.substr(x + 1))) return false;
                 o.Bildsize = 1;
                 o.Breite = w;
                 o.Hoehe = h;
             } else {
-                error = Describe(name, value, text::kSizeForms);
-                return false;
+                return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
             }
             break;
         }
@@ -182,32 +189,24 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             o.NichtVergroessern = 0;
             break;
         case kOptTargetFolder:
-            if (value.empty()) {
-                error = Describe(name, value, res::LoadString(res::IDS_TARGET_EMPTY));
-                return false;
-            }
+            if (value.empty()) return fail(res::LoadString(res::IDS_TARGET_EMPTY));
             o.ZielPath = 1;
             o.Verz = value;
             break;
         case kOptSourceFolders:
             o.ZielPath = 0;
             break;
-        case kOptType: {
-            int32_t type = 0;
-            if (!ParseOutputType(value, type)) {
-                error = Describe(name, value, text::kTypeForms);
-                return false;
+        case kOptType:
+            if (!ParseKeyword(value, {{"jpg", 0}, {"bmp", 1}, {"png", 2}}, keyword)) {
+                return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
             }
-            o.AusgabeTyp = type;
+            o.AusgabeTyp = keyword;
             break;
-        }
         case kOptNames:
-            if (value == "source") o.AusgabeDateiTyp = 0;
-            else if (value == "pattern") o.AusgabeDateiTyp = 1;
-            else {
-                error = Describe(name, value, text::kNamesForms);
-                return false;
+            if (!ParseKeyword(value, {{"source", 0}, {"pattern", 1}}, keyword)) {
+                return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
             }
+            o.AusgabeDateiTyp = keyword;
             break;
         case kOptPrefix:
             o.Prefix = value;
@@ -226,10 +225,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             break;
         case kOptAccept: {
             InputTypeFlags flags;
-            if (!ParseAccept(value, flags)) {
-                error = Describe(name, value, text::kAcceptForms);
-                return false;
-            }
+            if (!ParseAccept(value, flags)) return fail(res::LoadString(res::IDS_CLI_ACCEPT_FORMS));
             o.accept = flags;
             break;
         }
@@ -244,11 +240,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             commandLine.version = true;
             break;
         case ':':
-            error = std::string(text::kProgram) + ": " + std::string(argv[optind - 1]) + ": " + text::kMissingValue;
-            return false;
+            return usage(res::IDS_CLI_MISSING_VALUE);
         default:
-            error = std::string(text::kProgram) + ": " + std::string(argv[optind - 1]) + ": " + text::kUnknownOption;
-            return false;
+            return usage(res::IDS_CLI_UNKNOWN_OPTION);
         }
     }
     for (int i = optind; i < argc; ++i) commandLine.operands.emplace_back(argv[i]);

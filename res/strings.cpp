@@ -33,6 +33,54 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
+        {IDS_CLI_PROGRAM, "quendrix-batch"},
+        {IDS_CLI_USAGE,
+         "Aufruf: quendrix-batch [Optionen] DATEI|ORDNER...\n"
+         "\n"
+         "Komprimiert Bilder wie \"Komprimieren\" im Programm quendrix, mit dessen Einstellungen\n"
+         "(Abschnitte Allg und Parameter seiner Einstellungsdatei, die nie geschrieben wird).\n"
+         "Ordner werden mit allen Unterordnern durchsucht. Dateien, die kein Bild eines\n"
+         "angenommenen Eingabetyps sind, werden wie beim Ziehen in die Liste still übergangen.\n"
+         "\n"
+         "Optionen (überschreiben einzelne Einstellungen):\n"
+         "  --settings DATEI        diese Einstellungsdatei lesen\n"
+         "  --show-settings         Einstellungsdatei und alle wirksamen Werte zeigen, dann enden\n"
+         "  --size source           Bildgröße wie Quelldatei\n"
+         "  --size percent:N        Bildgröße in Prozent (1..999)\n"
+         "  --size box:BxH          höchstens B Pixel breit und H Pixel hoch (je 1..10000)\n"
+         "  --quality N             Qualität 0..100 (nur für JPG-Ausgabedateien)\n"
+         "  --no-enlarge            Bilder nicht vergrößern (Bildgröße)\n"
+         "  --enlarge               Bilder auch vergrößern\n"
+         "  --target-folder ORDNER  alle Zieldateien in diesen Ordner\n"
+         "  --source-folders        Zielverzeichnis wie Quellverzeichnis\n"
+         "  --type jpg|bmp|png      Ausgabedateityp\n"
+         "  --names source          Namen wie die Quelldateien\n"
+         "  --names pattern         Namen aus Präfix und laufender Nummer\n"
+         "  --prefix P              Präfix der Namen\n"
+         "  --first N               erste laufende Nummer (1..9999)\n"
+         "  --digits N              Stellen der laufenden Nummer (1..4)\n"
+         "  --threads N             höchstens N Threads zugleich (0..1000; 0: nacheinander)\n"
+         "  --accept jpg,bmp,png    angenommene Eingabedateitypen\n"
+         "  --quiet                 keine Fortschrittsanzeige\n"
+         "  --help                  diese Hilfe\n"
+         "  --version               Version des Programms\n"
+         "  --                      Ende der Optionen\n"
+         "\n"
+         "Rückgabewert: 0 alle Bilder geschrieben oder übersprungen, 1 ein Bild oder mehr\n"
+         "fehlgeschlagen (oder kein Bild angenommen), 2 falscher Aufruf oder ungültiger Wert.\n"},
+        {IDS_CLI_TRY_HELP, "Weitere Informationen mit \"quendrix-batch --help\"."},
+        {IDS_CLI_UNKNOWN_OPTION, "unbekannte Option"},
+        {IDS_CLI_MISSING_VALUE, "Wert fehlt"},
+        {IDS_CLI_NO_OPERANDS, "keine Datei und kein Ordner angegeben"},
+        {IDS_CLI_SIZE_FORMS, "erwartet source, percent:N oder box:BxH"},
+        {IDS_CLI_TYPE_FORMS, "erwartet jpg, bmp oder png"},
+        {IDS_CLI_NAMES_FORMS, "erwartet source oder pattern"},
+        {IDS_CLI_ACCEPT_FORMS, "erwartet eine Liste aus jpg, bmp und png, etwa jpg,png"},
+        {IDS_CLI_SETTINGS_MISSING, "Einstellungsdatei nicht gefunden"},
+        {IDS_CLI_SETTINGS_NO_FILE, "ist keine Datei"},
+        {IDS_CLI_SETTINGS_UNREADABLE, "Einstellungsdatei nicht lesbar"},
+        {IDS_CLI_SETTINGS_FILE, "Einstellungsdatei"},
+        {IDS_CLI_PROGRESS, "Fortschritt"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

@@ -27,6 +27,22 @@ enum StringId : int {
     IDS_TIP_HEIGHT = 1012,
     IDS_TIP_SOURCE_FOLDER = 1029,
     IDS_TIP_NO_ENLARGE = 1032,
+    // quendrix-batch, the batch from a terminal.
+    IDS_CLI_PROGRAM = 2001,             // the program's name, first word of its own messages
+    IDS_CLI_USAGE = 2002,               // --help
+    IDS_CLI_TRY_HELP = 2003,            // last line of every usage error
+    IDS_CLI_UNKNOWN_OPTION = 2004,
+    IDS_CLI_MISSING_VALUE = 2005,
+    IDS_CLI_NO_OPERANDS = 2006,
+    IDS_CLI_SIZE_FORMS = 2007,
+    IDS_CLI_TYPE_FORMS = 2008,
+    IDS_CLI_NAMES_FORMS = 2009,
+    IDS_CLI_ACCEPT_FORMS = 2010,
+    IDS_CLI_SETTINGS_MISSING = 2011,
+    IDS_CLI_SETTINGS_NO_FILE = 2012,
+    IDS_CLI_SETTINGS_UNREADABLE = 2013,
+    IDS_CLI_SETTINGS_FILE = 2014,       // heads --show-settings and a bad stored value
+    IDS_CLI_PROGRESS = 2015,            // progress lines when stderr is no terminal
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound

@@ -138,7 +138,7 @@ TEST_F(CliTest, FolderOfPhotosIntoATargetFolder) {
     EXPECT_EQ(DecodedSize(dir / "aus/d.jpg"), std::make_pair(200u, 150u));
     EXPECT_EQ(Sources(), before) << "no source is touched";
     EXPECT_EQ(ReadBytes(settings), settingsBefore) << "the settings file is only read";
-    EXPECT_NE(r.err.find("4/4"), std::string::npos) << "plain progress lines when stderr is no terminal: " << r.err;
+    EXPECT_NE(r.err.find("Fortschritt: 4/4\n"), std::string::npos) << "plain progress lines when stderr is no terminal: " << r.err;
     EXPECT_FALSE(Exists(dir / "config")) << "no settings folder is made";
 }
 
@@ -245,6 +245,43 @@ TEST_F(CliTest, UsageErrors) {
     const Outcome help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--target-folder"), std::string::npos);
+}
+
+TEST_F(CliTest, MessagesAreWordedExactly) {
+    const std::string tryHelp = "Weitere Informationen mit \"quendrix-batch --help\".\n";
+    const std::string fotos = dir / "fotos";
+    EXPECT_EQ(Run({"--bogus", fotos}).err, "quendrix-batch: --bogus: unbekannte Option\n" + tryHelp);
+    EXPECT_EQ(Run({"--quality"}).err, "quendrix-batch: --quality: Wert fehlt\n" + tryHelp);
+    EXPECT_EQ(Run({}).err, "quendrix-batch: keine Datei und kein Ordner angegeben\n" + tryHelp);
+    EXPECT_EQ(Run({"--quality", "x", fotos}).err,
+              "quendrix-batch: --quality \"x\": Bitte geben Sie eine ganze Zahl ein.\n" + tryHelp);
+    EXPECT_EQ(Run({"--size", "box:640x0", fotos}).err,
+              "quendrix-batch: --size \"box:640x0\": Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n" +
+                  tryHelp);
+    EXPECT_EQ(Run({"--size", "box:640", fotos}).err,
+              "quendrix-batch: --size \"box:640\": erwartet source, percent:N oder box:BxH\n" + tryHelp);
+    EXPECT_EQ(Run({"--type", "gif", fotos}).err, "quendrix-batch: --type \"gif\": erwartet jpg, bmp oder png\n" + tryHelp);
+    EXPECT_EQ(Run({"--names", "zufall", fotos}).err,
+              "quendrix-batch: --names \"zufall\": erwartet source oder pattern\n" + tryHelp);
+    EXPECT_EQ(Run({"--accept", "jpg,gif", fotos}).err,
+              "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp und png, etwa jpg,png\n" + tryHelp);
+    EXPECT_EQ(Run({"--target-folder", "", fotos}).err,
+              "quendrix-batch: --target-folder \"\": Das Zielverzeichnis ist leer\n" + tryHelp);
+    EXPECT_EQ(RunProgram(kBinary, {"--settings", dir / "fehlt.ini", fotos}, env).err,
+              "quendrix-batch: --settings \"" + dir / "fehlt.ini" + "\": Einstellungsdatei nicht gefunden\n" + tryHelp);
+    EXPECT_EQ(RunProgram(kBinary, {"--settings", fotos, fotos}, env).err,
+              "quendrix-batch: --settings \"" + fotos + "\": ist keine Datei\n" + tryHelp);
+
+    WriteBytes(settings, "[Allg]\nBreite=0\n");
+    EXPECT_EQ(Run({fotos}).err,
+              "quendrix-batch: Einstellungsdatei Breite=0: Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n");
+
+    const std::string help = Run({"--help"}).out;
+    EXPECT_EQ(help.substr(0, help.find('\n')), "Aufruf: quendrix-batch [Optionen] DATEI|ORDNER...");
+    EXPECT_NE(help.find("  --size box:BxH          höchstens B Pixel breit und H Pixel hoch (je 1..10000)\n"),
+              std::string::npos);
+    const std::string end = "2 falscher Aufruf oder ungültiger Wert.\n";
+    EXPECT_EQ(help.substr(help.size() - std::min(help.size(), end.size())), end);
 }
 
 TEST_F(CliTest, EmptyTargetFolderFromTheSettingsFile) {
