@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -24,22 +23,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-std::optional<std::string> Environment(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-}
-
-// The settings file of the GUI program "quendrix" beside this one, by the GUI's location rule. Unlike the
-// GUI this creates no folder: the command line only reads.
-std::string GuiSettingsFile() {
-    const std::string gui = ParentDirectory(ProgramPath()) + "quendrix";
-    if (auto chosen = ChooseSettingsLocation(gui, Environment("U3_APP_DATA_PATH"), Environment("APPDATA"))) {
-        return chosen->path;
-    }
-    return DefaultSettingsLocation(gui).path;
-}
 
 int Usage(const std::string& error) {
     std::fprintf(stderr, "%s\n%s\n", error.c_str(), res::LoadString(res::IDS_CLI_TRY_HELP).c_str());
@@ -84,7 +67,7 @@ int Run(int argc, char** argv) {
     }
     if (commandLine.version) return PrintVersion();
 
-    const std::string settingsPath = commandLine.settingsPath ? *commandLine.settingsPath : GuiSettingsFile();
+    const std::string settingsPath = commandLine.settingsPath ? *commandLine.settingsPath : GuiSettingsPath();
     if (commandLine.settingsPath) {
         // A file named on purpose that is not there is a mistake, not a wish for the defaults.
         // So is a folder or a file that cannot be read: both would silently give the defaults.

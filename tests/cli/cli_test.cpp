@@ -336,6 +336,16 @@ TEST_F(CliTest, ReadsTheSettingsOfTheGuiBesideItWhateverItsOwnName) {
     const Outcome appData = RunProgram(copy, {"--show-settings"}, withAppData);
     EXPECT_EQ(appData.out.substr(0, appData.out.find('\n')), "Einstellungsdatei: " + dir / "appdata/quendrix/quendrix.ini");
     EXPECT_NE(appData.out.find("Rate=80\n"), std::string::npos) << "a missing file gives the defaults";
+    EXPECT_FALSE(Exists(dir / "appdata")) << "only read: no settings folder is made";
+
+    auto withU3 = withAppData;
+    withU3["U3_APP_DATA_PATH"] = dir / "u3";
+    const Outcome u3 = RunProgram(copy, {"--quiet", "--target-folder", dir / "aus", dir / "fotos/c.png"}, withU3);
+    EXPECT_EQ(u3.exitCode, 0) << u3.err;
+    EXPECT_TRUE(Exists(dir / "aus/c.jpg"));
+    EXPECT_FALSE(Exists(dir / "u3")) << "a batch makes no settings folder either";
+    const std::string shown = RunProgram(copy, {"--show-settings"}, withU3).out;
+    EXPECT_EQ(shown.substr(0, shown.find('\n')), "Einstellungsdatei: " + dir / "u3/quendrix.ini");
 }
 
 TEST(Version, ReadFromTheProgramFile) {
