@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -29,25 +30,29 @@ int Usage(const std::string& error) {
     return kExitUsage;
 }
 
+struct ShownValue {
+    const char* key;
+    std::string value;
+};
+
+void PrintSection(const char* section, std::initializer_list<ShownValue> values) {
+    std::printf("[%s]\n", section);
+    for (const ShownValue& shown : values) std::printf("%s=%s\n", shown.key, shown.value.c_str());
+}
+
+// Keys in the order the settings file keeps them, so the output reads like the file.
 void PrintSettings(const std::string& path, const MainSettings& m, const ParameterSettings& p) {
+    using std::to_string;
+    namespace s = settings;
     std::printf("%s: %s\n", res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), path.c_str());
-    std::printf("[%s]\n", settings::kAllg);
-    std::printf("%s=%u\n", settings::kRate, m.Rate);
-    std::printf("%s=%s\n", settings::kVerz, m.Verz.c_str());
-    std::printf("%s=%d\n", settings::kBildsize, m.Bildsize);
-    std::printf("%s=%u\n", settings::kProzent, m.Prozent);
-    std::printf("%s=%u\n", settings::kBreite, m.Breite);
-    std::printf("%s=%u\n", settings::kHoehe, m.Hoehe);
-    std::printf("%s=%d\n", settings::kZielPath, m.ZielPath);
-    std::printf("%s=%d\n", settings::kNichtVergroessern, m.NichtVergroessern);
-    std::printf("[%s]\n", settings::kParameter);
-    std::printf("%s=%d\n", settings::kAusgabeDateiTyp, p.AusgabeDateiTyp);
-    std::printf("%s=%s\n", settings::kPrefix, p.Prefix.c_str());
-    std::printf("%s=%d\n", settings::kLfdNr, p.LfdNr);
-    std::printf("%s=%d\n", settings::kStellen, p.Stellen);
-    std::printf("%s=%d\n", settings::kEingabeTyp, p.EingabeTyp);
-    std::printf("%s=%d\n", settings::kAusgabeTyp, p.AusgabeTyp);
-    std::printf("%s=%d\n", settings::kThreadAnzahl, p.ThreadAnzahl);
+    PrintSection(s::kAllg, {{s::kRate, to_string(m.Rate)}, {s::kVerz, m.Verz}, {s::kBildsize, to_string(m.Bildsize)},
+                            {s::kProzent, to_string(m.Prozent)}, {s::kBreite, to_string(m.Breite)},
+                            {s::kHoehe, to_string(m.Hoehe)}, {s::kZielPath, to_string(m.ZielPath)},
+                            {s::kNichtVergroessern, to_string(m.NichtVergroessern)}});
+    PrintSection(s::kParameter, {{s::kAusgabeDateiTyp, to_string(p.AusgabeDateiTyp)}, {s::kPrefix, p.Prefix},
+                                 {s::kLfdNr, to_string(p.LfdNr)}, {s::kStellen, to_string(p.Stellen)},
+                                 {s::kEingabeTyp, to_string(p.EingabeTyp)}, {s::kAusgabeTyp, to_string(p.AusgabeTyp)},
+                                 {s::kThreadAnzahl, to_string(p.ThreadAnzahl)}});
 }
 
 int PrintVersion() {
