@@ -18,7 +18,7 @@ namespace {
 
 using test::DecodedSize;
 using test::Exists;
-using test::MakeImage;
+using test::WriteImage;
 using test::ReadBytes;
 using Size = std::pair<uint32_t, uint32_t>;
 using Calls = std::vector<std::string>;
@@ -100,7 +100,7 @@ private:
 
 class BatchTest : public ::testing::Test {
 protected:
-    test::TempDir dir;
+    test::ScratchDir dir;
     RecordingHost host;
     VectorRows rows;
 
@@ -115,13 +115,13 @@ protected:
     std::string AddImage(const std::string& name, uint32_t w = 120, uint32_t h = 90) {
         const std::string path = dir / name;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        MakeImage(path, w, h);
+        WriteImage(path, w, h, u"image/png");
         rows.paths.push_back(path);
         return path;
     }
     std::string AddNonImage(const std::string& name) {
         const std::string path = dir / name;
-        test::WriteText(path, "not an image");
+        test::WriteBytes(path, "not an image");
         rows.paths.push_back(path);
         return path;
     }
@@ -345,7 +345,7 @@ TEST_F(BatchTest, ASourceIsNeverReplacedByAnOutput) {
     // Outputs into the sources' folder with their names: a.jpg is its own target, and a.png's target is
     // a.jpg, another source of the list.
     const std::string jpg = dir / "a.jpg";
-    MakeImage(jpg, 120, 90, u"image/jpeg");
+    WriteImage(jpg, 120, 90, u"image/jpeg");
     rows.paths.push_back(jpg);
     const std::string png = AddImage("a.png");
     const std::string jpgBytes = ReadBytes(jpg), pngBytes = ReadBytes(png);
@@ -400,7 +400,7 @@ public:
 };
 
 TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
-    test::TempDir dir;
+    test::ScratchDir dir;
     ThrowingHost host;
     host.main.Bildsize = 1;
     host.main.Breite = host.main.Hoehe = 32;
@@ -410,8 +410,8 @@ TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
     VectorRows rows;
     for (int i = 0; i < 8; ++i) {
         rows.paths.push_back(dir / (std::to_string(i) + ".png"));
-        if (i == 1) test::WriteText(rows.paths.back(), "kaputt");
-        else MakeImage(rows.paths.back(), 60, 40);
+        if (i == 1) test::WriteBytes(rows.paths.back(), "kaputt");
+        else WriteImage(rows.paths.back(), 60, 40, u"image/png");
     }
     EXPECT_THROW(RunBatch(host, rows), std::runtime_error);
     EXPECT_GE(host.messages.size(), 1u);

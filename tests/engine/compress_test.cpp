@@ -13,7 +13,7 @@ namespace {
 
 using test::DecodedSize;
 using test::Exists;
-using test::MakeImage;
+using test::WriteImage;
 using test::ReadBytes;
 using Size = std::pair<uint32_t, uint32_t>;
 
@@ -23,7 +23,7 @@ protected:
     test::RecordingMessages messages;
     MemoryBudget budget{uint64_t{1} << 30};
     Compressor compressor{settings, messages, budget};
-    test::TempDir dir;
+    test::ScratchDir dir;
 
     void SetRule(int32_t bildsize, uint32_t prozent = 100, uint32_t breite = 640, uint32_t hoehe = 480,
                  int32_t noEnlarge = 0) {
@@ -36,7 +36,7 @@ protected:
     // Compresses a fresh w x h PNG into out.png; the decoded size of the output, or nothing.
     std::optional<Size> Run(uint32_t w, uint32_t h) {
         const std::string source = dir / ("src-" + std::to_string(w) + "x" + std::to_string(h) + ".png");
-        if (!Exists(source)) MakeImage(source, w, h);
+        if (!Exists(source)) WriteImage(source, w, h, u"image/png");
         const std::string target = dir / "out.png";
         std::filesystem::remove(target);
         EXPECT_TRUE(compressor.CompressFile(source, target, u"image/png"));
@@ -81,7 +81,7 @@ TEST_F(CompressFileTest, SourceSizeRule) {
 
 TEST_F(CompressFileTest, EveryOutputTypeDecodesAtTheTargetSize) {
     const std::string source = dir / "photo.jpg";
-    MakeImage(source, 400, 300, u"image/jpeg");
+    WriteImage(source, 400, 300, u"image/jpeg");
     for (int32_t rule : {1, 2}) {
         SetRule(rule, 100, 200, 200);
         for (auto [mime, name] : {std::pair{u"image/jpeg", "o.jpg"}, {u"image/bmp", "o.bmp"}, {u"image/png", "o.png"}}) {
@@ -98,7 +98,7 @@ TEST_F(CompressFileTest, EveryOutputTypeDecodesAtTheTargetSize) {
 
 TEST_F(CompressFileTest, NonImageNamesTheSource) {
     const std::string source = dir / "kein bild.jpg";
-    test::WriteText(source, "this is text, not a picture");
+    test::WriteBytes(source, "this is text, not a picture");
     const std::string target = dir / "out.jpg";
     EXPECT_FALSE(compressor.CompressFile(source, target, u"image/jpeg"));
     EXPECT_EQ(messages.messages(), std::vector<std::string>{"Keine gültige Bilddatei: " + source});
@@ -111,10 +111,10 @@ TEST_F(CompressFileTest, NonImageNamesTheSource) {
 
 TEST_F(CompressFileTest, TruncatedImageIsUnreadableUnderEveryRule) {
     const std::string whole = dir / "whole.jpg";
-    MakeImage(whole, 400, 300, u"image/jpeg");
+    WriteImage(whole, 400, 300, u"image/jpeg");
     const std::string bytes = ReadBytes(whole);
     const std::string source = dir / "cut.jpg";
-    test::WriteText(source, bytes.substr(0, 700));  // the header survives, the scan data does not
+    test::WriteBytes(source, bytes.substr(0, 700));  // the header survives, the scan data does not
     for (int32_t rule : {1, 2}) {
         SetRule(rule, 100, 100, 100);
         const std::string target = dir / "out.png";
@@ -128,7 +128,7 @@ TEST_F(CompressFileTest, TruncatedImageIsUnreadableUnderEveryRule) {
 
 TEST_F(CompressFileTest, SaveFailuresNameTheTarget) {
     const std::string source = dir / "a.png";
-    MakeImage(source, 50, 50);
+    WriteImage(source, 50, 50, u"image/png");
     SetRule(1, 100, 40, 40);
     const std::string intoMissing = dir / "nicht da/a.png";
     EXPECT_FALSE(compressor.CompressFile(source, intoMissing, u"image/png"));
@@ -145,7 +145,7 @@ TEST_F(CompressFileTest, SaveFailuresNameTheTarget) {
     EXPECT_FALSE(compressor.CompressFile(source, zero, u"image/png"));
     EXPECT_EQ(messages.messages().back(), res::FormatString(res::IDS_SAVE_FAILED, zero));
     SetRule(1, 100, 640, 480);
-    MakeImage(source, 100000, 1);  // a very thin source: the fit gives a height of 0
+    WriteImage(source, 100000, 1, u"image/png");  // a very thin source: the fit gives a height of 0
     EXPECT_FALSE(compressor.CompressFile(source, zero, u"image/png"));
     EXPECT_EQ(messages.messages().back(), res::FormatString(res::IDS_SAVE_FAILED, zero));
     EXPECT_FALSE(Exists(zero));
@@ -155,10 +155,10 @@ TEST_F(CompressFileTest, SaveFailuresNameTheTarget) {
 
 TEST_F(CompressFileTest, FailedSaveLeavesTheOldTargetIntact) {
     const std::string source = dir / "a.png";
-    MakeImage(source, 200, 200);
+    WriteImage(source, 200, 200, u"image/png");
     SetRule(2);
     const std::string target = dir / "old.bmp";
-    test::WriteText(target, "the old file");
+    test::WriteBytes(target, "the old file");
     // A disk that is full for this file: a size limit, with the signal it raises ignored.
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -177,7 +177,7 @@ TEST_F(CompressFileTest, FailedSaveLeavesTheOldTargetIntact) {
 
 TEST_F(CompressFileTest, TargetThatIsTheSourceLeavesItUntouched) {
     const std::string source = dir / "foto.jpg";
-    MakeImage(source, 300, 200, u"image/jpeg");
+    WriteImage(source, 300, 200, u"image/jpeg");
     const std::string original = ReadBytes(source);
     ASSERT_EQ(::symlink(source.c_str(), (dir / "link.jpg").c_str()), 0);
     ASSERT_EQ(::link(source.c_str(), (dir / "hard.jpg").c_str()), 0);
@@ -198,8 +198,8 @@ TEST_F(CompressFileTest, TargetThatIsTheSourceLeavesItUntouched) {
 TEST_F(CompressFileTest, ProtectedFilesAreNeverReplaced) {
     const std::string a = dir / "a.png";
     const std::string other = dir / "a.jpg";
-    MakeImage(a, 60, 60);
-    MakeImage(other, 60, 60, u"image/jpeg");
+    WriteImage(a, 60, 60, u"image/png");
+    WriteImage(other, 60, 60, u"image/jpeg");
     const std::string otherBytes = ReadBytes(other);
     FileIdentity id;
     ASSERT_TRUE(GetFileIdentity(other, id));
@@ -212,7 +212,7 @@ TEST_F(CompressFileTest, ProtectedFilesAreNeverReplaced) {
 
 TEST_F(CompressFileTest, NamesThatAreNotUtf8) {
     const std::string source = dir / "bild\xff\xfe.png";
-    MakeImage(source, 80, 60);
+    WriteImage(source, 80, 60, u"image/png");
     SetRule(0, 50);
     const std::string target = dir / "ziel\xe4.jpg";
     ASSERT_TRUE(compressor.CompressFile(source, target, u"image/jpeg"));
@@ -224,7 +224,7 @@ TEST_F(CompressFileTest, OversizedDecodesRunAloneUnderASmallBudget) {
     MemoryBudget tiny(1);
     Compressor small(settings, messages, tiny);
     const std::string source = dir / "a.png";
-    MakeImage(source, 300, 300);
+    WriteImage(source, 300, 300, u"image/png");
     SetRule(1, 100, 100, 100);
     std::vector<std::thread> threads;
     std::atomic<int> ok{0};

@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "engine/paths.h"
+#include "support/test_support.h"
 
 namespace qx {
 namespace {
@@ -101,12 +101,8 @@ TEST(CreateDirectoryTree, WindowsRules) {
 
 class RealFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qx-paths-XXXXXX").string();
-        root_ = mkdtemp(pattern.data());
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-    std::string root_;
+    test::ScratchDir scratch_;
+    const std::string root_ = scratch_.path();
 };
 
 TEST_F(RealFolder, ClassifyAndCreateNatively) {
@@ -115,7 +111,7 @@ TEST_F(RealFolder, ClassifyAndCreateNatively) {
     EXPECT_EQ(ClassifyPath("/"), -1);
     EXPECT_EQ(ClassifyPath(root_ + "/nothing"), 0);
     EXPECT_EQ(ClassifyPath(""), 0);
-    std::ofstream(root_ + "/file.jpg") << "x";
+    test::WriteBytes(root_ + "/file.jpg", "x");
     EXPECT_EQ(ClassifyPath(root_ + "/file.jpg"), 1);
 
     char before[4096];

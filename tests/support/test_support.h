@@ -1,0 +1,297 @@
+// What tests on real files share: scratch folders, bytes on disk, images written by the real codecs, and
+// programs run as child processes with their output captured.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/compress.h"
+#include "engine/imaging/imaging.h"
+
+extern char** environ;
+
+namespace qx::test {
+
+inline const std::string kCorpus = QUENDRIX_CORPUS;
+inline const std::string kBatchProgram = QUENDRIX_BINARY_DIR "/quendrix-batch";
+
+// ---- Folders and files
+
+// A fresh folder under a mkdtemp directory, removed with everything in it. Folders a test made read-only or
+// unsearchable get their modes back first, so that nothing is left behind.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quendrix-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        ::chmod(path_.c_str(), 0700);
+        for (auto it = std::filesystem::recursive_directory_iterator(
+                 path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+            if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0700);
+        }
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The whole file, or the empty text when it cannot be read.
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Anything at `path`, a dangling link included.
+inline bool Exists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+// A new folder with exactly `mode` (mkdir alone would apply the umask).
+inline void MakeDir(const std::string& path, mode_t mode = 0755) {
+    ASSERT_EQ(::mkdir(path.c_str(), mode), 0) << path << ": " << std::strerror(errno);
+    ::chmod(path.c_str(), mode);
+}
+
+// Names in `folder` (not below it), sorted; none when it does not exist.
+inline std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every entry below `folder` as a relative path, folders included, sorted.
+inline std::vector<std::string> Tree(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        names.push_back(it->path().lexically_relative(folder).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---- Images
+
+inline imaging::Guid EncoderFor(const std::u16string& mime) {
+    imaging::Guid clsid{};
+    EXPECT_GE(FindEncoderByMime(mime, clsid), 0);
+    return clsid;
+}
+
+// A width x height image of type `mime`, a photo of the corpus drawn into it so that it compresses like one.
+inline void WriteImage(const std::string& path, uint32_t width, uint32_t height,
+                       const std::u16string& mime = u"image/jpeg") {
+    auto bitmap = imaging::Bitmap::CreateArgb(width, height);
+    ASSERT_TRUE(bitmap) << width << "x" << height;
+    auto photo = imaging::Bitmap::FromFile(kCorpus + "/libjpeg-turbo/testorig.jpg");
+    ASSERT_TRUE(photo);
+    ASSERT_TRUE(imaging::Graphics(*bitmap).DrawImage(*photo, 0, 0, static_cast<int>(width), static_cast<int>(height)));
+    uint32_t quality = 90;
+    const imaging::EncoderParameters parameters = {
+        {imaging::EncoderQuality, 1, imaging::EncoderParameterValueTypeLong, &quality}};
+    ASSERT_TRUE(bitmap->Save(path, EncoderFor(mime), parameters)) << path;
+}
+
+// Width and height of a fully decoded image file, or nothing when it does not decode.
+inline std::optional<std::pair<uint32_t, uint32_t>> DecodedSize(const std::string& path) {
+    auto bitmap = imaging::Bitmap::FromFile(path);
+    if (!bitmap || !bitmap->Decode()) return std::nullopt;
+    return std::make_pair(bitmap->Width(), bitmap->Height());
+}
+
+inline std::string BigEndian32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+// One PNG chunk: length, `typeAndData` ("IHDR" and its bytes, say), CRC.
+inline std::string PngChunk(const std::string& typeAndData) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : typeAndData) {
+        crc ^= c;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return BigEndian32(static_cast<uint32_t>(typeAndData.size() - 4)) + typeAndData + BigEndian32(~crc);
+}
+
+// A PNG with an intact header of width x height pixels whose pixel data is two bytes of garbage.
+inline std::string PngWithBrokenPixels(uint32_t width, uint32_t height) {
+    const std::string ihdr = "IHDR" + BigEndian32(width) + BigEndian32(height) + std::string("\x08\x02\x00\x00\x00", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk(ihdr) + PngChunk("IDATxx") + PngChunk("IEND");
+}
+
+// ---- Child processes
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;  // shadow memory makes address-space limits meaningless
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+inline constexpr uid_t kNobody = 65534;
+
+inline bool IsRoot() { return ::geteuid() == 0; }
+
+struct RunOptions {
+    std::vector<std::string> args{};
+    // Added to the environment (an empty value removes a variable). HOME and XDG_CONFIG_HOME point into a
+    // scratch folder unless given here, and the variables that choose a settings location are removed.
+    std::map<std::string, std::string> env{};
+    int timeoutSeconds = 120;
+    uint64_t addressSpaceLimit = 0;  // RLIMIT_AS, 0 for none
+    uint64_t fileSizeLimit = 0;      // RLIMIT_FSIZE, 0 for none; SIGXFSZ is then ignored
+    bool asNobody = false;           // drops root, so that file modes count
+    std::optional<std::chrono::microseconds> killAfter{};  // SIGKILL at this moment
+};
+
+struct RunResult {
+    int exitCode = -1;  // -1 unless the process exited
+    int signal = 0;     // the signal that ended it
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+    bool Exited(int code) const { return exitCode == code && signal == 0 && !timedOut; }
+};
+
+// How a run ended and the start of its stderr, for failure messages.
+inline std::string Describe(const RunResult& r) {
+    return "exit " + std::to_string(r.exitCode) + (r.signal ? " signal " + std::to_string(r.signal) : "") +
+           (r.timedOut ? " (timed out)" : "") + "\nstderr: " + r.err.substr(0, 2000);
+}
+
+// Runs `program` as a child: stdin from /dev/null, stdout and stderr captured, under the limits of `options`.
+inline RunResult RunChild(const std::string& program, const RunOptions& options) {
+    ScratchDir io;
+    ::chmod(io.path().c_str(), 0777);  // a child run as nobody writes its output here too
+    std::map<std::string, std::string> variables;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const size_t eq = entry.find('=');
+        if (eq != std::string::npos) variables[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const char* name : {"U3_APP_DATA_PATH", "APPDATA", "U3_DEVICE_PATH", "U3_DEVICE_DOCUMENT_PATH"}) {
+        variables.erase(name);
+    }
+    variables["HOME"] = io.path();
+    variables["XDG_CONFIG_HOME"] = io / "config";
+    for (const auto& [name, value] : options.env) {
+        if (value.empty()) variables.erase(name);
+        else variables[name] = value;
+    }
+    std::vector<std::string> envStrings;
+    for (const auto& [name, value] : variables) envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStrings = {program};
+    argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
+    std::vector<char*> argv;
+    for (std::string& s : argStrings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const std::string outPath = io / "out", errPath = io / "err";
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ADD_FAILURE() << "fork failed";
+        return {};
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (in < 0 || out < 0 || err < 0) ::_exit(126);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        if (options.addressSpaceLimit != 0) {
+            const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        if (options.fileSizeLimit != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec: writes fail with EFBIG instead
+            const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.asNobody && ::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(125);
+        }
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+
+    RunResult result;
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    bool killed = false;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) {
+            ADD_FAILURE() << "waitpid failed: " << std::strerror(errno);
+            return result;
+        }
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        if (!killed && options.killAfter && elapsed >= *options.killAfter) {
+            ::kill(pid, SIGKILL);
+            killed = true;
+        }
+        if (!killed && elapsed >= std::chrono::seconds(options.timeoutSeconds)) {
+            ::kill(pid, SIGKILL);
+            killed = true;
+            result.timedOut = true;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(options.killAfter ? 200 : 2000));
+    }
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    if (result.exitCode == 127 && !Exists(program)) ADD_FAILURE() << "cannot start " << program;
+    result.out = ReadBytes(outPath);
+    result.err = ReadBytes(errPath);
+    return result;
+}
+
+}  // namespace qx::test
