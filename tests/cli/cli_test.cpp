@@ -1,105 +1,33 @@
 // quendrix-batch run as a program on real folders of real images, with real settings files.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
-#include <optional>
 
 #include "app/version.h"
-#include "intake/intake_support.h"
 #include "res/strings.h"
-
-extern char** environ;
+#include "support/test_support.h"
 
 namespace qx {
 namespace {
 
+using test::DecodedSize;
 using test::Exists;
+using test::FolderEntries;
+using test::MakeDir;
 using test::ReadBytes;
+using test::RunChild;
+using test::RunResult;
 using test::ScratchDir;
 using test::WriteBytes;
 using test::WriteImage;
-
-const std::string kBinary = QUENDRIX_BINARY_DIR "/quendrix-batch";
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs `program` with `args`; the environment is this one without the variables that choose a settings
-// location, plus `env` (an empty value removes the variable).
-Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& env = {}) {
-    ScratchDir io;
-    std::map<std::string, std::string> variables;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const size_t eq = entry.find('=');
-        if (eq != std::string::npos) variables[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const char* name : {"U3_APP_DATA_PATH", "APPDATA", "U3_DEVICE_PATH", "U3_DEVICE_DOCUMENT_PATH"}) {
-        variables.erase(name);
-    }
-    for (const auto& [name, value] : env) {
-        if (value.empty()) variables.erase(name);
-        else variables[name] = value;
-    }
-    std::vector<std::string> envStrings;
-    for (const auto& [name, value] : variables) envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings = {program};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    Outcome outcome;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << program;
-        return outcome;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = ReadBytes(io / "out");
-    outcome.err = ReadBytes(io / "err");
-    return outcome;
-}
-
-std::optional<std::pair<uint32_t, uint32_t>> DecodedSize(const std::string& path) {
-    auto bitmap = imaging::Bitmap::FromFile(path);
-    if (!bitmap || !bitmap->Decode()) return std::nullopt;
-    return std::make_pair(bitmap->Width(), bitmap->Height());
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    if (!Exists(folder)) return names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::kBatchProgram;
 
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(::mkdir((dir / "fotos").c_str(), 0700), 0);
-        ASSERT_EQ(::mkdir((dir / "fotos/urlaub").c_str(), 0700), 0);
+        MakeDir(dir / "fotos");
+        MakeDir(dir / "fotos/urlaub");
         WriteImage(dir / "fotos/a.jpg", 800, 600, u"image/jpeg");
         WriteImage(dir / "fotos/b.JPG", 600, 800, u"image/jpeg");
         WriteImage(dir / "fotos/c.png", 400, 300, u"image/png");
@@ -110,9 +38,9 @@ protected:
         env = {{"XDG_CONFIG_HOME", dir / "config"}, {"HOME", dir / "home"}};
     }
 
-    Outcome Run(std::vector<std::string> args) {
+    RunResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--settings", settings});
-        return RunProgram(kBinary, args, env);
+        return RunChild(kBatchProgram, {.args = args, .env = env});
     }
 
     std::map<std::string, std::string> Sources() {
@@ -129,9 +57,9 @@ protected:
 TEST_F(CliTest, FolderOfPhotosIntoATargetFolder) {
     const auto before = Sources();
     const std::string settingsBefore = ReadBytes(settings);
-    const Outcome r = Run({"--size", "box:200x200", "--target-folder", dir / "aus", dir / "fotos"});
+    const RunResult r = Run({"--size", "box:200x200", "--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Entries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
+    EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
     EXPECT_EQ(DecodedSize(dir / "aus/a.jpg"), std::make_pair(200u, 150u));
     EXPECT_EQ(DecodedSize(dir / "aus/b.jpg"), std::make_pair(150u, 200u));
     EXPECT_EQ(DecodedSize(dir / "aus/c.jpg"), std::make_pair(200u, 150u));
@@ -146,15 +74,15 @@ TEST_F(CliTest, SettingsFileValuesAndPatternNamesInTheSourceFolders) {
     WriteBytes(settings, "[Allg]\nBildsize=0\nProzent=50\nZielPath=0\n"
                          "[Parameter]\nAusgabeDateiTyp=1\nPrefix=Bild\nLfdNr=9\nStellen=1\nAusgabeTyp=2\nEingabeTyp=4\n"
                          "ThreadAnzahl=1\n");
-    const Outcome r = Run({"--quiet", dir / "fotos"});
+    const RunResult r = Run({"--quiet", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "") << "--quiet prints no progress";
     // Only PNG is accepted; the one row gets the first number.
     EXPECT_EQ(DecodedSize(dir / "fotos/Bild9.png"), std::make_pair(200u, 150u));
-    EXPECT_EQ(Entries(dir / "fotos").size(), 6u);
+    EXPECT_EQ(FolderEntries(dir / "fotos").size(), 6u);
 
     // Options override single values: all types, names like the sources, "_c" in the source folder.
-    const Outcome again = Run({"--quiet", "--accept", "jpg,bmp,png", "--names", "source", "--type", "bmp",
+    const RunResult again = Run({"--quiet", "--accept", "jpg,bmp,png", "--names", "source", "--type", "bmp",
                                "--size", "source", dir / "fotos/urlaub"});
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(DecodedSize(dir / "fotos/urlaub/d_c.bmp"), std::make_pair(320u, 240u));
@@ -164,13 +92,13 @@ TEST_F(CliTest, FailedFilesGiveExitCodeOneAndTheMessage) {
     // A target folder that cannot be made: every save fails with the system's message.
     WriteBytes(dir / "datei", "x");
     const std::string target = dir / "datei/aus";
-    const Outcome r = Run({"--quiet", "--target-folder", target, dir / "fotos/a.jpg", dir / "fotos/c.png"});
+    const RunResult r = Run({"--quiet", "--target-folder", target, dir / "fotos/a.jpg", dir / "fotos/c.png"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(res::FormatString(res::IDS_SAVE_FAILED, target + "/a.jpg")), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(res::FormatString(res::IDS_SAVE_FAILED, target + "/c.jpg")), std::string::npos) << r.err;
 
     // With no threads the first failure ends the batch: the second file is not tried.
-    const Outcome serial = Run({"--quiet", "--threads", "0", "--target-folder", target, dir / "fotos/a.jpg", dir / "fotos/c.png"});
+    const RunResult serial = Run({"--quiet", "--threads", "0", "--target-folder", target, dir / "fotos/a.jpg", dir / "fotos/c.png"});
     EXPECT_EQ(serial.exitCode, 1);
     EXPECT_EQ(serial.err, res::FormatString(res::IDS_SAVE_FAILED, target + "/a.jpg") + "\n");
 }
@@ -178,21 +106,21 @@ TEST_F(CliTest, FailedFilesGiveExitCodeOneAndTheMessage) {
 TEST_F(CliTest, UndecodableImageIsReportedAndTheOthersAreWritten) {
     // An intact header passes the intake; the broken pixel data fails when decoded.
     WriteBytes(dir / "fotos/kaputt.png", test::PngWithBrokenPixels(40, 30));
-    const Outcome r = Run({"--quiet", "--target-folder", dir / "aus", dir / "fotos"});
+    const RunResult r = Run({"--quiet", "--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "fotos/kaputt.png") + "\n");
-    EXPECT_EQ(Entries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
+    EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
 }
 
 TEST_F(CliTest, SkippedImagesAreReportedAndCountAsDone) {
-    const Outcome r = Run({"--quiet", "--no-enlarge", "--size", "box:5000x5000", "--target-folder", dir / "aus", dir / "fotos"});
+    const RunResult r = Run({"--quiet", "--no-enlarge", "--size", "box:5000x5000", "--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, res::FormatString(res::IDS_SKIPPED_REPORT, 4) + "\n");
-    EXPECT_TRUE(Entries(dir / "aus").empty());
+    EXPECT_TRUE(FolderEntries(dir / "aus").empty());
 }
 
 TEST_F(CliTest, NothingAcceptedSaysSoAndFails) {
-    const Outcome r = Run({"--quiet", "--accept", "png", dir / "fotos/a.jpg", dir / "fotos/liesmich.txt"});
+    const RunResult r = Run({"--quiet", "--accept", "png", dir / "fotos/a.jpg", dir / "fotos/liesmich.txt"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, res::LoadString(res::IDS_LIST_EMPTY) + "\n");
 }
@@ -213,14 +141,14 @@ TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
         const std::string shown = args[0] + (args.size() > 1 ? " " + args[1] : "");
         args.insert(args.begin(), {"--target-folder", dir / "aus"});
         args.push_back(dir / "fotos");
-        const Outcome r = Run(args);
+        const RunResult r = Run(args);
         EXPECT_EQ(r.exitCode, 2) << shown;
         EXPECT_NE(r.err.find("quendrix-batch: "), std::string::npos) << shown << ": " << r.err;
         EXPECT_FALSE(Exists(dir / "aus")) << shown;
     }
     EXPECT_EQ(Sources(), before);
 
-    const Outcome range = Run({"--quality", "101", dir / "fotos"});
+    const RunResult range = Run({"--quality", "101", dir / "fotos"});
     EXPECT_NE(range.err.find("Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein."), std::string::npos) << range.err;
     // Boundaries are allowed.
     EXPECT_EQ(Run({"--show-settings", "--quality", "0", "--size", "percent:999", "--first", "9999", "--digits", "4",
@@ -228,7 +156,7 @@ TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
 
     // A value out of range in a hand-edited settings file stops the batch as the window would.
     WriteBytes(settings, "[Allg]\nRate=150\n");
-    const Outcome stored = Run({"--target-folder", dir / "aus", dir / "fotos"});
+    const RunResult stored = Run({"--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(stored.exitCode, 2);
     EXPECT_NE(stored.err.find("Rate=150"), std::string::npos) << stored.err;
     EXPECT_FALSE(Exists(dir / "aus"));
@@ -236,13 +164,15 @@ TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
 
 TEST_F(CliTest, UsageErrors) {
     EXPECT_EQ(Run({}).exitCode, 2) << "no file or folder";
-    const Outcome missing = RunProgram(kBinary, {"--settings", dir / "fehlt.ini", dir / "fotos"}, env);
+    const RunResult missing =
+        RunChild(kBatchProgram, {.args = {"--settings", dir / "fehlt.ini", dir / "fotos"}, .env = env});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find(dir / "fehlt.ini"), std::string::npos);
-    const Outcome folder = RunProgram(kBinary, {"--settings", dir.path(), "--target-folder", dir / "aus", dir / "fotos"}, env);
+    const RunResult folder = RunChild(
+        kBatchProgram, {.args = {"--settings", dir.path(), "--target-folder", dir / "aus", dir / "fotos"}, .env = env});
     EXPECT_EQ(folder.exitCode, 2) << "a folder is no settings file";
     EXPECT_FALSE(Exists(dir / "aus"));
-    const Outcome help = Run({"--help"});
+    const RunResult help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--target-folder"), std::string::npos);
 }
@@ -267,9 +197,9 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
               "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp und png, etwa jpg,png\n" + tryHelp);
     EXPECT_EQ(Run({"--target-folder", "", fotos}).err,
               "quendrix-batch: --target-folder \"\": Das Zielverzeichnis ist leer\n" + tryHelp);
-    EXPECT_EQ(RunProgram(kBinary, {"--settings", dir / "fehlt.ini", fotos}, env).err,
+    EXPECT_EQ(RunChild(kBatchProgram, {.args = {"--settings", dir / "fehlt.ini", fotos}, .env = env}).err,
               "quendrix-batch: --settings \"" + dir / "fehlt.ini" + "\": Einstellungsdatei nicht gefunden\n" + tryHelp);
-    EXPECT_EQ(RunProgram(kBinary, {"--settings", fotos, fotos}, env).err,
+    EXPECT_EQ(RunChild(kBatchProgram, {.args = {"--settings", fotos, fotos}, .env = env}).err,
               "quendrix-batch: --settings \"" + fotos + "\": ist keine Datei\n" + tryHelp);
 
     WriteBytes(settings, "[Allg]\nBreite=0\n");
@@ -286,7 +216,7 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
 
 TEST_F(CliTest, EmptyTargetFolderFromTheSettingsFile) {
     WriteBytes(settings, "[Allg]\nZielPath=1\nVerz=\n");
-    const Outcome r = Run({"--quiet", dir / "fotos"});
+    const RunResult r = Run({"--quiet", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, res::LoadString(res::IDS_TARGET_EMPTY) + "\n");
 }
@@ -294,23 +224,23 @@ TEST_F(CliTest, EmptyTargetFolderFromTheSettingsFile) {
 TEST_F(CliTest, DoubleDashEndsTheOptions) {
     WriteImage(dir / "--quality.jpg", 40, 30, u"image/jpeg");
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);
-    const Outcome r = Run({"--quiet", "--target-folder", dir / "aus", "--", "--quality.jpg"});
+    const RunResult r = Run({"--quiet", "--target-folder", dir / "aus", "--", "--quality.jpg"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Entries(dir / "aus"), std::vector<std::string>{"--quality.jpg"});
+    EXPECT_EQ(FolderEntries(dir / "aus"), std::vector<std::string>{"--quality.jpg"});
     ASSERT_EQ(::chdir("/"), 0);
 }
 
 TEST_F(CliTest, NonUtf8FileNameIsProcessed) {
     const std::string name = std::string("bild-\xff-\xe4");
     WriteImage(dir / "fotos/" + name + ".png", 50, 40, u"image/png");
-    const Outcome r = Run({"--quiet", "--target-folder", dir / "aus", dir / "fotos/" + name + ".png"});
+    const RunResult r = Run({"--quiet", "--target-folder", dir / "aus", dir / "fotos/" + name + ".png"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(DecodedSize(dir / "aus/" + name + ".jpg"), std::make_pair(50u, 40u));
 }
 
 TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
     WriteBytes(settings, "[Allg]\nRate=33\nVerz=/ziel\n[Parameter]\nPrefix=Foto\n");
-    const Outcome r = Run({"--show-settings", "--threads", "3", "--accept", "png,bmp", "--size", "percent:25"});
+    const RunResult r = Run({"--show-settings", "--threads", "3", "--accept", "png,bmp", "--size", "percent:25"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Einstellungsdatei: " + settings +
                          "\n[Allg]\nRate=33\nVerz=/ziel\nBildsize=0\nProzent=25\nBreite=640\nHoehe=480\nZielPath=0\n"
@@ -321,42 +251,43 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
 TEST_F(CliTest, ReadsTheSettingsOfTheGuiBesideItWhateverItsOwnName) {
     // A copy under another name still reads quendrix's file, by the GUI's location rule.
     const std::string copy = dir / "anders-genannt";
-    WriteBytes(copy, ReadBytes(kBinary));
+    WriteBytes(copy, ReadBytes(kBatchProgram));
     ASSERT_EQ(::chmod(copy.c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir((dir / "config").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir((dir / "config/quendrix").c_str(), 0700), 0);
+    MakeDir(dir / "config");
+    MakeDir(dir / "config/quendrix");
     WriteBytes(dir / "config/quendrix/quendrix.ini", "[Allg]\nRate=42\n");
-    const Outcome xdg = RunProgram(copy, {"--show-settings"}, env);
+    const RunResult xdg = RunChild(copy, {.args = {"--show-settings"}, .env = env});
     EXPECT_EQ(xdg.exitCode, 0);
     EXPECT_EQ(xdg.out.substr(0, xdg.out.find('\n')), "Einstellungsdatei: " + dir / "config/quendrix/quendrix.ini");
     EXPECT_NE(xdg.out.find("Rate=42\n"), std::string::npos);
 
     auto withAppData = env;
     withAppData["APPDATA"] = dir / "appdata";
-    const Outcome appData = RunProgram(copy, {"--show-settings"}, withAppData);
+    const RunResult appData = RunChild(copy, {.args = {"--show-settings"}, .env = withAppData});
     EXPECT_EQ(appData.out.substr(0, appData.out.find('\n')), "Einstellungsdatei: " + dir / "appdata/quendrix/quendrix.ini");
     EXPECT_NE(appData.out.find("Rate=80\n"), std::string::npos) << "a missing file gives the defaults";
     EXPECT_FALSE(Exists(dir / "appdata")) << "only read: no settings folder is made";
 
     auto withU3 = withAppData;
     withU3["U3_APP_DATA_PATH"] = dir / "u3";
-    const Outcome u3 = RunProgram(copy, {"--quiet", "--target-folder", dir / "aus", dir / "fotos/c.png"}, withU3);
+    const RunResult u3 =
+        RunChild(copy, {.args = {"--quiet", "--target-folder", dir / "aus", dir / "fotos/c.png"}, .env = withU3});
     EXPECT_EQ(u3.exitCode, 0) << u3.err;
     EXPECT_TRUE(Exists(dir / "aus/c.jpg"));
     EXPECT_FALSE(Exists(dir / "u3")) << "a batch makes no settings folder either";
-    const std::string shown = RunProgram(copy, {"--show-settings"}, withU3).out;
+    const std::string shown = RunChild(copy, {.args = {"--show-settings"}, .env = withU3}).out;
     EXPECT_EQ(shown.substr(0, shown.find('\n')), "Einstellungsdatei: " + dir / "u3/quendrix.ini");
 }
 
 TEST(Version, ReadFromTheProgramFile) {
-    const Outcome r = RunProgram(kBinary, {"--version"});
+    const RunResult r = RunChild(kBatchProgram, {.args = {"--version"}});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "1.0.0.6\n");
-    EXPECT_EQ(GetVersionString(kBinary), "1,0,0,6");
+    EXPECT_EQ(GetVersionString(kBatchProgram), "1,0,0,6");
     EXPECT_EQ(GetVersionString(), "1,0,0,6") << "this test program carries the record too";
 
     VersionInfo info;
-    ASSERT_TRUE(ReadVersionRecord(kBinary, info));
+    ASSERT_TRUE(ReadVersionRecord(kBatchProgram, info));
     EXPECT_EQ(info.productVersion, (std::array<uint16_t, 4>{1, 0, 0, 1}));
     EXPECT_EQ(info.fileFlagsMask, 0x3Fu);
     EXPECT_EQ(info.language, 0x0407);
@@ -377,7 +308,7 @@ TEST(Version, FilesWithoutARecordGiveTheEmptyText) {
     EXPECT_EQ(GetVersionString(dir / "leer"), "");
     WriteBytes(dir / "text", "QXVERS1 und .qx_version als Text");
     EXPECT_EQ(GetVersionString(dir / "text"), "");
-    const std::string program = ReadBytes(kBinary);
+    const std::string program = ReadBytes(kBatchProgram);
     WriteBytes(dir / "halb", program.substr(0, program.size() / 2));
     EXPECT_EQ(GetVersionString(dir / "halb"), "") << "section headers cut off";
     std::string damaged = program;

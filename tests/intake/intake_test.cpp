@@ -8,7 +8,7 @@
 #include "app/profile_store.h"
 #include "app/settings.h"
 #include "intake/intake.h"
-#include "intake/intake_support.h"
+#include "support/test_support.h"
 
 namespace qx {
 namespace {
