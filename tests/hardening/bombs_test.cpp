@@ -10,19 +10,13 @@
 namespace qx::hardening {
 namespace {
 
-std::string BigEndian32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
-}
+using test::BigEndian32;
+using test::PngChunk;
+
 std::string LittleEndian32(uint32_t v) {
     return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
 std::string LittleEndian16(uint16_t v) { return {static_cast<char>(v), static_cast<char>(v >> 8)}; }
-
-std::string PngChunk(const std::string& typeAndData) {
-    const uint32_t crc = static_cast<uint32_t>(
-        ::crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()), static_cast<uInt>(typeAndData.size())));
-    return BigEndian32(static_cast<uint32_t>(typeAndData.size() - 4)) + typeAndData + BigEndian32(crc);
-}
 
 std::string Deflate(const std::string& raw) {
     uLongf size = ::compressBound(static_cast<uLong>(raw.size()));

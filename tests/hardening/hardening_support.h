@@ -1,136 +1,32 @@
 // Real folders, real images and quendrix-batch run as a child process under limits, for the hardening tests.
 #pragma once
 
-#include <fcntl.h>
-#include <grp.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <stdexcept>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
-#include "engine/compress.h"
-#include "engine/imaging/imaging.h"
-
-extern char** environ;
+#include "support/test_support.h"
 
 namespace qx::hardening {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool kSanitized = true;  // shadow memory makes address-space limits meaningless
-#else
-inline constexpr bool kSanitized = false;
-#endif
+using test::DecodedSize;
+using test::Describe;
+using test::EncoderFor;
+using test::Exists;
+using test::IsRoot;
+using test::kCorpus;
+using test::kNobody;
+using test::kSanitized;
+using test::MakeDir;
+using test::ReadBytes;
+using test::RunChild;
+using test::RunOptions;
+using test::RunResult;
+using test::ScratchDir;
+using test::Tree;
+using test::WriteBytes;
+using test::WriteImage;
 
-inline const std::string kBatch = QUENDRIX_BINARY_DIR "/quendrix-batch";
-inline const std::string kCorpus = QUENDRIX_CORPUS;
-inline constexpr uid_t kNobody = 65534;
-
-// A fresh folder under a mkdtemp directory, removed with everything in it (modes restored first).
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quendrix-hardening-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        for (auto it = std::filesystem::recursive_directory_iterator(
-                 path_, std::filesystem::directory_options::skip_permission_denied, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-            if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0700);
-        }
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-inline bool Exists(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0;
-}
-
-inline void MakeDir(const std::string& path, mode_t mode = 0755) {
-    ASSERT_EQ(::mkdir(path.c_str(), mode), 0) << path << ": " << std::strerror(errno);
-    ::chmod(path.c_str(), mode);
-}
-
-inline const imaging::Guid& EncoderFor(const std::u16string& mime) {
-    static std::mutex mutex;
-    static std::vector<std::pair<std::u16string, imaging::Guid>> cache;
-    std::lock_guard lock(mutex);
-    for (auto& [m, g] : cache)
-        if (m == mime) return g;
-    imaging::Guid clsid{};
-    EXPECT_GE(FindEncoderByMime(mime, clsid), 0);
-    cache.emplace_back(mime, clsid);
-    return cache.back().second;
-}
-
-// A width x height image of type `mime`, a photo of the corpus drawn into it so that it compresses like one.
-inline void WriteImage(const std::string& path, uint32_t width, uint32_t height,
-                       const std::u16string& mime = u"image/jpeg") {
-    auto bitmap = imaging::Bitmap::CreateArgb(width, height);
-    ASSERT_TRUE(bitmap) << width << "x" << height;
-    auto photo = imaging::Bitmap::FromFile(kCorpus + "/libjpeg-turbo/testorig.jpg");
-    ASSERT_TRUE(photo);
-    ASSERT_TRUE(imaging::Graphics(*bitmap).DrawImage(*photo, 0, 0, static_cast<int>(width), static_cast<int>(height)));
-    uint32_t quality = 90;
-    const imaging::EncoderParameters parameters = {
-        {imaging::EncoderQuality, 1, imaging::EncoderParameterValueTypeLong, &quality}};
-    ASSERT_TRUE(bitmap->Save(path, EncoderFor(mime), parameters)) << path;
-}
-
-// Width and height of a fully decoded image file, or nothing when it does not decode.
-inline std::optional<std::pair<uint32_t, uint32_t>> DecodedSize(const std::string& path) {
-    auto bitmap = imaging::Bitmap::FromFile(path);
-    if (!bitmap || !bitmap->Decode()) return std::nullopt;
-    return std::make_pair(bitmap->Width(), bitmap->Height());
-}
-
-// Every entry below `folder` (relative paths, sorted), folders included.
-inline std::vector<std::string> Tree(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        names.push_back(it->path().lexically_relative(folder).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+inline const std::string& kBatch = test::kBatchProgram;
 
 // Temporary files of an atomic save (".qx-*.tmp" of images, "name.XXXXXX" of the settings file) below `folder`.
 inline std::vector<std::string> TemporaryFiles(const std::string& folder, const std::string& settingsName = "") {
@@ -145,128 +41,13 @@ inline std::vector<std::string> TemporaryFiles(const std::string& folder, const 
     return found;
 }
 
-struct RunOptions {
-    std::vector<std::string> args;
-    std::map<std::string, std::string> env;  // added to the environment (an empty value removes)
-    int timeoutSeconds = 120;
-    uint64_t addressSpaceLimit = 0;  // RLIMIT_AS, 0 for none
-    uint64_t fileSizeLimit = 0;      // RLIMIT_FSIZE, 0 for none; SIGXFSZ is then ignored
-    bool asNobody = false;           // drops root, so that file modes count
-    std::optional<std::chrono::microseconds> killAfter;  // SIGKILL at this moment
-};
-
-struct RunResult {
-    int exitCode = -1;   // -1 unless the process exited
-    int signal = 0;      // the signal that ended it
-    bool timedOut = false;
-    std::string out;
-    std::string err;
-    bool Exited(int code) const { return exitCode == code && signal == 0 && !timedOut; }
-};
-
-inline bool IsRoot() { return ::geteuid() == 0; }
-
-// Runs `program` as a child: stdin from /dev/null, stdout and stderr into files, the settings-location
-// variables removed, under the limits of `options`.
-inline RunResult RunChild(const std::string& program, const RunOptions& options) {
-    ScratchDir io;
-    ::chmod(io.path().c_str(), 0777);
-    std::map<std::string, std::string> variables;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const size_t eq = entry.find('=');
-        if (eq != std::string::npos) variables[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const char* name : {"U3_APP_DATA_PATH", "APPDATA", "U3_DEVICE_PATH", "U3_DEVICE_DOCUMENT_PATH"}) {
-        variables.erase(name);
-    }
-    variables["HOME"] = io.path();
-    variables["XDG_CONFIG_HOME"] = io / "config";
-    for (const auto& [name, value] : options.env) {
-        if (value.empty()) variables.erase(name);
-        else variables[name] = value;
-    }
-    std::vector<std::string> envStrings;
-    for (const auto& [name, value] : variables) envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argStrings = {program};
-    argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const std::string outPath = io / "out", errPath = io / "err";
-
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        ADD_FAILURE() << "fork failed";
-        return {};
-    }
-    if (pid == 0) {
-        // Only async-signal-safe calls from here to exec.
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (in < 0 || out < 0 || err < 0) ::_exit(126);
-        ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        if (options.addressSpaceLimit != 0) {
-            const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
-            ::setrlimit(RLIMIT_AS, &limit);
-        }
-        if (options.fileSizeLimit != 0) {
-            ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec: writes fail with EFBIG instead
-            const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        if (options.asNobody && ::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(125);
-        }
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-
-    RunResult result;
-    const auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    bool killed = false;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        if (!killed && options.killAfter && elapsed >= *options.killAfter) {
-            ::kill(pid, SIGKILL);
-            killed = true;
-        }
-        if (!killed && elapsed >= std::chrono::seconds(options.timeoutSeconds)) {
-            ::kill(pid, SIGKILL);
-            killed = true;
-            result.timedOut = true;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(options.killAfter ? 200 : 2000));
-    }
-    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.out = ReadBytes(outPath);
-    result.err = ReadBytes(errPath);
-    return result;
-}
-
-// quendrix-batch with the settings file `settings` (written first when `contents` is given), quiet.
+// quendrix-batch with the settings file `settings`, quiet.
 inline RunResult RunBatchProgram(const std::string& settings, std::vector<std::string> args, RunOptions options = {}) {
     args.insert(args.begin(), {"--settings", settings, "--quiet"});
     options.args = std::move(args);
     return RunChild(kBatch, options);
 }
 
-inline std::string Describe(const RunResult& r) {
-    return "exit " + std::to_string(r.exitCode) + (r.signal ? " signal " + std::to_string(r.signal) : "") +
-           (r.timedOut ? " (timed out)" : "") + "\nstderr: " + r.err.substr(0, 2000);
-}
-
-// Lines of stderr (messages of the batch are one per line, sometimes with more lines for one box).
 inline int CountOccurrences(const std::string& text, const std::string& needle) {
     int n = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
