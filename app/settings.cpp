@@ -63,15 +63,8 @@ ParameterSettings ReadParameterSettings(const ProfileStore& store) {
 }
 
 ParameterSettings ReadBatchParameterSettings(const ProfileStore& store) {
-    const ParameterSettings& d = kParameterDefaults;
-    ParameterSettings s;
-    s.AusgabeDateiTyp = store.GetProfileIntA(kParameter, kAusgabeDateiTyp, d.AusgabeDateiTyp);
-    s.Prefix = store.GetProfileStringA(kParameter, kPrefix, d.Prefix);
-    s.LfdNr = store.GetProfileIntA(kParameter, kLfdNr, d.LfdNr);
-    s.Stellen = store.GetProfileIntA(kParameter, kStellen, d.Stellen);
-    s.EingabeTyp = d.EingabeTyp;
-    s.AusgabeTyp = store.GetProfileIntA(kParameter, kAusgabeTyp, d.AusgabeTyp);
-    s.ThreadAnzahl = store.GetProfileIntA(kParameter, kThreadAnzahl, d.ThreadAnzahl);
+    ParameterSettings s = ReadParameterSettings(store);  // reading has no side effects
+    s.EingabeTyp = kParameterDefaults.EingabeTyp;
     return s;
 }
 

@@ -6,30 +6,15 @@
 #include <sstream>
 
 #include "hardening_support.h"
+#include "support/corpus_manifest.h"
 #include "intake/intake.h"
 #include "res/strings.h"
 
 namespace qx::hardening {
 namespace {
 
-struct ManifestEntry {
-    std::string path, format, expected, note;
-};
-
-std::vector<ManifestEntry> ReadManifest() {
-    std::vector<ManifestEntry> entries;
-    std::ifstream in(kCorpus + "/MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream stream(line);
-        std::string field;
-        while (std::getline(stream, field, '\t')) fields.push_back(field);
-        if (fields.size() >= 5) entries.push_back({fields[0], fields[1], fields[3], fields[4]});
-    }
-    return entries;
-}
+using test::ManifestEntry;
+std::vector<ManifestEntry> ReadManifest() { return test::ReadManifest(kCorpus); }
 
 // NoTargetSize: the size rule gives a side of 0 pixels (a 1 x 10000 strip fitted into a box), which fails
 // as a save would.

@@ -7,28 +7,13 @@
 #include <vector>
 
 #include "support.h"
+#include "support/corpus_manifest.h"
 
 namespace qx::imaging::testing {
 namespace {
 
-struct Entry {
-    std::string path, format, expected, note;
-};
-
-std::vector<Entry> ReadManifest() {
-    std::vector<Entry> entries;
-    std::ifstream in(Corpus("MANIFEST.tsv"));
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream stream(line);
-        std::string field;
-        while (std::getline(stream, field, '\t')) fields.push_back(field);
-        if (fields.size() >= 5) entries.push_back({fields[0], fields[1], fields[3], fields[4]});
-    }
-    return entries;
-}
+using Entry = test::ManifestEntry;
+std::vector<Entry> ReadManifest() { return test::ReadManifest(QUENDRIX_CORPUS); }
 
 TEST(Corpus, EveryFileGivesItsExpectedOutcome) {
     const std::vector<Entry> entries = ReadManifest();
