@@ -1,0 +1,80 @@
+// Decoder fuzz target: the input as an image file through Bitmap::FromFile, a full Decode, pixel reads and
+// a scaled DrawImage, the way a batch and a drop use them. Built once per format (QX_FUZZ_FORMAT) so that
+// each run stays on one decoder; the bytes reach the decoder through an in-memory file.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "engine/imaging/imaging.h"
+
+#ifndef QX_FUZZ_FORMAT
+#define QX_FUZZ_FORMAT 0
+#endif
+
+namespace {
+
+// Formats by their first bytes: 1 JPEG, 2 PNG, 3 BMP; 0 takes everything.
+bool IsTargetFormat(const uint8_t* data, size_t size) {
+    switch (QX_FUZZ_FORMAT) {
+        case 1: return size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
+        case 2: return size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
+        case 3: return size >= 2 && data[0] == 'B' && data[1] == 'M';
+        default: return true;
+    }
+}
+
+// Decodes of huge but well-formed images are covered by the bomb tests; here they would only make the
+// fuzzer slow.
+constexpr uint64_t kFuzzMaxPixels = 4u << 20;
+
+struct MemoryFile {
+    int fd = -1;
+    std::string path;
+    MemoryFile() {
+        fd = ::memfd_create("qx-fuzz", 0);
+        path = "/proc/self/fd/" + std::to_string(fd);
+    }
+    void Fill(const uint8_t* data, size_t size) {
+        ::ftruncate(fd, 0);
+        ::pwrite(fd, data, size, 0);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static qx::imaging::Library library;
+    static MemoryFile file;
+    if (!IsTargetFormat(data, size)) return -1;
+    file.Fill(data, size);
+
+    auto bitmap = qx::imaging::Bitmap::FromFile(file.path);
+    if (!bitmap) return 0;
+    const uint32_t width = bitmap->Width(), height = bitmap->Height();
+    if (width == 0 || height == 0) __builtin_trap();  // a bitmap is never empty
+    if (uint64_t{width} * height > kFuzzMaxPixels) return 0;
+    (void)bitmap->HasAlpha();
+    (void)bitmap->DecodeBytesFor(width, height);
+    if (bitmap->Decode()) {
+        uint32_t argb = 0;
+        bitmap->GetPixel(0, 0, argb);
+        bitmap->GetPixel(width - 1, height - 1, argb);
+        if (bitmap->GetPixel(width, 0, argb)) __builtin_trap();
+    }
+
+    // A fresh bitmap drawn small takes the scaled-decode path (JPEG DCT scaling) and the resampler.
+    auto again = qx::imaging::Bitmap::FromFile(file.path);
+    if (!again) __builtin_trap();  // the header read must not depend on anything but the bytes
+    const uint32_t targetWidth = std::max<uint32_t>(1, std::min<uint32_t>(width, 1 + width / 7));
+    const uint32_t targetHeight = std::max<uint32_t>(1, std::min<uint32_t>(height, 1 + height / 7));
+    auto target = qx::imaging::Bitmap::CreateArgb(targetWidth, targetHeight);
+    if (!target) __builtin_trap();
+    qx::imaging::Graphics graphics(*target);
+    graphics.DrawImage(*again, 0, 0, static_cast<int>(targetWidth), static_cast<int>(targetHeight));
+    return 0;
+}
