@@ -66,8 +66,12 @@ TEST(Resample, TransparentPixelsLendNoColour) {
             EXPECT_EQ(Channel(pixel, 8), 0) << x;
             EXPECT_GT(Channel(pixel, 16), 240) << x;
         }
-        if (x < 4) EXPECT_EQ(Channel(pixel, 24), 255) << x;
-        if (x > 11) EXPECT_EQ(Channel(pixel, 24), 0) << x;
+        if (x < 4) {
+            EXPECT_EQ(Channel(pixel, 24), 255) << x;
+        }
+        if (x > 11) {
+            EXPECT_EQ(Channel(pixel, 24), 0) << x;
+        }
     }
 }
 

@@ -47,9 +47,11 @@ TEST_F(Screenshots, AllWindows) {
             QToolTip::showText(control->mapToGlobal(QPoint(4, 4)), main.ToolTipAt(control->geometry().center()),
                                control);
             QApplication::processEvents();
-            for (QWidget* top : QApplication::topLevelWidgets())
-                if (top->inherits("QTipLabel") && top->isVisible())
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (top->inherits("QTipLabel") && top->isVisible()) {
                     ASSERT_TRUE(top->grab().save(folder + QString("/tip-%1.png").arg(id)));
+                }
+            }
             QToolTip::hideText();
         }
         main.ControlAs<QAbstractButton>(1008)->click();
