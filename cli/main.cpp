@@ -10,6 +10,7 @@
 #include "app/profile_store.h"
 #include "app/settings.h"
 #include "app/settings_location.h"
+#include "app/termination.h"
 #include "app/version.h"
 #include "cli/console_host.h"
 #include "cli/options.h"
@@ -130,4 +131,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace qx::cli
 
-int main(int argc, char** argv) { return qx::cli::Run(argc, argv); }
+int main(int argc, char** argv) {
+    qx::EndCleanlyOnTerminationSignals();
+    return qx::cli::Run(argc, argv);
+}

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <random>
 #include <thread>
 
@@ -171,7 +173,56 @@ uint64_t RandomToken() {
     return generator();
 }
 
+// The temporary files of saves in progress. Creating, renaming and abandoning all happen under the lock, so
+// that a process ending at any moment can leave no temporary file and no half-replaced target.
+struct SavesInProgress {
+    std::mutex mutex;
+    std::set<std::string> temporaries;
+    bool abandoned = false;
+};
+
+SavesInProgress& Saves() {
+    static SavesInProgress* saves = new SavesInProgress;  // never destroyed: used until the process ends
+    return *saves;
+}
+
+// Creates a new temporary file beside `path` (in `folder`); -1 when none can be made.
+int CreateTemporary(const std::string& folder, std::string& temporary) {
+    SavesInProgress& saves = Saves();
+    std::lock_guard lock(saves.mutex);
+    if (saves.abandoned) return -1;
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        char name[40];
+        std::snprintf(name, sizeof name, ".qx-%016llx.tmp", static_cast<unsigned long long>(RandomToken()));
+        temporary = folder + name;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
+        if (fd >= 0) {
+            saves.temporaries.insert(temporary);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool RenameOrRemove(const std::string& temporary, const std::string& path, bool complete) {
+    SavesInProgress& saves = Saves();
+    std::lock_guard lock(saves.mutex);
+    const bool renamed = complete && !saves.abandoned && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!renamed) ::unlink(temporary.c_str());
+    saves.temporaries.erase(temporary);
+    return renamed;
+}
+
 }  // namespace
+
+void AbandonSavesInProgress() {
+    SavesInProgress& saves = Saves();
+    std::lock_guard lock(saves.mutex);
+    saves.abandoned = true;
+    for (const std::string& temporary : saves.temporaries) ::unlink(temporary.c_str());
+    saves.temporaries.clear();
+}
 
 namespace detail {
 
@@ -182,20 +233,12 @@ bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, ".qx-%016llx.tmp", static_cast<unsigned long long>(RandomToken()));
-        temporary = folder + name;
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
-        if (fd < 0 && errno != EEXIST) return false;
-    }
+    const int fd = CreateTemporary(folder, temporary);
     if (fd < 0) return false;
     FILE* file = ::fdopen(fd, "wb");
     if (!file) {
         ::close(fd);
-        ::unlink(temporary.c_str());
-        return false;
+        return RenameOrRemove(temporary, path, false);
     }
     bool ok = false;
     try {
@@ -205,9 +248,7 @@ bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*
     }
     ok = ok && std::fflush(file) == 0 && !std::ferror(file) && ::fsync(fd) == 0;
     ok = std::fclose(file) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    return RenameOrRemove(temporary, path, ok);
 }
 
 }  // namespace detail

@@ -1,6 +1,6 @@
 // quendrix-batch killed with SIGKILL at random moments: every source stays byte-identical, the settings file
 // stays as it was, and under each target name there is nothing, the old file, or the whole new file (the
-// bytes an uninterrupted run writes). QX_KILL_ROUNDS sets the number of kills (default 10 per thread mode).
+// bytes an uninterrupted run writes). QX_KILL_ROUNDS sets the number of runs per signal and thread mode (default 10).
 #include <cstdlib>
 #include <random>
 
@@ -55,55 +55,82 @@ protected:
     ScratchDir dir;
     std::string settings;
     Snapshot old;
+
+    // Runs the batch `Rounds()` times per thread mode, each ended by `signal` at a random moment within its
+    // uninterrupted duration, and checks every file afterwards. Returns how many runs the signal ended.
+    int InterruptRepeatedly(int signal, bool temporariesMayStay) {
+        old.files = {{"p1.jpg", "an older p1"}, {"p6.jpg", "an older p6"}, {"r.jpg", "an older r"}};
+        const Snapshot sources = Take(dir / "in");
+        const std::string settingsBytes = ReadBytes(settings);
+        std::mt19937 random(std::random_device{}());
+        int ended = 0;
+        for (int threads : {4, 0}) {
+            SCOPED_TRACE("threads " + std::to_string(threads));
+            // The bytes of an uninterrupted run, and how long it takes.
+            const std::string reference = dir / ("reference" + std::to_string(threads));
+            ResetTarget(reference);
+            const auto start = std::chrono::steady_clock::now();
+            const RunResult whole = RunBatchProgram(settings, Args(reference, threads));
+            const auto duration =
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+            EXPECT_TRUE(whole.Exited(0)) << Describe(whole);
+            const Snapshot expected = Take(reference);
+            EXPECT_EQ(expected.files.size(), 12u);
+            EXPECT_TRUE(TemporaryFiles(reference).empty());
+
+            std::uniform_int_distribution<int64_t> moment(0, duration.count() * 11 / 10);
+            const std::string target = dir / "out";
+            for (int round = 0; round < Rounds(); ++round) {
+                ResetTarget(target);
+                RunOptions options;
+                options.killAfter = std::chrono::microseconds(moment(random));
+                options.killSignal = signal;
+                options.timeoutSeconds = 60;
+                const RunResult run = RunBatchProgram(settings, Args(target, threads), options);
+                SCOPED_TRACE("signal " + std::to_string(signal) + " after " +
+                             std::to_string(options.killAfter->count()) + " us");
+                if (run.signal == signal && !run.timedOut) ++ended;
+                else if (!run.Exited(0)) ADD_FAILURE() << Describe(run);
+
+                for (const auto& [name, bytes] : Take(target).files) {
+                    if (name.rfind(".qx-", 0) == 0) {
+                        // Only a process that could not clean up may leave a temporary file.
+                        EXPECT_TRUE(temporariesMayStay) << name << " stayed";
+                        continue;
+                    }
+                    const bool isNew = expected.files.count(name) != 0 && expected.files.at(name) == bytes;
+                    const bool isOld = old.files.count(name) != 0 && old.files.at(name) == bytes;
+                    EXPECT_TRUE(isNew || isOld) << name << " is neither the old nor the whole new file ("
+                                                << bytes.size() << " bytes)";
+                }
+                if (!(Take(dir / "in").files == sources.files)) {
+                    ADD_FAILURE() << "a source changed";
+                    return ended;
+                }
+                if (ReadBytes(settings) != settingsBytes) {
+                    ADD_FAILURE() << "the settings file changed";
+                    return ended;
+                }
+            }
+        }
+        return ended;
+    }
 };
 
 TEST_F(KillTest, EveryFileIsWholeOldOrAbsentAfterAKill) {
-    old.files = {{"p1.jpg", "an older p1"}, {"p6.jpg", "an older p6"}, {"r.jpg", "an older r"}};
-    const Snapshot sources = Take(dir / "in");
-    const std::string settingsBytes = ReadBytes(settings);
-
-    std::mt19937 random(std::random_device{}());
-    int kills = 0, finished = 0;
-    for (int threads : {4, 0}) {
-        SCOPED_TRACE("threads " + std::to_string(threads));
-        // The bytes of an uninterrupted run, and how long it takes.
-        const std::string reference = dir / ("reference" + std::to_string(threads));
-        ResetTarget(reference);
-        const auto start = std::chrono::steady_clock::now();
-        const RunResult whole = RunBatchProgram(settings, Args(reference, threads));
-        const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        ASSERT_TRUE(whole.Exited(0)) << Describe(whole);
-        const Snapshot expected = Take(reference);
-        ASSERT_EQ(expected.files.size(), 12u);
-        ASSERT_TRUE(TemporaryFiles(reference).empty());
-
-        std::uniform_int_distribution<int64_t> moment(0, duration.count() * 11 / 10);
-        const std::string target = dir / "out";
-        for (int round = 0; round < Rounds(); ++round) {
-            ResetTarget(target);
-            RunOptions options;
-            options.killAfter = std::chrono::microseconds(moment(random));
-            const RunResult run = RunBatchProgram(settings, Args(target, threads), options);
-            SCOPED_TRACE("killed after " + std::to_string(options.killAfter->count()) + " us");
-            if (run.signal == SIGKILL) ++kills;
-            else if (run.Exited(0)) ++finished;
-            else ADD_FAILURE() << Describe(run);
-
-            for (const auto& [name, bytes] : Take(target).files) {
-                if (name.rfind(".qx-", 0) == 0) continue;  // a temporary file of the save that was cut short
-                const bool isNew = expected.files.count(name) != 0 && expected.files.at(name) == bytes;
-                const bool isOld = old.files.count(name) != 0 && old.files.at(name) == bytes;
-                EXPECT_TRUE(isNew || isOld) << name << " is neither the old nor the whole new file ("
-                                            << bytes.size() << " bytes)";
-            }
-            ASSERT_TRUE(Take(dir / "in").files == sources.files) << "a source changed";
-            ASSERT_TRUE(ReadBytes(settings) == settingsBytes) << "the settings file changed";
-        }
-    }
-    RecordProperty("kills", kills);
-    RecordProperty("finished", finished);
-    std::printf("kills %d, batches that finished first %d\n", kills, finished);
+    const int kills = InterruptRepeatedly(SIGKILL, true);
+    std::printf("SIGKILL ended %d of %d runs\n", kills, 2 * Rounds());
     EXPECT_GT(kills, 0);
+}
+
+// Asked to end (Ctrl-C, a terminal that closes, a shutdown), the program removes its temporary files and
+// ends by the same signal.
+TEST_F(KillTest, TerminationSignalsLeaveNoTemporaryFile) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int ended = InterruptRepeatedly(signal, false);
+        std::printf("signal %d ended %d of %d runs\n", signal, ended, 2 * Rounds());
+        EXPECT_GT(ended, 0);
+    }
 }
 
 }  // namespace

@@ -184,7 +184,8 @@ struct RunOptions {
     uint64_t addressSpaceLimit = 0;  // RLIMIT_AS, 0 for none
     uint64_t fileSizeLimit = 0;      // RLIMIT_FSIZE, 0 for none; SIGXFSZ is then ignored
     bool asNobody = false;           // drops root, so that file modes count
-    std::optional<std::chrono::microseconds> killAfter{};  // SIGKILL at this moment
+    std::optional<std::chrono::microseconds> killAfter{};  // `killSignal` at this moment
+    int killSignal = SIGKILL;
 };
 
 struct RunResult {
@@ -266,7 +267,7 @@ inline RunResult RunChild(const std::string& program, const RunOptions& options)
     RunResult result;
     const auto start = std::chrono::steady_clock::now();
     int status = 0;
-    bool killed = false;
+    bool signalled = false;
     for (;;) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
@@ -275,13 +276,12 @@ inline RunResult RunChild(const std::string& program, const RunOptions& options)
             return result;
         }
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        if (!killed && options.killAfter && elapsed >= *options.killAfter) {
-            ::kill(pid, SIGKILL);
-            killed = true;
+        if (!signalled && options.killAfter && elapsed >= *options.killAfter) {
+            ::kill(pid, options.killSignal);
+            signalled = true;
         }
-        if (!killed && elapsed >= std::chrono::seconds(options.timeoutSeconds)) {
+        if (!result.timedOut && elapsed >= std::chrono::seconds(options.timeoutSeconds)) {
             ::kill(pid, SIGKILL);
-            killed = true;
             result.timedOut = true;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(options.killAfter ? 200 : 2000));

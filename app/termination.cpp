@@ -1,0 +1,36 @@
+#include "app/termination.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "engine/imaging/imaging.h"
+
+namespace qx {
+
+void EndCleanlyOnTerminationSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) sigaddset(&signals, signal);
+    }
+    if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    std::thread([signals] {
+        int signal = 0;
+        if (::sigwait(&signals, &signal) != 0) return;
+        imaging::AbandonSavesInProgress();
+        // The default action, so that whoever started the process sees how it ended.
+        ::signal(signal, SIG_DFL);
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, signal);
+        ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+        ::raise(signal);
+        ::_exit(128 + signal);
+    }).detach();
+}
+
+}  // namespace qx

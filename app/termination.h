@@ -1,0 +1,12 @@
+// Ending on a termination signal without leaving temporary files behind.
+#pragma once
+
+namespace qx {
+
+// From now on SIGINT, SIGTERM and SIGHUP end the process as they would by default, but only after the
+// temporary files of saves in progress are removed (no target is half replaced either way). Signals the
+// process was started with ignored stay ignored. Call before any other thread is started: the signals are
+// blocked in every thread and taken by one of their own.
+void EndCleanlyOnTerminationSignals();
+
+}  // namespace qx
