@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${FUZZ_BUILD_DIR:-$here/build-fuzz}
 name=$1; seconds=${2:-600}; shift $(( $# >= 2 ? 2 : 1 ))
-corpus=${QUENDRIX_CORPUS:-$here/../shared/corpus}
+corpus=${QUENDRIX_CORPUS:-$here/tests/corpus}
 work="$out/corpus-$name"; artifacts="$out/artifacts/$name/"
 mkdir -p "$work" "$artifacts"
 case $name in
