@@ -22,5 +22,5 @@ else
     cp -n "$here/fuzz/seeds/profile/"* "$work/"
 fi
 cp -n "$here/fuzz/regressions/$name/"* "$work/" 2>/dev/null || true
-exec "$out/fuzz_$name" "$work" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=100000 -timeout=30 \
+exec "$out/fuzz/fuzz_$name" "$work" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=100000 -timeout=30 \
     -artifact_prefix="$artifacts" -print_final_stats=1 "$@"

@@ -3,7 +3,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$here/build-asan}
-export CMAKE_EXTRA="-DQUENDRIX_SANITIZE=ON ${CMAKE_EXTRA:-}"
+export PRESET=asan
 "$here/scripts/setup.sh"
 "$here/scripts/build.sh"
 export QT_QPA_PLATFORM=offscreen
@@ -19,4 +19,6 @@ for t in "$BUILD_DIR"/tests/test_*; do
     status=1
   fi
 done
+# The fuzz targets' seeds and kept inputs, through the sanitized targets.
+(cd "$BUILD_DIR" && ctest -R '^FuzzReplay' --output-on-failure) || status=1
 exit $status

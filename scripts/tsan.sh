@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$here/build-tsan}
 "$here/scripts/setup.sh"
-cmake -S "$here" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENDRIX_TSAN=ON ${CMAKE_EXTRA:-} >/dev/null
+cmake --preset tsan -S "$here" -B "$BUILD_DIR" ${CMAKE_EXTRA:-} >/dev/null
 programs=(test_engine test_app test_intake test_cli test_hardening)
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target quendrix-batch "${programs[@]}"
 export QT_QPA_PLATFORM=offscreen

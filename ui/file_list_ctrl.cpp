@@ -42,7 +42,7 @@ void CFileListCtrl::SetColumns(const QStringList& headers) {
     setRowCount(0);
 }
 
-int CFileListCtrl::AppendRow(const QStringList& cells, quintptr data, int image) {
+int CFileListCtrl::AppendRow(const QStringList& cells, quintptr itemData, int image) {
     const int row = rowCount();
     if (cells.isEmpty()) return row;
     Q_UNUSED(image);  // the list shows no images
@@ -50,7 +50,7 @@ int CFileListCtrl::AppendRow(const QStringList& cells, quintptr data, int image)
     for (int i = 0; i < cells.size() && i < columnCount(); ++i) {
         auto* item = new QTableWidgetItem(cells[i]);
         item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        if (i == 0) item->setData(kItemDataRole, QVariant::fromValue<qulonglong>(data));
+        if (i == 0) item->setData(kItemDataRole, QVariant::fromValue<qulonglong>(itemData));
         setItem(row, i, item);
         const int width = PaddedWidth(cells[i]);
         if (width > columnWidth(i)) setColumnWidth(i, width);

@@ -237,7 +237,7 @@ bool Resample(Pixels& in, bool mayModifyInput, uint32_t width, uint32_t height, 
         ok = HorizontalPass(*source, width, out);
     } else {
         // The vertical pass runs on whole rows in vectors and costs about an eighth of a horizontal tap.
-        const double taps = [](uint32_t in, uint32_t out) { return 2 * std::ceil(3.0 * std::max(1.0, double(in) / out)) + 1; }(source->height, height);
+        const double taps = [](uint32_t inSide, uint32_t outSide) { return 2 * std::ceil(3.0 * std::max(1.0, double(inSide) / outSide)) + 1; }(source->height, height);
         const double tapsX = 2 * std::ceil(3.0 * std::max(1.0, double(source->width) / width)) + 1;
         const double ch = source->channels;
         const double verticalFirst = double(source->width) * height * taps * ch / 8 + double(width) * height * tapsX;

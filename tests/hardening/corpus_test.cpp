@@ -67,8 +67,8 @@ Outcome RunOne(const ScratchDir& scratch, const std::string& settings, size_t in
     if (!TemporaryFiles(target).empty()) return Outcome::Broken;
     if (run.Exited(0)) {
         if (outputs.size() != 1 || !run.err.empty()) return Outcome::Broken;
-        const auto size = DecodedSize(target + "/" + outputs[0]);
-        if (!size) {
+        const auto decoded = DecodedSize(target + "/" + outputs[0]);
+        if (!decoded) {
             detail += "\noutput does not decode: " + outputs[0];
             return Outcome::Broken;
         }

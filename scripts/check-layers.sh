@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Fails when a folder includes a header of a folder it may not use, or when a layer below the window
+# includes Qt. The table is the "may use" column of ARCHITECTURE.md's layer table; keep the two alike.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+declare -A may_use=(
+  [res]="res"
+  [engine]="engine res"
+  [intake]="intake engine res"
+  [settings]="settings engine intake res"
+  [ui]="ui settings engine intake res"
+  [app]="app ui settings engine intake res"
+  [cli]="cli settings engine intake res"
+  [bench]="engine"
+  [fuzz]="engine settings"
+)
+# Folders that may include Qt, and which part of it.
+qt_widgets_allowed="ui app"
+qt_any_allowed="ui app tests"
+
+status=0
+for folder in "${!may_use[@]}"; do
+  [ -d "$folder" ] || continue
+  while IFS=: read -r file line text; do
+    used=$(sed -E 's|.*#include "([a-z_]+)/.*|\1|' <<<"$text")
+    if [[ " ${may_use[$folder]} " != *" $used "* ]]; then
+      echo "$file:$line: $folder/ may not use $used/: $text"
+      status=1
+    fi
+  done < <(grep -rnE '^\s*#include "[a-z_]+/' "$folder" --include='*.cpp' --include='*.h' || true)
+  if [[ " $qt_any_allowed " != *" $folder "* ]]; then
+    if grep -rnE '^\s*#include <Q' "$folder" --include='*.cpp' --include='*.h'; then
+      echo "$folder/ must not include Qt"
+      status=1
+    fi
+  elif [[ " $qt_widgets_allowed " != *" $folder "* ]]; then
+    if grep -rnE '^\s*#include <(QtWidgets/|QWidget|QApplication|QDialog|QMessageBox)' "$folder"; then
+      echo "$folder/ must not include Qt Widgets"
+      status=1
+    fi
+  fi
+done
+[ $status -eq 0 ] && echo "layers: every include is allowed"
+exit $status
