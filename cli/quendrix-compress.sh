@@ -45,11 +45,11 @@ clean_text() {
 batch=$(find_program quendrix-batch)
 if [ $# -eq 0 ]; then
     status=2
-    summary="Nichts komprimiert: keine Datei und kein Ordner ausgewählt."
+    summary="Nichts komprimiert: keine Datei und kein Ordner ausgewählt"
     output=""
 elif [ -z "$batch" ]; then
     status=127
-    summary="Nicht komprimiert: quendrix-batch wurde nicht gefunden."
+    summary="Nicht komprimiert: quendrix-batch wurde nicht gefunden"
     output=""
 else
     # Messages arrive on standard error; whatever comes on standard output is shown too. A name that begins
@@ -57,11 +57,12 @@ else
     output=$("$batch" --quiet -- "$@" 2>&1 </dev/null)
     status=$?
     case $status in
-        0) summary="Komprimieren abgeschlossen: alle Bilder geschrieben oder übersprungen." ;;
-        1) summary="Komprimieren mit Fehlern beendet: ein Bild oder mehr ist fehlgeschlagen, oder kein Bild wurde angenommen." ;;
-        2) summary="Nicht komprimiert: ungültiger Aufruf oder ungültiger Wert in den Einstellungen von Quendrix." ;;
-        *) summary="Komprimieren abgebrochen (Rückgabewert $status)." ;;
+        0) summary="Komprimiert: alle Bilder geschrieben oder übersprungen" ;;
+        1) summary="Komprimieren mit Fehlern beendet: nicht alle Bilder geschrieben" ;;
+        2) summary="Nicht komprimiert: ungültiger Wert in den Einstellungen" ;;
+        *) summary="Komprimieren abgebrochen (Rückgabewert $status)" ;;
     esac
+    # The outcome is the title of a notification: one short line, the details below it.
 fi
 details=$(printf '%s' "$output" | clean_text)
 

@@ -22,9 +22,8 @@ using test::WriteImage;
 
 const std::string kCompress = QUENDRIX_BINARY_DIR "/quendrix-compress";
 const std::string kNotice = QUENDRIX_BINARY_DIR "/quendrix-notice";
-const std::string kSucceeded = "Komprimieren abgeschlossen: alle Bilder geschrieben oder übersprungen.";
-const std::string kFailed =
-    "Komprimieren mit Fehlern beendet: ein Bild oder mehr ist fehlgeschlagen, oder kein Bild wurde angenommen.";
+const std::string kSucceeded = "Komprimiert: alle Bilder geschrieben oder übersprungen";
+const std::string kFailed = "Komprimieren mit Fehlern beendet: nicht alle Bilder geschrieben";
 
 // A name with blanks, both quotes, markup characters and a byte that is no UTF-8, as file systems allow.
 const std::string kAwkward = "Urlaub \"am\" 'See' <&> \xFF";
@@ -131,6 +130,19 @@ TEST_F(CompressHelperTest, AFailedImageGivesAnUrgentNotificationWithTheMessages)
     EXPECT_EQ(args.back(), "Keine gültige Bilddatei: " + shown);
 }
 
+TEST_F(CompressHelperTest, ABadStoredValueWritesNothingAndSaysWhich) {
+    FakeNotifySend();
+    WriteBytes(dir / "config/quendrix/quendrix.ini", "[Allg]\nRate=150\n");
+    const std::vector<std::string> before = test::Tree(dir / "Fotos vom See");
+    const RunResult r = Compress({dir / "Fotos vom See"});
+    ASSERT_TRUE(r.Exited(2)) << Describe(r);
+    EXPECT_EQ(test::Tree(dir / "Fotos vom See"), before);
+    const std::vector<std::string> args = Notified();
+    ASSERT_GE(args.size(), 2u);
+    EXPECT_EQ(args[args.size() - 2], "Nicht komprimiert: ungültiger Wert in den Einstellungen");
+    EXPECT_EQ(args.back(), "quendrix-batch: Einstellungsdatei Rate=150: Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
+}
+
 TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError) {
     WriteBytes(dir / "Fotos vom See/kaputt.png", test::PngWithBrokenPixels(40, 30));
     const std::string message = "Keine gültige Bilddatei: " + dir / "Fotos vom See/kaputt.png";
@@ -159,7 +171,7 @@ TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError
     // Nothing selected: a word of its own instead of quendrix-batch's hint at --help.
     r = Compress({});
     ASSERT_TRUE(r.Exited(2)) << Describe(r);
-    EXPECT_EQ(r.err, "Nichts komprimiert: keine Datei und kein Ordner ausgewählt.\n");
+    EXPECT_EQ(r.err, "Nichts komprimiert: keine Datei und kein Ordner ausgewählt\n");
 }
 
 TEST_F(CompressHelperTest, LongOutputIsCutToTwentyLines) {
