@@ -81,6 +81,9 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_SETTINGS_UNREADABLE, "Einstellungsdatei nicht lesbar"},
         {IDS_CLI_SETTINGS_FILE, "Einstellungsdatei"},
         {IDS_CLI_PROGRESS, "Fortschritt"},
+        {IDS_NOTICE_USAGE,
+         "Aufruf: quendrix-notice [--information|--warning] [--] TITEL TEXT [DETAILS]\n"
+         "Zeigt TEXT und DETAILS in einem Meldungsfenster mit dem Titel TITEL.\n"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

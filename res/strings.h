@@ -43,6 +43,8 @@ enum StringId : int {
     IDS_CLI_SETTINGS_UNREADABLE = 2013,
     IDS_CLI_SETTINGS_FILE = 2014,       // heads --show-settings and a bad stored value
     IDS_CLI_PROGRESS = 2015,            // progress lines when stderr is no terminal
+    // quendrix-notice, the message box of the desktop helpers.
+    IDS_NOTICE_USAGE = 2016,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound

@@ -22,7 +22,7 @@ TEST(Install, DesktopEntryAndIcon) {
     std::stringstream text;
     text << entry.rdbuf();
     EXPECT_NE(text.str().find("[Desktop Entry]\n"), std::string::npos);
-    EXPECT_NE(text.str().find("\nExec=quendrix\n"), std::string::npos);
+    EXPECT_NE(text.str().find("\nExec=quendrix %F\n"), std::string::npos);
     EXPECT_NE(text.str().find("\nIcon=quendrix\n"), std::string::npos);
     QPixmap icon(QString::fromStdString(prefix / "share/pixmaps/quendrix.xpm"));
     EXPECT_EQ(icon.size(), QSize(32, 32));
