@@ -192,23 +192,39 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Whether the caller may write the existing file `path` of status `old`. The rename that replaces a file
+// needs only the folder's permission, so the file's own is checked here. Root passes every permission
+// check, but a file without any write bit was made read-only on purpose (to freeze the settings): like a
+// read-only file on Windows it is not replaced, not even for root.
+bool MayReplace(const std::string& path, const struct stat& old) {
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+    return geteuid() != 0 || (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 // Replaces `path` by `data` through a temporary file in the same folder, so that a crash or a full disk
-// leaves either the old or the new file, never a half-written one.
+// leaves either the old or the new file, never a half-written one. A file its user may not write is left
+// as it is, and the write fails.
 bool ReplaceFileAtomically(const std::string& path, const std::string& data) {
     std::string target = path;
     if (char* real = realpath(path.c_str(), nullptr)) {  // write through a link, keep the link
         target = real;
         free(real);
     }
+    struct stat old {};
+    const bool exists = stat(target.c_str(), &old) == 0;
+    if (exists && !MayReplace(target, old)) return false;
     const std::string folder = FolderOf(target);
     // A short fixed stem: the target's own name may already be as long as a name can be.
     std::string tmp = folder + "/.quendrix-ini-XXXXXX";
     const int fd = mkstemp(tmp.data());
     if (fd < 0) return false;
-    struct stat old {};
     mode_t mode = 0666;
-    if (stat(target.c_str(), &old) == 0) {
+    if (exists) {
         mode = old.st_mode & 07777;
+        // Root writing someone else's file: it stays theirs. Anyone else cannot give a file away, and
+        // then owns the new one.
+        if ((old.st_uid != geteuid() || old.st_gid != getegid()) && fchown(fd, old.st_uid, old.st_gid) != 0) {
+        }
     } else {
         const mode_t mask = umask(0);
         umask(mask);
