@@ -115,6 +115,27 @@ void DevicePaths(std::string& upper, std::string& lower) {
     lower = upper.empty() ? std::string() : LowerCase(upper);
 }
 
+DevicePath ReadDevicePath() {
+    DevicePath device;
+    device.exact = Environment("U3_DEVICE_PATH");
+    if (device.exact.empty()) return device;
+    device.upper = UpperCase(device.exact);
+    device.lower = LowerCase(device.exact);
+    return device;
+}
+
+std::string ApplyTokenOnRead(const std::string& verz, const DevicePath& device, PathStyle style) {
+    if (device.exact.empty()) return verz;
+    return ReplaceAll(verz, DeviceToken(), style == PathStyle::Windows ? device.upper : device.exact);
+}
+
+std::string ApplyTokenOnWrite(const std::string& verz, const DevicePath& device, PathStyle style) {
+    if (device.exact.empty()) return verz;
+    std::string stored = style == PathStyle::Windows ? verz : ReplaceAll(verz, device.exact, DeviceToken());
+    stored = ReplaceAll(stored, device.upper, DeviceToken());
+    return ReplaceAll(stored, device.lower, DeviceToken());
+}
+
 std::string ApplyTokenOnRead(const std::string& verz, const std::string& devicePathUpper) {
     if (devicePathUpper.empty()) return verz;
     return ReplaceAll(verz, DeviceToken(), devicePathUpper);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/profile_store.h"
+#include "engine/paths.h"
 #include "engine/types.h"
 #include "intake/intake.h"
 
@@ -60,10 +61,27 @@ std::string DeviceToken();
 void DevicePaths(std::string& upper, std::string& lower);
 std::string UpperCase(std::string text);
 std::string LowerCase(std::string text);
-// Reading: every token becomes the upper-cased device path; nothing happens without a device path.
+
+// The device path from U3_DEVICE_PATH as given, with its upper- and lower-cased copies; all empty when the
+// variable is unset or empty.
+struct DevicePath {
+    std::string exact;
+    std::string upper;
+    std::string lower;
+};
+DevicePath ReadDevicePath();
+
+// The token rule of the stored target folder; nothing happens without a device path. Reading puts the
+// device path in place of every token: in the Windows style upper-cased (drive letters and folder names
+// there match in any case), in the native style exactly as given, since on a case-sensitive file system
+// another case names another folder. Writing puts the token in place of every occurrence (case-sensitive)
+// of the upper-cased, then of the lower-cased device path; in the native style first of the exact one.
+std::string ApplyTokenOnRead(const std::string& verz, const DevicePath& device, PathStyle style = PathStyle::Native);
+std::string ApplyTokenOnWrite(const std::string& verz, const DevicePath& device, PathStyle style = PathStyle::Native);
+
+// The Windows rule with the two case copies alone, as ApplyTokenOnRead and ApplyTokenOnWrite give it in
+// the Windows style.
 std::string ApplyTokenOnRead(const std::string& verz, const std::string& devicePathUpper);
-// Writing: every occurrence of the upper-cased, then of the lower-cased device path becomes the token
-// (case-sensitive); nothing happens without a device path.
 std::string ApplyTokenOnWrite(const std::string& verz, const std::string& devicePathUpper,
                               const std::string& devicePathLower);
 

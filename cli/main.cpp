@@ -92,10 +92,7 @@ int Run(int argc, char** argv) {
     // token), and section Parameter as a drop and a batch read it.
     const ProfileStore store(settingsPath);
     MainSettings main = settings::ReadMainSettings(store, settings::DefaultVerz());
-    std::string deviceUpper;
-    std::string deviceLower;
-    settings::DevicePaths(deviceUpper, deviceLower);
-    main.Verz = settings::ApplyTokenOnRead(main.Verz, deviceUpper);
+    main.Verz = settings::ApplyTokenOnRead(main.Verz, settings::ReadDevicePath());
     ParameterSettings parameters = settings::ReadParameterSettings(store);
     ApplyOverrides(commandLine.overrides, main, parameters);
 

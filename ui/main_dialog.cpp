@@ -104,8 +104,8 @@ void CMainDialog::OnInitDialog() {
     ConnectControls();
 
     values_ = settings::ReadMainSettings(store_, settings::DefaultVerz());
-    settings::DevicePaths(devicePathUpper_, devicePathLower_);
-    values_.Verz = settings::ApplyTokenOnRead(values_.Verz, devicePathUpper_);
+    devicePath_ = settings::ReadDevicePath();
+    values_.Verz = settings::ApplyTokenOnRead(values_.Verz, devicePath_);
     UpdateData(false);
     UpdateSizeControls();
     UpdateTargetControls();
@@ -208,7 +208,7 @@ void CMainDialog::OnDestroy() {
     destroyed_ = true;
     if (!UpdateData(true)) return;  // an invalid value: this run's changes are not stored
     MainSettings stored = values_;
-    stored.Verz = settings::ApplyTokenOnWrite(values_.Verz, devicePathUpper_, devicePathLower_);
+    stored.Verz = settings::ApplyTokenOnWrite(values_.Verz, devicePath_);
     settings::WriteMainSettings(store_, stored);
 }
 

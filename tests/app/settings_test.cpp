@@ -112,6 +112,29 @@ TEST(Settings, DeviceTokenRule) {
     EXPECT_TRUE(upper.empty() && lower.empty());
 }
 
+TEST(Settings, DeviceTokenRuleKeepsTheDevicePathsCaseInTheNativeStyle) {
+    ScopedEnv device("U3_DEVICE_PATH", "/media/Usb");
+    const DevicePath usb = ReadDevicePath();
+    EXPECT_EQ(usb.exact, "/media/Usb");
+    EXPECT_EQ(usb.upper, "/MEDIA/USB");
+    EXPECT_EQ(usb.lower, "/media/usb");
+    // On a case-sensitive file system /MEDIA/USB is another folder: the token stands for the path as given.
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%/Bilder", usb), "/media/Usb/Bilder");
+    // Writing replaces the exact form, and the two case copies as before.
+    EXPECT_EQ(ApplyTokenOnWrite("/media/Usb/Bilder", usb), "%U3_DEVICE_PATH%/Bilder");
+    EXPECT_EQ(ApplyTokenOnWrite("/MEDIA/USB/a und /media/usb/b und /Media/usb/c", usb),
+              "%U3_DEVICE_PATH%/a und %U3_DEVICE_PATH%/b und /Media/usb/c");
+    // The Windows style keeps its rule: upper-cased on reading, only the case copies on writing.
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%\\x", usb, PathStyle::Windows), "/MEDIA/USB\\x");
+    EXPECT_EQ(ApplyTokenOnWrite("/media/Usb/x", usb, PathStyle::Windows), "/media/Usb/x");
+    // Without a device path nothing happens either way.
+    ScopedEnv unset("U3_DEVICE_PATH", nullptr);
+    const DevicePath none = ReadDevicePath();
+    EXPECT_TRUE(none.exact.empty() && none.upper.empty() && none.lower.empty());
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%/x", none), "%U3_DEVICE_PATH%/x");
+    EXPECT_EQ(ApplyTokenOnWrite("/media/Usb/x", none), "/media/Usb/x");
+}
+
 TEST(Settings, TokenRuleThroughARealFile) {
     TempDir dir;
     ProfileStore store(dir / "q.ini");

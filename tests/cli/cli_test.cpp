@@ -221,6 +221,22 @@ TEST_F(CliTest, EmptyTargetFolderFromTheSettingsFile) {
     EXPECT_EQ(r.err, res::LoadString(res::IDS_TARGET_EMPTY) + "\n");
 }
 
+TEST_F(CliTest, TheDevicePathPlaceholderKeepsTheDevicePathsCase) {
+    // A relative device path, so that a wrong case could only make folders inside the scratch folder.
+    MakeDir(dir / "media");
+    MakeDir(dir / "media/usb");
+    WriteBytes(settings, "[Allg]\nZielPath=1\nVerz=%U3_DEVICE_PATH%/Bilder\n");
+    env["U3_DEVICE_PATH"] = "media/usb";
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const RunResult shown = Run({"--show-settings"});
+    const RunResult r = Run({"--quiet", dir / "fotos/c.png"});
+    ASSERT_EQ(::chdir("/"), 0);
+    EXPECT_NE(shown.out.find("\nVerz=media/usb/Bilder\n"), std::string::npos) << shown.out;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FolderEntries(dir / "media/usb/Bilder"), std::vector<std::string>{"c.jpg"});
+    EXPECT_FALSE(Exists(dir / "MEDIA"));
+}
+
 TEST_F(CliTest, DoubleDashEndsTheOptions) {
     WriteImage(dir / "--quality.jpg", 40, 30, u"image/jpeg");
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);
