@@ -178,6 +178,13 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
     ASSERT_TRUE(app);
     EXPECT_EQ(app->path, "/home/u/appdata/quendrix/quendrix.ini");
 
+    // A dot in a program's name is part of it: programs here have no extension.
+    auto dotted = ChooseSettingsLocation("/opt/quendrix-1.2", std::nullopt, "/home/u/appdata");
+    ASSERT_TRUE(dotted);
+    EXPECT_EQ(dotted->folder, "/home/u/appdata/quendrix-1.2");
+    EXPECT_EQ(dotted->path, "/home/u/appdata/quendrix-1.2/quendrix-1.2.ini");
+    EXPECT_EQ(ChooseSettingsLocation("/opt/bild.tool", "/u3", std::nullopt)->path, "/u3/bild.tool.ini");
+
     TempDir dir;
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "cfg").c_str());
@@ -193,6 +200,8 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
         ScopedEnv appdata("APPDATA", nullptr);
         EXPECT_EQ(ResolveSettingsPath("/opt/q/quendrix"), dir / ".config/quendrix/quendrix.ini");
         EXPECT_TRUE(std::filesystem::is_directory(dir / ".config/quendrix"));
+        EXPECT_EQ(ResolveSettingsPath("/opt/q/quendrix-1.2"), dir / ".config/quendrix-1.2/quendrix-1.2.ini");
+        EXPECT_TRUE(std::filesystem::is_directory(dir / ".config/quendrix-1.2"));
     }
     {
         // APPDATA naming a missing folder: the path points into it all the same, nothing is created.
