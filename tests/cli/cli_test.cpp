@@ -112,6 +112,18 @@ TEST_F(CliTest, UndecodableImageIsReportedAndTheOthersAreWritten) {
     EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
 }
 
+TEST_F(CliTest, AVeryWideSourceFitsTheBox) {
+    WriteImage(dir / "breit.png", 250000, 25, u"image/png");
+    for (const char* enlarge : {"--enlarge", "--no-enlarge"}) {
+        const RunResult r = Run({"--quiet", enlarge, "--size", "box:10000x10000", "--type", "png", "--target-folder",
+                                 dir / "aus", dir / "breit.png"});
+        EXPECT_EQ(r.exitCode, 0) << enlarge << ": " << r.err;
+        EXPECT_EQ(r.err, "") << enlarge;
+        EXPECT_EQ(DecodedSize(dir / "aus/breit.png"), std::make_pair(10000u, 1u)) << enlarge;
+        std::filesystem::remove(dir / "aus/breit.png");
+    }
+}
+
 TEST_F(CliTest, SkippedImagesAreReportedAndCountAsDone) {
     const RunResult r = Run({"--quiet", "--no-enlarge", "--size", "box:5000x5000", "--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
