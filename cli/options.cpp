@@ -95,6 +95,12 @@ bool ParseKeyword(const std::string& text, std::initializer_list<Keyword> keywor
 
 }  // namespace
 
+std::string RangeMessage(int64_t lower, int64_t upper) {
+    std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
+    message = ReplaceFirst(message, "%1", std::to_string(lower));
+    return ReplaceFirst(message, "%2", std::to_string(upper));
+}
+
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error) {
     size_t i = 0;
     auto blank = [&](size_t at) { return at < text.size() && (text[at] == ' ' || text[at] == '\t'); };
@@ -114,10 +120,7 @@ bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t uppe
         return false;
     }
     if (tooLarge || number < lower || number > upper) {
-        std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
-        message = ReplaceFirst(message, "%1", std::to_string(lower));
-        message = ReplaceFirst(message, "%2", std::to_string(upper));
-        error = message;
+        error = RangeMessage(lower, upper);
         return false;
     }
     value = static_cast<uint32_t>(number);

@@ -40,6 +40,8 @@ std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath
     return name;
 }
 
+bool HasNamingRule(int32_t ausgabeDateiTyp) { return ausgabeDateiTyp == 0 || ausgabeDateiTyp == 1; }
+
 std::string TargetFolderText(const std::string& verz) {
     const char separator = PathSeparator(PathStyle::Native);
     if (!verz.empty() && verz.back() == separator) return verz;

@@ -174,6 +174,23 @@ TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
     EXPECT_FALSE(Exists(dir / "aus"));
 }
 
+TEST_F(CliTest, ANamingModeWithoutANamingRuleInTheSettingsFileIsRefused) {
+    const auto before = Sources();
+    for (const char* naming : {"2", "-1"}) {
+        WriteBytes(settings, std::string("[Allg]\nZielPath=1\n[Parameter]\nAusgabeDateiTyp=") + naming + "\n");
+        const RunResult r = Run({"--target-folder", dir / "aus", dir / "fotos"});
+        EXPECT_EQ(r.exitCode, 2) << naming;
+        EXPECT_EQ(r.err, std::string("quendrix-batch: Einstellungsdatei AusgabeDateiTyp=") + naming +
+                             ": Bitte geben Sie eine ganze Zahl zwischen 0 und 1 ein.\n");
+        EXPECT_FALSE(Exists(dir / "aus")) << naming;
+    }
+    EXPECT_EQ(Sources(), before);
+    // An option in its place is the user's choice.
+    const RunResult chosen = Run({"--quiet", "--names", "pattern", "--target-folder", dir / "aus", dir / "fotos/c.png"});
+    EXPECT_EQ(chosen.exitCode, 0) << chosen.err;
+    EXPECT_EQ(FolderEntries(dir / "aus"), std::vector<std::string>{"Pic001.jpg"});
+}
+
 TEST_F(CliTest, UsageErrors) {
     EXPECT_EQ(Run({}).exitCode, 2) << "no file or folder";
     const RunResult missing =
