@@ -269,7 +269,7 @@ BatchResult BatchRun::Run() {
     Compressor& compressor = compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
     host_.SetProgressPos(0);
 
-    if (settings.ZielPath == 1) {
+    if (settings.ZielPath == kTargetVerz) {
         if (settings.Verz.empty()) {
             host_.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
             return result;
@@ -312,7 +312,7 @@ BatchResult BatchRun::Run() {
         PathParts parts;
         SplitPath(parts, sourcePath);
         const std::string name = MakeOutputName(parameters, settings.ZielPath, parts, i);
-        if (settings.ZielPath == 0) targetFolder = parts.drive + parts.directory;
+        if (settings.ZielPath == kTargetSourceFolder) targetFolder = parts.drive + parts.directory;
         // Targets are not compared with each other: two rows may share one (equal titles). Every save
         // replaces its target whole, so the last one wins and no file is mixed.
         const std::string targetPath = targetFolder + name + extension;

@@ -38,9 +38,9 @@ void FitIntoBox(int32_t& width, int32_t& height, int32_t maxWidth, int32_t maxHe
 
 TargetSize ComputeTargetSize(const MainSettings& settings, uint32_t width, uint32_t height) {
     switch (settings.Bildsize) {
-        case 0:
+        case kSizePercent:
             return {width * settings.Prozent / 100, height * settings.Prozent / 100};
-        case 1: {
+        case kSizeBox: {
             int32_t w = static_cast<int32_t>(width);
             int32_t h = static_cast<int32_t>(height);
             FitIntoBox(w, h, static_cast<int32_t>(settings.Breite), static_cast<int32_t>(settings.Hoehe));

@@ -79,6 +79,26 @@ TEST(Settings, BothSectionsRoundTripInKeyOrder) {
     EXPECT_EQ(ReadEingabeTyp(store), 0);
 }
 
+TEST(Settings, HandEditedValuesAreReadAndShownUnchanged) {
+    TempDir dir;
+    WriteFile(dir / "q.ini", "[Allg]\nRate=-5\nBildsize=9\n[Parameter]\nAusgabeTyp=-3\nStellen=0x10\n");
+    ProfileStore store(dir / "q.ini");
+    const MainSettings m = ReadMainSettings(store, "/v");
+    const ParameterSettings p = ReadParameterSettings(store);
+    EXPECT_EQ(m.Rate, 4294967291u);  // the unsigned member holds the stored bits
+    EXPECT_EQ(ValueText(Key(kRate), m, p), "4294967291");
+    EXPECT_FALSE(Key(kRate).InRange(IntValue(Key(kRate), m, p)));
+    EXPECT_EQ(ValueText(Key(kBildsize), m, p), "9");
+    EXPECT_EQ(ValueText(Key(kAusgabeTyp), m, p), "-3");
+    EXPECT_EQ(ValueText(Key(kStellen), m, p), "16");
+    EXPECT_EQ(ValueText(Key(kVerz), m, p), "/v");
+    EXPECT_EQ(ValueText(Key(kPrefix), m, p), "Pic");
+    EXPECT_TRUE(Key(kPrefix).IsText() && !Key(kStellen).IsText());
+    // Writing stores them as they are.
+    WriteMainSettings(store, m);
+    EXPECT_EQ(ReadFile(dir / "q.ini").substr(0, 26), "[Allg]\nRate=-5\nBildsize=9\n");
+}
+
 TEST(Settings, InputTypeBitsAreBmpJpgPng) {
     InputTypeFlags none = UnpackEingabeTyp(8);  // only higher bits: nothing accepted
     EXPECT_FALSE(none.Bmp || none.Jpg || none.Png);
