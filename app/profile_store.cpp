@@ -1,6 +1,5 @@
 #include "app/profile_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,8 @@
 #include <cstdlib>
 #include <optional>
 #include <vector>
+
+#include "engine/file_io.h"
 
 namespace qx {
 namespace {
@@ -136,11 +137,11 @@ enum class ReadStatus { Ok, Missing, Unreadable };
 
 // Only a regular file is read: a folder, a pipe or a device in its place would fail or block.
 ReadStatus ReadWholeFile(const std::string& path, std::string& data) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
     struct stat st {};
+    const int fd = files::OpenRegularFile(path, st);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
     ReadStatus status = ReadStatus::Ok;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes) {
+    if (static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes) {
         status = ReadStatus::Unreadable;
     } else {
         data.clear();
@@ -171,63 +172,6 @@ std::optional<std::string> ReadValue(const std::string& path, const std::string&
     Found found = Find(Parse(data), section, key);
     if (!found.keyLine) return std::nullopt;
     return DecodeValue(found.rawValue);
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Replaces `path` by `data` through a temporary file in the same folder, so that a crash or a full disk
-// leaves either the old or the new file, never a half-written one.
-bool ReplaceFileAtomically(const std::string& path, const std::string& data) {
-    std::string target = path;
-    if (char* real = realpath(path.c_str(), nullptr)) {  // write through a link, keep the link
-        target = real;
-        free(real);
-    }
-    const std::string folder = FolderOf(target);
-    // A short fixed stem: the target's own name may already be as long as a name can be.
-    std::string tmp = folder + "/.quendrix-ini-XXXXXX";
-    const int fd = mkstemp(tmp.data());
-    if (fd < 0) return false;
-    struct stat old {};
-    mode_t mode = 0666;
-    if (stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, data) && fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(tmp.c_str());
-        return false;
-    }
-    // Make the rename itself durable; the new file is complete either way.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
 }
 
 int DigitValue(char c) {
@@ -309,7 +253,13 @@ bool ProfileStore::WriteProfileStringA(const std::string& section, const std::st
     std::string out;
     out.reserve(data.size() + key.size() + stored.size() + section.size() + 8);
     for (const Line& line : file.lines) out.append(line.text).append(line.end);
-    return ReplaceFileAtomically(path_, out);
+    // Through a link to the file it names; its mode and owner kept; a file made read-only stays as it is.
+    files::ReplaceOptions options;
+    options.throughLinks = true;
+    options.keepModeAndOwner = true;
+    options.refuseUnwritable = true;
+    return files::ReplaceFileAtomically(path_, [&out](int fd) { return files::WriteAll(fd, out.data(), out.size()); },
+                                        options);
 }
 
 }  // namespace qx

@@ -1,8 +1,12 @@
 #include "app/settings.h"
 
 #include "app/settings_location.h"
+#include "engine/batch.h"
 
 #include <cstdlib>
+#include <string_view>
+#include <type_traits>
+#include <variant>
 
 namespace qx::settings {
 namespace {
@@ -22,64 +26,123 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
+template <class T>
+struct MemberOf;
+template <class C, class V>
+struct MemberOf<V C::*> {
+    using Class = C;
+    using Value = V;
+};
+
+// Calls `apply` with the member pointer of `row` when it is a member of `Settings`.
+template <class Settings, class Apply>
+void WithMember(const SettingKey& row, Apply&& apply) {
+    std::visit(
+        [&](auto member) {
+            if constexpr (std::is_same_v<typename MemberOf<decltype(member)>::Class, Settings>) apply(member);
+        },
+        row.member);
+}
+
+// Every key of `section` but `skip`, each read anew with its default; a text key without a default of
+// its own (Verz) gets `defaultText`.
+template <class Settings>
+Settings ReadSection(const ProfileStore& store, const char* section, const std::string& defaultText,
+                     const std::string& skip = {}) {
+    Settings values;
+    for (const SettingKey& row : kSchema) {
+        if (std::string_view(row.section) != section || row.key == skip) continue;
+        WithMember<Settings>(row, [&](auto member) {
+            using Value = typename MemberOf<decltype(member)>::Value;
+            if constexpr (std::is_same_v<Value, std::string>) {
+                const std::string fallback = row.defaultText != nullptr ? row.defaultText : defaultText;
+                values.*member = store.GetProfileStringA(section, row.key, fallback);
+            } else {
+                values.*member = static_cast<Value>(store.GetProfileIntA(section, row.key, row.defaultValue));
+            }
+        });
+    }
+    return values;
+}
+
+template <class Settings>
+void WriteSection(ProfileStore& store, const char* section, const Settings& values) {
+    for (const SettingKey& row : kSchema) {
+        if (std::string_view(row.section) != section) continue;
+        WithMember<Settings>(row, [&](auto member) {
+            using Value = typename MemberOf<decltype(member)>::Value;
+            if constexpr (std::is_same_v<Value, std::string>) {
+                store.WriteProfileStringA(section, row.key, values.*member);
+            } else {
+                store.WriteProfileInt(section, row.key, static_cast<int>(values.*member));
+            }
+        });
+    }
+}
+
+// The engine keeps its own copies of a few of these values: a new MainSettings or ParameterSettings holds
+// the defaults, and the batch caps the thread count.
+constexpr bool EngineAgrees() {
+    const MainSettings m;
+    const ParameterSettings p;
+    return int64_t{m.Rate} == Key(kRate).defaultValue && m.Bildsize == Key(kBildsize).defaultValue &&
+           int64_t{m.Prozent} == Key(kProzent).defaultValue && int64_t{m.Breite} == Key(kBreite).defaultValue &&
+           int64_t{m.Hoehe} == Key(kHoehe).defaultValue && m.ZielPath == Key(kZielPath).defaultValue &&
+           m.NichtVergroessern == Key(kNichtVergroessern).defaultValue &&
+           p.AusgabeDateiTyp == Key(kAusgabeDateiTyp).defaultValue && p.Prefix == Key(kPrefix).defaultText &&
+           p.LfdNr == Key(kLfdNr).defaultValue && p.Stellen == Key(kStellen).defaultValue &&
+           p.EingabeTyp == Key(kEingabeTyp).defaultValue && p.AusgabeTyp == Key(kAusgabeTyp).defaultValue &&
+           p.ThreadAnzahl == Key(kThreadAnzahl).defaultValue && Key(kThreadAnzahl).upper == kMaxThreadAnzahl;
+}
+static_assert(EngineAgrees());
+
 }  // namespace
 
-MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz) {
-    const MainSettings& d = kMainDefaults;
-    MainSettings s;
-    s.Rate = static_cast<uint32_t>(store.GetProfileIntA(kAllg, kRate, static_cast<int>(d.Rate)));
-    s.Verz = store.GetProfileStringA(kAllg, kVerz, defaultVerz);
-    s.Bildsize = store.GetProfileIntA(kAllg, kBildsize, d.Bildsize);
-    s.Prozent = static_cast<uint32_t>(store.GetProfileIntA(kAllg, kProzent, static_cast<int>(d.Prozent)));
-    s.Breite = static_cast<uint32_t>(store.GetProfileIntA(kAllg, kBreite, static_cast<int>(d.Breite)));
-    s.Hoehe = static_cast<uint32_t>(store.GetProfileIntA(kAllg, kHoehe, static_cast<int>(d.Hoehe)));
-    s.ZielPath = store.GetProfileIntA(kAllg, kZielPath, d.ZielPath);
-    s.NichtVergroessern = store.GetProfileIntA(kAllg, kNichtVergroessern, d.NichtVergroessern);
-    return s;
+std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters) {
+    std::string text;
+    auto show = [&text](const auto& value) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) text = value;
+        else text = std::to_string(value);
+    };
+    WithMember<MainSettings>(row, [&](auto member) { show(main.*member); });
+    WithMember<ParameterSettings>(row, [&](auto member) { show(parameters.*member); });
+    return text;
 }
 
-void WriteMainSettings(ProfileStore& store, const MainSettings& v) {
-    store.WriteProfileInt(kAllg, kRate, static_cast<int>(v.Rate));
-    store.WriteProfileStringA(kAllg, kVerz, v.Verz);
-    store.WriteProfileInt(kAllg, kBildsize, v.Bildsize);
-    store.WriteProfileInt(kAllg, kProzent, static_cast<int>(v.Prozent));
-    store.WriteProfileInt(kAllg, kBreite, static_cast<int>(v.Breite));
-    store.WriteProfileInt(kAllg, kHoehe, static_cast<int>(v.Hoehe));
-    store.WriteProfileInt(kAllg, kZielPath, v.ZielPath);
-    store.WriteProfileInt(kAllg, kNichtVergroessern, v.NichtVergroessern);
+int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters) {
+    int64_t result = 0;
+    auto take = [&result](const auto& value) {
+        if constexpr (!std::is_same_v<std::decay_t<decltype(value)>, std::string>) result = value;
+    };
+    WithMember<MainSettings>(row, [&](auto member) { take(main.*member); });
+    WithMember<ParameterSettings>(row, [&](auto member) { take(parameters.*member); });
+    return result;
 }
+
+MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz) {
+    return ReadSection<MainSettings>(store, kAllg, defaultVerz);
+}
+
+void WriteMainSettings(ProfileStore& store, const MainSettings& values) { WriteSection(store, kAllg, values); }
 
 ParameterSettings ReadParameterSettings(const ProfileStore& store) {
-    const ParameterSettings& d = kParameterDefaults;
-    ParameterSettings s;
-    s.AusgabeDateiTyp = store.GetProfileIntA(kParameter, kAusgabeDateiTyp, d.AusgabeDateiTyp);
-    s.Prefix = store.GetProfileStringA(kParameter, kPrefix, d.Prefix);
-    s.LfdNr = store.GetProfileIntA(kParameter, kLfdNr, d.LfdNr);
-    s.Stellen = store.GetProfileIntA(kParameter, kStellen, d.Stellen);
-    s.EingabeTyp = store.GetProfileIntA(kParameter, kEingabeTyp, d.EingabeTyp);
-    s.AusgabeTyp = store.GetProfileIntA(kParameter, kAusgabeTyp, d.AusgabeTyp);
-    s.ThreadAnzahl = store.GetProfileIntA(kParameter, kThreadAnzahl, d.ThreadAnzahl);
-    return s;
+    return ReadSection<ParameterSettings>(store, kParameter, {});
 }
 
 ParameterSettings ReadBatchParameterSettings(const ProfileStore& store) {
-    ParameterSettings s = ReadParameterSettings(store);  // reading has no side effects
-    s.EingabeTyp = kParameterDefaults.EingabeTyp;
-    return s;
+    // A batch does not read the input types: they keep their default.
+    ParameterSettings values = ReadSection<ParameterSettings>(store, kParameter, {}, kEingabeTyp);
+    values.EingabeTyp = Key(kEingabeTyp).defaultValue;
+    return values;
 }
 
-void WriteParameterSettings(ProfileStore& store, const ParameterSettings& v) {
-    store.WriteProfileInt(kParameter, kAusgabeDateiTyp, v.AusgabeDateiTyp);
-    store.WriteProfileStringA(kParameter, kPrefix, v.Prefix);
-    store.WriteProfileInt(kParameter, kLfdNr, v.LfdNr);
-    store.WriteProfileInt(kParameter, kStellen, v.Stellen);
-    store.WriteProfileInt(kParameter, kEingabeTyp, v.EingabeTyp);
-    store.WriteProfileInt(kParameter, kAusgabeTyp, v.AusgabeTyp);
-    store.WriteProfileInt(kParameter, kThreadAnzahl, v.ThreadAnzahl);
+void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values) {
+    WriteSection(store, kParameter, values);
 }
 
 int ReadEingabeTyp(const ProfileStore& store) {
-    return store.GetProfileIntA(kParameter, kEingabeTyp, kParameterDefaults.EingabeTyp);
+    const SettingKey& row = Key(kEingabeTyp);
+    return store.GetProfileIntA(row.section, row.key, row.defaultValue);
 }
 
 InputTypeFlags UnpackEingabeTyp(int value) {
@@ -113,6 +176,27 @@ std::string LowerCase(std::string text) {
 void DevicePaths(std::string& upper, std::string& lower) {
     upper = UpperCase(Environment("U3_DEVICE_PATH"));
     lower = upper.empty() ? std::string() : LowerCase(upper);
+}
+
+DevicePath ReadDevicePath() {
+    DevicePath device;
+    device.exact = Environment("U3_DEVICE_PATH");
+    if (device.exact.empty()) return device;
+    device.upper = UpperCase(device.exact);
+    device.lower = LowerCase(device.exact);
+    return device;
+}
+
+std::string ApplyTokenOnRead(const std::string& verz, const DevicePath& device, PathStyle style) {
+    if (device.exact.empty()) return verz;
+    return ReplaceAll(verz, DeviceToken(), style == PathStyle::Windows ? device.upper : device.exact);
+}
+
+std::string ApplyTokenOnWrite(const std::string& verz, const DevicePath& device, PathStyle style) {
+    if (device.exact.empty()) return verz;
+    std::string stored = style == PathStyle::Windows ? verz : ReplaceAll(verz, device.exact, DeviceToken());
+    stored = ReplaceAll(stored, device.upper, DeviceToken());
+    return ReplaceAll(stored, device.lower, DeviceToken());
 }
 
 std::string ApplyTokenOnRead(const std::string& verz, const std::string& devicePathUpper) {

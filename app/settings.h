@@ -1,9 +1,14 @@
 // Sections, keys and defaults of the settings file, and the rules that every reader and writer shares.
 #pragma once
 
+#include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <variant>
 
 #include "app/profile_store.h"
+#include "engine/paths.h"
 #include "engine/types.h"
 #include "intake/intake.h"
 
@@ -31,9 +36,61 @@ inline constexpr const char* kEingabeTyp = "EingabeTyp";
 inline constexpr const char* kAusgabeTyp = "AusgabeTyp";
 inline constexpr const char* kThreadAnzahl = "ThreadAnzahl";
 
-// The defaults every reader passes (those of Verz come from DefaultVerz).
-inline const MainSettings kMainDefaults{};
-inline const ParameterSettings kParameterDefaults{};
+// One key of the settings file: where it lives, the member that holds it, its default, and the range a
+// dialog enforces when it takes the value from its control (radio groups and check boxes: the coded values;
+// a group with nothing checked gives -1 all the same). Values read from the file are never range-checked.
+struct SettingKey {
+    using Member = std::variant<uint32_t MainSettings::*, int32_t MainSettings::*, std::string MainSettings::*,
+                                int32_t ParameterSettings::*, std::string ParameterSettings::*>;
+    const char* section;
+    const char* key;
+    Member member;
+    int32_t defaultValue;     // integer keys
+    const char* defaultText;  // text keys; nullptr for Verz, whose default is DefaultVerz()
+    int64_t lower;            // lower > upper: no range (texts)
+    int64_t upper;
+
+    constexpr bool IsText() const {
+        return std::holds_alternative<std::string MainSettings::*>(member) ||
+               std::holds_alternative<std::string ParameterSettings::*>(member);
+    }
+    constexpr bool InRange(int64_t value) const { return value >= lower && value <= upper; }
+};
+
+// Every key of sections Allg and Parameter, in the order the file keeps them and every reader and writer
+// takes them.
+inline constexpr SettingKey kSchema[] = {
+    {kAllg, kRate, &MainSettings::Rate, 80, nullptr, 0, 100},
+    {kAllg, kVerz, &MainSettings::Verz, 0, nullptr, 1, 0},
+    {kAllg, kBildsize, &MainSettings::Bildsize, kSizeSource, nullptr, kSizePercent, kSizeSource},
+    {kAllg, kProzent, &MainSettings::Prozent, 100, nullptr, 1, 999},
+    {kAllg, kBreite, &MainSettings::Breite, 640, nullptr, 1, 10000},
+    {kAllg, kHoehe, &MainSettings::Hoehe, 480, nullptr, 1, 10000},
+    {kAllg, kZielPath, &MainSettings::ZielPath, kTargetSourceFolder, nullptr, kTargetSourceFolder, kTargetVerz},
+    {kAllg, kNichtVergroessern, &MainSettings::NichtVergroessern, 0, nullptr, 0, 1},
+    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, nullptr,
+     kNamingLikeSources, kNamingPattern},
+    {kParameter, kPrefix, &ParameterSettings::Prefix, 0, "Pic", 1, 0},
+    {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, nullptr, 1, 9999},
+    {kParameter, kStellen, &ParameterSettings::Stellen, 3, nullptr, 1, 4},
+    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 7, nullptr, 0, 7},
+    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg, kOutputTypePng},
+    {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 10, nullptr, 0, 1000},
+};
+
+// The row of `key` (keys are unique across both sections); a name that is no key does not compile where
+// it is looked up at compile time.
+constexpr const SettingKey& Key(std::string_view key) {
+    for (const SettingKey& row : kSchema) {
+        if (key == row.key) return row;
+    }
+    throw std::invalid_argument("no such settings key");
+}
+
+// The value `row` has in `main` or `parameters`, as the file stores it (signed decimal, or the text).
+std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters);
+// The integer value of `row`; 0 for a text.
+int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters);
 
 // Section "Allg", with `defaultVerz` for the target folder; the Verz token rule is the caller's.
 MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz);
@@ -60,10 +117,27 @@ std::string DeviceToken();
 void DevicePaths(std::string& upper, std::string& lower);
 std::string UpperCase(std::string text);
 std::string LowerCase(std::string text);
-// Reading: every token becomes the upper-cased device path; nothing happens without a device path.
+
+// The device path from U3_DEVICE_PATH as given, with its upper- and lower-cased copies; all empty when the
+// variable is unset or empty.
+struct DevicePath {
+    std::string exact;
+    std::string upper;
+    std::string lower;
+};
+DevicePath ReadDevicePath();
+
+// The token rule of the stored target folder; nothing happens without a device path. Reading puts the
+// device path in place of every token: in the Windows style upper-cased (drive letters and folder names
+// there match in any case), in the native style exactly as given, since on a case-sensitive file system
+// another case names another folder. Writing puts the token in place of every occurrence (case-sensitive)
+// of the upper-cased, then of the lower-cased device path; in the native style first of the exact one.
+std::string ApplyTokenOnRead(const std::string& verz, const DevicePath& device, PathStyle style = PathStyle::Native);
+std::string ApplyTokenOnWrite(const std::string& verz, const DevicePath& device, PathStyle style = PathStyle::Native);
+
+// The Windows rule with the two case copies alone, as ApplyTokenOnRead and ApplyTokenOnWrite give it in
+// the Windows style.
 std::string ApplyTokenOnRead(const std::string& verz, const std::string& devicePathUpper);
-// Writing: every occurrence of the upper-cased, then of the lower-cased device path becomes the token
-// (case-sensitive); nothing happens without a device path.
 std::string ApplyTokenOnWrite(const std::string& verz, const std::string& devicePathUpper,
                               const std::string& devicePathLower);
 

@@ -16,10 +16,12 @@ std::optional<std::string> Environment(const char* name) {
     return std::string(value);
 }
 
+// The program's name without its extension. Programs here have none: a dot in the name ("quendrix-1.2")
+// is part of it, so the native title is the whole file name.
 std::string FileTitle(const std::string& programPath, PathStyle style) {
     PathParts parts;
     SplitPath(parts, programPath, style);
-    return parts.title;
+    return style == PathStyle::Native ? parts.title + parts.extension : parts.title;
 }
 
 }  // namespace

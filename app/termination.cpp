@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "engine/imaging/imaging.h"
+#include "engine/file_io.h"
 
 namespace qx {
 
@@ -21,7 +21,7 @@ void EndCleanlyOnTerminationSignals() {
     std::thread([signals] {
         int signal = 0;
         if (::sigwait(&signals, &signal) != 0) return;
-        imaging::AbandonSavesInProgress();
+        files::AbandonReplacementsInProgress();
         // The default action, so that whoever started the process sees how it ended.
         ::signal(signal, SIG_DFL);
         sigset_t one;

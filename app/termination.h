@@ -4,9 +4,9 @@
 namespace qx {
 
 // From now on SIGINT, SIGTERM and SIGHUP end the process as they would by default, but only after the
-// temporary files of saves in progress are removed (no target is half replaced either way). Signals the
-// process was started with ignored stay ignored. Call before any other thread is started: the signals are
-// blocked in every thread and taken by one of their own.
+// temporary files of file replacements in progress (image outputs, the settings file) are removed (no
+// target is half replaced either way). Signals the process was started with ignored stay ignored. Call
+// before any other thread is started: the signals are blocked in every thread and taken by one of their own.
 void EndCleanlyOnTerminationSignals();
 
 }  // namespace qx

@@ -1,5 +1,6 @@
 #include "cli/console_host.h"
 
+#include "app/settings.h"
 #include "cli/options.h"
 #include "res/strings.h"
 
@@ -16,29 +17,19 @@ ConsoleHost::ConsoleHost(const MainSettings& main, const ParameterSettings& para
 
 bool ConsoleHost::ExchangeAndValidate() {
     // The window refuses to start a batch with these values out of their ranges; so does the command line,
-    // whether a value came from an option (checked already) or from a hand-edited settings file.
-    struct Field {
-        const char* key;
-        uint32_t value;
-        uint32_t lower;
-        uint32_t upper;
-    };
-    const Field fields[] = {
-        {"Rate", main_.Rate, 0, 100},
-        {"Prozent", main_.Prozent, 1, 999},
-        {"Breite", main_.Breite, 1, 10000},
-        {"Hoehe", main_.Hoehe, 1, 10000},
-    };
-    for (const Field& field : fields) {
-        uint32_t ignored = 0;
-        std::string problem;
-        if (!ParseUnsignedInRange(std::to_string(field.value), field.lower, field.upper, ignored, problem)) {
-            ClearBar();
-            std::fprintf(out_, "%s: %s %s=%u: %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
-                         res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), field.key, field.value, problem.c_str());
-            std::fflush(out_);
-            return false;
-        }
+    // whether a value came from an option (checked already) or from a hand-edited settings file. A naming
+    // mode without a naming rule would make every output fail: refused here before any file is looked at.
+    for (const char* key : {settings::kRate, settings::kProzent, settings::kBreite, settings::kHoehe,
+                            settings::kAusgabeDateiTyp}) {
+        const settings::SettingKey& row = settings::Key(key);
+        const int64_t value = settings::IntValue(row, main_, parameters_);
+        if (row.InRange(value)) continue;
+        ClearBar();
+        std::fprintf(out_, "%s: %s %s=%lld: %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
+                     res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), row.key, static_cast<long long>(value),
+                     RangeMessage(row.lower, row.upper).c_str());
+        std::fflush(out_);
+        return false;
     }
     validated_ = true;
     return true;

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/profile_store.h"
 #include "app/settings.h"
@@ -31,29 +31,15 @@ int Usage(const std::string& error) {
     return kExitUsage;
 }
 
-struct ShownValue {
-    const char* key;
-    std::string value;
-};
-
-void PrintSection(const char* section, std::initializer_list<ShownValue> values) {
-    std::printf("[%s]\n", section);
-    for (const ShownValue& shown : values) std::printf("%s=%s\n", shown.key, shown.value.c_str());
-}
-
-// Keys in the order the settings file keeps them, so the output reads like the file.
-void PrintSettings(const std::string& path, const MainSettings& m, const ParameterSettings& p) {
-    using std::to_string;
-    namespace s = settings;
+// Every key in the order the settings file keeps them, so the output reads like the file.
+void PrintSettings(const std::string& path, const MainSettings& main, const ParameterSettings& parameters) {
     std::printf("%s: %s\n", res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), path.c_str());
-    PrintSection(s::kAllg, {{s::kRate, to_string(m.Rate)}, {s::kVerz, m.Verz}, {s::kBildsize, to_string(m.Bildsize)},
-                            {s::kProzent, to_string(m.Prozent)}, {s::kBreite, to_string(m.Breite)},
-                            {s::kHoehe, to_string(m.Hoehe)}, {s::kZielPath, to_string(m.ZielPath)},
-                            {s::kNichtVergroessern, to_string(m.NichtVergroessern)}});
-    PrintSection(s::kParameter, {{s::kAusgabeDateiTyp, to_string(p.AusgabeDateiTyp)}, {s::kPrefix, p.Prefix},
-                                 {s::kLfdNr, to_string(p.LfdNr)}, {s::kStellen, to_string(p.Stellen)},
-                                 {s::kEingabeTyp, to_string(p.EingabeTyp)}, {s::kAusgabeTyp, to_string(p.AusgabeTyp)},
-                                 {s::kThreadAnzahl, to_string(p.ThreadAnzahl)}});
+    std::string_view section;
+    for (const settings::SettingKey& row : settings::kSchema) {
+        if (row.section != section) std::printf("[%s]\n", row.section);
+        section = row.section;
+        std::printf("%s=%s\n", row.key, settings::ValueText(row, main, parameters).c_str());
+    }
 }
 
 int PrintVersion() {
@@ -92,10 +78,7 @@ int Run(int argc, char** argv) {
     // token), and section Parameter as a drop and a batch read it.
     const ProfileStore store(settingsPath);
     MainSettings main = settings::ReadMainSettings(store, settings::DefaultVerz());
-    std::string deviceUpper;
-    std::string deviceLower;
-    settings::DevicePaths(deviceUpper, deviceLower);
-    main.Verz = settings::ApplyTokenOnRead(main.Verz, deviceUpper);
+    main.Verz = settings::ApplyTokenOnRead(main.Verz, settings::ReadDevicePath());
     ParameterSettings parameters = settings::ReadParameterSettings(store);
     ApplyOverrides(commandLine.overrides, main, parameters);
 
@@ -112,7 +95,7 @@ int Run(int argc, char** argv) {
                                                                : ProgressStyle::Lines;
     ConsoleHost host(main, parameters, style, stderr);
     if (!host.ExchangeAndValidate()) return kExitUsage;
-    if (main.ZielPath == 1 && main.Verz.empty()) {
+    if (main.ZielPath == kTargetVerz && main.Verz.empty()) {
         host.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
         return kExitUsage;
     }

@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "app/settings.h"
 #include "res/strings.h"
 
 namespace qx::cli {
@@ -95,6 +96,12 @@ bool ParseKeyword(const std::string& text, std::initializer_list<Keyword> keywor
 
 }  // namespace
 
+std::string RangeMessage(int64_t lower, int64_t upper) {
+    std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
+    message = ReplaceFirst(message, "%1", std::to_string(lower));
+    return ReplaceFirst(message, "%2", std::to_string(upper));
+}
+
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error) {
     size_t i = 0;
     auto blank = [&](size_t at) { return at < text.size() && (text[at] == ' ' || text[at] == '\t'); };
@@ -114,10 +121,7 @@ bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t uppe
         return false;
     }
     if (tooLarge || number < lower || number > upper) {
-        std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
-        message = ReplaceFirst(message, "%1", std::to_string(lower));
-        message = ReplaceFirst(message, "%2", std::to_string(upper));
-        error = message;
+        error = RangeMessage(lower, upper);
         return false;
     }
     value = static_cast<uint32_t>(number);
@@ -138,9 +142,13 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             error = Describe(name, value, problem);
             return false;
         };
-        auto number = [&](uint32_t lower, uint32_t upper, uint32_t& out, const std::string& digits) {
+        // A number in the range the dialogs enforce for `key`.
+        auto number = [&](const char* key, uint32_t& out, const std::string& digits) {
+            const settings::SettingKey& row = settings::Key(key);
             std::string problem;
-            return ParseUnsignedInRange(digits, lower, upper, out, problem) || fail(problem);
+            return ParseUnsignedInRange(digits, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper),
+                                        out, problem) ||
+                   fail(problem);
         };
         auto usage = [&](int problemId) {
             error = res::LoadString(res::IDS_CLI_PROGRAM) + ": " + argv[optind - 1] + ": " + res::LoadString(problemId);
@@ -158,10 +166,10 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             break;
         case kOptSize: {
             if (value == "source") {
-                o.Bildsize = 2;
+                o.Bildsize = kSizeSource;
             } else if (value.rfind("percent:", 0) == 0) {
-                if (!number(1, 999, n, value.substr(8))) return false;
-                o.Bildsize = 0;
+                if (!number(settings::kProzent, n, value.substr(8))) return false;
+                o.Bildsize = kSizePercent;
                 o.Prozent = n;
             } else if (value.rfind("box:", 0) == 0) {
                 const std::string box = value.substr(4);
@@ -169,8 +177,10 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
                 uint32_t w = 0;
                 uint32_t h = 0;
                 if (x == std::string::npos) return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
-                if (!number(1, 10000, w, box.substr(0, x)) || !number(1, 10000, h, box.substr(x + 1))) return false;
-                o.Bildsize = 1;
+                if (!number(settings::kBreite, w, box.substr(0, x)) || !number(settings::kHoehe, h, box.substr(x + 1))) {
+                    return false;
+                }
+                o.Bildsize = kSizeBox;
                 o.Breite = w;
                 o.Hoehe = h;
             } else {
@@ -179,7 +189,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             break;
         }
         case kOptQuality:
-            if (!number(0, 100, n, value)) return false;
+            if (!number(settings::kRate, n, value)) return false;
             o.Rate = n;
             break;
         case kOptNoEnlarge:
@@ -190,20 +200,20 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             break;
         case kOptTargetFolder:
             if (value.empty()) return fail(res::LoadString(res::IDS_TARGET_EMPTY));
-            o.ZielPath = 1;
+            o.ZielPath = kTargetVerz;
             o.Verz = value;
             break;
         case kOptSourceFolders:
-            o.ZielPath = 0;
+            o.ZielPath = kTargetSourceFolder;
             break;
         case kOptType:
-            if (!ParseKeyword(value, {{"jpg", 0}, {"bmp", 1}, {"png", 2}}, keyword)) {
+            if (!ParseKeyword(value, {{"jpg", kOutputTypeJpg}, {"bmp", kOutputTypeBmp}, {"png", kOutputTypePng}}, keyword)) {
                 return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
             }
             o.AusgabeTyp = keyword;
             break;
         case kOptNames:
-            if (!ParseKeyword(value, {{"source", 0}, {"pattern", 1}}, keyword)) {
+            if (!ParseKeyword(value, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, keyword)) {
                 return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
             }
             o.AusgabeDateiTyp = keyword;
@@ -212,15 +222,15 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             o.Prefix = value;
             break;
         case kOptFirst:
-            if (!number(1, 9999, n, value)) return false;
+            if (!number(settings::kLfdNr, n, value)) return false;
             o.LfdNr = static_cast<int32_t>(n);
             break;
         case kOptDigits:
-            if (!number(1, 4, n, value)) return false;
+            if (!number(settings::kStellen, n, value)) return false;
             o.Stellen = static_cast<int32_t>(n);
             break;
         case kOptThreads:
-            if (!number(0, 1000, n, value)) return false;
+            if (!number(settings::kThreadAnzahl, n, value)) return false;
             o.ThreadAnzahl = static_cast<int32_t>(n);
             break;
         case kOptAccept: {
@@ -265,7 +275,7 @@ void ApplyOverrides(const Overrides& o, MainSettings& main, ParameterSettings& p
     if (o.Stellen) parameters.Stellen = *o.Stellen;
     if (o.ThreadAnzahl) parameters.ThreadAnzahl = *o.ThreadAnzahl;
     if (o.accept) {
-        parameters.EingabeTyp = (o.accept->Bmp ? 1 : 0) + (o.accept->Jpg ? 2 : 0) + (o.accept->Png ? 4 : 0);
+        parameters.EingabeTyp = settings::PackEingabeTyp(*o.accept);
     }
 }
 

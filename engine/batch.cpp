@@ -269,7 +269,7 @@ BatchResult BatchRun::Run() {
     Compressor& compressor = compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
     host_.SetProgressPos(0);
 
-    if (settings.ZielPath == 1) {
+    if (settings.ZielPath == kTargetVerz) {
         if (settings.Verz.empty()) {
             host_.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
             return result;
@@ -286,7 +286,10 @@ BatchResult BatchRun::Run() {
     const ParameterSettings parameters = host_.ReadParameterSettings();
     const OutputFormat* format = FindOutputFormat(parameters.AusgabeTyp);
     const std::string extension = format != nullptr ? format->extension : "";
-    const std::u16string mimeType = format != nullptr ? ToWide(format->mimeType, kMimeTypeCapacity) : u"";
+    // No output type, or no naming rule: nothing to save with, so every file fails as a save naming the
+    // path it would have had.
+    const bool canSave = format != nullptr && HasNamingRule(parameters.AusgabeDateiTyp);
+    const std::u16string mimeType = canSave ? ToWide(format->mimeType, kMimeTypeCapacity) : u"";
     const int32_t threadAnzahl = EffectiveThreadAnzahl(parameters.ThreadAnzahl);
     std::string targetFolder = TargetFolderText(settings.Verz);
 
@@ -309,9 +312,9 @@ BatchResult BatchRun::Run() {
         PathParts parts;
         SplitPath(parts, sourcePath);
         const std::string name = MakeOutputName(parameters, settings.ZielPath, parts, i);
-        if (settings.ZielPath == 0) targetFolder = parts.drive + parts.directory;
-        // Targets are not compared with each other: two rows may share one (equal titles, or no naming
-        // rule at all). Every save replaces its target whole, so the last one wins and no file is mixed.
+        if (settings.ZielPath == kTargetSourceFolder) targetFolder = parts.drive + parts.directory;
+        // Targets are not compared with each other: two rows may share one (equal titles). Every save
+        // replaces its target whole, so the last one wins and no file is mixed.
         const std::string targetPath = targetFolder + name + extension;
 
         if (threadAnzahl != 0) {

@@ -61,6 +61,9 @@ const OutputFormat* FindOutputFormat(int32_t ausgabeTyp);
 // the output goes into the source's own folder (zielPath 0), or the pattern Prefix + LfdNr + row with at
 // least Stellen digits. Empty for a naming mode other than 0 or 1.
 std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath, const PathParts& source, int row);
+// Whether AusgabeDateiTyp selects a naming rule (0 or 1). Without one (a hand-edited settings file) every
+// output would be the same hidden file "<folder>/.jpg": every file of the batch fails as a save instead.
+bool HasNamingRule(int32_t ausgabeDateiTyp);
 
 // Verz as the target folder text: with one trailing "/" added unless it ends in one already.
 std::string TargetFolderText(const std::string& verz);

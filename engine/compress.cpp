@@ -53,7 +53,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
         return loaded;
     }
 
-    if (settings_.Bildsize == 2) {
+    if (settings_.Bildsize == kSizeSource) {
         // Saved at its own size without a redraw; the decode happens here so that broken data counts as
         // an unreadable source, not as a failed save.
         loaded.lease = budget_.Acquire(source->DecodeBytesFor(width, height) +

@@ -17,9 +17,9 @@
 
 namespace qx {
 
-// Fits (width, height) into the box keeping the aspect ratio: the height fills the box first. Signed 32-bit
-// arithmetic with truncating division, as the stored sizes have always been computed; it enlarges as
-// readily as it shrinks. A pair with a 0 is left unchanged, and so is one that fits neither way.
+// Fits (width, height) into the box keeping the aspect ratio: the height fills the box first. Signed
+// arithmetic with truncating division, its products taken in 64 bits so that wide sources do not wrap; it
+// enlarges as readily as it shrinks. A pair with a 0 is left unchanged, and so is one that fits neither way.
 void FitIntoBox(int32_t& width, int32_t& height, int32_t maxWidth, int32_t maxHeight);
 
 struct TargetSize {

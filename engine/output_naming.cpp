@@ -1,6 +1,7 @@
 // The output types and the output naming rule of a batch.
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "engine/batch.h"
 #include "res/strings.h"
@@ -8,6 +9,7 @@
 namespace qx {
 namespace {
 
+// By AusgabeTyp: kOutputTypeJpg, kOutputTypeBmp, kOutputTypePng.
 constexpr OutputFormat kOutputFormats[] = {
     {".jpg", "image/jpeg"},
     {".bmp", "image/bmp"},
@@ -21,13 +23,15 @@ constexpr int kMaxNumberWidth = 4096;
 }  // namespace
 
 const OutputFormat* FindOutputFormat(int32_t ausgabeTyp) {
-    if (ausgabeTyp < 0 || ausgabeTyp > 2) return nullptr;
+    if (ausgabeTyp < 0 || ausgabeTyp >= static_cast<int32_t>(std::size(kOutputFormats))) return nullptr;
     return &kOutputFormats[ausgabeTyp];
 }
 
 std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath, const PathParts& source, int row) {
-    if (parameters.AusgabeDateiTyp == 0) return zielPath == 0 ? source.title + "_c" : source.title;
-    if (parameters.AusgabeDateiTyp != 1) return "";
+    if (parameters.AusgabeDateiTyp == kNamingLikeSources) {
+        return zielPath == kTargetSourceFolder ? source.title + "_c" : source.title;
+    }
+    if (parameters.AusgabeDateiTyp != kNamingPattern) return "";
     // The running number wraps like the 32-bit value it is.
     const int32_t number = static_cast<int32_t>(static_cast<uint32_t>(parameters.LfdNr) + static_cast<uint32_t>(row));
     const int width = std::clamp(parameters.Stellen, -kMaxNumberWidth, kMaxNumberWidth);
@@ -38,6 +42,10 @@ std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath
     std::snprintf(name.data(), name.size(), pattern.c_str(), parameters.Prefix.c_str(), width, number);
     name.resize(static_cast<size_t>(length));
     return name;
+}
+
+bool HasNamingRule(int32_t ausgabeDateiTyp) {
+    return ausgabeDateiTyp == kNamingLikeSources || ausgabeDateiTyp == kNamingPattern;
 }
 
 std::string TargetFolderText(const std::string& verz) {

@@ -2,44 +2,45 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <cstdint>
+#include <optional>
 
 #include "engine/compress.h"
 
 namespace qx {
 namespace {
 
-// 32-bit two's-complement arithmetic as the stored sizes were computed: products wrap, division truncates.
-int32_t Multiply32(int32_t a, int32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
-}
-
-int32_t Divide32(int32_t a, int32_t b) {
-    if (b == -1) return static_cast<int32_t>(0u - static_cast<uint32_t>(a));  // INT_MIN / -1 wraps
-    return a / b;
+// The candidate side w * box / h, computed wide: a source of up to 262144 pixels per side times a box of up
+// to 10000 does not fit in 32 bits. Truncates toward zero like the 32-bit division always did. Nothing
+// when the result cannot be held as a side (it then fits no box).
+std::optional<int32_t> ScaledSide(int32_t side, int32_t box, int32_t other) {
+    const int64_t scaled = int64_t{side} * box / other;  // |side * box| < 2^62: neither step overflows
+    if (scaled < INT32_MIN || scaled > INT32_MAX) return std::nullopt;
+    return static_cast<int32_t>(scaled);
 }
 
 }  // namespace
 
 void FitIntoBox(int32_t& width, int32_t& height, int32_t maxWidth, int32_t maxHeight) {
     if (width == 0 || height == 0) return;
-    const int32_t candidateWidth = Divide32(Multiply32(width, maxHeight), height);
-    if (candidateWidth <= maxWidth) {
-        width = candidateWidth;
+    const std::optional<int32_t> candidateWidth = ScaledSide(width, maxHeight, height);
+    if (candidateWidth && *candidateWidth <= maxWidth) {
+        width = *candidateWidth;
         height = maxHeight;
         return;
     }
-    const int32_t candidateHeight = Divide32(Multiply32(height, maxWidth), width);
-    if (candidateHeight <= maxHeight) {
+    const std::optional<int32_t> candidateHeight = ScaledSide(height, maxWidth, width);
+    if (candidateHeight && *candidateHeight <= maxHeight) {
         width = maxWidth;
-        height = candidateHeight;
+        height = *candidateHeight;
     }
 }
 
 TargetSize ComputeTargetSize(const MainSettings& settings, uint32_t width, uint32_t height) {
     switch (settings.Bildsize) {
-        case 0:
+        case kSizePercent:
             return {width * settings.Prozent / 100, height * settings.Prozent / 100};
-        case 1: {
+        case kSizeBox: {
             int32_t w = static_cast<int32_t>(width);
             int32_t h = static_cast<int32_t>(height);
             FitIntoBox(w, h, static_cast<int32_t>(settings.Breite), static_cast<int32_t>(settings.Hoehe));

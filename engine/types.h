@@ -6,26 +6,42 @@
 
 namespace qx {
 
+// Coded values of the settings.
+// Bildsize, the size rule.
+inline constexpr int32_t kSizePercent = 0;  // Prozent percent of the source size
+inline constexpr int32_t kSizeBox = 1;      // fit into Breite x Hoehe
+inline constexpr int32_t kSizeSource = 2;   // the source size
+// ZielPath, the target rule.
+inline constexpr int32_t kTargetSourceFolder = 0;  // the folder of each source
+inline constexpr int32_t kTargetVerz = 1;          // the folder Verz
+// AusgabeDateiTyp, the naming mode.
+inline constexpr int32_t kNamingLikeSources = 0;
+inline constexpr int32_t kNamingPattern = 1;
+// AusgabeTyp, the output type: an index into the output formats (FindOutputFormat).
+inline constexpr int32_t kOutputTypeJpg = 0;
+inline constexpr int32_t kOutputTypeBmp = 1;
+inline constexpr int32_t kOutputTypePng = 2;
+
 // Section "Allg": the main window's values.
 struct MainSettings {
     uint32_t Rate = 80;
     std::string Verz;
-    int32_t Bildsize = 2;
+    int32_t Bildsize = kSizeSource;
     uint32_t Prozent = 100;
     uint32_t Breite = 640;
     uint32_t Hoehe = 480;
-    int32_t ZielPath = 0;
+    int32_t ZielPath = kTargetSourceFolder;
     int32_t NichtVergroessern = 0;
 };
 
 // Section "Parameter": the Parameter dialog's values.
 struct ParameterSettings {
-    int32_t AusgabeDateiTyp = 0;
+    int32_t AusgabeDateiTyp = kNamingLikeSources;
     std::string Prefix = "Pic";
     int32_t LfdNr = 1;
     int32_t Stellen = 3;
     int32_t EingabeTyp = 7;
-    int32_t AusgabeTyp = 0;
+    int32_t AusgabeTyp = kOutputTypeJpg;
     int32_t ThreadAnzahl = 10;
 };
 

@@ -76,12 +76,13 @@ CMainDialog::~CMainDialog() {
 }
 
 void CMainDialog::DoDataExchange(DataExchange& dx) {
-    dx.Number(1003, values_.Rate, 0, 100);
+    using settings::Key;
+    dx.Number(1003, values_.Rate, Key(settings::kRate).lower, Key(settings::kRate).upper);
     dx.Text(1000, values_.Verz);
     dx.Radio(1007, values_.Bildsize);
-    dx.Number(1011, values_.Breite, 1, 10000);
-    dx.Number(1012, values_.Hoehe, 1, 10000);
-    dx.Number(1010, values_.Prozent, 1, 999);
+    dx.Number(1011, values_.Breite, Key(settings::kBreite).lower, Key(settings::kBreite).upper);
+    dx.Number(1012, values_.Hoehe, Key(settings::kHoehe).lower, Key(settings::kHoehe).upper);
+    dx.Number(1010, values_.Prozent, Key(settings::kProzent).lower, Key(settings::kProzent).upper);
     dx.Radio(1029, values_.ZielPath);
     dx.Check(1032, values_.NichtVergroessern);
 }
@@ -104,8 +105,8 @@ void CMainDialog::OnInitDialog() {
     ConnectControls();
 
     values_ = settings::ReadMainSettings(store_, settings::DefaultVerz());
-    settings::DevicePaths(devicePathUpper_, devicePathLower_);
-    values_.Verz = settings::ApplyTokenOnRead(values_.Verz, devicePathUpper_);
+    devicePath_ = settings::ReadDevicePath();
+    values_.Verz = settings::ApplyTokenOnRead(values_.Verz, devicePath_);
     UpdateData(false);
     UpdateSizeControls();
     UpdateTargetControls();
@@ -208,7 +209,7 @@ void CMainDialog::OnDestroy() {
     destroyed_ = true;
     if (!UpdateData(true)) return;  // an invalid value: this run's changes are not stored
     MainSettings stored = values_;
-    stored.Verz = settings::ApplyTokenOnWrite(values_.Verz, devicePathUpper_, devicePathLower_);
+    stored.Verz = settings::ApplyTokenOnWrite(values_.Verz, devicePath_);
     settings::WriteMainSettings(store_, stored);
 }
 

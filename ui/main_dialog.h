@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/profile_store.h"
+#include "app/settings.h"
 #include "engine/batch.h"
 #include "engine/types.h"
 #include "intake/intake.h"
@@ -36,8 +37,8 @@ public:
 
     // The values of section "Allg" as the window holds them.
     const MainSettings& Values() const { return values_; }
-    const std::string& DevicePathUpper() const { return devicePathUpper_; }
-    const std::string& DevicePathLower() const { return devicePathLower_; }
+    const std::string& DevicePathUpper() const { return devicePath_.upper; }
+    const std::string& DevicePathLower() const { return devicePath_.lower; }
     CFileListCtrl* FileList() const { return fileList_; }
     QPushButton* CompressButton() const { return compressButton_; }
     QProgressBar* ProgressBar() const { return progressBar_; }
@@ -89,8 +90,7 @@ private:
     void ConnectControls();
 
     ProfileStore& store_;
-    std::string devicePathUpper_;
-    std::string devicePathLower_;
+    settings::DevicePath devicePath_;
     int32_t skippedCount_ = 0;
     InputTypeFlags inputTypeFlags_;
     QPushButton* compressButton_ = nullptr;

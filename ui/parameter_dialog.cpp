@@ -46,14 +46,15 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
 
 void CParameterDialog::DoDataExchange(DataExchange& dx) {
     dx.Radio(1016, AusgabeDateiTyp);
-    dx.Number(1019, Stellen, 1, 4);
-    dx.Number(1020, LfdNr, 1, 9999);
+    using settings::Key;
+    dx.Number(1019, Stellen, Key(settings::kStellen).lower, Key(settings::kStellen).upper);
+    dx.Number(1020, LfdNr, Key(settings::kLfdNr).lower, Key(settings::kLfdNr).upper);
     dx.Text(1018, Prefix);
     dx.Check(1028, AcceptBmp);
     dx.Check(1027, AcceptJpg);
     dx.Check(1030, AcceptPng);
     dx.Radio(1024, AusgabeTyp);
-    dx.Number(1034, ThreadAnzahl, 0, 1000);
+    dx.Number(1034, ThreadAnzahl, Key(settings::kThreadAnzahl).lower, Key(settings::kThreadAnzahl).upper);
 }
 
 void CParameterDialog::OnInitDialog() {

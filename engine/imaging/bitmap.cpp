@@ -4,15 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <mutex>
-#include <set>
-#include <random>
-#include <thread>
 
+#include "engine/file_io.h"
 #include "engine/imaging/imaging.h"
 #include "engine/imaging/internal.h"
 
@@ -45,13 +41,8 @@ using File = std::unique_ptr<FILE, FileCloser>;
 // Only regular files are read. O_NONBLOCK keeps the open itself from waiting on a named pipe or a device
 // put where an image was; the status check then refuses it.
 File OpenForReading(const std::string& path, struct stat& status) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = files::OpenRegularFile(path, status);
     if (fd < 0) return nullptr;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* file = ::fdopen(fd, "rb");
     if (file == nullptr) ::close(fd);
     return File(file);
@@ -162,93 +153,31 @@ int QualityFrom(const EncoderParameters& parameters) {
     return 75;
 }
 
-uint64_t RandomToken() {
-    thread_local std::mt19937_64 generator = [] {
-        std::random_device device;
-        const uint64_t seed = (uint64_t{device()} << 32) ^ device() ^
-                              std::hash<std::thread::id>()(std::this_thread::get_id()) ^
-                              static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        return std::mt19937_64(seed);
-    }();
-    return generator();
-}
-
-// The temporary files of saves in progress. Creating, renaming and abandoning all happen under the lock, so
-// that a process ending at any moment can leave no temporary file and no half-replaced target.
-struct SavesInProgress {
-    std::mutex mutex;
-    std::set<std::string> temporaries;
-    bool abandoned = false;
-};
-
-SavesInProgress& Saves() {
-    static SavesInProgress* saves = new SavesInProgress;  // never destroyed: used until the process ends
-    return *saves;
-}
-
-// Creates a new temporary file beside `path` (in `folder`); -1 when none can be made.
-int CreateTemporary(const std::string& folder, std::string& temporary) {
-    SavesInProgress& saves = Saves();
-    std::lock_guard lock(saves.mutex);
-    if (saves.abandoned) return -1;
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, ".qx-%016llx.tmp", static_cast<unsigned long long>(RandomToken()));
-        temporary = folder + name;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
-        if (fd >= 0) {
-            saves.temporaries.insert(temporary);
-            return fd;
-        }
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
-}
-
-bool RenameOrRemove(const std::string& temporary, const std::string& path, bool complete) {
-    SavesInProgress& saves = Saves();
-    std::lock_guard lock(saves.mutex);
-    const bool renamed = complete && !saves.abandoned && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!renamed) ::unlink(temporary.c_str());
-    saves.temporaries.erase(temporary);
-    return renamed;
-}
-
 }  // namespace
-
-void AbandonSavesInProgress() {
-    SavesInProgress& saves = Saves();
-    std::lock_guard lock(saves.mutex);
-    saves.abandoned = true;
-    for (const std::string& temporary : saves.temporaries) ::unlink(temporary.c_str());
-    saves.temporaries.clear();
-}
 
 namespace detail {
 
 // Writes through `encode` into a new file beside `path` and renames it over `path` only when it is complete
 // and on disk; on any failure the new file is removed and whatever was at `path` stays as it was.
 bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*)>& encode) {
-    if (path.empty() || path.back() == '/') return false;
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string temporary;
-    const int fd = CreateTemporary(folder, temporary);
-    if (fd < 0) return false;
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        return RenameOrRemove(temporary, path, false);
-    }
-    bool ok = false;
-    try {
-        ok = encode(file);
-    } catch (...) {
-        ok = false;
-    }
-    ok = ok && std::fflush(file) == 0 && !std::ferror(file) && ::fsync(fd) == 0;
-    ok = std::fclose(file) == 0 && ok;
-    return RenameOrRemove(temporary, path, ok);
+    return files::ReplaceFileAtomically(path, [&encode](int fd) {
+        // A stream of its own over a copy of the descriptor: the replacement syncs and closes the original.
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) return false;
+        FILE* file = ::fdopen(copy, "wb");
+        if (!file) {
+            ::close(copy);
+            return false;
+        }
+        bool ok = false;
+        try {
+            ok = encode(file);
+        } catch (...) {
+            ok = false;
+        }
+        ok = ok && std::fflush(file) == 0 && !std::ferror(file);
+        return std::fclose(file) == 0 && ok;
+    });
 }
 
 }  // namespace detail

@@ -19,10 +19,6 @@ public:
     Library& operator=(const Library&) = delete;
 };
 
-// Removes the temporary files of every save in progress, and makes every save from now on fail before it
-// replaces anything: for a process that is asked to end, just before it ends.
-void AbandonSavesInProgress();
-
 using Guid = std::array<uint8_t, 16>;
 
 // The encoder quality parameter's identifier {1d5be4b5-fa4a-452d-9cdd-5db35105e7eb}.

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 
 #include "app/profile_store.h"
 #include "temp_dir.h"
@@ -216,6 +219,91 @@ TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);  // the file keeps its permissions
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Writes Rate=20 into `path` in a child process that runs as nobody; true when the write succeeded.
+// Nothing when the child could not drop root (or the test does not run as root).
+std::optional<bool> WriteAsNobody(const std::string& path) {
+    const pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(3);
+        ProfileStore store(path);
+        _exit(store.WriteProfileInt("Allg", "Rate", 20) ? 0 : 1);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 1) return std::nullopt;
+    return WEXITSTATUS(status) == 0;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A settings file made read-only keeps its contents: the rename that would replace it needs only the
+// folder's permission, and the file's own must count.
+TEST(ProfileStore, AFileItsUserMayNotWriteIsNotReplaced) {
+    TempDir dir;
+    const std::string path = dir / "q.ini";
+    const std::string old = "[Allg]\nRate=10\n";
+    WriteFile(path, old);
+    ProfileStore store(path);
+
+    // Mode bits decide, whoever runs this; root too, for whom the kernel checks nothing.
+    chmod(path.c_str(), 0444);
+    EXPECT_FALSE(store.WriteProfileInt("Allg", "Rate", 20));
+    EXPECT_FALSE(store.WriteProfileStringA("Parameter", "Prefix", "x"));
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(ModeOf(path), 0444u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left
+
+    // Writable again: replaced, with the file's own mode.
+    chmod(path.c_str(), 0604);
+    EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 20));
+    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=20\n");
+    EXPECT_EQ(ModeOf(path), 0604u);
+
+    if (geteuid() != 0) GTEST_SKIP() << "the checks as another user need root to drop to nobody";
+
+    // Root writing another user's file leaves it theirs.
+    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 30));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNobody);
+
+    // As nobody, in a folder nobody may write to: its own read-only file, and root's file that only root
+    // may write, stay as they are; its own writable file is replaced and keeps its mode.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    WriteFile(path, old);
+    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    auto written = WriteAsNobody(path);
+    ASSERT_TRUE(written) << "could not run as nobody";
+    EXPECT_FALSE(*written);
+    EXPECT_EQ(ReadFile(path), old);
+
+    ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    written = WriteAsNobody(path);
+    ASSERT_TRUE(written);
+    EXPECT_FALSE(*written);
+    EXPECT_EQ(ReadFile(path), old);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+
+    ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    written = WriteAsNobody(path);
+    ASSERT_TRUE(written);
+    EXPECT_TRUE(*written);
+    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=20\n");
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(ProfileStore, WritesThroughASymbolicLinkAndKeepsIt) {

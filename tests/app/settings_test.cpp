@@ -79,6 +79,26 @@ TEST(Settings, BothSectionsRoundTripInKeyOrder) {
     EXPECT_EQ(ReadEingabeTyp(store), 0);
 }
 
+TEST(Settings, HandEditedValuesAreReadAndShownUnchanged) {
+    TempDir dir;
+    WriteFile(dir / "q.ini", "[Allg]\nRate=-5\nBildsize=9\n[Parameter]\nAusgabeTyp=-3\nStellen=0x10\n");
+    ProfileStore store(dir / "q.ini");
+    const MainSettings m = ReadMainSettings(store, "/v");
+    const ParameterSettings p = ReadParameterSettings(store);
+    EXPECT_EQ(m.Rate, 4294967291u);  // the unsigned member holds the stored bits
+    EXPECT_EQ(ValueText(Key(kRate), m, p), "4294967291");
+    EXPECT_FALSE(Key(kRate).InRange(IntValue(Key(kRate), m, p)));
+    EXPECT_EQ(ValueText(Key(kBildsize), m, p), "9");
+    EXPECT_EQ(ValueText(Key(kAusgabeTyp), m, p), "-3");
+    EXPECT_EQ(ValueText(Key(kStellen), m, p), "16");
+    EXPECT_EQ(ValueText(Key(kVerz), m, p), "/v");
+    EXPECT_EQ(ValueText(Key(kPrefix), m, p), "Pic");
+    EXPECT_TRUE(Key(kPrefix).IsText() && !Key(kStellen).IsText());
+    // Writing stores them as they are.
+    WriteMainSettings(store, m);
+    EXPECT_EQ(ReadFile(dir / "q.ini").substr(0, 26), "[Allg]\nRate=-5\nBildsize=9\n");
+}
+
 TEST(Settings, InputTypeBitsAreBmpJpgPng) {
     InputTypeFlags none = UnpackEingabeTyp(8);  // only higher bits: nothing accepted
     EXPECT_FALSE(none.Bmp || none.Jpg || none.Png);
@@ -110,6 +130,29 @@ TEST(Settings, DeviceTokenRule) {
     ScopedEnv unset("U3_DEVICE_PATH", "");
     DevicePaths(upper, lower);
     EXPECT_TRUE(upper.empty() && lower.empty());
+}
+
+TEST(Settings, DeviceTokenRuleKeepsTheDevicePathsCaseInTheNativeStyle) {
+    ScopedEnv device("U3_DEVICE_PATH", "/media/Usb");
+    const DevicePath usb = ReadDevicePath();
+    EXPECT_EQ(usb.exact, "/media/Usb");
+    EXPECT_EQ(usb.upper, "/MEDIA/USB");
+    EXPECT_EQ(usb.lower, "/media/usb");
+    // On a case-sensitive file system /MEDIA/USB is another folder: the token stands for the path as given.
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%/Bilder", usb), "/media/Usb/Bilder");
+    // Writing replaces the exact form, and the two case copies as before.
+    EXPECT_EQ(ApplyTokenOnWrite("/media/Usb/Bilder", usb), "%U3_DEVICE_PATH%/Bilder");
+    EXPECT_EQ(ApplyTokenOnWrite("/MEDIA/USB/a und /media/usb/b und /Media/usb/c", usb),
+              "%U3_DEVICE_PATH%/a und %U3_DEVICE_PATH%/b und /Media/usb/c");
+    // The Windows style keeps its rule: upper-cased on reading, only the case copies on writing.
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%\\x", usb, PathStyle::Windows), "/MEDIA/USB\\x");
+    EXPECT_EQ(ApplyTokenOnWrite("/media/Usb/x", usb, PathStyle::Windows), "/media/Usb/x");
+    // Without a device path nothing happens either way.
+    ScopedEnv unset("U3_DEVICE_PATH", nullptr);
+    const DevicePath none = ReadDevicePath();
+    EXPECT_TRUE(none.exact.empty() && none.upper.empty() && none.lower.empty());
+    EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%/x", none), "%U3_DEVICE_PATH%/x");
+    EXPECT_EQ(ApplyTokenOnWrite("/media/Usb/x", none), "/media/Usb/x");
 }
 
 TEST(Settings, TokenRuleThroughARealFile) {
@@ -155,6 +198,13 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
     ASSERT_TRUE(app);
     EXPECT_EQ(app->path, "/home/u/appdata/quendrix/quendrix.ini");
 
+    // A dot in a program's name is part of it: programs here have no extension.
+    auto dotted = ChooseSettingsLocation("/opt/quendrix-1.2", std::nullopt, "/home/u/appdata");
+    ASSERT_TRUE(dotted);
+    EXPECT_EQ(dotted->folder, "/home/u/appdata/quendrix-1.2");
+    EXPECT_EQ(dotted->path, "/home/u/appdata/quendrix-1.2/quendrix-1.2.ini");
+    EXPECT_EQ(ChooseSettingsLocation("/opt/bild.tool", "/u3", std::nullopt)->path, "/u3/bild.tool.ini");
+
     TempDir dir;
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "cfg").c_str());
@@ -170,6 +220,8 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
         ScopedEnv appdata("APPDATA", nullptr);
         EXPECT_EQ(ResolveSettingsPath("/opt/q/quendrix"), dir / ".config/quendrix/quendrix.ini");
         EXPECT_TRUE(std::filesystem::is_directory(dir / ".config/quendrix"));
+        EXPECT_EQ(ResolveSettingsPath("/opt/q/quendrix-1.2"), dir / ".config/quendrix-1.2/quendrix-1.2.ini");
+        EXPECT_TRUE(std::filesystem::is_directory(dir / ".config/quendrix-1.2"));
     }
     {
         // APPDATA naming a missing folder: the path points into it all the same, nothing is created.

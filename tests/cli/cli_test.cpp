@@ -112,6 +112,18 @@ TEST_F(CliTest, UndecodableImageIsReportedAndTheOthersAreWritten) {
     EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
 }
 
+TEST_F(CliTest, AVeryWideSourceFitsTheBox) {
+    WriteImage(dir / "breit.png", 250000, 25, u"image/png");
+    for (const char* enlarge : {"--enlarge", "--no-enlarge"}) {
+        const RunResult r = Run({"--quiet", enlarge, "--size", "box:10000x10000", "--type", "png", "--target-folder",
+                                 dir / "aus", dir / "breit.png"});
+        EXPECT_EQ(r.exitCode, 0) << enlarge << ": " << r.err;
+        EXPECT_EQ(r.err, "") << enlarge;
+        EXPECT_EQ(DecodedSize(dir / "aus/breit.png"), std::make_pair(10000u, 1u)) << enlarge;
+        std::filesystem::remove(dir / "aus/breit.png");
+    }
+}
+
 TEST_F(CliTest, SkippedImagesAreReportedAndCountAsDone) {
     const RunResult r = Run({"--quiet", "--no-enlarge", "--size", "box:5000x5000", "--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -160,6 +172,23 @@ TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
     EXPECT_EQ(stored.exitCode, 2);
     EXPECT_NE(stored.err.find("Rate=150"), std::string::npos) << stored.err;
     EXPECT_FALSE(Exists(dir / "aus"));
+}
+
+TEST_F(CliTest, ANamingModeWithoutANamingRuleInTheSettingsFileIsRefused) {
+    const auto before = Sources();
+    for (const char* naming : {"2", "-1"}) {
+        WriteBytes(settings, std::string("[Allg]\nZielPath=1\n[Parameter]\nAusgabeDateiTyp=") + naming + "\n");
+        const RunResult r = Run({"--target-folder", dir / "aus", dir / "fotos"});
+        EXPECT_EQ(r.exitCode, 2) << naming;
+        EXPECT_EQ(r.err, std::string("quendrix-batch: Einstellungsdatei AusgabeDateiTyp=") + naming +
+                             ": Bitte geben Sie eine ganze Zahl zwischen 0 und 1 ein.\n");
+        EXPECT_FALSE(Exists(dir / "aus")) << naming;
+    }
+    EXPECT_EQ(Sources(), before);
+    // An option in its place is the user's choice.
+    const RunResult chosen = Run({"--quiet", "--names", "pattern", "--target-folder", dir / "aus", dir / "fotos/c.png"});
+    EXPECT_EQ(chosen.exitCode, 0) << chosen.err;
+    EXPECT_EQ(FolderEntries(dir / "aus"), std::vector<std::string>{"Pic001.jpg"});
 }
 
 TEST_F(CliTest, UsageErrors) {
@@ -219,6 +248,22 @@ TEST_F(CliTest, EmptyTargetFolderFromTheSettingsFile) {
     const RunResult r = Run({"--quiet", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.err, res::LoadString(res::IDS_TARGET_EMPTY) + "\n");
+}
+
+TEST_F(CliTest, TheDevicePathPlaceholderKeepsTheDevicePathsCase) {
+    // A relative device path, so that a wrong case could only make folders inside the scratch folder.
+    MakeDir(dir / "media");
+    MakeDir(dir / "media/usb");
+    WriteBytes(settings, "[Allg]\nZielPath=1\nVerz=%U3_DEVICE_PATH%/Bilder\n");
+    env["U3_DEVICE_PATH"] = "media/usb";
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const RunResult shown = Run({"--show-settings"});
+    const RunResult r = Run({"--quiet", dir / "fotos/c.png"});
+    ASSERT_EQ(::chdir("/"), 0);
+    EXPECT_NE(shown.out.find("\nVerz=media/usb/Bilder\n"), std::string::npos) << shown.out;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FolderEntries(dir / "media/usb/Bilder"), std::vector<std::string>{"c.jpg"});
+    EXPECT_FALSE(Exists(dir / "MEDIA"));
 }
 
 TEST_F(CliTest, DoubleDashEndsTheOptions) {

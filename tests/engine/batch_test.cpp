@@ -325,19 +325,39 @@ TEST_F(BatchTest, AnOutputTypeOutsideTheTableFailsEveryFileAsASave) {
 }
 
 TEST_F(BatchTest, TargetsThatMeetGiveOneWholeFile) {
-    // No naming rule: every target is the folder plus the extension. And two sources with one title.
+    // Two sources with one title, and one target folder.
     for (int i = 0; i < 6; ++i) AddImage("s" + std::to_string(i) + "/bild.png", 100 + 10 * i, 90);
-    for (int32_t naming : {5, 0}) {
-        host.parameters.AusgabeDateiTyp = naming;
-        host.parameters.ThreadAnzahl = 6;
-        BatchResult result = Run();
-        EXPECT_EQ(result.Written, 6);
-        const std::string name = naming == 0 ? "bild.jpg" : ".jpg";
-        EXPECT_EQ(test::FolderEntries(dir / "out"), Calls{name});  // no temporary file left
-        auto size = DecodedSize(dir / "out/" + name);
-        ASSERT_TRUE(size);
-        EXPECT_EQ(size->first, 64u);
-        std::filesystem::remove_all(dir / "out");
+    host.parameters.ThreadAnzahl = 6;
+    BatchResult result = Run();
+    EXPECT_EQ(result.Written, 6);
+    EXPECT_EQ(test::FolderEntries(dir / "out"), Calls{"bild.jpg"});  // no temporary file left
+    auto size = DecodedSize(dir / "out/bild.jpg");
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->first, 64u);
+}
+
+TEST_F(BatchTest, ANamingModeWithoutANamingRuleFailsEveryFileAsASave) {
+    // A hand-edited AusgabeDateiTyp gives no name: rather than every output replacing one hidden file
+    // "<folder>/.jpg", every file fails naming that path, and nothing is written.
+    AddImage("a.png");
+    AddImage("b.png");
+    std::filesystem::create_directories(dir / "out");
+    WriteImage(dir / "out/.jpg", 30, 20);
+    const std::string old = ReadBytes(dir / "out/.jpg");
+    const std::string message = res::FormatString(res::IDS_SAVE_FAILED, dir / "out/.jpg");
+    for (int32_t naming : {2, -1}) {
+        for (int32_t threads : {0, 2}) {
+            host.parameters.AusgabeDateiTyp = naming;
+            host.parameters.ThreadAnzahl = threads;
+            host.messages.clear();
+            BatchResult result = Run();
+            EXPECT_TRUE(result.Started);
+            EXPECT_EQ(result.Written, 0);
+            // Without threads the first failure ends the batch, as any failed save does.
+            EXPECT_EQ(host.messages, (threads == 0 ? Calls{message} : Calls{message, message}));
+            EXPECT_EQ(test::FolderEntries(dir / "out"), Calls{".jpg"});
+            EXPECT_EQ(ReadBytes(dir / "out/.jpg"), old);
+        }
     }
 }
 

@@ -69,6 +69,16 @@ TEST_F(CompressFileTest, BoxRuleAndNoEnlarge) {
     EXPECT_EQ(compressor.WrittenCount.load(), 5);
 }
 
+TEST_F(CompressFileTest, ASourceWiderThan32BitProductsFitsTheBox) {
+    // 250000 * 10000 overflows 32 bits: the fit must still give 10000 x 1, with and without no-enlarge.
+    SetRule(1, 100, 10000, 10000);
+    EXPECT_EQ(Run(250000, 25), Size(10000, 1));
+    SetRule(1, 100, 10000, 10000, 1);
+    EXPECT_EQ(Run(250000, 25), Size(10000, 1));
+    EXPECT_EQ(compressor.SkippedCount.load(), 0);
+    EXPECT_TRUE(messages.messages().empty());
+}
+
 TEST_F(CompressFileTest, SourceSizeRule) {
     SetRule(2, 50, 640, 480, 1);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Run(120 + i, 80), std::nullopt);

@@ -30,14 +30,17 @@ TEST(FitIntoBox, TruncatesAndLeavesDegenerateSizesAlone) {
     EXPECT_EQ(Fit(100000, 1, 640, 480), P(640, 0));  // very thin: a height of 0
 }
 
-TEST(FitIntoBox, WrapsLikeSigned32BitArithmetic) {
-    // 3000000 * 10000 wraps in 32 bits to -64771072; halved, that is a negative width that "fits".
-    int32_t w = 3000000, h = 2;
-    FitIntoBox(w, h, 10000, 10000);
-    EXPECT_EQ(w, -32385536);
-    EXPECT_EQ(h, 10000);
-    int32_t a = INT_MIN, b = -1;
-    FitIntoBox(a, b, 1, 1);  // INT_MIN / -1 must not trap
+TEST(FitIntoBox, WideSourcesDoNotWrap) {
+    using P = std::pair<int32_t, int32_t>;
+    // 250000 * 10000 does not fit in 32 bits; the width fills the box and the height is 25 * 10000 / 250000.
+    EXPECT_EQ(Fit(250000, 25, 10000, 10000), P(10000, 1));
+    EXPECT_EQ(Fit(25, 250000, 10000, 10000), P(1, 10000));
+    EXPECT_EQ(Fit(262144, 262144, 10000, 10000), P(10000, 10000));
+    EXPECT_EQ(Fit(3000000, 2, 10000, 10000), P(10000, 0));  // thin enough for a height of 0
+    // A candidate that no 32-bit side can hold fits no box; INT_MIN / -1 must not trap.
+    EXPECT_EQ(Fit(INT_MIN, -1, 1, 1), P(1, 0));
+    EXPECT_EQ(Fit(INT_MAX, 1, INT_MAX, INT_MAX), P(INT_MAX, 1));
+    EXPECT_EQ(Fit(262144, 1, 5, INT_MIN), P(262144, 1));  // the candidate width lies below INT_MIN
 }
 
 MainSettings Rule(int32_t bildsize, uint32_t prozent = 100, uint32_t breite = 640, uint32_t hoehe = 480,
@@ -66,6 +69,9 @@ TEST(ComputeTargetSize, BoxSourceAndNoChoice) {
     TargetSize t = ComputeTargetSize(Rule(1), 300, 400);
     EXPECT_EQ(t.width, 360u);
     EXPECT_EQ(t.height, 480u);
+    t = ComputeTargetSize(Rule(1, 100, 10000, 10000), 250000, 25);
+    EXPECT_EQ(t.width, 10000u);
+    EXPECT_EQ(t.height, 1u);
     for (int32_t rule : {2, -1, 7}) {
         t = ComputeTargetSize(Rule(rule, 50), 333, 201);
         EXPECT_EQ(t.width, 333u) << rule;

@@ -28,15 +28,15 @@ using test::WriteImage;
 
 inline const std::string& kBatch = test::kBatchProgram;
 
-// Temporary files of an atomic save (".qx-*.tmp" of images, "name.XXXXXX" of the settings file) below `folder`.
-inline std::vector<std::string> TemporaryFiles(const std::string& folder, const std::string& settingsName = "") {
+// Temporary files of an atomic replacement (".qx-<hex>.tmp", of images and of the settings file alike)
+// below `folder`.
+inline std::vector<std::string> TemporaryFiles(const std::string& folder) {
     std::vector<std::string> found;
     for (const std::string& entry : Tree(folder)) {
         const std::string name = std::filesystem::path(entry).filename().string();
-        const bool imageTemp = name.rfind(".qx-", 0) == 0;
-        const bool settingsTemp = !settingsName.empty() && name.size() == settingsName.size() + 7 &&
-                                  name.rfind(settingsName + ".", 0) == 0;
-        if (imageTemp || settingsTemp) found.push_back(entry);
+        if (name.rfind(".qx-", 0) == 0 && name.size() > 8 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+            found.push_back(entry);
+        }
     }
     return found;
 }

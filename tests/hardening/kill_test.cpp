@@ -1,9 +1,12 @@
 // quendrix-batch killed with SIGKILL at random moments: every source stays byte-identical, the settings file
 // stays as it was, and under each target name there is nothing, the old file, or the whole new file (the
 // bytes an uninterrupted run writes). QX_KILL_ROUNDS sets the number of runs per signal and thread mode (default 10).
+// And a process interrupted while it writes the settings file leaves the old or the new file and no other.
 #include <cstdlib>
 #include <random>
 
+#include "app/profile_store.h"
+#include "app/termination.h"
 #include "hardening_support.h"
 
 namespace qx::hardening {
@@ -92,12 +95,11 @@ protected:
                 if (run.signal == signal && !run.timedOut) ++ended;
                 else if (!run.Exited(0)) ADD_FAILURE() << Describe(run);
 
+                const std::vector<std::string> temporaries = TemporaryFiles(target);
+                // Only a process that could not clean up may leave a temporary file.
+                if (!temporariesMayStay) EXPECT_EQ(temporaries, std::vector<std::string>{});
                 for (const auto& [name, bytes] : Take(target).files) {
-                    if (name.rfind(".qx-", 0) == 0) {
-                        // Only a process that could not clean up may leave a temporary file.
-                        EXPECT_TRUE(temporariesMayStay) << name << " stayed";
-                        continue;
-                    }
+                    if (std::find(temporaries.begin(), temporaries.end(), name) != temporaries.end()) continue;
                     const bool isNew = expected.files.count(name) != 0 && expected.files.at(name) == bytes;
                     const bool isOld = old.files.count(name) != 0 && old.files.at(name) == bytes;
                     EXPECT_TRUE(isNew || isOld) << name << " is neither the old nor the whole new file ("
@@ -131,6 +133,47 @@ TEST_F(KillTest, TerminationSignalsLeaveNoTemporaryFile) {
         std::printf("signal %d ended %d of %d runs\n", signal, ended, 2 * Rounds());
         EXPECT_GT(ended, 0);
     }
+}
+
+// Ctrl-C while the settings file is written: the signal ends the process only after the temporary file is
+// gone, and the settings file is the old or the new one, whole.
+TEST(SettingsKillTest, CtrlCDuringASettingsWriteLeavesNoTemporaryFile) {
+    ScratchDir dir;
+    const std::string path = dir / "quendrix.ini";
+    // Values large enough that a write takes a while, so that many signals come in the middle of one.
+    const std::string first(4 << 20, 'a'), second(4 << 20, 'b');
+    const std::string old = "[Allg]\nVerz=" + first + "\n";
+    const std::string updated = "[Allg]\nVerz=" + second + "\n";
+    int whileATemporaryExisted = 0;
+    for (int round = 0; round < 3 * Rounds(); ++round) {
+        WriteBytes(path, old);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            EndCleanlyOnTerminationSignals();
+            ProfileStore store(path);
+            for (bool flip = true;; flip = !flip) store.WriteProfileStringA("Allg", "Verz", flip ? second : first);
+        }
+        // The moment a temporary file is there, or after a while when none is seen.
+        const auto start = std::chrono::steady_clock::now();
+        bool seen = false;
+        while (!seen && std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+            seen = !TemporaryFiles(dir.path()).empty();
+        }
+        ::kill(pid, SIGINT);
+        whileATemporaryExisted += seen ? 1 : 0;
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+        EXPECT_EQ(WTERMSIG(status), SIGINT);
+        EXPECT_EQ(TemporaryFiles(dir.path()), std::vector<std::string>{}) << "round " << round;
+        EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"quendrix.ini"});
+        const std::string bytes = ReadBytes(path);
+        EXPECT_TRUE(bytes == old || bytes == updated) << "round " << round << ": " << bytes.size() << " bytes";
+    }
+    std::printf("SIGINT came while a settings temporary existed in %d of %d runs\n", whileATemporaryExisted,
+                3 * Rounds());
+    EXPECT_GT(whileATemporaryExisted, 0);
 }
 
 }  // namespace

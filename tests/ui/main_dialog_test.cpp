@@ -252,7 +252,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
         CMainDialog dialog(store);
         EXPECT_EQ(dialog.DevicePathUpper(), "E:");
         EXPECT_EQ(dialog.DevicePathLower(), "e:");
-        EXPECT_EQ(Text(dialog, 1000), "E:/Bilder");
+        EXPECT_EQ(Text(dialog, 1000), "e:/Bilder");  // the device path as given: case counts here
     }
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
     {
