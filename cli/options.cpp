@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "engine/imaging/imaging.h"
 #include "res/strings.h"
 
 namespace qx::cli {
@@ -26,6 +27,7 @@ enum OptionId : int {
     kOptThreads,
     kOptAccept,
     kOptQuiet,
+    kOptVerbose,
     kOptHelp,
     kOptVersion,
 };
@@ -47,6 +49,7 @@ const option kOptions[] = {
     {"threads", required_argument, nullptr, kOptThreads},
     {"accept", required_argument, nullptr, kOptAccept},
     {"quiet", no_argument, nullptr, kOptQuiet},
+    {"verbose", no_argument, nullptr, kOptVerbose},
     {"help", no_argument, nullptr, kOptHelp},
     {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
@@ -62,16 +65,16 @@ std::string ReplaceFirst(std::string text, const std::string& from, const std::s
     return text;
 }
 
+// Formats by the codec table's names ("jpg"), among those with an input type.
 bool ParseAccept(const std::string& value, InputTypeFlags& flags) {
     flags = InputTypeFlags{false, false, false};
     size_t start = 0;
     for (;;) {
         const size_t comma = value.find(',', start);
         const std::string token = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (token == "jpg") flags.Jpg = true;
-        else if (token == "bmp") flags.Bmp = true;
-        else if (token == "png") flags.Png = true;
-        else return false;
+        const imaging::Codec* codec = imaging::FindCodecByName(token);
+        if (codec == nullptr || codec->inputTypeBit < 0) return false;
+        SetInputTypeBit(flags, codec->inputTypeBit);
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
@@ -196,12 +199,12 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         case kOptSourceFolders:
             o.ZielPath = 0;
             break;
-        case kOptType:
-            if (!ParseKeyword(value, {{"jpg", 0}, {"bmp", 1}, {"png", 2}}, keyword)) {
-                return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
-            }
-            o.AusgabeTyp = keyword;
+        case kOptType: {
+            const imaging::Codec* codec = imaging::FindCodecByName(value);
+            if (codec == nullptr || codec->outputType < 0) return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
+            o.AusgabeTyp = codec->outputType;
             break;
+        }
         case kOptNames:
             if (!ParseKeyword(value, {{"source", 0}, {"pattern", 1}}, keyword)) {
                 return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
@@ -231,6 +234,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         }
         case kOptQuiet:
             commandLine.quiet = true;
+            break;
+        case kOptVerbose:
+            commandLine.verbose = true;
             break;
         case 'h':
         case kOptHelp:
@@ -265,7 +271,10 @@ void ApplyOverrides(const Overrides& o, MainSettings& main, ParameterSettings& p
     if (o.Stellen) parameters.Stellen = *o.Stellen;
     if (o.ThreadAnzahl) parameters.ThreadAnzahl = *o.ThreadAnzahl;
     if (o.accept) {
-        parameters.EingabeTyp = (o.accept->Bmp ? 1 : 0) + (o.accept->Jpg ? 2 : 0) + (o.accept->Png ? 4 : 0);
+        parameters.EingabeTyp = 0;
+        for (int bit = 0; bit < 3; ++bit) {
+            if (HasInputTypeBit(*o.accept, bit)) parameters.EingabeTyp |= 1 << bit;
+        }
     }
 }
 

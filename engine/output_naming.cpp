@@ -8,22 +8,13 @@
 namespace qx {
 namespace {
 
-constexpr OutputFormat kOutputFormats[] = {
-    {".jpg", "image/jpeg"},
-    {".bmp", "image/bmp"},
-    {".png", "image/png"},
-};
-
 // A stored Stellen wider than this is cut to it: no file name can be that long, so the save fails the same
 // way, without a number padded to gigabytes first.
 constexpr int kMaxNumberWidth = 4096;
 
 }  // namespace
 
-const OutputFormat* FindOutputFormat(int32_t ausgabeTyp) {
-    if (ausgabeTyp < 0 || ausgabeTyp > 2) return nullptr;
-    return &kOutputFormats[ausgabeTyp];
-}
+const OutputFormat* FindOutputFormat(int32_t ausgabeTyp) { return imaging::FindCodecByOutputType(ausgabeTyp); }
 
 std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath, const PathParts& source, int row) {
     if (parameters.AusgabeDateiTyp == 0) return zielPath == 0 ? source.title + "_c" : source.title;
