@@ -370,6 +370,8 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions&, Error& error
 
 }  // namespace
 
+// Its row of the codec table (codecs.cpp) points here.
+extern const CodecOperations kBmpOperations;
 const CodecOperations kBmpOperations = {Sniff, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail

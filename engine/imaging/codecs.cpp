@@ -6,6 +6,14 @@
 #include "engine/imaging/internal.h"
 
 namespace qx::imaging {
+
+// Each codec file defines its operations.
+namespace detail {
+extern const CodecOperations kJpegOperations;
+extern const CodecOperations kBmpOperations;
+extern const CodecOperations kPngOperations;
+}  // namespace detail
+
 namespace {
 
 // The JPEG encoder optimises its Huffman tables, so it keeps every DCT coefficient of the image: 64 16-bit

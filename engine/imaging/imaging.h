@@ -101,9 +101,9 @@ using EncoderParameters = std::vector<EncoderParameter>;
 
 struct ImageCodecInfo {
     Guid clsid{};
-    std::u16string mimeType;       // "image/jpeg", "image/bmp", "image/png"
-    std::string formatDescription; // "JPEG", "BMP", "PNG"
-    std::string filenameExtension; // "*.JPG;*.JPEG;*.JPE;*.JFIF"
+    std::u16string mimeType;       // the codec's MIME type
+    std::string formatDescription; // the codec's description
+    std::string filenameExtension; // its extensions as patterns: "*.JPG;*.JPEG"
 };
 
 // A copy of the table of encoders, freshly made on each call: one entry per row of the codec table, in its order.

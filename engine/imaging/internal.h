@@ -73,10 +73,6 @@ struct CodecOperations {
     bool (*encode)(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error);
 };
 
-extern const CodecOperations kJpegOperations;
-extern const CodecOperations kBmpOperations;
-extern const CodecOperations kPngOperations;
-
 // The codec whose sniff takes these first bytes of a file; nullptr for none.
 const Codec* SniffCodec(const uint8_t* head, size_t length);
 

@@ -290,6 +290,8 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
 
 }  // namespace
 
+// Its row of the codec table (codecs.cpp) points here.
+extern const CodecOperations kJpegOperations;
 const CodecOperations kJpegOperations = {Sniff, ReadHeader, Decode, ScaleDenominator, Encode};
 
 }  // namespace qx::imaging::detail

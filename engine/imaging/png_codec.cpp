@@ -162,6 +162,8 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
 
 }  // namespace
 
+// Its row of the codec table (codecs.cpp) points here.
+extern const CodecOperations kPngOperations;
 const CodecOperations kPngOperations = {Sniff, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail
