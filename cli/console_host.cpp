@@ -12,8 +12,8 @@ constexpr int kBarWidth = 40;
 }  // namespace
 
 ConsoleHost::ConsoleHost(const MainSettings& main, const ParameterSettings& parameters, ProgressStyle style,
-                         std::FILE* out)
-    : main_(main), parameters_(parameters), style_(style), out_(out) {}
+                         std::FILE* out, bool verbose)
+    : main_(main), parameters_(parameters), style_(style), out_(out), verbose_(verbose) {}
 
 bool ConsoleHost::ExchangeAndValidate() {
     // The window refuses to start a batch with these values out of their ranges; so does the command line,
@@ -66,10 +66,13 @@ void ConsoleHost::EndWaitCursor() {
     }
 }
 
-void ConsoleHost::ShowMessage(const std::string& message) {
+void ConsoleHost::ShowMessage(const std::string& message) { ShowFailure(message, std::string()); }
+
+void ConsoleHost::ShowFailure(const std::string& message, const std::string& reason) {
     const bool redraw = barOnScreen_;
     ClearBar();
     std::fprintf(out_, "%s\n", message.c_str());
+    if (verbose_ && !reason.empty()) std::fprintf(out_, "%s\n", reason.c_str());
     std::fflush(out_);
     if (redraw) {
         const int value = shown_;

@@ -18,7 +18,8 @@ enum class ProgressStyle {
 
 class ConsoleHost : public BatchHost {
 public:
-    ConsoleHost(const MainSettings& main, const ParameterSettings& parameters, ProgressStyle style, std::FILE* out);
+    ConsoleHost(const MainSettings& main, const ParameterSettings& parameters, ProgressStyle style, std::FILE* out,
+                bool verbose = false);
 
     bool ExchangeAndValidate() override;
     const MainSettings& GetMainSettings() const override { return main_; }
@@ -29,6 +30,8 @@ public:
     void BeginWaitCursor() override {}
     void EndWaitCursor() override;
     void ShowMessage(const std::string& text) override;
+    // The message, and with --verbose the reason on the next line.
+    void ShowFailure(const std::string& text, const std::string& reason) override;
 
     bool Validated() const { return validated_; }
 
@@ -40,6 +43,7 @@ private:
     ParameterSettings parameters_;
     ProgressStyle style_;
     std::FILE* out_;
+    bool verbose_;
     bool validated_ = false;
     // The engine's bar first counts the files handed out (range 0..n), then the jobs collected of the
     // last m (range 0..m). Shown here as files known to be done, which never goes back.

@@ -93,7 +93,7 @@ int Run(int argc, char** argv) {
     const ProgressStyle style = commandLine.quiet              ? ProgressStyle::None
                                 : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar
                                                                : ProgressStyle::Lines;
-    ConsoleHost host(main, parameters, style, stderr);
+    ConsoleHost host(main, parameters, style, stderr, commandLine.verbose);
     if (!host.ExchangeAndValidate()) return kExitUsage;
     if (main.ZielPath == kTargetVerz && main.Verz.empty()) {
         host.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "app/settings.h"
+#include "engine/imaging/imaging.h"
 #include "res/strings.h"
 
 namespace qx::cli {
@@ -27,6 +28,7 @@ enum OptionId : int {
     kOptThreads,
     kOptAccept,
     kOptQuiet,
+    kOptVerbose,
     kOptHelp,
     kOptVersion,
 };
@@ -48,6 +50,7 @@ const option kOptions[] = {
     {"threads", required_argument, nullptr, kOptThreads},
     {"accept", required_argument, nullptr, kOptAccept},
     {"quiet", no_argument, nullptr, kOptQuiet},
+    {"verbose", no_argument, nullptr, kOptVerbose},
     {"help", no_argument, nullptr, kOptHelp},
     {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
@@ -63,16 +66,16 @@ std::string ReplaceFirst(std::string text, const std::string& from, const std::s
     return text;
 }
 
+// Formats by the codec table's names ("jpg"), among those with an input type.
 bool ParseAccept(const std::string& value, InputTypeFlags& flags) {
     flags = InputTypeFlags{false, false, false};
     size_t start = 0;
     for (;;) {
         const size_t comma = value.find(',', start);
         const std::string token = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (token == "jpg") flags.Jpg = true;
-        else if (token == "bmp") flags.Bmp = true;
-        else if (token == "png") flags.Png = true;
-        else return false;
+        const imaging::Codec* codec = imaging::FindCodecByName(token);
+        if (codec == nullptr || codec->inputTypeBit < 0) return false;
+        SetInputTypeBit(flags, codec->inputTypeBit);
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
@@ -206,12 +209,12 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         case kOptSourceFolders:
             o.ZielPath = kTargetSourceFolder;
             break;
-        case kOptType:
-            if (!ParseKeyword(value, {{"jpg", kOutputTypeJpg}, {"bmp", kOutputTypeBmp}, {"png", kOutputTypePng}}, keyword)) {
-                return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
-            }
-            o.AusgabeTyp = keyword;
+        case kOptType: {
+            const imaging::Codec* codec = imaging::FindCodecByName(value);
+            if (codec == nullptr || codec->outputType < 0) return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
+            o.AusgabeTyp = codec->outputType;
             break;
+        }
         case kOptNames:
             if (!ParseKeyword(value, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, keyword)) {
                 return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
@@ -241,6 +244,9 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         }
         case kOptQuiet:
             commandLine.quiet = true;
+            break;
+        case kOptVerbose:
+            commandLine.verbose = true;
             break;
         case 'h':
         case kOptHelp:

@@ -34,6 +34,7 @@ struct CommandLine {
     std::optional<std::string> settingsPath;
     bool showSettings = false;
     bool quiet = false;
+    bool verbose = false;  // the reason of each failure on the line after its message
     bool help = false;
     bool version = false;
     Overrides overrides;

@@ -20,9 +20,6 @@
 namespace qx {
 namespace {
 
-// Units of the job's MIME type, the terminator included.
-constexpr size_t kMimeTypeCapacity = 100;
-
 // How long the calling thread waits on one job's done event before it looks at the next.
 constexpr auto kPollWait = std::chrono::milliseconds(50);
 
@@ -109,14 +106,14 @@ struct CompressJob {
     Compressor* owner = nullptr;
     std::string sourcePath;
     std::string targetPath;
-    std::u16string mimeType;
+    const imaging::Codec* format = nullptr;  // the output type's row of the codec table, with its MIME type
     DoneEvent done;
     std::thread thread;
 };
 
 int WorkerMain(CompressJob& job) {
     // The result is not needed: a failed file has been reported and does not stop the batch.
-    job.owner->CompressFile(job.sourcePath, job.targetPath, job.mimeType);
+    job.owner->CompressFile(job.sourcePath, job.targetPath, job.format);
     job.done.Set();  // the calling thread may destroy the job from here on
     return 0;
 }
@@ -128,12 +125,14 @@ public:
     MessageRelay(MessageBoxService& host, Doorbell& doorbell)
         : host_(host), doorbell_(doorbell), owner_(std::this_thread::get_id()) {}
 
-    void ShowMessage(const std::string& text) override {
+    void ShowMessage(const std::string& text) override { ShowFailure(text, std::string()); }
+
+    void ShowFailure(const std::string& text, const std::string& reason) override {
         if (std::this_thread::get_id() == owner_) {
-            host_.ShowMessage(text);
+            Show(text, reason);
             return;
         }
-        Request request{text};
+        Request request{text, reason};
         std::unique_lock lock(mutex_);
         pending_.push_back(&request);
         doorbell_.Ring(doorbell_.pendingMessages, +1);
@@ -162,15 +161,21 @@ public:
                     relay.answered_.notify_all();
                 }
             } answer{*this, *request};  // answered even if the host throws, so no worker waits forever
-            host_.ShowMessage(request->text);
+            Show(request->text, request->reason);
         }
     }
 
 private:
     struct Request {
         std::string text;
+        std::string reason;  // empty for a message that is no failure
         bool answered = false;
     };
+
+    void Show(const std::string& text, const std::string& reason) {
+        if (reason.empty()) host_.ShowMessage(text);
+        else host_.ShowFailure(text, reason);
+    }
     MessageBoxService& host_;
     Doorbell& doorbell_;
     const std::thread::id owner_;
@@ -189,7 +194,7 @@ private:
     void WaitForJobs(int32_t mostRemaining, int32_t progressTotal);
     void KeepAlive(bool force);
     bool StartJob(Compressor& compressor, const std::string& source, const std::string& target,
-                  const std::u16string& mimeType);
+                  const imaging::Codec* format);
 
     BatchHost& host_;
     const RowSource& rows_;
@@ -244,12 +249,12 @@ void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
 }
 
 bool BatchRun::StartJob(Compressor& compressor, const std::string& source, const std::string& target,
-                        const std::u16string& mimeType) {
+                        const imaging::Codec* format) {
     auto job = std::make_unique<CompressJob>(doorbell_);
     job->owner = &compressor;
     job->sourcePath = source;
     job->targetPath = target;
-    job->mimeType = mimeType;
+    job->format = format;
     job->done.Reset();
     CompressJob* raw = job.get();
     try {
@@ -288,8 +293,7 @@ BatchResult BatchRun::Run() {
     const std::string extension = format != nullptr ? format->extension : "";
     // No output type, or no naming rule: nothing to save with, so every file fails as a save naming the
     // path it would have had.
-    const bool canSave = format != nullptr && HasNamingRule(parameters.AusgabeDateiTyp);
-    const std::u16string mimeType = canSave ? ToWide(format->mimeType, kMimeTypeCapacity) : u"";
+    const imaging::Codec* saveFormat = HasNamingRule(parameters.AusgabeDateiTyp) ? format : nullptr;
     const int32_t threadAnzahl = EffectiveThreadAnzahl(parameters.ThreadAnzahl);
     std::string targetFolder = TargetFolderText(settings.Verz);
 
@@ -319,13 +323,13 @@ BatchResult BatchRun::Run() {
 
         if (threadAnzahl != 0) {
             WaitForJobs(threadAnzahl - 1, -1);
-            if (!StartJob(compressor, sourcePath, targetPath, mimeType)) {
+            if (!StartJob(compressor, sourcePath, targetPath, saveFormat)) {
                 // No thread, so no output: the file fails as a save would (its source may be fine, so
                 // "not a valid image" would be wrong), and the batch goes on as with any worker failure.
                 ++compressor.FailedCount;
                 relay_.ShowMessage(res::FormatString(res::IDS_SAVE_FAILED, targetPath));
             }
-        } else if (!compressor.CompressFile(sourcePath, targetPath, mimeType)) {
+        } else if (!compressor.CompressFile(sourcePath, targetPath, saveFormat)) {
             break;
         }
         host_.SetProgressPos(i + 1);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/imaging/imaging.h"
 #include "engine/paths.h"
 #include "engine/types.h"
 
@@ -48,13 +49,10 @@ struct BatchResult {
 // The "Komprimieren" action over all rows of `rows`.
 BatchResult RunBatch(BatchHost& host, const RowSource& rows);
 
-// The output types by AusgabeTyp.
-struct OutputFormat {
-    const char* extension;  // ".jpg"
-    const char* mimeType;   // "image/jpeg"
-};
-// The entry for `ausgabeTyp`, or nullptr outside 0..2 (a hand-edited settings file): then there is no
-// extension and no encoder, and every file of the batch fails as a save.
+// The output types by AusgabeTyp: the rows of the codec table that have one (extension, MIME type, encoder).
+using OutputFormat = imaging::Codec;
+// The entry for `ausgabeTyp`, or nullptr for a number no codec has (a hand-edited settings file): then there
+// is no extension and no encoder, and every file of the batch fails as a save.
 const OutputFormat* FindOutputFormat(int32_t ausgabeTyp);
 
 // The output file name without its extension for row `row` (0-based): the source's title, with "_c" when

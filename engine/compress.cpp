@@ -8,16 +8,37 @@
 namespace qx {
 namespace {
 
-// The JPEG encoder optimises its Huffman tables, so it keeps every DCT coefficient of the image: 64 16-bit
-// values per 8x8 block and component, 6 bytes per pixel with full-resolution chroma. PNG and BMP encode
-// row by row.
-constexpr uint64_t kJpegEncodeBytesPerPixel = 6;
-
-uint64_t EncodeBytesPerPixel(const std::u16string& mimeType) {
-    return mimeType == u"image/jpeg" ? kJpegEncodeBytesPerPixel : 0;
+int ReasonStringId(imaging::Failure failure) {
+    using imaging::Failure;
+    switch (failure) {
+        case Failure::None: break;
+        case Failure::OpenFailed: return res::IDS_REASON_OPEN_FAILED;
+        case Failure::NotAFile: return res::IDS_REASON_NOT_A_FILE;
+        case Failure::UnknownFormat: return res::IDS_REASON_UNKNOWN_FORMAT;
+        case Failure::BadHeader: return res::IDS_REASON_BAD_HEADER;
+        case Failure::TooLarge: return res::IDS_REASON_TOO_LARGE;
+        case Failure::BrokenData: return res::IDS_REASON_BROKEN_DATA;
+        case Failure::SourceChanged: return res::IDS_REASON_SOURCE_CHANGED;
+        case Failure::OutOfMemory: return res::IDS_REASON_OUT_OF_MEMORY;
+        case Failure::BadSize: return res::IDS_REASON_BAD_SIZE;
+        case Failure::NoEncoder: return res::IDS_REASON_NO_ENCODER;
+        case Failure::TargetIsSource: return res::IDS_REASON_TARGET_IS_SOURCE;
+        case Failure::CreateFailed: return res::IDS_REASON_CREATE_FAILED;
+        case Failure::EncodeFailed: return res::IDS_REASON_ENCODE_FAILED;
+        case Failure::WriteFailed: return res::IDS_REASON_WRITE_FAILED;
+        case Failure::Abandoned: return res::IDS_REASON_ABANDONED;
+    }
+    return 0;
 }
 
 }  // namespace
+
+std::string DescribeFailure(const imaging::Error& error) {
+    std::string text = res::LoadString(ReasonStringId(error.failure));
+    if (text.empty()) text = imaging::FailureName(error.failure);
+    if (!error.detail.empty()) text += ": " + error.detail;
+    return res::FormatString(res::IDS_REASON_LINE, text);
+}
 
 int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid) {
     const std::vector<imaging::ImageCodecInfo> encoders = imaging::GetImageEncoders();
@@ -41,7 +62,7 @@ void Compressor::ProtectFiles(std::vector<FileIdentity> identities) {
 
 Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel) {
     LoadedImage loaded;
-    std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath);
+    std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath, &loaded.error);
     if (!source) return loaded;  // Unreadable
 
     const uint32_t width = source->Width();
@@ -58,7 +79,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
         // an unreadable source, not as a failed save.
         loaded.lease = budget_.Acquire(source->DecodeBytesFor(width, height) +
                                        uint64_t{width} * height * saveBytesPerPixel);
-        if (!source->Decode()) {
+        if (!source->Decode(&loaded.error)) {
             loaded.lease.Release();
             return loaded;
         }
@@ -73,6 +94,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     if (target.width == 0 || target.height == 0 || target.width > INT32_MAX || target.height > INT32_MAX ||
         targetPixels > imaging::kMaxPixels) {
         loaded.result = LoadResult::NoTargetBitmap;
+        loaded.error = {imaging::Failure::BadSize, std::to_string(target.width) + " x " + std::to_string(target.height)};
         return loaded;
     }
 
@@ -82,10 +104,12 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     if (!scaled) {
         loaded.lease.Release();
         loaded.result = LoadResult::NoTargetBitmap;
+        loaded.error = {imaging::Failure::BadSize, std::to_string(target.width) + " x " + std::to_string(target.height)};
         return loaded;
     }
     imaging::Graphics graphics(*scaled);
-    if (!graphics.DrawImage(*source, 0, 0, static_cast<int>(target.width), static_cast<int>(target.height))) {
+    if (!graphics.DrawImage(*source, 0, 0, static_cast<int>(target.width), static_cast<int>(target.height),
+                            &loaded.error)) {
         loaded.lease.Release();
         return loaded;  // Unreadable: the pixels cannot be decoded
     }
@@ -102,19 +126,28 @@ bool Compressor::TargetNamesASource(const std::string& sourcePath, const std::st
     return std::binary_search(protected_.begin(), protected_.end(), target);
 }
 
-bool Compressor::Fail(int stringId, const std::string& path) {
+bool Compressor::Fail(int stringId, const std::string& path, const imaging::Error& error) {
     ++FailedCount;
-    messages_.ShowMessage(res::FormatString(stringId, path));
+    messages_.ShowFailure(res::FormatString(stringId, path), DescribeFailure(error));
     return false;
 }
 
 bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
                               const std::u16string& mimeType) {
+    imaging::Guid clsid{};
+    const imaging::Codec* format = FindEncoderByMime(mimeType, clsid) >= 0 ? imaging::FindCodecByEncoder(clsid) : nullptr;
+    return CompressFile(sourcePath, targetPath, format);
+}
+
+bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
+                              const imaging::Codec* format) {
     // Images and their memory are let go before a message is shown, so that a box waiting for the user
     // does not hold memory back from the other workers.
     int failure = 0;
+    imaging::Error why;
     try {
-        LoadedImage loaded = LoadAndScaleImage(sourcePath, EncodeBytesPerPixel(mimeType));
+        LoadedImage loaded = LoadAndScaleImage(sourcePath, format != nullptr ? format->encodeBytesPerPixel : 0);
+        why = std::move(loaded.error);
         switch (loaded.result) {
             case LoadResult::Skipped:
                 ++SkippedCount;
@@ -125,26 +158,27 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
             case LoadResult::NoTargetBitmap:
                 failure = res::IDS_SAVE_FAILED;
                 break;
-            case LoadResult::Ready: {
-                imaging::Guid clsid{};
-                const uint32_t rate = settings_.Rate;
-                const imaging::EncoderParameters parameters = {
-                    {imaging::EncoderQuality, 1, imaging::EncoderParameterValueTypeLong, &rate}};
+            case LoadResult::Ready:
                 // A target that is the source itself (or another source of the batch), under whatever
                 // name, would be replaced by the output: refused like a failed save.
-                if (FindEncoderByMime(mimeType, clsid) < 0 || TargetNamesASource(sourcePath, targetPath) ||
-                    !loaded.bitmap->Save(targetPath, clsid, parameters)) {
+                if (format == nullptr) {
+                    why = {imaging::Failure::NoEncoder, {}};
+                    failure = res::IDS_SAVE_FAILED;
+                } else if (TargetNamesASource(sourcePath, targetPath)) {
+                    why = {imaging::Failure::TargetIsSource, {}};
+                    failure = res::IDS_SAVE_FAILED;
+                } else if (!loaded.bitmap->Save(targetPath, *format, static_cast<int>(std::min<uint32_t>(settings_.Rate, 100)), &why)) {
                     failure = res::IDS_SAVE_FAILED;
                 }
                 break;
-            }
         }
     } catch (const std::exception&) {
         // Out of memory somewhere in a codec: nothing usable was written.
+        why = {imaging::Failure::OutOfMemory, {}};
         failure = res::IDS_SAVE_FAILED;
     }
-    if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath);
-    if (failure != 0) return Fail(failure, targetPath);
+    if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath, why);
+    if (failure != 0) return Fail(failure, targetPath, why);
     ++WrittenCount;
     return true;
 }

@@ -43,6 +43,10 @@ std::u16string ToWide(const std::string& text, size_t capacity);
 // -1 (and `clsid` untouched) when there is none.
 int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid);
 
+// Why a file failed, as one line for whoever can show more than the message: the reason's text from the
+// string table, with the words of the codec library or the system after a colon where there are any.
+std::string DescribeFailure(const imaging::Error& error);
+
 // Identity of a file on disk, the same through every name of it (symbolic and hard links).
 struct FileIdentity {
     dev_t device = 0;
@@ -62,7 +66,10 @@ public:
                MemoryBudget& budget = MemoryBudget::Process());
 
     // True: the output was written, or the image was left alone by the no-enlarge rule. False: the file
-    // failed and the user was told (string 106 with the source, or 105 with the target) before the return.
+    // failed and the user was told (string 106 with the source, or 105 with the target, and why) before the
+    // return. Without a format (nullptr) there is nothing to save with: the file fails as a failed save.
+    bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const imaging::Codec* format);
+    // The same with the encoder found by its MIME type.
     bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const std::u16string& mimeType);
 
     enum class LoadResult {
@@ -75,6 +82,7 @@ public:
         LoadResult result = LoadResult::Unreadable;
         std::unique_ptr<imaging::Bitmap> bitmap;
         MemoryBudget::Lease lease;  // the memory the bitmap and its decode were granted, until it is saved
+        imaging::Error error;       // why it is Unreadable or NoTargetBitmap
     };
     // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same
     // budget as the decode.
@@ -89,7 +97,7 @@ public:
     std::atomic<int32_t> WrittenCount{0};
 
 private:
-    bool Fail(int stringId, const std::string& path);
+    bool Fail(int stringId, const std::string& path, const imaging::Error& error);
     bool TargetNamesASource(const std::string& sourcePath, const std::string& targetPath) const;
 
     const MainSettings& settings_;

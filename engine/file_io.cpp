@@ -44,7 +44,10 @@ ReplacementsInProgress& Replacements() {
 int CreateTemporary(const std::string& folder, std::string& temporary) {
     ReplacementsInProgress& replacements = Replacements();
     std::lock_guard lock(replacements.mutex);
-    if (replacements.abandoned) return -1;
+    if (replacements.abandoned) {
+        errno = ECANCELED;
+        return -1;
+    }
     for (int attempt = 0; attempt < 64; ++attempt) {
         // A short name: the target's own name may already be as long as a name can be.
         char name[40];
@@ -64,8 +67,11 @@ bool RenameOrRemove(const std::string& temporary, const std::string& path, bool 
     ReplacementsInProgress& replacements = Replacements();
     std::lock_guard lock(replacements.mutex);
     const bool renamed = complete && !replacements.abandoned && ::rename(temporary.c_str(), path.c_str()) == 0;
+    // Callers tell why from errno: the rename's own, or ECANCELED for a process that is ending.
+    const int why = complete && replacements.abandoned ? ECANCELED : errno;
     if (!renamed) ::unlink(temporary.c_str());
     replacements.temporaries.erase(temporary);
+    errno = why;
     return renamed;
 }
 

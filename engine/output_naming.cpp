@@ -9,23 +9,13 @@
 namespace qx {
 namespace {
 
-// By AusgabeTyp: kOutputTypeJpg, kOutputTypeBmp, kOutputTypePng.
-constexpr OutputFormat kOutputFormats[] = {
-    {".jpg", "image/jpeg"},
-    {".bmp", "image/bmp"},
-    {".png", "image/png"},
-};
-
 // A stored Stellen wider than this is cut to it: no file name can be that long, so the save fails the same
 // way, without a number padded to gigabytes first.
 constexpr int kMaxNumberWidth = 4096;
 
 }  // namespace
 
-const OutputFormat* FindOutputFormat(int32_t ausgabeTyp) {
-    if (ausgabeTyp < 0 || ausgabeTyp >= static_cast<int32_t>(std::size(kOutputFormats))) return nullptr;
-    return &kOutputFormats[ausgabeTyp];
-}
+const OutputFormat* FindOutputFormat(int32_t ausgabeTyp) { return imaging::FindCodecByOutputType(ausgabeTyp); }
 
 std::string MakeOutputName(const ParameterSettings& parameters, int32_t zielPath, const PathParts& source, int row) {
     if (parameters.AusgabeDateiTyp == kNamingLikeSources) {

@@ -50,6 +50,12 @@ class MessageBoxService {
 public:
     virtual ~MessageBoxService() = default;
     virtual void ShowMessage(const std::string& text) = 0;
+    // A failure's message with the reason behind it (one line), for a host that can show more than the box:
+    // the box itself shows `text` alone.
+    virtual void ShowFailure(const std::string& text, const std::string& reason) {
+        (void)reason;
+        ShowMessage(text);
+    }
 };
 
 }  // namespace qx

@@ -16,18 +16,6 @@
 namespace qx {
 namespace {
 
-bool EqualsIgnoringCase(const std::string& text, const char* literal) {
-    size_t i = 0;
-    for (; i < text.size() && literal[i] != '\0'; ++i) {
-        char a = text[i];
-        char b = literal[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return i == text.size() && literal[i] == '\0';
-}
-
 bool IsRegularFile(const std::string& path, struct stat& status) {
     return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
@@ -87,10 +75,29 @@ std::string FormatFileSizeCell(int64_t bytes) {
     return text + " KB";
 }
 
+bool HasInputTypeBit(const InputTypeFlags& flags, int bit) {
+    switch (bit) {
+        case 0: return flags.Bmp;
+        case 1: return flags.Jpg;
+        case 2: return flags.Png;
+        default: return false;
+    }
+}
+
+void SetInputTypeBit(InputTypeFlags& flags, int bit) {
+    switch (bit) {
+        case 0: flags.Bmp = true; break;
+        case 1: flags.Jpg = true; break;
+        case 2: flags.Png = true; break;
+        default: break;
+    }
+}
+
 bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& flags) {
-    return (flags.Jpg && (EqualsIgnoringCase(extension, ".jpg") || EqualsIgnoringCase(extension, ".jpeg"))) ||
-           (flags.Bmp && EqualsIgnoringCase(extension, ".bmp")) ||
-           (flags.Png && EqualsIgnoringCase(extension, ".png"));
+    for (const imaging::Codec& codec : imaging::Codecs()) {
+        if (HasInputTypeBit(flags, codec.inputTypeBit) && codec.HasExtension(extension)) return true;
+    }
+    return false;
 }
 
 bool ProbeImageSize(const std::string& path, uint32_t& width, uint32_t& height) {

@@ -18,6 +18,11 @@ struct InputTypeFlags {
     bool Png = true;
 };
 
+// The flag of EingabeTyp bit `bit` (bit 0 BMP, bit 1 JPG, bit 2 PNG): whether it is set, and setting it. The
+// codec table gives each input format its bit.
+bool HasInputTypeBit(const InputTypeFlags& flags, int bit);
+void SetInputTypeBit(InputTypeFlags& flags, int bit);
+
 // The three cells of a file-list row; `path` holds the exact bytes of the source path.
 struct FileRow {
     std::string path;
@@ -84,7 +89,8 @@ void AddFoundFile(const std::string& folder, DirWalkContext& context);
 std::string FormatImageSizeCell(uint32_t width, uint32_t height);
 std::string FormatFileSizeCell(int64_t bytes);
 
-// True when the extension (with its dot) belongs to an enabled input type, letter case ignored.
+// True when the extension (with its dot) belongs to a format of the codec table whose input type is enabled,
+// letter case ignored.
 bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& flags);
 
 }  // namespace qx

@@ -62,6 +62,7 @@ const std::map<int, std::string>& Table() {
          "  --threads N             höchstens N Threads zugleich (0..1000; 0: nacheinander)\n"
          "  --accept jpg,bmp,png    angenommene Eingabedateitypen\n"
          "  --quiet                 keine Fortschrittsanzeige\n"
+         "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"
          "  --help                  diese Hilfe\n"
          "  --version               Version des Programms\n"
          "  --                      Ende der Optionen\n"
@@ -81,6 +82,22 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_SETTINGS_UNREADABLE, "Einstellungsdatei nicht lesbar"},
         {IDS_CLI_SETTINGS_FILE, "Einstellungsdatei"},
         {IDS_CLI_PROGRESS, "Fortschritt"},
+        {IDS_REASON_LINE, "  Grund: %s"},
+        {IDS_REASON_OPEN_FAILED, "Datei lässt sich nicht öffnen"},
+        {IDS_REASON_NOT_A_FILE, "keine gewöhnliche Datei"},
+        {IDS_REASON_UNKNOWN_FORMAT, "unbekanntes Dateiformat"},
+        {IDS_REASON_BAD_HEADER, "Dateikopf fehlerhaft oder nicht unterstützt"},
+        {IDS_REASON_TOO_LARGE, "Bild zu groß"},
+        {IDS_REASON_BROKEN_DATA, "Bilddaten fehlerhaft"},
+        {IDS_REASON_SOURCE_CHANGED, "Datei hat sich seit dem Einlesen geändert"},
+        {IDS_REASON_OUT_OF_MEMORY, "zu wenig Arbeitsspeicher"},
+        {IDS_REASON_BAD_SIZE, "kein Bild dieser Größe möglich"},
+        {IDS_REASON_NO_ENCODER, "kein Ausgabedateityp"},
+        {IDS_REASON_TARGET_IS_SOURCE, "Zieldatei ist eine Quelldatei"},
+        {IDS_REASON_CREATE_FAILED, "Zieldatei lässt sich nicht anlegen"},
+        {IDS_REASON_ENCODE_FAILED, "Kodieren fehlgeschlagen"},
+        {IDS_REASON_WRITE_FAILED, "Schreiben fehlgeschlagen"},
+        {IDS_REASON_ABANDONED, "Programm wird beendet"},
         {IDS_NOTICE_USAGE,
          "Aufruf: quendrix-notice [--information|--warning] [--] TITEL TEXT [DETAILS]\n"
          "Zeigt TEXT und DETAILS in einem Meldungsfenster mit dem Titel TITEL.\n"},

@@ -43,8 +43,25 @@ enum StringId : int {
     IDS_CLI_SETTINGS_UNREADABLE = 2013,
     IDS_CLI_SETTINGS_FILE = 2014,       // heads --show-settings and a bad stored value
     IDS_CLI_PROGRESS = 2015,            // progress lines when stderr is no terminal
+    // Why a file failed: shown by quendrix-batch --verbose on the line after the message.
+    IDS_REASON_LINE = 2016,             // %s: the reason, with the library's or system's words after a colon
+    IDS_REASON_OPEN_FAILED = 2017,
+    IDS_REASON_NOT_A_FILE = 2018,
+    IDS_REASON_UNKNOWN_FORMAT = 2019,
+    IDS_REASON_BAD_HEADER = 2020,
+    IDS_REASON_TOO_LARGE = 2021,
+    IDS_REASON_BROKEN_DATA = 2022,
+    IDS_REASON_SOURCE_CHANGED = 2023,
+    IDS_REASON_OUT_OF_MEMORY = 2024,
+    IDS_REASON_BAD_SIZE = 2025,
+    IDS_REASON_NO_ENCODER = 2026,
+    IDS_REASON_TARGET_IS_SOURCE = 2027,
+    IDS_REASON_CREATE_FAILED = 2028,
+    IDS_REASON_ENCODE_FAILED = 2029,
+    IDS_REASON_WRITE_FAILED = 2030,
+    IDS_REASON_ABANDONED = 2031,
     // quendrix-notice, the message box of the desktop helpers.
-    IDS_NOTICE_USAGE = 2016,
+    IDS_NOTICE_USAGE = 2032,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound

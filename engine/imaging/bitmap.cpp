@@ -14,7 +14,7 @@
 
 namespace qx::imaging {
 
-using detail::FileFormat;
+using detail::Fail;
 using detail::Pixels;
 using detail::SourceInfo;
 
@@ -28,6 +28,7 @@ struct Bitmap::Impl {
     Pixels pixels;        // decoded (orientation applied) or drawn
     bool blank = false;   // a new surface not drawn on yet: fully transparent
     bool broken = false;  // a decode failed once; it would fail again
+    Error failure;        // why it failed
     std::vector<uint8_t> icc;
 };
 
@@ -40,49 +41,52 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 // Only regular files are read. O_NONBLOCK keeps the open itself from waiting on a named pipe or a device
 // put where an image was; the status check then refuses it.
-File OpenForReading(const std::string& path, struct stat& status) {
+File OpenForReading(const std::string& path, struct stat& status, Error& error) {
     const int fd = files::OpenRegularFile(path, status);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        if (errno == EINVAL) {
+            Fail(error, Failure::NotAFile);
+        } else {
+            Fail(error, Failure::OpenFailed, detail::ErrnoText(errno));
+        }
+        return nullptr;
+    }
     FILE* file = ::fdopen(fd, "rb");
-    if (file == nullptr) ::close(fd);
+    if (file == nullptr) {
+        Fail(error, Failure::OpenFailed, detail::ErrnoText(errno));
+        ::close(fd);
+    }
     return File(file);
 }
 
-bool ReadInfo(FILE* file, SourceInfo& info) {
-    uint8_t head[16];
+// The codec by the file's first bytes, then its header.
+bool ReadInfo(FILE* file, SourceInfo& info, Error& error) {
+    uint8_t head[detail::CodecOperations::kSniffBytes];
     const size_t got = std::fread(head, 1, sizeof head, file);
-    info.format = detail::SniffFormat(head, got);
-    if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-    switch (info.format) {
-        case FileFormat::Jpeg: return detail::ReadJpegInfo(file, info);
-        case FileFormat::Png: return detail::ReadPngInfo(file, info);
-        case FileFormat::Bmp: return detail::ReadBmpInfo(file, info);
-        default: return false;
-    }
+    info.codec = detail::SniffCodec(head, got);
+    if (info.codec == nullptr) return Fail(error, Failure::UnknownFormat);
+    if (std::fseek(file, 0, SEEK_SET) != 0) return Fail(error, Failure::OpenFailed, detail::ErrnoText(errno));
+    return info.codec->operations->readHeader(file, info, error);
 }
 
-// Decodes the file as stored (before orientation); JPEG at 1/denominator.
-bool DecodeStored(Bitmap::Impl& impl, unsigned denominator, Pixels& out) {
+// Decodes the file as stored (before orientation), at 1/denominator where its codec decodes reduced.
+bool DecodeStored(Bitmap::Impl& impl, unsigned denominator, Pixels& out, Error& error) {
     struct stat status {};
-    File file = OpenForReading(impl.path, status);
+    File file = OpenForReading(impl.path, status, error);
+    if (!file) return false;
     // A file replaced since its header was read would not match what was measured.
-    if (!file || status.st_dev != impl.device || status.st_ino != impl.inode) return false;
+    if (status.st_dev != impl.device || status.st_ino != impl.inode) return Fail(error, Failure::SourceChanged);
     impl.icc.clear();
-    switch (impl.info.format) {
-        case FileFormat::Jpeg: return detail::DecodeJpeg(file.get(), impl.info, denominator, out, &impl.icc);
-        case FileFormat::Png: return detail::DecodePng(file.get(), impl.info, out, &impl.icc);
-        case FileFormat::Bmp: return detail::DecodeBmp(file.get(), impl.info, out);
-        default: return false;
-    }
+    return impl.info.codec->operations->decode(file.get(), impl.info, denominator, out, &impl.icc, error);
 }
 
 bool SwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
 
 unsigned DenominatorFor(const Bitmap::Impl& impl, uint32_t width, uint32_t height) {
-    if (impl.info.format != FileFormat::Jpeg) return 1;
+    const auto scale = impl.info.codec->operations->scaleDenominator;
+    if (scale == nullptr) return 1;
     const bool swap = SwapsSides(impl.info.orientation);
-    return detail::ChooseJpegDenominator(impl.info.width, impl.info.height, swap ? height : width,
-                                         swap ? width : height);
+    return scale(impl.info.width, impl.info.height, swap ? height : width, swap ? width : height);
 }
 
 bool MakeOpaqueRgba(Pixels& pixels, uint32_t width, uint32_t height, bool blank) {
@@ -139,45 +143,46 @@ void Composite(const Pixels& src, int x0, int y0, Pixels& dst) {
     }
 }
 
-bool SameGuid(const Guid& a, const Guid& b) { return std::memcmp(a.data(), b.data(), a.size()) == 0; }
-
-int QualityFrom(const EncoderParameters& parameters) {
-    for (const EncoderParameter& p : parameters) {
-        if (SameGuid(p.guid, EncoderQuality) && p.numberOfValues >= 1 && p.type == EncoderParameterValueTypeLong &&
-            p.value) {
-            uint32_t quality;
-            std::memcpy(&quality, p.value, sizeof quality);
-            return static_cast<int>(std::min<uint32_t>(quality, 100));
-        }
-    }
-    return 75;
-}
-
 }  // namespace
 
 namespace detail {
 
 // Writes through `encode` into a new file beside `path` and renames it over `path` only when it is complete
 // and on disk; on any failure the new file is removed and whatever was at `path` stays as it was.
-bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*)>& encode) {
-    return files::ReplaceFileAtomically(path, [&encode](int fd) {
+bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*, Error&)>& encode, Error& error) {
+    if (path.empty() || path.back() == '/') return Fail(error, Failure::CreateFailed, detail::ErrnoText(EISDIR));
+    bool written = false;
+    bool encoded = false;
+    const bool replaced = files::ReplaceFileAtomically(path, [&](int fd) {
+        written = true;
         // A stream of its own over a copy of the descriptor: the replacement syncs and closes the original.
         const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (copy < 0) return false;
+        if (copy < 0) return Fail(error, Failure::CreateFailed, detail::ErrnoText(errno));
         FILE* file = ::fdopen(copy, "wb");
         if (!file) {
+            Fail(error, Failure::CreateFailed, detail::ErrnoText(errno));
             ::close(copy);
             return false;
         }
         bool ok = false;
         try {
-            ok = encode(file);
+            ok = encode(file, error);
         } catch (...) {
-            ok = false;
+            ok = Fail(error, Failure::OutOfMemory);
         }
-        ok = ok && std::fflush(file) == 0 && !std::ferror(file);
-        return std::fclose(file) == 0 && ok;
+        // The system's words for a failed write say more than an encoder's guess at the cause.
+        if (!ok && std::ferror(file)) Fail(error, Failure::WriteFailed, detail::ErrnoText(errno));
+        if (ok && (std::fflush(file) != 0 || std::ferror(file))) {
+            ok = Fail(error, Failure::WriteFailed, detail::ErrnoText(errno));
+        }
+        if (std::fclose(file) != 0 && ok) ok = Fail(error, Failure::WriteFailed, detail::ErrnoText(errno));
+        encoded = ok;
+        return ok;
     });
+    if (replaced || (written && !encoded)) return replaced;
+    // The temporary file could not be made, or syncing or renaming it failed.
+    if (errno == ECANCELED) return Fail(error, Failure::Abandoned);
+    return Fail(error, written ? Failure::WriteFailed : Failure::CreateFailed, detail::ErrnoText(errno));
 }
 
 }  // namespace detail
@@ -185,16 +190,18 @@ bool WriteFileAtomically(const std::string& path, const std::function<bool(FILE*
 Bitmap::Bitmap(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Bitmap::~Bitmap() = default;
 
-std::unique_ptr<Bitmap> Bitmap::FromFile(const std::string& path) {
+std::unique_ptr<Bitmap> Bitmap::FromFile(const std::string& path, Error* error) {
+    Error ignored;
+    Error& why = error != nullptr ? *error : ignored;
     struct stat status {};
-    File file = OpenForReading(path, status);
+    File file = OpenForReading(path, status, why);
     if (!file) return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->device = status.st_dev;
     impl->inode = status.st_ino;
     impl->info.fileSize = status.st_size;
-    if (!ReadInfo(file.get(), impl->info)) return nullptr;
+    if (!ReadInfo(file.get(), impl->info, why)) return nullptr;
     const bool swap = SwapsSides(impl->info.orientation);
     impl->width = swap ? impl->info.height : impl->info.width;
     impl->height = swap ? impl->info.width : impl->info.height;
@@ -246,49 +253,48 @@ uint64_t Bitmap::DecodeBytesFor(uint32_t width, uint32_t height) const {
     return bytes;
 }
 
-bool Bitmap::Decode() {
+bool Bitmap::Decode(Error* error) {
     Impl& m = *impl_;
     if (!m.pixels.Empty() || m.blank) return true;
-    if (m.broken || m.path.empty()) return false;
+    Error ignored;
+    Error& why = error != nullptr ? *error : ignored;
+    if (m.broken) {
+        why = m.failure;
+        return false;
+    }
+    if (m.path.empty()) return Fail(why, Failure::BrokenData);
     Pixels pixels;
-    if (!DecodeStored(m, 1, pixels) || !detail::ApplyOrientation(pixels, m.info.orientation)) {
+    bool ok = DecodeStored(m, 1, pixels, why);
+    if (ok && !detail::ApplyOrientation(pixels, m.info.orientation)) ok = Fail(why, Failure::OutOfMemory);
+    if (!ok) {
         m.broken = true;
+        m.failure = why;
         return false;
     }
     m.pixels = std::move(pixels);
     return true;
 }
 
-bool Bitmap::Save(const std::string& path, const Guid& clsid, const EncoderParameters& parameters) {
+bool Bitmap::Save(const std::string& path, const Codec& format, int quality, Error* error) {
     Impl& m = *impl_;
-    FileFormat format;
-    if (SameGuid(clsid, kJpegEncoder)) format = FileFormat::Jpeg;
-    else if (SameGuid(clsid, kPngEncoder)) format = FileFormat::Png;
-    else if (SameGuid(clsid, kBmpEncoder)) format = FileFormat::Bmp;
-    else return false;
-    if (!Decode()) return false;
+    Error ignored;
+    Error& why = error != nullptr ? *error : ignored;
+    if (!Decode(&why)) return false;
     if (m.blank) {
-        if (!MakeOpaqueRgba(m.pixels, m.width, m.height, true)) return false;
+        if (!MakeOpaqueRgba(m.pixels, m.width, m.height, true)) return Fail(why, Failure::OutOfMemory);
         m.blank = false;
     }
     // Never replace the file this bitmap was read from, under any of its names.
     if (!m.path.empty()) {
         struct stat status {};
         if (::stat(path.c_str(), &status) == 0 && status.st_dev == m.device && status.st_ino == m.inode)
-            return false;
+            return Fail(why, Failure::TargetIsSource);
     }
-    const int quality = QualityFrom(parameters);
-    const Pixels& pixels = m.pixels;
-    const std::vector<uint8_t>& icc = m.icc;
-    // An alpha channel that is opaque everywhere is not written: 24-bit BMP and RGB PNG as for any opaque image.
-    const bool dropAlpha = format != FileFormat::Jpeg && pixels.channels == 4 && detail::IsOpaque(pixels);
-    return detail::WriteFileAtomically(path, [&](FILE* file) {
-        switch (format) {
-            case FileFormat::Jpeg: return detail::EncodeJpeg(file, pixels, quality, icc);
-            case FileFormat::Png: return detail::EncodePng(file, pixels, icc, dropAlpha);
-            default: return detail::EncodeBmp(file, pixels, dropAlpha);
-        }
-    });
+    detail::EncodeOptions options;
+    options.quality = quality;
+    options.icc = &m.icc;
+    return detail::WriteFileAtomically(
+        path, [&](FILE* file, Error& e) { return format.operations->encode(file, m.pixels, options, e); }, why);
 }
 
 bool Bitmap::GetPixel(uint32_t x, uint32_t y, uint32_t& argb) {
@@ -322,31 +328,40 @@ bool Bitmap::SetPixel(uint32_t x, uint32_t y, uint32_t argb) {
 
 Graphics::Graphics(Bitmap& target) : target_(target) {}
 
-bool Graphics::DrawImage(Bitmap& source, int x, int y, int width, int height) {
+bool Graphics::DrawImage(Bitmap& source, int x, int y, int width, int height, Error* error) {
     Bitmap::Impl& s = source.impl();
     Bitmap::Impl& t = target_.impl();
+    Error ignored;
+    Error& why = error != nullptr ? *error : ignored;
     if (width <= 0 || height <= 0) return true;  // nothing to draw
-    if (!detail::SizeAllowed(static_cast<uint32_t>(width), static_cast<uint32_t>(height))) return false;
+    if (!detail::SizeAllowed(static_cast<uint32_t>(width), static_cast<uint32_t>(height))) {
+        return Fail(why, Failure::BadSize);
+    }
     const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
 
     Pixels drawn;
     if (s.blank) {
         return true;  // transparent over anything changes nothing
     } else if (!s.pixels.Empty()) {
-        if (!detail::Resample(s.pixels, false, w, h, drawn)) return false;
+        if (!detail::Resample(s.pixels, false, w, h, drawn)) return Fail(why, Failure::OutOfMemory);
     } else {
-        if (s.broken || s.path.empty()) return false;
+        if (s.broken) {
+            why = s.failure;
+            return false;
+        }
+        if (s.path.empty()) return Fail(why, Failure::BrokenData);
         // Decode only as much as the rectangle needs, filter in the stored orientation, then turn the small
         // result: the same pixels as turning first, for a fraction of the work.
         const bool swap = SwapsSides(s.info.orientation);
         Pixels decoded;
-        if (!DecodeStored(s, DenominatorFor(s, w, h), decoded)) {
+        if (!DecodeStored(s, DenominatorFor(s, w, h), decoded, why)) {
             s.broken = true;
+            s.failure = why;
             return false;
         }
-        if (!detail::Resample(decoded, true, swap ? h : w, swap ? w : h, drawn)) return false;
+        if (!detail::Resample(decoded, true, swap ? h : w, swap ? w : h, drawn)) return Fail(why, Failure::OutOfMemory);
         decoded.Reset();
-        if (!detail::ApplyOrientation(drawn, s.info.orientation)) return false;
+        if (!detail::ApplyOrientation(drawn, s.info.orientation)) return Fail(why, Failure::OutOfMemory);
     }
     if (&s != &t) t.icc = s.icc;
     if (t.blank && x == 0 && y == 0 && w == t.width && h == t.height) {
@@ -354,7 +369,7 @@ bool Graphics::DrawImage(Bitmap& source, int x, int y, int width, int height) {
         t.blank = false;
         return true;
     }
-    if (!MakeOpaqueRgba(t.pixels, t.width, t.height, t.blank)) return false;
+    if (!MakeOpaqueRgba(t.pixels, t.width, t.height, t.blank)) return Fail(why, Failure::OutOfMemory);
     t.blank = false;
     Composite(drawn, x, y, t.pixels);
     return true;

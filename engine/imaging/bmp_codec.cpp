@@ -204,14 +204,16 @@ void DecodeRle(const uint8_t* p, const uint8_t* end, const Layout& layout, uint8
     }
 }
 
-}  // namespace
+bool Sniff(const uint8_t* head, size_t length) { return length >= 2 && head[0] == 'B' && head[1] == 'M'; }
 
-bool ReadBmpInfo(FILE* file, SourceInfo& info) {
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     uint8_t head[14 + 124 + 64 + 16];
     const size_t got = std::fread(head, 1, sizeof head, file);
     Layout layout;
-    if (!ParseLayout(head, got, info.fileSize, layout)) return false;
-    info.format = FileFormat::Bmp;
+    if (!ParseLayout(head, got, info.fileSize, layout)) {
+        return Fail(error, SizeAllowed(layout.width, layout.height) || layout.width == 0 ? Failure::BadHeader
+                                                                                         : Failure::TooLarge);
+    }
     info.width = layout.width;
     info.height = layout.height;
     info.hasAlpha = layout.hasAlpha;
@@ -222,13 +224,17 @@ bool ReadBmpInfo(FILE* file, SourceInfo& info) {
     return true;
 }
 
-bool DecodeBmp(FILE* file, const SourceInfo& info, Pixels& out) {
+// The whole file is read at once; BMP has no reduced decode (`denominator` is always 1) and no colour profile
+// the layer uses.
+bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>*, Error& error) {
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(file, bytes, info.fileSize)) return false;
+    if (!ReadWholeFile(file, bytes, info.fileSize)) return Fail(error, Failure::SourceChanged);
     Layout layout;
-    if (!ParseLayout(bytes.data(), bytes.size(), static_cast<int64_t>(bytes.size()), layout)) return false;
-    if (layout.width != info.width || layout.height != info.height || layout.hasAlpha != info.hasAlpha) return false;
-    if (!out.Allocate(layout.width, layout.height, info.channels)) return false;
+    if (!ParseLayout(bytes.data(), bytes.size(), static_cast<int64_t>(bytes.size()), layout) ||
+        layout.width != info.width || layout.height != info.height || layout.hasAlpha != info.hasAlpha) {
+        return Fail(error, Failure::SourceChanged);
+    }
+    if (!out.Allocate(layout.width, layout.height, info.channels)) return Fail(error, Failure::OutOfMemory);
 
     uint8_t palette[256][3] = {};
     for (uint32_t i = 0; i < layout.paletteEntries; ++i) {
@@ -251,7 +257,7 @@ bool DecodeBmp(FILE* file, const SourceInfo& info, Pixels& out) {
         std::unique_ptr<uint8_t[]> indices(new (std::nothrow) uint8_t[size_t{w} * h]);
         if (!indices) {
             out.Reset();
-            return false;
+            return Fail(error, Failure::OutOfMemory);
         }
         std::memset(indices.get(), 0, size_t{w} * h);
         DecodeRle(data, end, layout, indices.get());
@@ -301,14 +307,17 @@ bool DecodeBmp(FILE* file, const SourceInfo& info, Pixels& out) {
     return true;
 }
 
-bool EncodeBmp(FILE* file, const Pixels& pixels, bool dropAlpha) {
-    const bool alpha = pixels.channels == 4 && !dropAlpha;
+bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions&, Error& error) {
+    // An alpha channel that is opaque everywhere is not written: 24 bits as for any opaque image.
+    const bool alpha = pixels.channels == 4 && !IsOpaque(pixels);
     const uint32_t headerSize = alpha ? 108 : 40;  // a V4 header carries the alpha mask that readers honour
     const uint32_t bytesPerPixel = alpha ? 4 : 3;
     const uint64_t stride = (uint64_t{pixels.width} * bytesPerPixel + 3) & ~uint64_t{3};
     const uint64_t imageBytes = stride * pixels.height;
     const uint64_t offset = 14 + headerSize;
-    if (offset + imageBytes > UINT32_MAX) return false;  // the format's size fields are 32-bit
+    if (offset + imageBytes > UINT32_MAX) {  // the format's size fields are 32-bit
+        return Fail(error, Failure::EncodeFailed, "more than 4 GiB");
+    }
 
     uint8_t header[14 + 108] = {};
     header[0] = 'B';
@@ -332,10 +341,10 @@ bool EncodeBmp(FILE* file, const Pixels& pixels, bool dropAlpha) {
         Put32(h + 52, 0xFF000000);
         std::memcpy(h + 56, "BGRs", 4);  // LCS_sRGB, stored little-endian as 'sRGB'
     }
-    if (std::fwrite(header, 1, offset, file) != offset) return false;
+    if (std::fwrite(header, 1, offset, file) != offset) return Fail(error, Failure::WriteFailed);
 
     std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[stride]);
-    if (!row) return false;
+    if (!row) return Fail(error, Failure::OutOfMemory);
     std::memset(row.get(), 0, stride);
     for (uint32_t y = pixels.height; y-- > 0;) {
         const uint8_t* src = pixels.Row(y);
@@ -354,9 +363,15 @@ bool EncodeBmp(FILE* file, const Pixels& pixels, bool dropAlpha) {
                 dst += bytesPerPixel;
             }
         }
-        if (std::fwrite(row.get(), 1, stride, file) != stride) return false;
+        if (std::fwrite(row.get(), 1, stride, file) != stride) return Fail(error, Failure::WriteFailed);
     }
     return true;
 }
+
+}  // namespace
+
+// Its row of the codec table (codecs.cpp) points here.
+extern const CodecOperations kBmpOperations;
+const CodecOperations kBmpOperations = {Sniff, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail

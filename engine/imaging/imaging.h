@@ -1,14 +1,74 @@
-// The imaging layer: bitmaps from files, scaled drawing, encoders by MIME type, saving.
-// Every operation reports only success or failure. Safe for many threads at once, each on its own bitmaps.
+// The imaging layer: bitmaps from files, scaled drawing, saving in one of the formats of its codec table.
+// Every operation reports success or failure, and on request why it failed. Safe for many threads at once, each
+// on its own bitmaps.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qx::imaging {
+
+namespace detail {
+struct CodecOperations;
+}
+
+// One file format the layer reads and writes: a row of the codec table (codecs.cpp). The operations behind it
+// (content sniff, header read, decode, encode) live in the format's own codec file.
+struct Codec {
+    const char* name;               // the command line's word for it: "jpg"
+    const char* description;        // "JPEG"
+    const char* mimeType;           // "image/jpeg"
+    const char* extension;          // ".jpg": of its output files, and taken as input (letter case ignored)
+    std::array<const char*, 3> moreExtensions;  // ".jpeg": further names taken as input; nullptr ends the list
+    int outputType;                 // its AusgabeTyp, -1 when it is no output type
+    int inputTypeBit;               // its bit in EingabeTyp, -1 when no input type selects it
+    uint64_t encodeBytesPerPixel;   // memory the encoder takes per pixel besides the bitmap's own
+    const detail::CodecOperations* operations;
+
+    // True when `extension` (with its dot) is one of its extensions, letter case ignored.
+    bool HasExtension(std::string_view extension) const;
+};
+
+// The codec table, in a fixed order.
+std::span<const Codec> Codecs();
+// Lookups in the codec table; nullptr when no row matches.
+const Codec* FindCodecByMimeType(std::string_view mimeType);  // exact, case-sensitive
+const Codec* FindCodecByOutputType(int32_t outputType);
+const Codec* FindCodecByName(std::string_view name);          // exact
+
+// Why an operation failed. Each value has a fixed meaning; Error::detail adds the words of whoever noticed
+// it, where there are any: the codec library's own message, or the system's text for errno.
+enum class Failure {
+    None = 0,
+    OpenFailed,       // the file cannot be opened (detail: errno text)
+    NotAFile,         // a folder, a pipe or a device
+    UnknownFormat,    // the first bytes belong to no format of the codec table
+    BadHeader,        // the header is broken or of a kind the codec does not read
+    TooLarge,         // more pixels than a bitmap may have
+    BrokenData,       // the pixel data cannot be decoded
+    SourceChanged,    // the file was replaced or changed since its header was read
+    OutOfMemory,
+    BadSize,          // no bitmap can have the size asked for (0, or too many pixels)
+    NoEncoder,        // no format to save in
+    TargetIsSource,   // the target names the file the bitmap was read from
+    CreateFailed,     // no new file can be made in the target folder (detail: errno text)
+    EncodeFailed,     // the encoder refused the image
+    WriteFailed,      // writing or completing the file failed (detail: errno text)
+    Abandoned,        // the process is ending: no save replaces anything any more
+};
+
+struct Error {
+    Failure failure = Failure::None;
+    std::string detail;
+};
+
+// A short English name of the failure ("broken data"), for logs and test output.
+const char* FailureName(Failure failure);
 
 // Start-up and shutdown of the layer, held for the process's lifetime by the application object.
 class Library {
@@ -19,6 +79,8 @@ public:
     Library& operator=(const Library&) = delete;
 };
 
+// The encoder table: the codec table seen as a table of encoders with class identifiers and a parameter
+// list, as the one-image routine finds its encoder by MIME type (encoders.cpp).
 using Guid = std::array<uint8_t, 16>;
 
 // The encoder quality parameter's identifier {1d5be4b5-fa4a-452d-9cdd-5db35105e7eb}.
@@ -35,20 +97,24 @@ using EncoderParameters = std::vector<EncoderParameter>;
 
 struct ImageCodecInfo {
     Guid clsid{};
-    std::u16string mimeType;       // "image/jpeg", "image/bmp", "image/png"
-    std::string formatDescription; // "JPEG", "BMP", "PNG"
-    std::string filenameExtension; // "*.JPG;*.JPEG;*.JPE;*.JFIF"
+    std::u16string mimeType;       // the codec's MIME type
+    std::string formatDescription; // the codec's description
+    std::string filenameExtension; // its extensions as patterns: "*.JPG;*.JPEG"
 };
 
-// A copy of the table of encoders, freshly made on each call.
+// A copy of the table of encoders, freshly made on each call: one entry per row of the codec table, in its order.
 std::vector<ImageCodecInfo> GetImageEncoders();
+// The codec of an encoder's class identifier; nullptr for one that is not in the table.
+const Codec* FindCodecByEncoder(const Guid& clsid);
+// The quality of a parameter list: its EncoderQuality value (at most 100), 75 when it has none.
+int QualityFrom(const EncoderParameters& parameters);
 
 // A bitmap: created from a file (only the header is read; pixels are decoded when first needed) or blank.
 class Bitmap {
 public:
-    // Reads the file's header. nullptr when the file is missing, unreadable, not a JPEG/PNG/BMP image,
-    // or claims more pixels than the layer accepts.
-    static std::unique_ptr<Bitmap> FromFile(const std::string& path);
+    // Reads the file's header. nullptr when the file is missing, unreadable, in no format of the codec
+    // table, or claims more pixels than the layer accepts; `error` (if given) then says which.
+    static std::unique_ptr<Bitmap> FromFile(const std::string& path, Error* error = nullptr);
     // A new, blank (transparent) 32-bit ARGB bitmap. nullptr for a size of 0 or too large.
     static std::unique_ptr<Bitmap> CreateArgb(uint32_t width, uint32_t height);
 
@@ -65,10 +131,13 @@ public:
     uint64_t DecodeBytesFor(uint32_t width, uint32_t height) const;
 
     // Decodes the whole image at its own size now, if not done yet. false when the data is broken.
-    bool Decode();
+    bool Decode(Error* error = nullptr);
 
-    // Encodes to `path` with the encoder `clsid`; a temporary file in the target folder is renamed over the
-    // target only when complete. false on any failure; an old file at `path` then stays as it was.
+    // Encodes to `path` in `format` with `quality` (0..100, used by the lossy formats); a temporary file in
+    // the target folder is renamed over the target only when complete. false on any failure; an old file at
+    // `path` then stays as it was.
+    bool Save(const std::string& path, const Codec& format, int quality, Error* error = nullptr);
+    // The same with the encoder of class identifier `clsid` and the quality of `parameters`.
     bool Save(const std::string& path, const Guid& clsid, const EncoderParameters& parameters);
 
     // One pixel as 0xAARRGGBB (straight alpha); decodes first if needed. false outside the bitmap or when
@@ -90,9 +159,9 @@ class Graphics {
 public:
     explicit Graphics(Bitmap& target);
     // Draws the whole source scaled into the rectangle with a high-quality antialiasing filter; decodes
-    // the source if needed (a JPEG at the DCT scale that suits the rectangle). The target adopts the
-    // source's colour profile. false when the source cannot be decoded.
-    bool DrawImage(Bitmap& source, int x, int y, int width, int height);
+    // the source if needed (at a reduced scale that suits the rectangle where its codec decodes at one). The
+    // target adopts the source's colour profile. false when the source cannot be decoded.
+    bool DrawImage(Bitmap& source, int x, int y, int width, int height, Error* error = nullptr);
 
 private:
     Bitmap& target_;

@@ -9,12 +9,6 @@
 
 #include "engine/imaging/imaging.h"
 
-namespace qx::imaging {
-extern const Guid kJpegEncoder;
-extern const Guid kBmpEncoder;
-extern const Guid kPngEncoder;
-}  // namespace qx::imaging
-
 namespace qx::imaging::detail {
 
 // Longest side a bitmap may have. 2^18 is above any camera or panorama stitcher in common use and keeps every
@@ -42,11 +36,9 @@ struct Pixels {
 // True when width x height is a size a bitmap may have.
 bool SizeAllowed(uint64_t width, uint64_t height);
 
-enum class FileFormat { Unknown, Jpeg, Png, Bmp };
-
 // What the header of a file says, before any pixel is decoded.
 struct SourceInfo {
-    FileFormat format = FileFormat::Unknown;
+    const Codec* codec = nullptr;
     uint32_t width = 0;   // as stored in the file (before orientation)
     uint32_t height = 0;
     int channels = 3;     // of the decoded pixels
@@ -56,30 +48,49 @@ struct SourceInfo {
     int64_t fileSize = 0;
 };
 
-FileFormat SniffFormat(const uint8_t* head, size_t length);
+struct EncodeOptions {
+    int quality = 75;                          // 0..100, for the lossy formats
+    const std::vector<uint8_t>* icc = nullptr; // the colour profile to embed where it fits the output
+};
 
-// Each returns false on anything it cannot handle; none of them throws or exits.
-bool ReadJpegInfo(FILE* file, SourceInfo& info);
-// denominator 1, 2, 4 or 8 (DCT scaling); the pixels come out as stored, orientation not yet applied.
-bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out,
-                std::vector<uint8_t>* icc);
-bool EncodeJpeg(FILE* file, const Pixels& pixels, int quality, const std::vector<uint8_t>& icc);
-// Denominator that suits drawing into target (in stored orientation), and the decoded size it gives.
-unsigned ChooseJpegDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight);
+// What a codec file gives its row of the codec table. Each operation returns false on anything it cannot
+// handle, with the reason in `error`; none of them throws or exits.
+struct CodecOperations {
+    // Bytes the sniff is given at most (fewer for shorter files).
+    static constexpr size_t kSniffBytes = 16;
+    // True when the first bytes of a file are this format's.
+    bool (*sniff)(const uint8_t* head, size_t length);
+    // Fills `info` (all but codec and fileSize, which the caller sets) from the header; the file is at its start.
+    bool (*readHeader)(FILE* file, SourceInfo& info, Error& error);
+    // The pixels as stored (orientation not applied) at 1/denominator of the size, and the colour profile into
+    // `icc` when given; the file is at its start.
+    bool (*decode)(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out, std::vector<uint8_t>* icc,
+                   Error& error);
+    // The denominator (1, 2, 4 or 8) that suits drawing a width x height image into target (both in stored
+    // orientation); nullptr when the codec decodes at full size only.
+    unsigned (*scaleDenominator)(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight);
+    // Writes the pixels into the file, which is at its start.
+    bool (*encode)(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error);
+};
+
+// The codec whose sniff takes these first bytes of a file; nullptr for none.
+const Codec* SniffCodec(const uint8_t* head, size_t length);
+
 inline uint32_t ScaledDimension(uint32_t dimension, unsigned denominator) {
     return static_cast<uint32_t>((uint64_t{dimension} + denominator - 1) / denominator);
 }
 
-bool ReadPngInfo(FILE* file, SourceInfo& info);
-bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint8_t>* icc);
-// dropAlpha writes RGB from RGBA pixels (for images whose every pixel is opaque).
-bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc, bool dropAlpha);
-
-bool ReadBmpInfo(FILE* file, SourceInfo& info);
-bool DecodeBmp(FILE* file, const SourceInfo& info, Pixels& out);
-bool EncodeBmp(FILE* file, const Pixels& pixels, bool dropAlpha);
 // True when every pixel is fully opaque (always for pixels without an alpha channel).
 bool IsOpaque(const Pixels& pixels);
+
+// Sets `error` and gives false, for `return Fail(...)` where an operation gives up.
+inline bool Fail(Error& error, Failure failure, std::string detail = {}) {
+    error = {failure, std::move(detail)};
+    return false;
+}
+
+// The system's text for an errno value.
+std::string ErrnoText(int number);
 
 // EXIF Orientation from an APP1 payload ("Exif\0\0" + TIFF); 1 when absent or malformed.
 int ParseExifOrientation(const uint8_t* data, size_t length);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <jpeglib.h>
 
@@ -18,11 +19,16 @@ constexpr int kMaxScans = 500;
 struct ErrorManager {
     jpeg_error_mgr pub;
     jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];  // the library's own words for the error that ended the work
 };
 
 [[noreturn]] void OnError(j_common_ptr cinfo) {
-    longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+    ErrorManager* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    errors->message[0] = '\0';
+    (*cinfo->err->format_message)(cinfo, errors->message);
+    longjmp(errors->jump, 1);
 }
+
 void OnMessage(j_common_ptr, int) {}  // warnings (junk between markers, premature end) are not fatal
 void OnOutput(j_common_ptr) {}
 
@@ -82,9 +88,11 @@ inline uint8_t Multiply255(unsigned a, unsigned b) {
     return static_cast<uint8_t>((t + (t >> 8)) >> 8);
 }
 
-}  // namespace
+bool Sniff(const uint8_t* head, size_t length) {
+    return length >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
 
-unsigned ChooseJpegDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
+unsigned ScaleDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
     // Leave at least 2.5 times the target for the resampler: the DCT reduction alone is a crude filter, and one
     // real Lanczos step of that size hides it (measured: 2x loses a little against the peers, 3x gains little
     // more for 15% more time).
@@ -96,20 +104,21 @@ unsigned ChooseJpegDenominator(uint32_t width, uint32_t height, uint32_t targetW
     return 1;
 }
 
-bool ReadJpegInfo(FILE* file, SourceInfo& info) {
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     Decompressor d;
     InitErrors(d.errors);
     d.cinfo.err = &d.errors.pub;
-    if (setjmp(d.errors.jump)) return false;
+    if (setjmp(d.errors.jump)) return Fail(error, Failure::BadHeader, d.errors.message);
     jpeg_create_decompress(&d.cinfo);
     d.created = true;
     jpeg_stdio_src(&d.cinfo, file);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
-    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return Fail(error, Failure::BadHeader);
     const int components = d.cinfo.num_components;
-    if (components != 1 && components != 3 && components != 4) return false;
-    if (!SizeAllowed(d.cinfo.image_width, d.cinfo.image_height)) return false;
-    info.format = FileFormat::Jpeg;
+    if (components != 1 && components != 3 && components != 4) {
+        return Fail(error, Failure::BadHeader, std::to_string(components) + " components");
+    }
+    if (!SizeAllowed(d.cinfo.image_width, d.cinfo.image_height)) return Fail(error, Failure::TooLarge);
     info.width = d.cinfo.image_width;
     info.height = d.cinfo.image_height;
     info.channels = components == 1 ? 1 : 3;
@@ -121,14 +130,15 @@ bool ReadJpegInfo(FILE* file, SourceInfo& info) {
     return true;
 }
 
-bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out, std::vector<uint8_t>* icc) {
+bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out, std::vector<uint8_t>* icc,
+            Error& error) {
     Decompressor d;
     InitErrors(d.errors);
     d.cinfo.err = &d.errors.pub;
     std::unique_ptr<uint8_t[]> cmykRow;
     if (setjmp(d.errors.jump)) {
         out.Reset();
-        return false;
+        return Fail(error, Failure::BrokenData, d.errors.message);
     }
     jpeg_create_decompress(&d.cinfo);
     d.created = true;
@@ -136,9 +146,11 @@ bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels
     d.cinfo.progress = &d.progress;
     jpeg_stdio_src(&d.cinfo, file);
     if (icc) jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);
-    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return false;
+    if (jpeg_read_header(&d.cinfo, TRUE) != JPEG_HEADER_OK) return Fail(error, Failure::BrokenData);
     // The file may have changed since its header was read.
-    if (d.cinfo.image_width != info.width || d.cinfo.image_height != info.height) return false;
+    if (d.cinfo.image_width != info.width || d.cinfo.image_height != info.height) {
+        return Fail(error, Failure::SourceChanged);
+    }
     const int components = d.cinfo.num_components;
     bool cmyk = false;
     if (components == 1) {
@@ -149,14 +161,16 @@ bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels
         d.cinfo.out_color_space = JCS_CMYK;  // YCCK is turned into CMYK by the library
         cmyk = true;
     } else {
-        return false;
+        return Fail(error, Failure::SourceChanged);
     }
     d.cinfo.scale_num = 1;
     d.cinfo.scale_denom = denominator;
     d.cinfo.dct_method = JDCT_ISLOW;
     d.cinfo.do_fancy_upsampling = TRUE;
     jpeg_calc_output_dimensions(&d.cinfo);
-    if (!out.Allocate(d.cinfo.output_width, d.cinfo.output_height, cmyk ? 3 : components)) return false;
+    if (!out.Allocate(d.cinfo.output_width, d.cinfo.output_height, cmyk ? 3 : components)) {
+        return Fail(error, Failure::OutOfMemory);
+    }
     if (icc) {
         JOCTET* profile = nullptr;
         unsigned int length = 0;
@@ -173,7 +187,7 @@ bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels
         if (!cmykRow) {
             jpeg_abort_decompress(&d.cinfo);
             out.Reset();
-            return false;
+            return Fail(error, Failure::OutOfMemory);
         }
     }
     // Adobe writes CMYK inverted (255 = no ink), which is what nearly every CMYK JPEG in the wild is.
@@ -206,7 +220,7 @@ bool DecodeJpeg(FILE* file, const SourceInfo& info, unsigned denominator, Pixels
     return true;
 }
 
-bool EncodeJpeg(FILE* file, const Pixels& pixels, int quality, const std::vector<uint8_t>& icc) {
+bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
     jpeg_compress_struct cinfo{};
     ErrorManager errors{};
     InitErrors(errors);
@@ -215,8 +229,11 @@ bool EncodeJpeg(FILE* file, const Pixels& pixels, int quality, const std::vector
     volatile bool created = false;  // read after a longjmp
     if (setjmp(errors.jump)) {
         if (created) jpeg_destroy_compress(&cinfo);
-        return false;
+        return Fail(error, Failure::EncodeFailed, errors.message);
     }
+    const int quality = options.quality;
+    static const std::vector<uint8_t> kNoProfile;
+    const std::vector<uint8_t>& icc = options.icc != nullptr ? *options.icc : kNoProfile;
     jpeg_create_compress(&cinfo);
     created = true;
     jpeg_stdio_dest(&cinfo, file);
@@ -245,7 +262,7 @@ bool EncodeJpeg(FILE* file, const Pixels& pixels, int quality, const std::vector
         row.reset(new (std::nothrow) uint8_t[size_t{pixels.width} * 3]);
         if (!row) {
             jpeg_destroy_compress(&cinfo);
-            return false;
+            return Fail(error, Failure::OutOfMemory);
         }
     }
     while (cinfo.next_scanline < cinfo.image_height) {
@@ -270,5 +287,11 @@ bool EncodeJpeg(FILE* file, const Pixels& pixels, int quality, const std::vector
     jpeg_destroy_compress(&cinfo);
     return true;
 }
+
+}  // namespace
+
+// Its row of the codec table (codecs.cpp) points here.
+extern const CodecOperations kJpegOperations;
+const CodecOperations kJpegOperations = {Sniff, ReadHeader, Decode, ScaleDenominator, Encode};
 
 }  // namespace qx::imaging::detail

@@ -1,4 +1,4 @@
-// Pixel buffers, size limits, format sniffing, EXIF orientation.
+// Pixel buffers, size limits, EXIF orientation, errno texts.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -54,12 +54,9 @@ bool Pixels::Allocate(uint32_t w, uint32_t h, int ch) {
     return true;
 }
 
-FileFormat SniffFormat(const uint8_t* head, size_t length) {
-    static constexpr uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (length >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return FileFormat::Jpeg;
-    if (length >= 8 && std::memcmp(head, kPng, 8) == 0) return FileFormat::Png;
-    if (length >= 2 && head[0] == 'B' && head[1] == 'M') return FileFormat::Bmp;
-    return FileFormat::Unknown;
+std::string ErrnoText(int number) {
+    char buffer[256];
+    return ::strerror_r(number, buffer, sizeof buffer);  // the GNU form: returns the text
 }
 
 int ParseExifOrientation(const uint8_t* data, size_t length) {

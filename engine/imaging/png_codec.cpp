@@ -18,29 +18,45 @@ struct ContextDeleter {
 };
 using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
 
-Context OpenDecoder(FILE* file) {
+// The library's number and words for what went wrong.
+bool Fail(Error& error, Failure failure, int result) { return detail::Fail(error, failure, spng_strerror(result)); }
+
+Context OpenDecoder(FILE* file, Error& error) {
     Context ctx(spng_ctx_new(0));
-    if (!ctx) return ctx;
-    if (spng_set_image_limits(ctx.get(), kMaxDimension, kMaxDimension) ||
-        spng_set_chunk_limits(ctx.get(), kChunkSizeLimit, kChunkCacheLimit) ||
-        spng_set_png_file(ctx.get(), file)) {
+    if (!ctx) {
+        detail::Fail(error, Failure::OutOfMemory);
+        return ctx;
+    }
+    int result = spng_set_image_limits(ctx.get(), kMaxDimension, kMaxDimension);
+    if (result == 0) result = spng_set_chunk_limits(ctx.get(), kChunkSizeLimit, kChunkCacheLimit);
+    if (result == 0) result = spng_set_png_file(ctx.get(), file);
+    if (result != 0) {
+        Fail(error, Failure::BadHeader, result);
         ctx.reset();
     }
     return ctx;
 }
 
-}  // namespace
+bool Sniff(const uint8_t* head, size_t length) {
+    static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return length >= 8 && std::memcmp(head, kSignature, 8) == 0;
+}
 
-bool ReadPngInfo(FILE* file, SourceInfo& info) {
-    Context ctx = OpenDecoder(file);
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
+    Context ctx = OpenDecoder(file, error);
     if (!ctx) return false;
     spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx.get(), &ihdr)) return false;
-    if (!SizeAllowed(ihdr.width, ihdr.height)) return false;
+    if (const int result = spng_get_ihdr(ctx.get(), &ihdr)) {
+        return Fail(error, result == SPNG_EWIDTH || result == SPNG_EHEIGHT || result == SPNG_EUSER_WIDTH ||
+                                   result == SPNG_EUSER_HEIGHT
+                               ? Failure::TooLarge
+                               : Failure::BadHeader,
+                    result);
+    }
+    if (!SizeAllowed(ihdr.width, ihdr.height)) return detail::Fail(error, Failure::TooLarge);
     spng_trns trns{};
     const int trnsResult = spng_get_trns(ctx.get(), &trns);
-    if (trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL) return false;
-    info.format = FileFormat::Png;
+    if (trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL) return Fail(error, Failure::BadHeader, trnsResult);
     info.width = ihdr.width;
     info.height = ihdr.height;
     info.hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
@@ -52,19 +68,20 @@ bool ReadPngInfo(FILE* file, SourceInfo& info) {
     return true;
 }
 
-bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint8_t>* icc) {
-    Context ctx = OpenDecoder(file);
+// PNG has no reduced decode: `denominator` is always 1.
+bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>* icc, Error& error) {
+    Context ctx = OpenDecoder(file, error);
     if (!ctx) return false;
     spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx.get(), &ihdr)) return false;
-    if (ihdr.width != info.width || ihdr.height != info.height) return false;
-    if (!out.Allocate(info.width, info.height, info.channels)) return false;
+    if (const int result = spng_get_ihdr(ctx.get(), &ihdr)) return Fail(error, Failure::SourceChanged, result);
+    if (ihdr.width != info.width || ihdr.height != info.height) return detail::Fail(error, Failure::SourceChanged);
+    if (!out.Allocate(info.width, info.height, info.channels)) return detail::Fail(error, Failure::OutOfMemory);
     int result = 0;
     if (info.channels == 1 && ihdr.bit_depth == 16) {
         // Native 16-bit grey, reduced to 8 here: cheaper than decoding to RGB.
         const size_t samples = size_t{info.width} * info.height;
         std::unique_ptr<uint16_t[]> wide(new (std::nothrow) uint16_t[samples]);
-        if (!wide) return false;
+        if (!wide) return detail::Fail(error, Failure::OutOfMemory);
         result = spng_decode_image(ctx.get(), wide.get(), samples * 2, SPNG_FMT_PNG, 0);
         if (result == 0) {
             uint8_t* dst = out.data.get();
@@ -75,7 +92,7 @@ bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint
         size_t size = 0;
         if (spng_decoded_image_size(ctx.get(), format, &size) || size != out.Bytes()) {
             out.Reset();
-            return false;
+            return detail::Fail(error, Failure::SourceChanged);
         }
         result = spng_decode_image(ctx.get(), out.data.get(), size, format,
                                    info.channels == 4 ? SPNG_DECODE_TRNS : 0);
@@ -84,7 +101,7 @@ bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint
     if (result == 0) result = spng_decode_chunks(ctx.get());
     if (result != 0) {
         out.Reset();
-        return false;
+        return Fail(error, Failure::BrokenData, result);
     }
     if (icc) {
         spng_iccp iccp{};
@@ -94,11 +111,13 @@ bool DecodePng(FILE* file, const SourceInfo& info, Pixels& out, std::vector<uint
     return true;
 }
 
-bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc, bool dropAlpha) {
+bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
     Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-    if (!ctx) return false;
-    if (spng_set_png_file(ctx.get(), file)) return false;
-    const int channels = dropAlpha && pixels.channels == 4 ? 3 : pixels.channels;
+    if (!ctx) return detail::Fail(error, Failure::OutOfMemory);
+    if (const int result = spng_set_png_file(ctx.get(), file)) return Fail(error, Failure::EncodeFailed, result);
+    // An alpha channel that is opaque everywhere is not written: an RGB file as for any opaque image.
+    const bool dropAlpha = pixels.channels == 4 && IsOpaque(pixels);
+    const int channels = dropAlpha ? 3 : pixels.channels;
     spng_ihdr ihdr{};
     ihdr.width = pixels.width;
     ihdr.height = pixels.height;
@@ -106,30 +125,45 @@ bool EncodePng(FILE* file, const Pixels& pixels, const std::vector<uint8_t>& icc
     ihdr.color_type = channels == 4   ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
                       : channels == 3 ? SPNG_COLOR_TYPE_TRUECOLOR
                                       : SPNG_COLOR_TYPE_GRAYSCALE;
-    if (spng_set_ihdr(ctx.get(), &ihdr)) return false;
+    if (const int result = spng_set_ihdr(ctx.get(), &ihdr)) return Fail(error, Failure::EncodeFailed, result);
+    static const std::vector<uint8_t> kNoProfile;
+    const std::vector<uint8_t>& icc = options.icc != nullptr ? *options.icc : kNoProfile;
     const std::string space = IccColourSpace(icc);
     if (!icc.empty() && space == (channels == 1 ? "GRAY" : "RGB ")) {
         spng_iccp iccp{};
         std::strcpy(iccp.profile_name, "ICC profile");
         iccp.profile_len = icc.size();
         iccp.profile = const_cast<char*>(reinterpret_cast<const char*>(icc.data()));
-        if (spng_set_iccp(ctx.get(), &iccp)) return false;
+        if (const int result = spng_set_iccp(ctx.get(), &iccp)) return Fail(error, Failure::EncodeFailed, result);
     }
-    if (channels == pixels.channels)
-        return spng_encode_image(ctx.get(), pixels.data.get(), pixels.Bytes(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE) == 0;
+    if (channels == pixels.channels) {
+        const int result =
+            spng_encode_image(ctx.get(), pixels.data.get(), pixels.Bytes(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+        return result == 0 || Fail(error, Failure::EncodeFailed, result);
+    }
     // Row by row, so that dropping the alpha channel needs no second image.
     const size_t rowBytes = size_t{pixels.width} * 3;
     std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[rowBytes]);
-    if (!row) return false;
-    if (spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
-        return false;
+    if (!row) return detail::Fail(error, Failure::OutOfMemory);
+    if (const int result =
+            spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE)) {
+        return Fail(error, Failure::EncodeFailed, result);
+    }
     for (uint32_t y = 0; y < pixels.height; ++y) {
         const uint8_t* src = pixels.Row(y);
         for (uint32_t x = 0; x < pixels.width; ++x) std::memcpy(row.get() + size_t{x} * 3, src + size_t{x} * 4, 3);
         const int result = spng_encode_row(ctx.get(), row.get(), rowBytes);
-        if (result != 0 && !(result == SPNG_EOI && y + 1 == pixels.height)) return false;
+        if (result != 0 && !(result == SPNG_EOI && y + 1 == pixels.height)) {
+            return Fail(error, Failure::EncodeFailed, result);
+        }
     }
     return true;
 }
+
+}  // namespace
+
+// Its row of the codec table (codecs.cpp) points here.
+extern const CodecOperations kPngOperations;
+const CodecOperations kPngOperations = {Sniff, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail

@@ -266,6 +266,29 @@ TEST_F(CliTest, TheDevicePathPlaceholderKeepsTheDevicePathsCase) {
     EXPECT_FALSE(Exists(dir / "MEDIA"));
 }
 
+// --verbose adds the reason on the line after each failure's message; the message itself stays word for word.
+TEST_F(CliTest, VerboseGivesTheReasonUnderTheMessage) {
+    const std::string broken = dir / "fotos/kaputt.png";  // a whole header, so the drop takes it
+    WriteBytes(broken, test::PngWithBrokenPixels(40, 30));
+    const std::string message = res::FormatString(res::IDS_NOT_AN_IMAGE, broken) + "\n";
+    const std::string reason = "  Grund: " + res::LoadString(res::IDS_REASON_BROKEN_DATA) + ": ";
+    for (const char* threads : {"0", "2"}) {
+        SCOPED_TRACE(std::string("threads ") + threads);
+        const RunResult plain = Run({"--quiet", "--threads", threads, "--target-folder", dir / "aus", broken});
+        EXPECT_EQ(plain.exitCode, 1);
+        EXPECT_EQ(plain.err, message);
+
+        const RunResult verbose = Run({"--quiet", "--verbose", "--threads", threads, "--target-folder", dir / "aus", broken});
+        EXPECT_EQ(verbose.exitCode, 1);
+        ASSERT_EQ(verbose.err.substr(0, message.size() + reason.size()), message + reason) << verbose.err;
+        EXPECT_EQ(verbose.err.find('\n', message.size()), verbose.err.size() - 1) << "one reason line: " << verbose.err;
+    }
+    // Good files say nothing more under --verbose.
+    const RunResult good = Run({"--quiet", "--verbose", "--target-folder", dir / "aus", dir / "fotos/a.jpg"});
+    EXPECT_EQ(good.exitCode, 0);
+    EXPECT_EQ(good.err, "");
+}
+
 TEST_F(CliTest, DoubleDashEndsTheOptions) {
     WriteImage(dir / "--quality.jpg", 40, 30, u"image/jpeg");
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);

@@ -248,5 +248,51 @@ TEST_F(CompressFileTest, OversizedDecodesRunAloneUnderASmallBudget) {
     EXPECT_GT(tiny.PeakInUse(), 100u * 100u * 4u);  // the target bitmap was counted
 }
 
+TEST_F(CompressFileTest, EveryFailureKeepsItsMessageAndGivesItsReason) {
+    const std::string broken = dir / "broken.png";
+    test::WriteBytes(broken, test::PngWithBrokenPixels(40, 30));
+    const std::string good = dir / "good.png";
+    WriteImage(good, 50, 50, u"image/png");
+    const imaging::Codec* png = imaging::FindCodecByName("png");
+    const std::string missingFolder = dir / "fehlt/x.png";
+    const std::string zero = dir / "zero.png";
+    struct Case {
+        std::string source;
+        std::string target;
+        const imaging::Codec* format;
+        int32_t bildsize;
+        std::string message;
+        std::string reason;
+    } cases[] = {
+        {broken, dir / "o.png", png, 2, res::FormatString(res::IDS_NOT_AN_IMAGE, broken),
+         res::LoadString(res::IDS_REASON_BROKEN_DATA) + ": "},
+        {broken, dir / "o.png", png, 1, res::FormatString(res::IDS_NOT_AN_IMAGE, broken),  // through the scaled draw
+         res::LoadString(res::IDS_REASON_BROKEN_DATA) + ": "},
+        {good, missingFolder, png, 2, res::FormatString(res::IDS_SAVE_FAILED, missingFolder),
+         res::LoadString(res::IDS_REASON_CREATE_FAILED) + ": No such file or directory"},
+        {good, dir / "o.x", nullptr, 2, res::FormatString(res::IDS_SAVE_FAILED, dir / "o.x"),
+         res::LoadString(res::IDS_REASON_NO_ENCODER)},
+        {good, good, png, 2, res::FormatString(res::IDS_SAVE_FAILED, good), res::LoadString(res::IDS_REASON_TARGET_IS_SOURCE)},
+        {good, zero, png, 0, res::FormatString(res::IDS_SAVE_FAILED, zero), res::LoadString(res::IDS_REASON_BAD_SIZE) + ": 0 x 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        SetRule(c.bildsize, 1, 640, 480);
+        EXPECT_FALSE(compressor.CompressFile(c.source, c.target, c.format));
+        ASSERT_FALSE(messages.messages().empty());
+        EXPECT_EQ(messages.messages().back(), c.message);  // the box's text, word for word
+        const std::string reason = messages.reasons().back();
+        const std::string expected = "  Grund: " + c.reason;
+        EXPECT_EQ(reason.substr(0, expected.size()), expected) << reason;
+        EXPECT_EQ(reason.find('\n'), std::string::npos);  // one line
+    }
+    // The UTF-16 MIME route finds the same codec; an unknown MIME type has no encoder.
+    SetRule(2);
+    EXPECT_FALSE(compressor.CompressFile(good, dir / "b.gif", u"image/gif"));
+    EXPECT_EQ(messages.reasons().back(), "  Grund: " + res::LoadString(res::IDS_REASON_NO_ENCODER));
+    EXPECT_TRUE(compressor.CompressFile(good, dir / "c.bmp", u"image/bmp"));
+    EXPECT_EQ(ReadBytes(dir / "c.bmp").substr(0, 2), "BM");
+}
+
 }  // namespace
 }  // namespace qx

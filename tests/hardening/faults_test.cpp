@@ -125,6 +125,36 @@ TEST_F(FaultTest, FullDisk) {
     EXPECT_EQ(ReadBytes(settings), settingsBefore);
 }
 
+// The system's words for a full disk reach the reason line; without --verbose nothing but the message shows.
+TEST_F(FaultTest, FullDiskReasonUnderVerbose) {
+    WriteImage(dir / "in/a.jpg", 2000, 1500);
+    MakeDir(dir / "out");
+    RunOptions options;
+    options.fileSizeLimit = 16 * 1024;
+    const std::string reason = "  Grund: " + res::LoadString(res::IDS_REASON_WRITE_FAILED) + ": File too large";
+    for (const char* type : {"jpg", "bmp", "png"}) {
+        SCOPED_TRACE(type);
+        const std::string target = dir / (std::string("out/a.") + type);
+        const std::vector<std::string> args = {"--target-folder", dir / "out", "--threads", "0", "--type", type, "--size", "source"};
+        std::vector<std::string> verboseArgs = args;
+        verboseArgs.push_back("--verbose");
+        verboseArgs.push_back("--");
+        verboseArgs.push_back(dir / "in/a.jpg");
+        const RunResult verbose = RunBatchProgram(settings, verboseArgs, options);
+        EXPECT_TRUE(verbose.Exited(1)) << Describe(verbose);
+        EXPECT_EQ(Lines(verbose.err), (std::vector<std::string>{SaveFailed(target), reason}));
+
+        std::vector<std::string> plainArgs = args;
+        plainArgs.push_back("--");
+        plainArgs.push_back(dir / "in/a.jpg");
+        const RunResult plain = RunBatchProgram(settings, plainArgs, options);
+        EXPECT_TRUE(plain.Exited(1)) << Describe(plain);
+        EXPECT_EQ(Lines(plain.err), std::vector<std::string>{SaveFailed(target)});
+        EXPECT_TRUE(TemporaryFiles(dir / "out").empty());
+    }
+    EXPECT_TRUE(Tree(dir / "out").empty());
+}
+
 // The batch as the main window runs it, in this process, so that a source can change after the drop.
 class RecordingHost : public BatchHost {
 public:

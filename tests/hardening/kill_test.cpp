@@ -97,7 +97,9 @@ protected:
 
                 const std::vector<std::string> temporaries = TemporaryFiles(target);
                 // Only a process that could not clean up may leave a temporary file.
-                if (!temporariesMayStay) EXPECT_EQ(temporaries, std::vector<std::string>{});
+                if (!temporariesMayStay) {
+                    EXPECT_EQ(temporaries, std::vector<std::string>{});
+                }
                 for (const auto& [name, bytes] : Take(target).files) {
                     if (std::find(temporaries.begin(), temporaries.end(), name) != temporaries.end()) continue;
                     const bool isNew = expected.files.count(name) != 0 && expected.files.at(name) == bytes;

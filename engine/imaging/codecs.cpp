@@ -1,0 +1,105 @@
+// The codec table: every file format the layer knows, in one place. A new format is a codec file with its
+// CodecOperations and one row here.
+#include <cstring>
+
+#include "engine/imaging/imaging.h"
+#include "engine/imaging/internal.h"
+
+namespace qx::imaging {
+
+// Each codec file defines its operations.
+namespace detail {
+extern const CodecOperations kJpegOperations;
+extern const CodecOperations kBmpOperations;
+extern const CodecOperations kPngOperations;
+}  // namespace detail
+
+namespace {
+
+// The JPEG encoder optimises its Huffman tables, so it keeps every DCT coefficient of the image: 64 16-bit
+// values per 8x8 block and component, 6 bytes per pixel with full-resolution chroma. PNG and BMP encode
+// row by row.
+constexpr uint64_t kJpegEncodeBytesPerPixel = 6;
+
+// Output types and input-type bits are stored in settings files: a row keeps its numbers for good.
+constexpr Codec kCodecs[] = {
+    // name  description  MIME type     extension  more input names  output type, input bit, encoder bytes/pixel
+    {"jpg", "JPEG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations},
+    {"bmp", "BMP", "image/bmp", ".bmp", {}, 1, 0, 0, &detail::kBmpOperations},
+    {"png", "PNG", "image/png", ".png", {}, 2, 2, 0, &detail::kPngOperations},
+};
+
+bool EqualsIgnoringCase(std::string_view a, const char* b) {
+    if (b == nullptr || a.size() != std::strlen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+template <typename Match>
+const Codec* Find(Match match) {
+    for (const Codec& codec : kCodecs) {
+        if (match(codec)) return &codec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool Codec::HasExtension(std::string_view text) const {
+    if (EqualsIgnoringCase(text, extension)) return true;
+    for (const char* more : moreExtensions) {
+        if (EqualsIgnoringCase(text, more)) return true;
+    }
+    return false;
+}
+
+std::span<const Codec> Codecs() { return kCodecs; }
+
+const Codec* FindCodecByMimeType(std::string_view mimeType) {
+    return Find([&](const Codec& codec) { return mimeType == codec.mimeType; });
+}
+
+const Codec* FindCodecByOutputType(int32_t outputType) {
+    return Find([&](const Codec& codec) { return outputType >= 0 && codec.outputType == outputType; });
+}
+
+const Codec* FindCodecByName(std::string_view name) {
+    return Find([&](const Codec& codec) { return name == codec.name; });
+}
+
+namespace detail {
+
+const Codec* SniffCodec(const uint8_t* head, size_t length) {
+    return Find([&](const Codec& codec) { return codec.operations->sniff(head, length); });
+}
+
+}  // namespace detail
+
+const char* FailureName(Failure failure) {
+    switch (failure) {
+        case Failure::None: return "no failure";
+        case Failure::OpenFailed: return "cannot open the file";
+        case Failure::NotAFile: return "not a regular file";
+        case Failure::UnknownFormat: return "unknown file format";
+        case Failure::BadHeader: return "broken or unsupported header";
+        case Failure::TooLarge: return "image too large";
+        case Failure::BrokenData: return "broken image data";
+        case Failure::SourceChanged: return "file changed since its header was read";
+        case Failure::OutOfMemory: return "out of memory";
+        case Failure::BadSize: return "no bitmap of that size";
+        case Failure::NoEncoder: return "no encoder";
+        case Failure::TargetIsSource: return "target is a source";
+        case Failure::CreateFailed: return "cannot create the target file";
+        case Failure::EncodeFailed: return "encoder failed";
+        case Failure::WriteFailed: return "write failed";
+        case Failure::Abandoned: return "process ending";
+    }
+    return "unknown failure";
+}
+
+}  // namespace qx::imaging
