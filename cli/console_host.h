@@ -29,6 +29,8 @@ public:
     void BeginWaitCursor() override {}
     void EndWaitCursor() override;
     void ShowMessage(const std::string& text) override;
+    // A terminal stops the batch with Ctrl-C, which ends the program.
+    bool StopRequested() override { return false; }
 
     bool Validated() const { return validated_; }
 
