@@ -20,6 +20,9 @@ enum StringId : int {
     IDS_SIZE_CELL = 112,         // %d * %d: width, height
     IDS_COL_IMAGE_SIZE = 113,
     IDS_COL_FILE_SIZE = 114,
+    IDS_STOP_QUESTION = 115,     // Escape or the close box while a batch runs
+    IDS_YES = 116,
+    IDS_NO = 117,
     // Tooltips of the main window's controls: numbered like the control ids.
     IDS_TIP_BROWSE = 1004,
     IDS_TIP_CLEAR = 1005,

@@ -66,6 +66,7 @@ public:
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     void KeepAlive() override;
+    bool StopRequested() override;
     void ShowMessage(const std::string& text) override;
     // RowSource
     int RowCount() const override;
@@ -87,6 +88,9 @@ private:
     void OnDestroy();
     void AddSystemMenuEntries();
     void ConnectControls();
+    // Escape, the close box or Alt+F4 while a batch runs: "Komprimierung abbrechen?" with "Ja" and "Nein".
+    void AskToStopBatch();
+    void RestoreFocusAfterBatch(QWidget* focusBefore);
 
     ProfileStore& store_;
     std::string devicePathUpper_;
@@ -101,6 +105,9 @@ private:
     QMenu* systemMenu_ = nullptr;
     bool destroyed_ = false;
     bool batchRunning_ = false;
+    bool stopWished_ = false;     // the user asked to stop; the question is still to come
+    bool askingToStop_ = false;
+    bool stopRequested_ = false;  // answered "Ja": no further file starts
 };
 
 }  // namespace qx
