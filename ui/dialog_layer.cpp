@@ -434,6 +434,46 @@ void CTemplateDialog::SetRadioIndex(int firstId, int index) {
     }
 }
 
+QButtonGroup* CTemplateDialog::RadioGroupOf(QWidget* widget) const {
+    for (const auto& [firstId, group] : radioGroups_)
+        if (group->buttons().contains(widget)) return group;
+    return nullptr;
+}
+
+bool CTemplateDialog::IsTabStop(QWidget* widget) const {
+    if (widget->window() != this || !widget->isEnabled() || !widget->isVisibleTo(this) || widget->focusProxy())
+        return false;
+    if (RadioGroupOf(widget)) {
+        // A group is one stop, the button the template marks; its other buttons are reached by the arrows.
+        for (const Created& control : controls_)
+            if (control.widget == widget) return control.row->style & res::kTabStop;
+        return false;
+    }
+    return (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+}
+
+bool CTemplateDialog::focusNextPrevChild(bool next) {
+    // Tab works as in classic dialogs: a radio group is entered at its checked button (its first when none
+    // is checked), so that Space there changes nothing, and the next Tab leaves the group.
+    QWidget* current = focusWidget();
+    if (!current) return QDialog::focusNextPrevChild(next);
+    const QButtonGroup* currentGroup = RadioGroupOf(current);
+    QWidget* candidate = current;
+    for (size_t guard = 0; guard < 100000; ++guard) {
+        candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+        if (!candidate || candidate == current) return false;
+        if (!IsTabStop(candidate)) continue;
+        if (QButtonGroup* group = RadioGroupOf(candidate)) {
+            if (group == currentGroup) continue;
+            QAbstractButton* checked = group->checkedButton();
+            if (checked && checked->isEnabled() && checked->isVisibleTo(this)) candidate = checked;
+        }
+        candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return false;
+}
+
 bool CTemplateDialog::UpdateData(bool saveAndValidate) {
     const bool wasExchanging = exchanging_;
     exchanging_ = true;

@@ -138,10 +138,14 @@ public:
 
 protected:
     virtual void DoDataExchange(DataExchange& dx) = 0;
+    // Tab and Shift+Tab: into a radio group they land on its checked button (its first when none is checked).
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void CreateControls();
     void FixSize();
+    QButtonGroup* RadioGroupOf(QWidget* widget) const;
+    bool IsTabStop(QWidget* widget) const;
     const res::DialogTemplate* template_;
     QWidget* client_;
     QMenuBar* menuBar_ = nullptr;
