@@ -4,6 +4,7 @@
 
 #include "app/profile_store.h"
 #include "app/settings_location.h"
+#include "ui/dialog_layer.h"
 #include "ui/main_dialog.h"
 
 namespace qx {
@@ -15,6 +16,7 @@ void CMainApp::RelocateProfile() { settingsPath_ = ResolveSettingsPath(ProgramPa
 
 bool CMainApp::InitInstance() {
     QApplication application(argc_, argv_);
+    InstallQtGermanTexts();
     RelocateProfile();
     ProfileStore store(settingsPath_);
     CMainDialog dialog(store);

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include <QStyle>
 #include <qdrawutil.h>
 #include <QToolButton>
+#include <QTranslator>
 
 #include "res/strings.h"
 #include "ui/file_list_ctrl.h"
@@ -49,6 +51,19 @@ MessageBoxService& MessageBoxes() {
 }
 
 void SetMessageBoxService(MessageBoxService* service) { g_override = service; }
+
+// --- Qt's own texts -----------------------------------------------------------------------------------
+
+QTranslator* InstallQtGermanTexts(const QString& folder) {
+    const QString where = folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_de"), where)) {
+        delete translator;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(translator);
+    return translator;
+}
 
 // --- Small rules ---------------------------------------------------------------------------------------
 
