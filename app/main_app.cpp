@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/command_line.h"
 #include "app/profile_store.h"
 #include "app/settings_location.h"
 #include "ui/dialog_layer.h"
@@ -20,6 +21,8 @@ bool CMainApp::InitInstance() {
     RelocateProfile();
     ProfileStore store(settingsPath_);
     CMainDialog dialog(store);
+    // QApplication has taken its own options (-platform, -style ...) out of argv: the rest are paths.
+    dialog.AddPathsWhenShown(CommandLinePaths(argc_, argv_, CurrentFolder()));
     dialog.exec();
     return false;
 }

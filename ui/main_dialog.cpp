@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolTip>
 #include <QUrl>
 #include <QWindow>
@@ -25,6 +26,7 @@
 #include "app/settings.h"
 #include "res/icon.h"
 #include "res/strings.h"
+#include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
@@ -200,20 +202,44 @@ void CMainDialog::OnInitDialog() {
     UpdateTargetControls();
 }
 
+namespace {
+
+struct MenuEntry {
+    int text;  // string id; an empty string leaves the entry out
+    unsigned command;
+    QKeySequence shortcut;
+};
+
+// The window's one menu, group by group; each group that shows an entry starts with a separator.
+const std::vector<std::vector<MenuEntry>>& MenuGroups() {
+    static const std::vector<std::vector<MenuEntry>> groups = {
+        {{res::IDS_PARAMETER_MENU, kIdmParameter, {}}},
+        {{res::IDS_ABOUTBOX, kIdmAboutBox, {}}},
+        {{res::IDS_ADD_FILES_MENU, kIdmAddFiles, QKeySequence(Qt::CTRL | Qt::Key_O)},
+         {res::IDS_ADD_FOLDER_MENU, kIdmAddFolder, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}},
+    };
+    return groups;
+}
+
+}  // namespace
+
 void CMainDialog::AddSystemMenuEntries() {
     // No system menu can be extended here: its entries live in the window's one menu.
     systemMenu_ = AddMenu(QString::fromUtf8(res::MainMenuTitle()));
     systemMenu_->setSeparatorsCollapsible(false);
-    systemMenu_->addSeparator();
-    QAction* parameter = systemMenu_->addAction(QString::fromUtf8(res::LoadString(res::IDS_PARAMETER_MENU)));
-    parameter->setData(kIdmParameter);
-    connect(parameter, &QAction::triggered, this, [this] { OnSysCommand(kIdmParameter); });
-    const std::string& about = res::LoadString(res::IDS_ABOUTBOX);
-    if (!about.empty()) {
-        systemMenu_->addSeparator();
-        QAction* info = systemMenu_->addAction(QString::fromUtf8(about));
-        info->setData(kIdmAboutBox);
-        connect(info, &QAction::triggered, this, [this] { OnSysCommand(kIdmAboutBox); });
+    for (const std::vector<MenuEntry>& group : MenuGroups()) {
+        bool separated = false;
+        for (const MenuEntry& entry : group) {
+            const std::string& text = res::LoadString(entry.text);
+            if (text.empty()) continue;
+            if (!separated) systemMenu_->addSeparator();
+            separated = true;
+            QAction* action = systemMenu_->addAction(QString::fromUtf8(text));
+            action->setData(entry.command);
+            action->setShortcut(entry.shortcut);
+            const unsigned command = entry.command;
+            connect(action, &QAction::triggered, this, [this, command] { OnSysCommand(command); });
+        }
     }
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { OnSysCommand(kIdmAboutBox); });
@@ -247,6 +273,8 @@ void CMainDialog::OnSysCommand(unsigned command) {
             parameter.exec();
             break;
         }
+        case kIdmAddFiles: OnAddFiles(); break;
+        case kIdmAddFolder: OnAddFolder(); break;
         default: break;
     }
 }
@@ -285,6 +313,29 @@ void CMainDialog::UpdateTargetControls() {
 
 void CMainDialog::ClearList() { fileList_->ClearList(); }
 
+void CMainDialog::AddPathsWhenShown(std::vector<std::string> paths) {
+    if (paths.empty()) return;
+    QTimer::singleShot(0, this, [this, paths = std::move(paths)] {
+        if (!batchRunning_) OnDropFiles(paths);
+    });
+}
+
+void CMainDialog::OnAddFiles() {
+    if (batchRunning_) return;
+    const InputTypeFlags accepted = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    const std::vector<std::string> paths =
+        ChooseImageFiles(this, res::LoadString(res::IDS_ADD_FILES_TITLE), addFolder_, accepted);
+    if (!paths.empty()) OnDropFiles(paths);
+}
+
+void CMainDialog::OnAddFolder() {
+    if (batchRunning_) return;
+    std::string folder = addFolder_;
+    if (!BrowseForFolder(this, res::LoadString(res::IDS_ADD_FOLDER_TITLE), folder, 0)) return;
+    addFolder_ = folder;
+    OnDropFiles({folder});
+}
+
 void CMainDialog::OnOK() {
     if (batchRunning_) return;
     batchRunning_ = true;
@@ -293,10 +344,12 @@ void CMainDialog::OnOK() {
     BatchResult result;
     {
         BatchInputGuard guard(this, [this] { stopWished_ = true; });
+        fileList_->SetRowsLocked(true);
         result = RunBatch(*this, *this);
         // What came in since the batch last looked is dropped too, before the window takes input again.
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
+    fileList_->SetRowsLocked(false);
     skippedCount_ = result.SkippedCount;
     batchRunning_ = stopWished_ = stopRequested_ = false;
     if (result.Started) RestoreFocusAfterBatch(focusBefore);

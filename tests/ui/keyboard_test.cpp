@@ -80,5 +80,32 @@ TEST_F(KeyboardTest, TheParameterDialogGroupsToo) {
     EXPECT_EQ(Tab(dialog, false), 1026);
 }
 
+TEST_F(KeyboardTest, DeleteRemovesTheSelectedRowsButNoFile) {
+    const std::string folder = dir / "Bilder";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) test::WriteImage(folder + "/" + name, 16, 12);
+    CMainDialog dialog(store);
+    Activate(dialog);
+    dialog.OnDropFiles({folder});
+    CFileListCtrl* list = dialog.FileList();
+    ASSERT_EQ(list->rowCount(), 4);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Delete);  // nothing selected: nothing goes
+    EXPECT_EQ(list->rowCount(), 4);
+
+    list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->SetRowsLocked(true);  // as while a batch reads the rows
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(list->rowCount(), 4);
+    list->SetRowsLocked(false);
+    QTest::keyClick(list, Qt::Key_Delete);
+    ASSERT_EQ(list->rowCount(), 2);
+    EXPECT_EQ(list->RowPath(0), folder + "/b.jpg");
+    EXPECT_EQ(list->RowPath(1), folder + "/d.jpg");
+    EXPECT_EQ(test::FolderEntries(folder), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
+    EXPECT_TRUE(dialog.isVisible());
+}
+
 }  // namespace
 }  // namespace qx::testing
