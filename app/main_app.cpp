@@ -2,8 +2,10 @@
 
 #include <QApplication>
 
+#include "app/command_line.h"
 #include "app/profile_store.h"
 #include "app/settings_location.h"
+#include "ui/dialog_layer.h"
 #include "ui/main_dialog.h"
 
 namespace qx {
@@ -15,9 +17,12 @@ void CMainApp::RelocateProfile() { settingsPath_ = ResolveSettingsPath(ProgramPa
 
 bool CMainApp::InitInstance() {
     QApplication application(argc_, argv_);
+    InstallQtGermanTexts();
     RelocateProfile();
     ProfileStore store(settingsPath_);
     CMainDialog dialog(store);
+    // QApplication has taken its own options (-platform, -style ...) out of argv: the rest are paths.
+    dialog.AddPathsWhenShown(CommandLinePaths(argc_, argv_, CurrentFolder()));
     dialog.exec();
     return false;
 }

@@ -32,6 +32,8 @@ public:
     void ShowMessage(const std::string& text) override;
     // The message, and with --verbose the reason on the next line.
     void ShowFailure(const std::string& text, const std::string& reason) override;
+    // A terminal stops the batch with Ctrl-C, which ends the program.
+    bool StopRequested() override { return false; }
 
     bool Validated() const { return validated_; }
 

@@ -321,8 +321,17 @@ BatchResult BatchRun::Run() {
         // replaces its target whole, so the last one wins and no file is mixed.
         const std::string targetPath = targetFolder + name + extension;
 
+        if (host_.StopRequested()) {
+            result.Stopped = true;
+            break;
+        }
         if (threadAnzahl != 0) {
             WaitForJobs(threadAnzahl - 1, -1);
+            // The wait for a free place may have taken long enough for the user to ask for a stop.
+            if (host_.StopRequested()) {
+                result.Stopped = true;
+                break;
+            }
             if (!StartJob(compressor, sourcePath, targetPath, saveFormat)) {
                 // No thread, so no output: the file fails as a save would (its source may be fine, so
                 // "not a valid image" would be wrong), and the batch goes on as with any worker failure.

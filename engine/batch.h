@@ -34,9 +34,12 @@ public:
     virtual void EnableCompressButton(bool enable) = 0;
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;
-    // Called about every 50 ms while the batch waits for workers: a window repaints here, without
-    // taking user input.
+    // Called about every 50 ms while the batch waits for workers: a window repaints here and drops the
+    // user's input.
     virtual void KeepAlive() {}
+    // Asked before each new file: true when the user wants the batch stopped. Files already running
+    // finish, and the batch ends with its usual closing steps.
+    virtual bool StopRequested() { return false; }
 };
 
 struct BatchResult {
@@ -44,6 +47,7 @@ struct BatchResult {
     int Failed = 0;     // files that failed (message shown)
     int Written = 0;    // output files written
     bool Started = false;  // false when validation, an empty target folder or an empty list stopped it
+    bool Stopped = false;  // the host asked to stop before every row had been started
 };
 
 // The "Komprimieren" action over all rows of `rows`.

@@ -20,6 +20,15 @@ enum StringId : int {
     IDS_SIZE_CELL = 112,         // %d * %d: width, height
     IDS_COL_IMAGE_SIZE = 113,
     IDS_COL_FILE_SIZE = 114,
+    IDS_STOP_QUESTION = 115,     // Escape or the close box while a batch runs
+    IDS_YES = 116,
+    IDS_NO = 117,
+    IDS_ADD_FILES_MENU = 118,    // menu entries that feed the list like a drop
+    IDS_ADD_FOLDER_MENU = 119,
+    IDS_ADD_FILES_TITLE = 120,
+    IDS_ADD_FOLDER_TITLE = 121,
+    IDS_IMAGE_FILES = 122,       // name filters of the file chooser
+    IDS_ALL_FILES = 123,
     // Tooltips of the main window's controls: numbered like the control ids.
     IDS_TIP_BROWSE = 1004,
     IDS_TIP_CLEAR = 1005,

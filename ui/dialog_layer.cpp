@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include <QStyle>
 #include <qdrawutil.h>
 #include <QToolButton>
+#include <QTranslator>
 
 #include "res/strings.h"
 #include "ui/file_list_ctrl.h"
@@ -49,6 +51,19 @@ MessageBoxService& MessageBoxes() {
 }
 
 void SetMessageBoxService(MessageBoxService* service) { g_override = service; }
+
+// --- Qt's own texts -----------------------------------------------------------------------------------
+
+QTranslator* InstallQtGermanTexts(const QString& folder) {
+    const QString where = folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_de"), where)) {
+        delete translator;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(translator);
+    return translator;
+}
 
 // --- Small rules ---------------------------------------------------------------------------------------
 
@@ -432,6 +447,46 @@ void CTemplateDialog::SetRadioIndex(int firstId, int index) {
         for (int i = 0; i < buttons.size(); ++i) buttons[i]->setChecked(i == index);
         group->setExclusive(true);
     }
+}
+
+QButtonGroup* CTemplateDialog::RadioGroupOf(QWidget* widget) const {
+    for (const auto& [firstId, group] : radioGroups_)
+        if (group->buttons().contains(widget)) return group;
+    return nullptr;
+}
+
+bool CTemplateDialog::IsTabStop(QWidget* widget) const {
+    if (widget->window() != this || !widget->isEnabled() || !widget->isVisibleTo(this) || widget->focusProxy())
+        return false;
+    if (RadioGroupOf(widget)) {
+        // A group is one stop, the button the template marks; its other buttons are reached by the arrows.
+        for (const Created& control : controls_)
+            if (control.widget == widget) return control.row->style & res::kTabStop;
+        return false;
+    }
+    return (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+}
+
+bool CTemplateDialog::focusNextPrevChild(bool next) {
+    // Tab works as in classic dialogs: a radio group is entered at its checked button (its first when none
+    // is checked), so that Space there changes nothing, and the next Tab leaves the group.
+    QWidget* current = focusWidget();
+    if (!current) return QDialog::focusNextPrevChild(next);
+    const QButtonGroup* currentGroup = RadioGroupOf(current);
+    QWidget* candidate = current;
+    for (size_t guard = 0; guard < 100000; ++guard) {
+        candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+        if (!candidate || candidate == current) return false;
+        if (!IsTabStop(candidate)) continue;
+        if (QButtonGroup* group = RadioGroupOf(candidate)) {
+            if (group == currentGroup) continue;
+            QAbstractButton* checked = group->checkedButton();
+            if (checked && checked->isEnabled() && checked->isVisibleTo(this)) candidate = checked;
+        }
+        candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return false;
 }
 
 bool CTemplateDialog::UpdateData(bool saveAndValidate) {

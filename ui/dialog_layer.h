@@ -16,6 +16,7 @@
 #include "res/templates.h"
 
 class QButtonGroup;
+class QTranslator;
 class QLineEdit;
 class QToolButton;
 class QMenu;
@@ -29,6 +30,14 @@ namespace qx {
 MessageBoxService& MessageBoxes();
 // Replaces the service (tests install a recorder); nullptr puts the real message boxes back.
 void SetMessageBoxService(MessageBoxService* service);
+
+// --- Qt's own texts -----------------------------------------------------------------------------------
+
+// Puts Qt's German translations in place, so that its standard dialogs and buttons (the folder chooser,
+// say) speak German whatever the user's locale. Looks in `folder`, by default where Qt keeps its
+// translations. Returns the translator installed (owned by the application), or nullptr when there is none
+// to load: the texts then stay Qt's English ones.
+QTranslator* InstallQtGermanTexts(const QString& folder = QString());
 
 // --- Small rules ---------------------------------------------------------------------------------------
 
@@ -138,10 +147,14 @@ public:
 
 protected:
     virtual void DoDataExchange(DataExchange& dx) = 0;
+    // Tab and Shift+Tab: into a radio group they land on its checked button (its first when none is checked).
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void CreateControls();
     void FixSize();
+    QButtonGroup* RadioGroupOf(QWidget* widget) const;
+    bool IsTabStop(QWidget* widget) const;
     const res::DialogTemplate* template_;
     QWidget* client_;
     QMenuBar* menuBar_ = nullptr;

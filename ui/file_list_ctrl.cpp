@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <algorithm>
 
 namespace qx {
 namespace {
@@ -68,6 +70,21 @@ int CFileListCtrl::AppendFileRow(const FileRow& fileRow) {
 }
 
 void CFileListCtrl::ClearList() { setRowCount(0); }
+
+void CFileListCtrl::RemoveSelectedRows() {
+    QList<QModelIndex> selected = selectionModel()->selectedRows();
+    std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() > b.row(); });
+    for (const QModelIndex& index : selected) removeRow(index.row());  // from the bottom, so indexes stay valid
+}
+
+void CFileListCtrl::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!rowsLocked_) RemoveSelectedRows();
+        event->accept();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
 
 std::string CFileListCtrl::RowPath(int row) const {
     const QTableWidgetItem* first = item(row, 0);

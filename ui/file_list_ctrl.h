@@ -23,11 +23,21 @@ public:
     // A row made by the intake: its path keeps its exact bytes for the batch.
     int AppendFileRow(const FileRow& row);
     void ClearList();
+    // Removes the selected rows (never a file). Also the Delete key, unless the rows are locked.
+    void RemoveSelectedRows();
+    // While locked (a batch reads the rows), the keyboard changes no row.
+    void SetRowsLocked(bool locked) { rowsLocked_ = locked; }
 
     // Text width in the list's font plus the margin of 12 pixels.
     int PaddedWidth(const QString& text) const;
     std::string RowPath(int row) const;
     QString CellText(int row, int column) const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool rowsLocked_ = false;
 };
 
 }  // namespace qx

@@ -43,7 +43,7 @@ std::string TrimForPreselection(const std::string& path) {
 
 void SetFolderPicker(FolderPicker picker) { Picker() = std::move(picker); }
 
-void BrowseForFolder(QWidget* owner, const std::string& title, std::string& path, uint32_t extraFlags) {
+bool BrowseForFolder(QWidget* owner, const std::string& title, std::string& path, uint32_t extraFlags) {
     const std::string preselection = TrimForPreselection(path);
     const uint32_t flags = BrowseFlags(GetShellVersion("Shell32.dll"), extraFlags);
     const QString qtitle = QString::fromUtf8(title);
@@ -51,7 +51,9 @@ void BrowseForFolder(QWidget* owner, const std::string& title, std::string& path
     QString chosen;
     const bool picked = Picker() ? Picker()(owner, qtitle, qpreselection, flags, chosen)
                                  : RealPicker(owner, qtitle, qpreselection, flags, chosen);
-    if (picked && !chosen.isEmpty()) path = QFile::encodeName(chosen).toStdString();
+    if (!picked || chosen.isEmpty()) return false;
+    path = QFile::encodeName(chosen).toStdString();
+    return true;
 }
 
 }  // namespace qx

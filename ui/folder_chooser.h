@@ -29,7 +29,8 @@ using FolderPicker = std::function<bool(QWidget* owner, const QString& title, co
                                         uint32_t flags, QString& chosen)>;
 void SetFolderPicker(FolderPicker picker);  // an empty picker restores the real one
 
-// Lets the user pick a folder; `path` changes only when a folder was chosen.
-void BrowseForFolder(QWidget* owner, const std::string& title, std::string& path, uint32_t extraFlags);
+// Lets the user pick a folder; `path` changes only when a folder was chosen. True when one was chosen (it may
+// be the pre-selected one).
+bool BrowseForFolder(QWidget* owner, const std::string& title, std::string& path, uint32_t extraFlags);
 
 }  // namespace qx

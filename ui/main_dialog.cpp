@@ -6,20 +6,27 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolTip>
 #include <QUrl>
+#include <QWindow>
+#include <functional>
 
 #include "app/settings.h"
 #include "res/icon.h"
 #include "res/strings.h"
+#include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
@@ -38,6 +45,90 @@ bool HasLocalFiles(const QMimeData* data) {
         if (url.isLocalFile()) return true;
     return false;
 }
+
+// Files are only ever read where they lie: a proposal to move them (Shift in a file manager) is answered
+// with a copy, so that the source never deletes the originals. False when the source offers neither.
+bool AnswerAsCopy(QDropEvent* event) {
+    if (event->possibleActions() & Qt::CopyAction)
+        event->setDropAction(Qt::CopyAction);
+    else if (event->possibleActions() & Qt::LinkAction)
+        event->setDropAction(Qt::LinkAction);
+    else
+        return false;
+    event->accept();
+    return true;
+}
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::NonClientAreaMouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::InputMethod:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop: return true;
+        default: return false;
+    }
+}
+
+// While a batch runs, the user's input to the main window is taken from the queue and dropped, so that
+// nothing clicked or typed meanwhile acts once the batch is over. Other windows (message boxes, the stop
+// question) take their input as usual. Escape and Alt+F4 are noted as a wish to stop.
+class BatchInputGuard : public QObject {
+public:
+    BatchInputGuard(QWidget* window, std::function<void()> onStopWish)
+        : window_(window), onStopWish_(std::move(onStopWish)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~BatchInputGuard() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (!IsUserInput(event->type()) || !Belongs(watched)) return false;
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Escape || (key->key() == Qt::Key_F4 && (key->modifiers() & Qt::AltModifier)))
+                onStopWish_();
+        }
+        if (auto* drop = dynamic_cast<QDropEvent*>(event)) drop->setDropAction(Qt::IgnoreAction);
+        // An accepted override keeps a key from firing a shortcut; every other event is simply used up.
+        event->setAccepted(event->type() == QEvent::ShortcutOverride);
+        return true;
+    }
+
+private:
+    bool Belongs(QObject* receiver) const {
+        if (receiver->isWindowType()) return receiver == window_->windowHandle();
+        QObject* object = receiver;
+        while (object && !object->isWidgetType()) object = object->parent();  // shortcuts and actions
+        if (!object) return false;
+        QWidget* window = static_cast<QWidget*>(object)->window();
+        // A menu of the window's menu bar is a window of its own.
+        while (window->windowType() == Qt::Popup && window->parentWidget()) window = window->parentWidget()->window();
+        return window == window_;
+    }
+    QWidget* window_;
+    std::function<void()> onStopWish_;
+};
 
 }  // namespace
 
@@ -112,20 +203,44 @@ void CMainDialog::OnInitDialog() {
     UpdateTargetControls();
 }
 
+namespace {
+
+struct MenuEntry {
+    int text;  // string id; an empty string leaves the entry out
+    unsigned command;
+    QKeySequence shortcut;
+};
+
+// The window's one menu, group by group; each group that shows an entry starts with a separator.
+const std::vector<std::vector<MenuEntry>>& MenuGroups() {
+    static const std::vector<std::vector<MenuEntry>> groups = {
+        {{res::IDS_PARAMETER_MENU, kIdmParameter, {}}},
+        {{res::IDS_ABOUTBOX, kIdmAboutBox, {}}},
+        {{res::IDS_ADD_FILES_MENU, kIdmAddFiles, QKeySequence(Qt::CTRL | Qt::Key_O)},
+         {res::IDS_ADD_FOLDER_MENU, kIdmAddFolder, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}},
+    };
+    return groups;
+}
+
+}  // namespace
+
 void CMainDialog::AddSystemMenuEntries() {
     // No system menu can be extended here: its entries live in the window's one menu.
     systemMenu_ = AddMenu(QString::fromUtf8(res::MainMenuTitle()));
     systemMenu_->setSeparatorsCollapsible(false);
-    systemMenu_->addSeparator();
-    QAction* parameter = systemMenu_->addAction(QString::fromUtf8(res::LoadString(res::IDS_PARAMETER_MENU)));
-    parameter->setData(kIdmParameter);
-    connect(parameter, &QAction::triggered, this, [this] { OnSysCommand(kIdmParameter); });
-    const std::string& about = res::LoadString(res::IDS_ABOUTBOX);
-    if (!about.empty()) {
-        systemMenu_->addSeparator();
-        QAction* info = systemMenu_->addAction(QString::fromUtf8(about));
-        info->setData(kIdmAboutBox);
-        connect(info, &QAction::triggered, this, [this] { OnSysCommand(kIdmAboutBox); });
+    for (const std::vector<MenuEntry>& group : MenuGroups()) {
+        bool separated = false;
+        for (const MenuEntry& entry : group) {
+            const std::string& text = res::LoadString(entry.text);
+            if (text.empty()) continue;
+            if (!separated) systemMenu_->addSeparator();
+            separated = true;
+            QAction* action = systemMenu_->addAction(QString::fromUtf8(text));
+            action->setData(entry.command);
+            action->setShortcut(entry.shortcut);
+            const unsigned command = entry.command;
+            connect(action, &QAction::triggered, this, [this, command] { OnSysCommand(command); });
+        }
     }
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, [this] { OnSysCommand(kIdmAboutBox); });
@@ -159,6 +274,8 @@ void CMainDialog::OnSysCommand(unsigned command) {
             parameter.exec();
             break;
         }
+        case kIdmAddFiles: OnAddFiles(); break;
+        case kIdmAddFolder: OnAddFolder(); break;
         default: break;
     }
 }
@@ -197,12 +314,70 @@ void CMainDialog::UpdateTargetControls() {
 
 void CMainDialog::ClearList() { fileList_->ClearList(); }
 
+void CMainDialog::AddPathsWhenShown(std::vector<std::string> paths) {
+    if (paths.empty()) return;
+    QTimer::singleShot(0, this, [this, paths = std::move(paths)] {
+        if (!batchRunning_) OnDropFiles(paths);
+    });
+}
+
+void CMainDialog::OnAddFiles() {
+    if (batchRunning_) return;
+    const InputTypeFlags accepted = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    const std::vector<std::string> paths =
+        ChooseImageFiles(this, res::LoadString(res::IDS_ADD_FILES_TITLE), addFolder_, accepted);
+    if (!paths.empty()) OnDropFiles(paths);
+}
+
+void CMainDialog::OnAddFolder() {
+    if (batchRunning_) return;
+    std::string folder = addFolder_;
+    if (!BrowseForFolder(this, res::LoadString(res::IDS_ADD_FOLDER_TITLE), folder, 0)) return;
+    addFolder_ = folder;
+    OnDropFiles({folder});
+}
+
 void CMainDialog::OnOK() {
     if (batchRunning_) return;
     batchRunning_ = true;
-    const BatchResult result = RunBatch(*this, *this);
+    stopWished_ = stopRequested_ = false;
+    const QPointer<QWidget> focusBefore = focusWidget();
+    BatchResult result;
+    {
+        BatchInputGuard guard(this, [this] { stopWished_ = true; });
+        fileList_->SetRowsLocked(true);
+        result = RunBatch(*this, *this);
+        // What came in since the batch last looked is dropped too, before the window takes input again.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    fileList_->SetRowsLocked(false);
     skippedCount_ = result.SkippedCount;
-    batchRunning_ = false;
+    batchRunning_ = stopWished_ = stopRequested_ = false;
+    if (result.Started) RestoreFocusAfterBatch(focusBefore);
+}
+
+void CMainDialog::RestoreFocusAfterBatch(QWidget* focusBefore) {
+    // Disabling the focused "Komprimieren" handed the focus, and with it the default role, to the next
+    // button; both go back, so that Enter starts a batch again and never clears the list.
+    if (focusBefore && focusBefore->isEnabled() && focusBefore->isVisible()) focusBefore->setFocus(Qt::OtherFocusReason);
+    QWidget* focused = focusWidget();
+    if (!qobject_cast<QPushButton*>(focused) || focused == compressButton_) compressButton_->setDefault(true);
+}
+
+void CMainDialog::AskToStopBatch() {
+    askingToStop_ = true;
+    QApplication::setOverrideCursor(Qt::ArrowCursor);  // over the batch's wait cursor
+    QMessageBox box(QMessageBox::Question, windowTitle(), QString::fromUtf8(res::LoadString(res::IDS_STOP_QUESTION)),
+                    QMessageBox::NoButton, this);
+    QPushButton* yes = box.addButton(QString::fromUtf8(res::LoadString(res::IDS_YES)), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QString::fromUtf8(res::LoadString(res::IDS_NO)), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    stopRequested_ = box.clickedButton() == yes;
+    stopWished_ = false;
+    QApplication::restoreOverrideCursor();
+    askingToStop_ = false;
 }
 
 void CMainDialog::OnDestroy() {
@@ -214,6 +389,10 @@ void CMainDialog::OnDestroy() {
 }
 
 void CMainDialog::done(int result) {
+    if (batchRunning_) {  // the window stays open while its batch runs
+        stopWished_ = true;
+        return;
+    }
     if (!destroyed_) OnDestroy();
     CTemplateDialog::done(result);
 }
@@ -221,6 +400,7 @@ void CMainDialog::done(int result) {
 void CMainDialog::closeEvent(QCloseEvent* event) {
     if (batchRunning_) {
         event->ignore();
+        stopWished_ = true;
         return;
     }
     CTemplateDialog::closeEvent(event);
@@ -229,18 +409,17 @@ void CMainDialog::closeEvent(QCloseEvent* event) {
 // --- Drops ---------------------------------------------------------------------------------------------
 
 void CMainDialog::dragEnterEvent(QDragEnterEvent* event) {
-    if (!batchRunning_ && HasLocalFiles(event->mimeData())) event->acceptProposedAction();
+    if (!batchRunning_ && HasLocalFiles(event->mimeData())) AnswerAsCopy(event);
 }
 
 void CMainDialog::dragMoveEvent(QDragMoveEvent* event) {
-    if (!batchRunning_ && HasLocalFiles(event->mimeData())) event->acceptProposedAction();
+    if (!batchRunning_ && HasLocalFiles(event->mimeData())) AnswerAsCopy(event);
 }
 
 void CMainDialog::dropEvent(QDropEvent* event) {
     if (batchRunning_ || !HasLocalFiles(event->mimeData())) return;
-    const std::vector<std::string> paths = DroppedPaths(*event->mimeData());
-    event->acceptProposedAction();
-    OnDropFiles(paths);
+    if (!AnswerAsCopy(event)) return;
+    OnDropFiles(DroppedPaths(*event->mimeData()));
 }
 
 void CMainDialog::OnDropFiles(const std::vector<std::string>& paths) {
@@ -283,7 +462,11 @@ bool CMainDialog::ExchangeAndValidate() { return UpdateData(true); }
 
 ParameterSettings CMainDialog::ReadParameterSettings() { return settings::ReadParameterSettings(store_); }
 
-void CMainDialog::SetProgressRange(int lower, int upper) { progressBar_->setRange(lower, upper); }
+void CMainDialog::SetProgressRange(int lower, int upper) {
+    // The toolkit draws an empty range as an endless busy animation; here it is one step with the bar at
+    // its start, empty and still, as the end of a batch without workers must look.
+    progressBar_->setRange(lower, upper > lower ? upper : lower + 1);
+}
 
 void CMainDialog::SetProgressPos(int position) {
     progressBar_->setValue(position);
@@ -296,7 +479,17 @@ void CMainDialog::BeginWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCu
 
 void CMainDialog::EndWaitCursor() { QApplication::restoreOverrideCursor(); }
 
-void CMainDialog::KeepAlive() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+void CMainDialog::KeepAlive() {
+    // User input is taken from the queue too (the batch's guard drops it), so that none is left to act
+    // after the batch.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (stopWished_ && !askingToStop_ && !stopRequested_) AskToStopBatch();
+}
+
+bool CMainDialog::StopRequested() {
+    if (stopWished_ && !askingToStop_ && !stopRequested_) AskToStopBatch();
+    return stopRequested_;
+}
 
 void CMainDialog::ShowMessage(const std::string& text) { MessageBoxes().ShowMessage(text); }
 

@@ -27,6 +27,8 @@ std::vector<std::string> DroppedPaths(const QMimeData& data);
 
 inline constexpr unsigned kIdmParameter = 0x0020;
 inline constexpr unsigned kIdmAboutBox = 0x0010;
+inline constexpr unsigned kIdmAddFiles = 0x0030;
+inline constexpr unsigned kIdmAddFolder = 0x0040;
 inline constexpr uint32_t kMainLabelColor = 0x00FA0000;  // blue 250
 
 class CMainDialog : public CTemplateDialog, public BatchHost, public RowSource {
@@ -54,6 +56,11 @@ public:
     void OnOK();  // the batch run
     // The dropped paths, as exact bytes, into the list.
     void OnDropFiles(const std::vector<std::string>& paths);
+    // Paths the program was opened with: taken like a drop as soon as the window is up.
+    void AddPathsWhenShown(std::vector<std::string> paths);
+    // "Dateien hinzufügen..." and "Ordner hinzufügen...": chosen files or a folder, taken like a drop.
+    void OnAddFiles();
+    void OnAddFolder();
     // The tip of the control under `clientPos` (client coordinates), as shown; empty for none.
     QString ToolTipAt(const QPoint& clientPos) const;
 
@@ -67,6 +74,7 @@ public:
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     void KeepAlive() override;
+    bool StopRequested() override;
     void ShowMessage(const std::string& text) override;
     // RowSource
     int RowCount() const override;
@@ -88,6 +96,9 @@ private:
     void OnDestroy();
     void AddSystemMenuEntries();
     void ConnectControls();
+    // Escape, the close box or Alt+F4 while a batch runs: "Komprimierung abbrechen?" with "Ja" and "Nein".
+    void AskToStopBatch();
+    void RestoreFocusAfterBatch(QWidget* focusBefore);
 
     ProfileStore& store_;
     settings::DevicePath devicePath_;
@@ -101,6 +112,10 @@ private:
     QMenu* systemMenu_ = nullptr;
     bool destroyed_ = false;
     bool batchRunning_ = false;
+    bool stopWished_ = false;     // the user asked to stop; the question is still to come
+    bool askingToStop_ = false;
+    bool stopRequested_ = false;  // answered "Ja": no further file starts
+    std::string addFolder_;       // where the two choosers of the menu start: the folder last added from
 };
 
 }  // namespace qx

@@ -39,6 +39,7 @@ public:
     std::thread::id batchThread = std::this_thread::get_id();
     std::atomic<bool> callFromOtherThread{false};
     int keepAlives = 0;
+    std::function<bool()> stop;  // the user's wish to stop, asked before each file
     Calls calls;
     Calls messages;
 
@@ -55,6 +56,10 @@ public:
     void KeepAlive() override {
         CheckThread();
         ++keepAlives;
+    }
+    bool StopRequested() override {
+        CheckThread();
+        return stop && stop();
     }
     void ShowMessage(const std::string& text) override {
         Record("message");
@@ -189,6 +194,38 @@ TEST_F(BatchTest, WithoutThreadsTheFirstFailureEndsTheBatch) {
     EXPECT_EQ(result.Failed, 1);
     EXPECT_EQ(result.Written, 2);
     EXPECT_TRUE(result.Started);
+}
+
+TEST_F(BatchTest, AStopStartsNoFurtherFileAndRunsTheClosingSteps) {
+    for (int i = 1; i <= 5; ++i) AddImage(std::to_string(i) + ".png", 40, 30);  // skipped: smaller than 64 x 64
+    host.main.NichtVergroessern = 1;
+    host.stop = [&] { return host.calls.back() == "pos 2"; };  // the user said "Ja" after the second file
+    BatchResult result = Run();
+    EXPECT_EQ(host.calls, (Calls{"validate", "pos 0", "read parameters", "button off", "cursor wait", "range 0..5",
+                                 "pos 1", "pos 2", "range 0..0", "pos 0", "button on", "message", "cursor normal"}));
+    EXPECT_EQ(host.messages, Calls{res::FormatString(res::IDS_SKIPPED_REPORT, 2)});
+    EXPECT_TRUE(result.Stopped);
+    EXPECT_EQ(result.SkippedCount, 2);
+
+    host.calls.clear();
+    host.messages.clear();
+    host.stop = nullptr;
+    EXPECT_FALSE(Run().Stopped);
+    EXPECT_EQ(host.messages, Calls{res::FormatString(res::IDS_SKIPPED_REPORT, 5)});
+}
+
+TEST_F(BatchTest, AStopWithWorkersLetsTheRunningFilesFinish) {
+    for (int i = 0; i < 8; ++i) AddImage(std::to_string(i) + ".png");
+    host.parameters.ThreadAnzahl = 2;
+    WorkerCounter counter(std::chrono::milliseconds(40));
+    int asked = 0;
+    host.stop = [&] { return ++asked > 6; };  // asked before and after each wait for a free place
+    BatchResult result = Run();
+    EXPECT_TRUE(result.Stopped);
+    EXPECT_EQ(counter.started(), 3);
+    EXPECT_EQ(result.Written, 3);  // every started file was finished and collected
+    EXPECT_EQ(test::FolderEntries(dir / "out").size(), 3u);
+    EXPECT_EQ(Calls(host.calls.end() - 2, host.calls.end()), (Calls{"button on", "cursor normal"}));
 }
 
 TEST_F(BatchTest, ANegativeThreadCountRunsOnTheCallingThread) {

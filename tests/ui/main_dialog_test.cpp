@@ -80,7 +80,7 @@ TEST_F(MainDialogTest, FirstStartShowsTheDefaultsWithTheSizeAndTargetControlsDis
 TEST_F(MainDialogTest, MenuHoldsTheTwoEntriesWithTheirSeparators) {
     CMainDialog dialog(store);
     const QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_EQ(actions.size(), 4);
+    ASSERT_GE(actions.size(), 4);  // the entries that add files follow (see the menu test of the choosers)
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), "Parameter...");
     EXPECT_EQ(actions[1]->data().toUInt(), kIdmParameter);

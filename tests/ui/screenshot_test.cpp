@@ -7,7 +7,13 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <QFileDialog>
+#include <QPushButton>
+#include <QTranslator>
+
 #include "app/settings.h"
+#include "tests/support/test_support.h"
+#include "ui/folder_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/info_dialog.h"
 #include "ui/main_dialog.h"
@@ -61,6 +67,30 @@ TEST_F(Screenshots, AllWindows) {
         QApplication::processEvents();
         ASSERT_TRUE(main.SystemMenu()->grab().save(folder + "/main-menu.png"));
         main.SystemMenu()->hide();
+    }
+    {
+        // After a batch without workers: an empty, still bar.
+        for (int i = 0; i < 3; ++i) test::WriteImage(dir / ("b" + std::to_string(i) + ".jpg"), 64, 48);
+        store.WriteProfileInt(settings::kParameter, "ThreadAnzahl", 0);
+        CMainDialog main(store);
+        main.show();
+        main.OnDropFiles({dir.Path()});
+        main.CompressButton()->click();
+        Save(main, "main-after-batch");
+    }
+    {
+        QTranslator* german = InstallQtGermanTexts();
+        QTimer::singleShot(0, [&] {
+            if (QWidget* chooser = QApplication::activeModalWidget()) {
+                QApplication::processEvents();
+                chooser->grab().save(folder + "/folder-chooser.png");
+                static_cast<QDialog*>(chooser)->reject();
+            }
+        });
+        std::string path = dir.Path();
+        BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path, 0);
+        QCoreApplication::removeTranslator(german);
+        delete german;
     }
     {
         store.WriteProfileInt(settings::kParameter, settings::kAusgabeDateiTyp, 1);

@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+namespace qx {
+namespace {
+
+std::vector<std::string> Paths(std::vector<const char*> arguments, const std::string& folder = "/home/anna") {
+    arguments.insert(arguments.begin(), "quendrix");
+    return CommandLinePaths(static_cast<int>(arguments.size()), arguments.data(), folder);
+}
+
+TEST(CommandLinePaths, AbsoluteAsGivenRelativeAgainstTheWorkingFolder) {
+    EXPECT_TRUE(Paths({}).empty());
+    EXPECT_EQ(Paths({"/srv/Bilder/a.jpg", "b.png", "./Urlaub/", "../c.bmp", "x/./y//z.jpg", "/a/./b.jpg"}),
+              (std::vector<std::string>{"/srv/Bilder/a.jpg", "/home/anna/b.png", "/home/anna/Urlaub/",
+                                        "/home/anna/../c.bmp", "/home/anna/x/y/z.jpg", "/a/./b.jpg"}));
+    EXPECT_EQ(Paths({"a.jpg"}, "/"), std::vector<std::string>{"/a.jpg"});
+    EXPECT_EQ(Paths({"."}), std::vector<std::string>{"/home/anna"});
+    // Bytes that are not UTF-8 stay as they are; an empty argument would name the working folder.
+    EXPECT_EQ(Paths({"", "bild\xff.jpg", "-x.jpg"}),
+              (std::vector<std::string>{"/home/anna/bild\xff.jpg", "/home/anna/-x.jpg"}));
+    // Without a working folder (deleted meanwhile) the relative path is all there is.
+    EXPECT_EQ(Paths({"b.png"}, ""), std::vector<std::string>{"b.png"});
+}
+
+TEST(CommandLinePaths, CurrentFolderIsAbsolute) {
+    const std::string folder = CurrentFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.front(), '/');
+}
+
+}  // namespace
+}  // namespace qx

@@ -1,0 +1,54 @@
+#include "ui/file_chooser.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "res/strings.h"
+
+namespace qx {
+namespace {
+
+bool RealPicker(QWidget* owner, const QString& title, const QString& folder, const QStringList& nameFilters,
+                QStringList& chosen) {
+    // The toolkit's own chooser, like the folder chooser, so that both look alike and speak German.
+    chosen = QFileDialog::getOpenFileNames(owner, title, folder, nameFilters.join(QStringLiteral(";;")), nullptr,
+                                           QFileDialog::DontUseNativeDialog);
+    return !chosen.isEmpty();
+}
+
+FilesPicker& Picker() {
+    static FilesPicker picker;
+    return picker;
+}
+
+}  // namespace
+
+QStringList ImageNameFilters(const InputTypeFlags& accepted) {
+    const bool none = !accepted.Jpg && !accepted.Bmp && !accepted.Png;
+    QStringList patterns;
+    if (accepted.Jpg || none) patterns << QStringLiteral("*.jpg") << QStringLiteral("*.jpeg");
+    if (accepted.Bmp || none) patterns << QStringLiteral("*.bmp");
+    if (accepted.Png || none) patterns << QStringLiteral("*.png");
+    return {QStringLiteral("%1 (%2)").arg(QString::fromUtf8(res::LoadString(res::IDS_IMAGE_FILES)), patterns.join(' ')),
+            QStringLiteral("%1 (*)").arg(QString::fromUtf8(res::LoadString(res::IDS_ALL_FILES)))};
+}
+
+void SetFilesPicker(FilesPicker picker) { Picker() = std::move(picker); }
+
+std::vector<std::string> ChooseImageFiles(QWidget* owner, const std::string& title, std::string& folder,
+                                          const InputTypeFlags& accepted) {
+    const QString qtitle = QString::fromUtf8(title);
+    const QString qfolder = QFile::decodeName(QByteArray::fromStdString(folder));
+    const QStringList filters = ImageNameFilters(accepted);
+    QStringList chosen;
+    const bool picked = Picker() ? Picker()(owner, qtitle, qfolder, filters, chosen)
+                                 : RealPicker(owner, qtitle, qfolder, filters, chosen);
+    std::vector<std::string> paths;
+    if (!picked) return paths;
+    for (const QString& file : chosen) paths.push_back(QFile::encodeName(file).toStdString());
+    if (!chosen.isEmpty()) folder = QFile::encodeName(QFileInfo(chosen.front()).absolutePath()).toStdString();
+    return paths;
+}
+
+}  // namespace qx
