@@ -1,5 +1,5 @@
 #include "app/main_app.h"
-#include "app/termination.h"
+#include "engine/termination.h"
 
 int main(int argc, char** argv) {
     qx::EndCleanlyOnTerminationSignals();  // before Qt starts threads of its own

@@ -3,8 +3,8 @@
 #include <QApplication>
 
 #include "app/command_line.h"
-#include "app/profile_store.h"
-#include "app/settings_location.h"
+#include "settings/profile_store.h"
+#include "settings/settings_location.h"
 #include "ui/dialog_layer.h"
 #include "ui/main_dialog.h"
 

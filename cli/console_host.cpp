@@ -1,6 +1,6 @@
 #include "cli/console_host.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "cli/options.h"
 #include "res/strings.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/profile_store.h"
-#include "app/settings.h"
-#include "app/settings_location.h"
-#include "app/termination.h"
-#include "app/version.h"
+#include "settings/profile_store.h"
+#include "settings/settings.h"
+#include "settings/settings_location.h"
+#include "engine/termination.h"
+#include "res/version.h"
 #include "cli/console_host.h"
 #include "cli/options.h"
 #include "engine/batch.h"

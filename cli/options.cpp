@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "engine/imaging/imaging.h"
 #include "res/strings.h"
 

@@ -45,6 +45,32 @@ struct ParameterSettings {
     int32_t ThreadAnzahl = 10;
 };
 
+// The input types a drop takes: EingabeTyp unpacked, bit 0 BMP, bit 1 JPG, bit 2 PNG. The codec table
+// gives each input format its bit.
+struct InputTypeFlags {
+    bool Bmp = true;
+    bool Jpg = true;
+    bool Png = true;
+};
+
+inline bool HasInputTypeBit(const InputTypeFlags& flags, int bit) {
+    switch (bit) {
+        case 0: return flags.Bmp;
+        case 1: return flags.Jpg;
+        case 2: return flags.Png;
+        default: return false;
+    }
+}
+
+inline void SetInputTypeBit(InputTypeFlags& flags, int bit) {
+    switch (bit) {
+        case 0: flags.Bmp = true; break;
+        case 1: flags.Jpg = true; break;
+        case 2: flags.Png = true; break;
+        default: break;
+    }
+}
+
 // A message box that blocks its caller until the user has answered it (one OK button).
 class MessageBoxService {
 public:

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/profile_store.h"
-#include "app/settings.h"
+#include "settings/profile_store.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -75,24 +75,6 @@ std::string FormatFileSizeCell(int64_t bytes) {
     return text + " KB";
 }
 
-bool HasInputTypeBit(const InputTypeFlags& flags, int bit) {
-    switch (bit) {
-        case 0: return flags.Bmp;
-        case 1: return flags.Jpg;
-        case 2: return flags.Png;
-        default: return false;
-    }
-}
-
-void SetInputTypeBit(InputTypeFlags& flags, int bit) {
-    switch (bit) {
-        case 0: flags.Bmp = true; break;
-        case 1: flags.Jpg = true; break;
-        case 2: flags.Png = true; break;
-        default: break;
-    }
-}
-
 bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& flags) {
     for (const imaging::Codec& codec : imaging::Codecs()) {
         if (HasInputTypeBit(flags, codec.inputTypeBit) && codec.HasExtension(extension)) return true;

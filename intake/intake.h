@@ -10,18 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "engine/types.h"
+
 namespace qx {
-
-struct InputTypeFlags {
-    bool Bmp = true;
-    bool Jpg = true;
-    bool Png = true;
-};
-
-// The flag of EingabeTyp bit `bit` (bit 0 BMP, bit 1 JPG, bit 2 PNG): whether it is set, and setting it. The
-// codec table gives each input format its bit.
-bool HasInputTypeBit(const InputTypeFlags& flags, int bit);
-void SetInputTypeBit(InputTypeFlags& flags, int bit);
 
 // The three cells of a file-list row; `path` holds the exact bytes of the source path.
 struct FileRow {

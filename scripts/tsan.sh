@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$here/build-tsan}
 "$here/scripts/setup.sh"
 cmake --preset tsan -S "$here" -B "$BUILD_DIR" ${CMAKE_EXTRA:-} >/dev/null
-programs=(test_engine test_app test_intake test_cli test_hardening)
+programs=(test_engine test_settings test_intake test_cli test_hardening)
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target quendrix-batch "${programs[@]}"
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"

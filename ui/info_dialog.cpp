@@ -3,7 +3,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 
-#include "app/version.h"
+#include "res/version.h"
 #include "res/icon.h"
 
 namespace qx {

@@ -23,7 +23,7 @@
 #include <QWindow>
 #include <functional>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "res/icon.h"
 #include "res/strings.h"
 #include "ui/file_chooser.h"

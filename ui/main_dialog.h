@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/profile_store.h"
-#include "app/settings.h"
+#include "settings/profile_store.h"
+#include "settings/settings.h"
 #include "engine/batch.h"
 #include "engine/types.h"
 #include "intake/intake.h"

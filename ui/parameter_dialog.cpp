@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "engine/batch.h"
 #include "res/strings.h"
 

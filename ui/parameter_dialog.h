@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/profile_store.h"
+#include "settings/profile_store.h"
 #include "ui/dialog_layer.h"
 
 namespace qx {

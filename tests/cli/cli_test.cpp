@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "app/version.h"
+#include "res/version.h"
 #include "res/strings.h"
 #include "support/test_support.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "app/profile_store.h"
-#include "app/termination.h"
+#include "settings/profile_store.h"
+#include "engine/termination.h"
 #include "hardening_support.h"
 
 namespace qx::hardening {

@@ -5,8 +5,8 @@
 
 #include <clocale>
 
-#include "app/profile_store.h"
-#include "app/settings.h"
+#include "settings/profile_store.h"
+#include "settings/settings.h"
 #include "intake/intake.h"
 #include "support/test_support.h"
 

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <set>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "intake/intake.h"
 #include "res/strings.h"
 #include "ui/file_list_ctrl.h"

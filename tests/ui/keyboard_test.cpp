@@ -2,7 +2,7 @@
 #include <QAbstractButton>
 #include <QTest>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "tests/support/test_support.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"

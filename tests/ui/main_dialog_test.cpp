@@ -13,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "res/strings.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "res/strings.h"
 #include "ui/parameter_dialog.h"
 #include "ui_test_support.h"

@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QTranslator>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "tests/support/test_support.h"
 #include "ui/folder_chooser.h"
 #include "ui/file_list_ctrl.h"

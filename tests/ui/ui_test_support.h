@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/profile_store.h"
+#include "settings/profile_store.h"
 #include "ui/dialog_layer.h"
 
 namespace qx::testing {

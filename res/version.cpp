@@ -1,4 +1,4 @@
-#include "app/version.h"
+#include "res/version.h"
 
 #include <elf.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "app/termination.h"
+#include "engine/termination.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <variant>
 
-#include "app/profile_store.h"
+#include "settings/profile_store.h"
 #include "engine/paths.h"
 #include "engine/types.h"
-#include "intake/intake.h"
+#include "engine/types.h"
 
 namespace qx::settings {
 

@@ -1,4 +1,4 @@
-#include "app/settings_location.h"
+#include "settings/settings_location.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "app/profile_store.h"
+#include "settings/profile_store.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
-#include "app/settings_location.h"
+#include "settings/settings_location.h"
 #include "engine/batch.h"
 
 #include <cstdlib>

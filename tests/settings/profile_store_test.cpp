@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/profile_store.h"
+#include "settings/profile_store.h"
 #include "temp_dir.h"
 
 namespace qx {

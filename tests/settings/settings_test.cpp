@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/settings.h"
-#include "app/settings_location.h"
+#include "settings/settings.h"
+#include "settings/settings_location.h"
 #include "temp_dir.h"
 
 namespace qx::settings {
