@@ -5,7 +5,9 @@
 
 #include "support.h"
 
-namespace qx::imaging::testing {
+namespace qx::test {
+
+using namespace qx::imaging;
 namespace {
 
 TEST(CodecTable, RowsKeepTheStoredNumbersAndAreFoundEveryWay) {
@@ -68,9 +70,9 @@ TEST(CodecTable, TheEncoderTableIsAViewOfIt) {
 }
 
 TEST(Reasons, ReadingSaysWhyAFileIsNoImage) {
-    ScratchFolder folder;
+    ScratchDir folder;
     Error error;
-    EXPECT_FALSE(Bitmap::FromFile(folder.File("nothing.png"), &error));
+    EXPECT_FALSE(Bitmap::FromFile((folder / "nothing.png"), &error));
     EXPECT_EQ(error.failure, Failure::OpenFailed);
     EXPECT_EQ(error.detail, "No such file or directory");
 
@@ -78,15 +80,15 @@ TEST(Reasons, ReadingSaysWhyAFileIsNoImage) {
     EXPECT_EQ(error.failure, Failure::NotAFile);
 
     // Content, not name: a PNG called .jpg is read as the PNG it is; text is no format at all.
-    WriteBytes(folder.File("text.jpg"), "just some text, long enough to sniff");
-    EXPECT_FALSE(Bitmap::FromFile(folder.File("text.jpg"), &error));
+    WriteBytes((folder / "text.jpg"), "just some text, long enough to sniff");
+    EXPECT_FALSE(Bitmap::FromFile((folder / "text.jpg"), &error));
     EXPECT_EQ(error.failure, Failure::UnknownFormat);
-    WriteBytes(folder.File("png.jpg"), ReadBytes(Corpus("pillow/hopper.png")));
-    EXPECT_TRUE(Bitmap::FromFile(folder.File("png.jpg"), &error));
+    WriteBytes((folder / "png.jpg"), ReadBytes(Corpus("pillow/hopper.png")));
+    EXPECT_TRUE(Bitmap::FromFile((folder / "png.jpg"), &error));
 
     // libjpeg's own words survive: a start marker and then nothing it can use.
-    WriteBytes(folder.File("empty.jpg"), std::string("\xFF\xD8\xFF\x01\x02\x03", 6) + std::string(40, '\0'));
-    EXPECT_FALSE(Bitmap::FromFile(folder.File("empty.jpg"), &error));
+    WriteBytes((folder / "empty.jpg"), std::string("\xFF\xD8\xFF\x01\x02\x03", 6) + std::string(40, '\0'));
+    EXPECT_FALSE(Bitmap::FromFile((folder / "empty.jpg"), &error));
     EXPECT_EQ(error.failure, Failure::BadHeader);
     EXPECT_EQ(error.detail, "JPEG datastream contains no image");
 
@@ -97,11 +99,11 @@ TEST(Reasons, ReadingSaysWhyAFileIsNoImage) {
 }
 
 TEST(Reasons, BrokenPixelsGiveTheCodecsWordsOnEveryPathAndAgain) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::string bytes = ReadBytes(Corpus("pillow/hopper.png"));
     bytes.resize(bytes.size() / 2);
-    WriteBytes(folder.File("cut.png"), bytes);
-    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(folder.File("cut.png"));
+    WriteBytes((folder / "cut.png"), bytes);
+    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile((folder / "cut.png"));
     ASSERT_TRUE(bitmap);
     Error first;
     EXPECT_FALSE(bitmap->Decode(&first));
@@ -112,10 +114,10 @@ TEST(Reasons, BrokenPixelsGiveTheCodecsWordsOnEveryPathAndAgain) {
     EXPECT_EQ(again.failure, first.failure);
     EXPECT_EQ(again.detail, first.detail);
     Error saved;
-    EXPECT_FALSE(bitmap->Save(folder.File("x.png"), *FindCodecByName("png"), 80, &saved));
+    EXPECT_FALSE(bitmap->Save((folder / "x.png"), *FindCodecByName("png"), 80, &saved));
     EXPECT_EQ(saved.failure, Failure::BrokenData);
 
-    std::unique_ptr<Bitmap> fresh = Bitmap::FromFile(folder.File("cut.png"));
+    std::unique_ptr<Bitmap> fresh = Bitmap::FromFile((folder / "cut.png"));
     std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(10, 10);
     Error drawn;
     EXPECT_FALSE(Graphics(*target).DrawImage(*fresh, 0, 0, 10, 10, &drawn));
@@ -124,26 +126,26 @@ TEST(Reasons, BrokenPixelsGiveTheCodecsWordsOnEveryPathAndAgain) {
 }
 
 TEST(Reasons, SavingSaysWhyAndLeavesNothing) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(8, 8);
     const Codec& png = *FindCodecByName("png");
     Error error;
-    EXPECT_FALSE(bitmap->Save(folder.File("missing/out.png"), png, 80, &error));
+    EXPECT_FALSE(bitmap->Save((folder / "missing/out.png"), png, 80, &error));
     EXPECT_EQ(error.failure, Failure::CreateFailed);
     EXPECT_EQ(error.detail, "No such file or directory");
 
-    ASSERT_EQ(::mkdir(folder.File("dir.png").c_str(), 0755), 0);
-    EXPECT_FALSE(bitmap->Save(folder.File("dir.png"), png, 80, &error));
+    ASSERT_EQ(::mkdir((folder / "dir.png").c_str(), 0755), 0);
+    EXPECT_FALSE(bitmap->Save((folder / "dir.png"), png, 80, &error));
     EXPECT_EQ(error.failure, Failure::WriteFailed);  // the rename over a folder
     EXPECT_EQ(error.detail, "Is a directory");
-    EXPECT_EQ(folder.EntryCount(), 1u);
+    EXPECT_EQ(FolderEntries(folder.path()).size(), 1u);
 
-    WriteBytes(folder.File("source.png"), ReadBytes(Corpus("pillow/hopper.png")));
-    std::unique_ptr<Bitmap> source = Bitmap::FromFile(folder.File("source.png"));
+    WriteBytes((folder / "source.png"), ReadBytes(Corpus("pillow/hopper.png")));
+    std::unique_ptr<Bitmap> source = Bitmap::FromFile((folder / "source.png"));
     ASSERT_TRUE(source);
-    EXPECT_FALSE(source->Save(folder.File("source.png"), png, 80, &error));
+    EXPECT_FALSE(source->Save((folder / "source.png"), png, 80, &error));
     EXPECT_EQ(error.failure, Failure::TargetIsSource);
 }
 
 }  // namespace
-}  // namespace qx::imaging::testing
+}  // namespace qx::test

@@ -8,7 +8,9 @@
 
 #include "support.h"
 
-namespace qx::imaging::testing {
+namespace qx::test {
+
+using namespace qx::imaging;
 namespace {
 
 const Guid kJpeg = EncoderFor(u"image/jpeg");
@@ -75,15 +77,15 @@ TEST(Encoders, TableHoldsTheThreeTypesWithDistinctIdentifiers) {
 }
 
 TEST(RoundTrip, PngAndBmpAreLosslessAndKeepAlpha) {
-    ScratchFolder folder;
+    ScratchDir folder;
     for (bool alpha : {false, true}) {
         SCOPED_TRACE(alpha ? "with alpha" : "opaque");
         std::unique_ptr<Bitmap> original = MakePattern(37, 23, alpha);
         const uint32_t quality = 10;  // accepted and ignored by the lossless encoders
         for (const auto& [name, clsid] : {std::pair{"out.png", kPng}, std::pair{"out.bmp", kBmp}}) {
             SCOPED_TRACE(name);
-            ASSERT_TRUE(original->Save(folder.File(name), clsid, Quality(quality)));
-            std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File(name));
+            ASSERT_TRUE(original->Save((folder / name), clsid, Quality(quality)));
+            std::unique_ptr<Bitmap> read = Bitmap::FromFile((folder / name));
             ASSERT_TRUE(read);
             EXPECT_EQ(read->HasAlpha(), alpha);
             ExpectSamePixels(*original, *read);
@@ -92,56 +94,56 @@ TEST(RoundTrip, PngAndBmpAreLosslessAndKeepAlpha) {
 }
 
 TEST(RoundTrip, OpaqueImagesGiveTwentyFourBitBmpAndRgbPng) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::unique_ptr<Bitmap> source = Bitmap::FromFile(Corpus("pillow/hopper.png"));
     ASSERT_TRUE(source);
     ASSERT_FALSE(source->HasAlpha());
-    ASSERT_TRUE(source->Save(folder.File("a.bmp"), kBmp, {}));
-    ASSERT_TRUE(source->Save(folder.File("a.png"), kPng, {}));
-    const std::string bmp = ReadBytes(folder.File("a.bmp"));
+    ASSERT_TRUE(source->Save((folder / "a.bmp"), kBmp, {}));
+    ASSERT_TRUE(source->Save((folder / "a.png"), kPng, {}));
+    const std::string bmp = ReadBytes((folder / "a.bmp"));
     ASSERT_GT(bmp.size(), 30u);
     EXPECT_EQ(static_cast<uint8_t>(bmp[28]), 24);  // bits per pixel
     EXPECT_EQ(bmp.size(), 54u + 128 * 128 * 3);
-    const std::string png = ReadBytes(folder.File("a.png"));
+    const std::string png = ReadBytes((folder / "a.png"));
     EXPECT_EQ(png[25], 2);  // colour type RGB
     for (const char* name : {"a.bmp", "a.png"}) {
-        std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File(name));
+        std::unique_ptr<Bitmap> read = Bitmap::FromFile((folder / name));
         ASSERT_TRUE(read);
         ExpectSamePixels(*source, *read);
     }
 }
 
 TEST(Jpeg, QualityChangesTheSizeAndDefaultsTo75) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::unique_ptr<Bitmap> source = Bitmap::FromFile(Corpus("pillow/hopper.png"));
     ASSERT_TRUE(source);
     for (uint32_t quality : {10u, 75u, 95u})
-        ASSERT_TRUE(source->Save(folder.File("q" + std::to_string(quality) + ".jpg"), kJpeg, Quality(quality)));
-    ASSERT_TRUE(source->Save(folder.File("default.jpg"), kJpeg, {}));
-    const size_t q10 = ReadBytes(folder.File("q10.jpg")).size(), q75 = ReadBytes(folder.File("q75.jpg")).size(),
-                 q95 = ReadBytes(folder.File("q95.jpg")).size();
+        ASSERT_TRUE(source->Save((folder / ("q" + std::to_string(quality) + ".jpg")), kJpeg, Quality(quality)));
+    ASSERT_TRUE(source->Save((folder / "default.jpg"), kJpeg, {}));
+    const size_t q10 = ReadBytes((folder / "q10.jpg")).size(), q75 = ReadBytes((folder / "q75.jpg")).size(),
+                 q95 = ReadBytes((folder / "q95.jpg")).size();
     EXPECT_LT(q10, q75);
     EXPECT_LT(q75, q95);
-    EXPECT_EQ(ReadBytes(folder.File("default.jpg")), ReadBytes(folder.File("q75.jpg")));
-    std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File("q95.jpg"));
+    EXPECT_EQ(ReadBytes((folder / "default.jpg")), ReadBytes((folder / "q75.jpg")));
+    std::unique_ptr<Bitmap> read = Bitmap::FromFile((folder / "q95.jpg"));
     ASSERT_TRUE(read);
     EXPECT_LT(MeanDifference(*source, *read), 3.0);
 }
 
 TEST(Jpeg, TransparentAreasBecomeWhite) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(32, 32);  // blank: fully transparent
     for (uint32_t y = 0; y < 32; ++y)
         for (uint32_t x = 0; x < 16; ++x) bitmap->SetPixel(x, y, Argb(255, 0, 0, 255));
-    ASSERT_TRUE(bitmap->Save(folder.File("t.jpg"), kJpeg, Quality(95)));
-    ASSERT_TRUE(bitmap->Save(folder.File("t.png"), kPng, {}));
-    std::unique_ptr<Bitmap> jpeg = Bitmap::FromFile(folder.File("t.jpg"));
+    ASSERT_TRUE(bitmap->Save((folder / "t.jpg"), kJpeg, Quality(95)));
+    ASSERT_TRUE(bitmap->Save((folder / "t.png"), kPng, {}));
+    std::unique_ptr<Bitmap> jpeg = Bitmap::FromFile((folder / "t.jpg"));
     ASSERT_TRUE(jpeg);
     EXPECT_GT(MeanChannel(*jpeg, 20, 0, 32, 32, 16), 250);  // right half: white
     EXPECT_GT(MeanChannel(*jpeg, 20, 0, 32, 32, 8), 250);
     EXPECT_LT(MeanChannel(*jpeg, 0, 0, 12, 32, 16), 5);  // left half: blue
     EXPECT_GT(MeanChannel(*jpeg, 0, 0, 12, 32, 0), 245);
-    std::unique_ptr<Bitmap> png = Bitmap::FromFile(folder.File("t.png"));
+    std::unique_ptr<Bitmap> png = Bitmap::FromFile((folder / "t.png"));
     ASSERT_TRUE(png && png->HasAlpha());
     uint32_t pixel = 0;
     ASSERT_TRUE(png->GetPixel(30, 3, pixel));
@@ -228,23 +230,23 @@ bool Contains(const std::string& haystack, const std::string& needle) {
 }
 
 TEST(Colour, IccProfileTravelsIntoJpegAndPngOutputs) {
-    ScratchFolder folder;
+    ScratchDir folder;
     for (const char* source : {"pillow/icc_profile_big.jpg", "libjpeg-turbo/vgl_5674_0098.png"}) {
         SCOPED_TRACE(source);
         std::unique_ptr<Bitmap> scaled = Thumbnail(Corpus(source), 40, 30);
         ASSERT_TRUE(scaled);
-        ASSERT_TRUE(scaled->Save(folder.File("p.jpg"), kJpeg, Quality(80)));
-        ASSERT_TRUE(scaled->Save(folder.File("p.png"), kPng, {}));
-        EXPECT_TRUE(Contains(ReadBytes(folder.File("p.jpg")), "ICC_PROFILE"));
-        EXPECT_TRUE(Contains(ReadBytes(folder.File("p.png")), "iCCP"));
+        ASSERT_TRUE(scaled->Save((folder / "p.jpg"), kJpeg, Quality(80)));
+        ASSERT_TRUE(scaled->Save((folder / "p.png"), kPng, {}));
+        EXPECT_TRUE(Contains(ReadBytes((folder / "p.jpg")), "ICC_PROFILE"));
+        EXPECT_TRUE(Contains(ReadBytes((folder / "p.png")), "iCCP"));
         // The copies carry it on again.
-        std::unique_ptr<Bitmap> again = Bitmap::FromFile(folder.File("p.png"));
-        ASSERT_TRUE(again && again->Save(folder.File("p2.jpg"), kJpeg, {}));
-        EXPECT_TRUE(Contains(ReadBytes(folder.File("p2.jpg")), "ICC_PROFILE"));
+        std::unique_ptr<Bitmap> again = Bitmap::FromFile((folder / "p.png"));
+        ASSERT_TRUE(again && again->Save((folder / "p2.jpg"), kJpeg, {}));
+        EXPECT_TRUE(Contains(ReadBytes((folder / "p2.jpg")), "ICC_PROFILE"));
     }
     std::unique_ptr<Bitmap> plain = Thumbnail(Corpus("pillow/hopper.jpg"), 40, 40);
-    ASSERT_TRUE(plain && plain->Save(folder.File("plain.jpg"), kJpeg, {}));
-    EXPECT_FALSE(Contains(ReadBytes(folder.File("plain.jpg")), "ICC_PROFILE"));
+    ASSERT_TRUE(plain && plain->Save((folder / "plain.jpg"), kJpeg, {}));
+    EXPECT_FALSE(Contains(ReadBytes((folder / "plain.jpg")), "ICC_PROFILE"));
 }
 
 TEST(Limits, HugeHeadersAreRefusedBeforeDecoding) {
@@ -263,86 +265,86 @@ TEST(Limits, HugeHeadersAreRefusedBeforeDecoding) {
 }
 
 TEST(Save, ReplacesTheTargetWithNoTemporaryLeftAndTheUsualMode) {
-    ScratchFolder folder;
-    WriteBytes(folder.File("out.png"), "old contents");
+    ScratchDir folder;
+    WriteBytes((folder / "out.png"), "old contents");
     std::unique_ptr<Bitmap> bitmap = MakePattern(8, 8, false);
-    ASSERT_TRUE(bitmap->Save(folder.File("out.png"), kPng, {}));
-    EXPECT_EQ(folder.EntryCount(), 1u);
-    std::unique_ptr<Bitmap> read = Bitmap::FromFile(folder.File("out.png"));
+    ASSERT_TRUE(bitmap->Save((folder / "out.png"), kPng, {}));
+    EXPECT_EQ(FolderEntries(folder.path()).size(), 1u);
+    std::unique_ptr<Bitmap> read = Bitmap::FromFile((folder / "out.png"));
     ASSERT_TRUE(read);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     struct stat status {};
-    ASSERT_EQ(::stat(folder.File("out.png").c_str(), &status), 0);
+    ASSERT_EQ(::stat((folder / "out.png").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0666u & ~mask);
 }
 
 TEST(Save, FailureLeavesAnOldTargetAsItWas) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::unique_ptr<Bitmap> bitmap = MakePattern(8, 8, true);
     // A folder that does not exist.
-    EXPECT_FALSE(bitmap->Save(folder.File("missing/out.png"), kPng, {}));
+    EXPECT_FALSE(bitmap->Save((folder / "missing/out.png"), kPng, {}));
     // A target that is a folder.
-    ASSERT_EQ(::mkdir(folder.File("dir.png").c_str(), 0755), 0);
-    EXPECT_FALSE(bitmap->Save(folder.File("dir.png"), kPng, {}));
-    EXPECT_EQ(folder.EntryCount(), 1u);
+    ASSERT_EQ(::mkdir((folder / "dir.png").c_str(), 0755), 0);
+    EXPECT_FALSE(bitmap->Save((folder / "dir.png"), kPng, {}));
+    EXPECT_EQ(FolderEntries(folder.path()).size(), 1u);
     // An unknown encoder.
-    WriteBytes(folder.File("old.jpg"), "keep me");
-    EXPECT_FALSE(bitmap->Save(folder.File("old.jpg"), Guid{}, {}));
-    EXPECT_EQ(ReadBytes(folder.File("old.jpg")), "keep me");
+    WriteBytes((folder / "old.jpg"), "keep me");
+    EXPECT_FALSE(bitmap->Save((folder / "old.jpg"), Guid{}, {}));
+    EXPECT_EQ(ReadBytes((folder / "old.jpg")), "keep me");
     // A read-only folder (meaningless for root, who may write anywhere).
     if (::geteuid() != 0) {
-        ASSERT_EQ(::mkdir(folder.File("ro").c_str(), 0755), 0);
-        WriteBytes(folder.File("ro/old.jpg"), "keep me too");
-        ASSERT_EQ(::chmod(folder.File("ro").c_str(), 0555), 0);
-        EXPECT_FALSE(bitmap->Save(folder.File("ro/old.jpg"), kJpeg, {}));
-        ::chmod(folder.File("ro").c_str(), 0755);
-        EXPECT_EQ(ReadBytes(folder.File("ro/old.jpg")), "keep me too");
+        ASSERT_EQ(::mkdir((folder / "ro").c_str(), 0755), 0);
+        WriteBytes((folder / "ro/old.jpg"), "keep me too");
+        ASSERT_EQ(::chmod((folder / "ro").c_str(), 0555), 0);
+        EXPECT_FALSE(bitmap->Save((folder / "ro/old.jpg"), kJpeg, {}));
+        ::chmod((folder / "ro").c_str(), 0755);
+        EXPECT_EQ(ReadBytes((folder / "ro/old.jpg")), "keep me too");
     }
 }
 
 TEST(Save, NeverReplacesItsOwnSourceUnderAnyName) {
-    ScratchFolder folder;
+    ScratchDir folder;
     const std::string original = ReadBytes(Corpus("pillow/hopper.jpg"));
-    WriteBytes(folder.File("photo.jpg"), original);
-    ASSERT_EQ(::link(folder.File("photo.jpg").c_str(), folder.File("hard.jpg").c_str()), 0);
-    ASSERT_EQ(::symlink(folder.File("photo.jpg").c_str(), folder.File("soft.jpg").c_str()), 0);
-    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(folder.File("photo.jpg"));
+    WriteBytes((folder / "photo.jpg"), original);
+    ASSERT_EQ(::link((folder / "photo.jpg").c_str(), (folder / "hard.jpg").c_str()), 0);
+    ASSERT_EQ(::symlink((folder / "photo.jpg").c_str(), (folder / "soft.jpg").c_str()), 0);
+    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile((folder / "photo.jpg"));
     ASSERT_TRUE(bitmap);
     for (const char* name : {"photo.jpg", "hard.jpg", "soft.jpg"}) {
-        EXPECT_FALSE(bitmap->Save(folder.File(name), kJpeg, {})) << name;
-        EXPECT_EQ(ReadBytes(folder.File("photo.jpg")), original);
+        EXPECT_FALSE(bitmap->Save((folder / name), kJpeg, {})) << name;
+        EXPECT_EQ(ReadBytes((folder / "photo.jpg")), original);
     }
-    EXPECT_EQ(folder.EntryCount(), 3u);
-    EXPECT_TRUE(bitmap->Save(folder.File("copy.jpg"), kJpeg, {}));
+    EXPECT_EQ(FolderEntries(folder.path()).size(), 3u);
+    EXPECT_TRUE(bitmap->Save((folder / "copy.jpg"), kJpeg, {}));
 }
 
 TEST(Bitmap, BrokenDataFailsOnDecodeNotOnHeader) {
-    ScratchFolder folder;
+    ScratchDir folder;
     std::string bytes = ReadBytes(Corpus("pillow/hopper.png"));
     bytes.resize(bytes.size() / 2);
-    WriteBytes(folder.File("cut.png"), bytes);
-    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(folder.File("cut.png"));
+    WriteBytes((folder / "cut.png"), bytes);
+    std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile((folder / "cut.png"));
     ASSERT_TRUE(bitmap);  // the header is fine
     EXPECT_EQ(bitmap->Width(), 128u);
     EXPECT_FALSE(bitmap->Decode());
     std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(10, 10);
     Graphics graphics(*target);
     EXPECT_FALSE(graphics.DrawImage(*bitmap, 0, 0, 10, 10));
-    EXPECT_FALSE(bitmap->Save(folder.File("x.png"), kPng, {}));
+    EXPECT_FALSE(bitmap->Save((folder / "x.png"), kPng, {}));
     EXPECT_FALSE(Bitmap::FromFile(folder.path()));  // a folder is no image
-    EXPECT_FALSE(Bitmap::FromFile(folder.File("nothing.png")));
+    EXPECT_FALSE(Bitmap::FromFile((folder / "nothing.png")));
 }
 
 TEST(Threads, ManyThreadsWorkOnTheirOwnBitmapsAtOnce) {
-    ScratchFolder folder;
+    ScratchDir folder;
     const std::vector<std::string> sources = {"exif-orientation/Landscape_8.jpg", "pillow/hopper.png",
                                               "bmpsuite/g/pal8rle.bmp", "pillow/pil_sample_cmyk.jpg"};
     auto run = [&](int worker) {
         for (size_t i = 0; i < sources.size(); ++i) {
             std::unique_ptr<Bitmap> scaled = Thumbnail(Corpus(sources[i]), 50, 40);
             if (!scaled) return false;
-            const std::string name = folder.File(std::to_string(worker) + "-" + std::to_string(i) + ".png");
+            const std::string name = (folder / (std::to_string(worker) + "-" + std::to_string(i) + ".png"));
             if (!scaled->Save(name, kPng, {})) return false;
         }
         return true;
@@ -354,9 +356,9 @@ TEST(Threads, ManyThreadsWorkOnTheirOwnBitmapsAtOnce) {
     for (int t = 0; t < 6; ++t) EXPECT_TRUE(results[t]);
     for (size_t i = 0; i < sources.size(); ++i)
         for (int t = 1; t < 6; ++t)
-            EXPECT_EQ(ReadBytes(folder.File("0-" + std::to_string(i) + ".png")),
-                      ReadBytes(folder.File(std::to_string(t) + "-" + std::to_string(i) + ".png")));
+            EXPECT_EQ(ReadBytes((folder / ("0-" + std::to_string(i) + ".png"))),
+                      ReadBytes((folder / (std::to_string(t) + "-" + std::to_string(i) + ".png"))));
 }
 
 }  // namespace
-}  // namespace qx::imaging::testing
+}  // namespace qx::test

@@ -9,7 +9,9 @@
 #include "support.h"
 #include "support/corpus_manifest.h"
 
-namespace qx::imaging::testing {
+namespace qx::test {
+
+using namespace qx::imaging;
 namespace {
 
 using Entry = test::ManifestEntry;
@@ -98,4 +100,4 @@ TEST(Corpus, QuestionableAndBadBmpsDoNotCrash) {
 }
 
 }  // namespace
-}  // namespace qx::imaging::testing
+}  // namespace qx::test

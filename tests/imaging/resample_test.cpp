@@ -5,7 +5,9 @@
 
 #include "support.h"
 
-namespace qx::imaging::testing {
+namespace qx::test {
+
+using namespace qx::imaging;
 namespace {
 
 std::unique_ptr<Bitmap> Draw(Bitmap& source, uint32_t w, uint32_t h) {
@@ -92,4 +94,4 @@ TEST(Resample, DrawingIntoAPartOfTheSurfaceLeavesTheRestTransparent) {
 }
 
 }  // namespace
-}  // namespace qx::imaging::testing
+}  // namespace qx::test

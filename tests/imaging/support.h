@@ -11,54 +11,13 @@
 #include <string>
 
 #include "engine/imaging/imaging.h"
+#include "tests/support/test_support.h"
 
-namespace qx::imaging::testing {
+namespace qx::test {
+
+using namespace qx::imaging;
 
 inline std::string Corpus(const std::string& relative) { return std::string(QUENDRIX_CORPUS) + "/" + relative; }
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qx-imaging-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        // A test may leave a folder read-only; make it writable again so that it can go.
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-        for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    size_t EntryCount() const {
-        size_t n = 0;
-        for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(path_)) ++n;
-        return n;
-    }
-
-private:
-    std::string path_;
-};
-
-inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Guid EncoderFor(const std::u16string& mime) {
-    for (const ImageCodecInfo& codec : GetImageEncoders())
-        if (codec.mimeType == mime) return codec.clsid;
-    return Guid{};
-}
 
 inline EncoderParameters Quality(const uint32_t& quality) {
     return {{EncoderQuality, 1, EncoderParameterValueTypeLong, &quality}};
@@ -87,4 +46,4 @@ inline double MeanChannel(Bitmap& bitmap, uint32_t x0, uint32_t y0, uint32_t x1,
     return n ? sum / n : -1;
 }
 
-}  // namespace qx::imaging::testing
+}  // namespace qx::test

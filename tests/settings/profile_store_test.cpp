@@ -11,17 +11,14 @@
 #include <optional>
 
 #include "settings/profile_store.h"
-#include "temp_dir.h"
+#include "tests/support/test_support.h"
 
 namespace qx {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
 
 TEST(ProfileStore, MissingFileGivesDefaultsAndWritesCreateIt) {
-    TempDir dir;
+    test::ScratchDir dir;
     ProfileStore store(dir / "q.ini");
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 80);
     EXPECT_EQ(store.GetProfileStringA("Parameter", "Prefix", "Pic"), "Pic");
@@ -29,17 +26,17 @@ TEST(ProfileStore, MissingFileGivesDefaultsAndWritesCreateIt) {
     store.WriteProfileInt("Allg", "Rate", 55);
     store.WriteProfileStringA("Allg", "Verz", "/home/u/Quendrix");
     store.WriteProfileInt("Parameter", "ThreadAnzahl", -1);
-    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\nRate=55\nVerz=/home/u/Quendrix\n[Parameter]\nThreadAnzahl=-1\n");
+    EXPECT_EQ(test::ReadBytes(dir / "q.ini"), "[Allg]\nRate=55\nVerz=/home/u/Quendrix\n[Parameter]\nThreadAnzahl=-1\n");
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 55);
     EXPECT_EQ(store.GetProfileIntA("Parameter", "ThreadAnzahl", 10), -1);
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "/home/u/Quendrix");
 }
 
 TEST(ProfileStore, KeepsForeignLinesAndMatchesWithoutCase) {
-    TempDir dir;
+    test::ScratchDir dir;
     const std::string original =
         "; a comment\r\n[other]\r\nx=1\r\n\r\n[ALLG]\r\nrate=10\r\nunknown=keep me\r\n[Parameter]\r\nPrefix=\r\n";
-    WriteFile(dir / "q.ini", original);
+    test::WriteBytes(dir / "q.ini", original);
     ProfileStore store(dir / "q.ini");
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 10);
     EXPECT_EQ(store.GetProfileStringA("parameter", "PREFIX", "Pic"), "");  // empty value, not the default
@@ -47,7 +44,7 @@ TEST(ProfileStore, KeepsForeignLinesAndMatchesWithoutCase) {
 
     store.WriteProfileInt("Allg", "Rate", 90);
     store.WriteProfileInt("Allg", "Hoehe", 480);
-    EXPECT_EQ(ReadFile(dir / "q.ini"),
+    EXPECT_EQ(test::ReadBytes(dir / "q.ini"),
               "; a comment\r\n[other]\r\nx=1\r\n\r\n[ALLG]\r\nrate=90\r\nunknown=keep me\r\nHoehe=480\r\n"
               "[Parameter]\r\nPrefix=\r\n");
 }
@@ -70,8 +67,8 @@ TEST(ProfileStore, IntegersReadLikeTheWindowsProfileFunctions) {
     EXPECT_EQ(ParseProfileInt("0x"), 0);
     EXPECT_EQ(ParseProfileInt("1.5"), 1);
 
-    TempDir dir;
-    WriteFile(dir / "q.ini", "[Allg]\nRate=\nProzent=   \nHoehe=\"\"\nBreite= 640 px\nZielPath=x\n");
+    test::ScratchDir dir;
+    test::WriteBytes(dir / "q.ini", "[Allg]\nRate=\nProzent=   \nHoehe=\"\"\nBreite= 640 px\nZielPath=x\n");
     ProfileStore store(dir / "q.ini");
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 80);  // empty text gives the default
     EXPECT_EQ(store.GetProfileIntA("Allg", "Prozent", 100), 100);
@@ -83,9 +80,9 @@ TEST(ProfileStore, IntegersReadLikeTheWindowsProfileFunctions) {
 }
 
 TEST(ProfileStore, BlanksAndQuotesAroundValues) {
-    TempDir dir;
+    test::ScratchDir dir;
     // Hand-typed blanks around "=" and quotes around a value are not part of the text.
-    WriteFile(dir / "q.ini", "[Allg]\n  Verz = /home/u/Bilder  \nRate = \"55\"\n[Parameter]\nPrefix='x y'\n");
+    test::WriteBytes(dir / "q.ini", "[Allg]\n  Verz = /home/u/Bilder  \nRate = \"55\"\n[Parameter]\nPrefix='x y'\n");
     ProfileStore store(dir / "q.ini");
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "/home/u/Bilder");
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 55);
@@ -98,7 +95,7 @@ TEST(ProfileStore, BlanksAndQuotesAroundValues) {
     }
     store.WriteProfileStringA("Parameter", "Prefix", " Pic ");
     store.WriteProfileStringA("Allg", "Verz", "/plain/path");
-    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\nVerz=/plain/path\nRate = \"55\"\n[Parameter]\nPrefix=\" Pic \"\n");
+    EXPECT_EQ(test::ReadBytes(dir / "q.ini"), "[Allg]\nVerz=/plain/path\nRate = \"55\"\n[Parameter]\nPrefix=\" Pic \"\n");
 
     // A line break or a NUL cannot be stored inside one value: the text ends there.
     store.WriteProfileStringA("Parameter", "Prefix", "a\nb=c");
@@ -109,38 +106,38 @@ TEST(ProfileStore, BlanksAndQuotesAroundValues) {
 }
 
 TEST(ProfileStore, LineEndsAndAMissingFinalLineEndAreKept) {
-    TempDir dir;
+    test::ScratchDir dir;
     // Mixed line ends stay as they are; added lines take the file's first line end.
-    WriteFile(dir / "q.ini", "[Allg]\r\nRate=1\nx\r\n[Parameter]\r\nLfdNr=5");
+    test::WriteBytes(dir / "q.ini", "[Allg]\r\nRate=1\nx\r\n[Parameter]\r\nLfdNr=5");
     ProfileStore store(dir / "q.ini");
     EXPECT_EQ(store.GetProfileIntA("Parameter", "LfdNr", 1), 5);
     store.WriteProfileInt("Allg", "Rate", 2);
-    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\r\nRate=2\nx\r\n[Parameter]\r\nLfdNr=5");
+    EXPECT_EQ(test::ReadBytes(dir / "q.ini"), "[Allg]\r\nRate=2\nx\r\n[Parameter]\r\nLfdNr=5");
     store.WriteProfileInt("Parameter", "Stellen", 4);  // after the last line, which then needs an end
-    EXPECT_EQ(ReadFile(dir / "q.ini"), "[Allg]\r\nRate=2\nx\r\n[Parameter]\r\nLfdNr=5\r\nStellen=4\r\n");
+    EXPECT_EQ(test::ReadBytes(dir / "q.ini"), "[Allg]\r\nRate=2\nx\r\n[Parameter]\r\nLfdNr=5\r\nStellen=4\r\n");
 
-    WriteFile(dir / "n.ini", "; only a comment");
+    test::WriteBytes(dir / "n.ini", "; only a comment");
     ProfileStore other(dir / "n.ini");
     other.WriteProfileInt("Allg", "Rate", 3);
-    EXPECT_EQ(ReadFile(dir / "n.ini"), "; only a comment\n[Allg]\nRate=3\n");
+    EXPECT_EQ(test::ReadBytes(dir / "n.ini"), "; only a comment\n[Allg]\nRate=3\n");
 
     // The first section and the first key of a name count; the later ones stay untouched.
-    WriteFile(dir / "d.ini", "[allg]\nRATE=1\nRate=2\n[Allg]\nRate=3\n");
+    test::WriteBytes(dir / "d.ini", "[allg]\nRATE=1\nRate=2\n[Allg]\nRate=3\n");
     ProfileStore dup(dir / "d.ini");
     EXPECT_EQ(dup.GetProfileIntA("Allg", "Rate", 80), 1);
     dup.WriteProfileInt("Allg", "Rate", 9);
-    EXPECT_EQ(ReadFile(dir / "d.ini"), "[allg]\nRATE=9\nRate=2\n[Allg]\nRate=3\n");
+    EXPECT_EQ(test::ReadBytes(dir / "d.ini"), "[allg]\nRATE=9\nRate=2\n[Allg]\nRate=3\n");
 }
 
 TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
-    TempDir dir;
+    test::ScratchDir dir;
     std::string garbage;
     for (int i = 0; i < 200000; ++i) garbage += static_cast<char>((i * 7919) & 0xFF);
-    WriteFile(dir / "g.ini", garbage);
+    test::WriteBytes(dir / "g.ini", garbage);
     ProfileStore g(dir / "g.ini");
     EXPECT_EQ(g.GetProfileIntA("Allg", "Rate", 80), 80);
 
-    WriteFile(dir / "long.ini", "[Allg]\nVerz=" + std::string(1 << 20, 'x') + "\nRate=33");
+    test::WriteBytes(dir / "long.ini", "[Allg]\nVerz=" + std::string(1 << 20, 'x') + "\nRate=33");
     ProfileStore longLines(dir / "long.ini");
     EXPECT_EQ(longLines.GetProfileStringA("Allg", "Verz", "").size(), size_t{1} << 20);
     EXPECT_EQ(longLines.GetProfileIntA("Allg", "Rate", 80), 33);
@@ -160,7 +157,7 @@ TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
 
     // A file too large to be ours is neither read nor replaced (a sparse file costs no disk).
     const std::string big = dir / "big.ini";
-    WriteFile(big, "[Allg]\nRate=5\n");
+    test::WriteBytes(big, "[Allg]\nRate=5\n");
     std::filesystem::resize_file(big, kMaxProfileFileBytes + 1);
     ProfileStore huge(big);
     EXPECT_EQ(huge.GetProfileIntA("Allg", "Rate", 80), 80);
@@ -169,7 +166,7 @@ TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
 }
 
 TEST(ProfileStore, ANameAsLongAsTheFileSystemAllows) {
-    TempDir dir;
+    test::ScratchDir dir;
     const std::string path = dir / (std::string(251, 'q') + ".ini");
     ProfileStore store(path);
     EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 7));
@@ -178,10 +175,10 @@ TEST(ProfileStore, ANameAsLongAsTheFileSystemAllows) {
 
 
 TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
-    TempDir dir;
+    test::ScratchDir dir;
     std::filesystem::create_directory(dir / "cfg");
     const std::string path = dir / "cfg/q.ini";
-    WriteFile(path, "[Allg]\nRate=10\n");
+    test::WriteBytes(path, "[Allg]\nRate=10\n");
     ProfileStore store(path);
 
     // A folder where no new file can be made (as root, permissions do not stop us: use a missing folder).
@@ -194,7 +191,7 @@ TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         EXPECT_FALSE(store.WriteProfileInt("Allg", "Rate", 20));
         chmod((dir / "cfg").c_str(), 0755);
     }
-    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=10\n");
+    EXPECT_EQ(test::ReadBytes(path), "[Allg]\nRate=10\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
 
     {
@@ -210,7 +207,7 @@ TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         signal(SIGXFSZ, oldHandler);
         EXPECT_FALSE(written);
     }
-    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=10\n");
+    EXPECT_EQ(test::ReadBytes(path), "[Allg]\nRate=10\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "cfg"), {}), 1);
 
     chmod(path.c_str(), 0640);
@@ -246,24 +243,24 @@ mode_t ModeOf(const std::string& path) {
 // A settings file made read-only keeps its contents: the rename that would replace it needs only the
 // folder's permission, and the file's own must count.
 TEST(ProfileStore, AFileItsUserMayNotWriteIsNotReplaced) {
-    TempDir dir;
+    test::ScratchDir dir;
     const std::string path = dir / "q.ini";
     const std::string old = "[Allg]\nRate=10\n";
-    WriteFile(path, old);
+    test::WriteBytes(path, old);
     ProfileStore store(path);
 
     // Mode bits decide, whoever runs this; root too, for whom the kernel checks nothing.
     chmod(path.c_str(), 0444);
     EXPECT_FALSE(store.WriteProfileInt("Allg", "Rate", 20));
     EXPECT_FALSE(store.WriteProfileStringA("Parameter", "Prefix", "x"));
-    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(test::ReadBytes(path), old);
     EXPECT_EQ(ModeOf(path), 0444u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left
 
     // Writable again: replaced, with the file's own mode.
     chmod(path.c_str(), 0604);
     EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 20));
-    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=20\n");
+    EXPECT_EQ(test::ReadBytes(path), "[Allg]\nRate=20\n");
     EXPECT_EQ(ModeOf(path), 0604u);
 
     if (geteuid() != 0) GTEST_SKIP() << "the checks as another user need root to drop to nobody";
@@ -279,20 +276,20 @@ TEST(ProfileStore, AFileItsUserMayNotWriteIsNotReplaced) {
     // As nobody, in a folder nobody may write to: its own read-only file, and root's file that only root
     // may write, stay as they are; its own writable file is replaced and keeps its mode.
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-    WriteFile(path, old);
+    test::WriteBytes(path, old);
     ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     auto written = WriteAsNobody(path);
     ASSERT_TRUE(written) << "could not run as nobody";
     EXPECT_FALSE(*written);
-    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(test::ReadBytes(path), old);
 
     ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     written = WriteAsNobody(path);
     ASSERT_TRUE(written);
     EXPECT_FALSE(*written);
-    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(test::ReadBytes(path), old);
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);
 
@@ -301,19 +298,19 @@ TEST(ProfileStore, AFileItsUserMayNotWriteIsNotReplaced) {
     written = WriteAsNobody(path);
     ASSERT_TRUE(written);
     EXPECT_TRUE(*written);
-    EXPECT_EQ(ReadFile(path), "[Allg]\nRate=20\n");
+    EXPECT_EQ(test::ReadBytes(path), "[Allg]\nRate=20\n");
     EXPECT_EQ(ModeOf(path), 0640u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST(ProfileStore, WritesThroughASymbolicLinkAndKeepsIt) {
-    TempDir dir;
-    WriteFile(dir / "real.ini", "[Allg]\nRate=1\n");
+    test::ScratchDir dir;
+    test::WriteBytes(dir / "real.ini", "[Allg]\nRate=1\n");
     std::filesystem::create_symlink(dir / "real.ini", dir / "link.ini");
     ProfileStore store(dir / "link.ini");
     store.WriteProfileInt("Allg", "Rate", 2);
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
-    EXPECT_EQ(ReadFile(dir / "real.ini"), "[Allg]\nRate=2\n");
+    EXPECT_EQ(test::ReadBytes(dir / "real.ini"), "[Allg]\nRate=2\n");
 }
 
 }  // namespace

@@ -23,7 +23,7 @@
 #include "ui/main_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -218,4 +218,4 @@ TEST_F(FileListTest, MainWindowUpDownsKeepTheDefaultRangeSoUpLowers) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

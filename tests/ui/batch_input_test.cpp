@@ -22,7 +22,7 @@
 #include "ui/main_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -285,4 +285,4 @@ TEST_F(BatchInputTest, ADropIsTakenAsACopyWhateverTheSourceProposes) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

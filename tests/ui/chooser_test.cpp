@@ -18,7 +18,7 @@
 #include "ui/main_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -45,7 +45,7 @@ protected:
 };
 
 TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
-    const std::string folder = dir.Path();
+    const std::string folder = dir.path();
     const std::vector<const char*> argv = {"quendrix", "Bilder", "einzeln.bmp", "kaputt.jpg", "Bilder/liesmich.txt",
                                            "fehlt.jpg"};
     CMainDialog dialog(store);
@@ -146,13 +146,13 @@ TEST_F(ChooserTest, TheFolderChooserSpeaksGermanAndAMissingTranslationBreaksNoth
         for (QLabel* label : chooser->findChildren<QLabel*>()) labels << label->text();
         chooser->reject();
     });
-    std::string path = dir.Path();
+    std::string path = dir.path();
     BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path, 0);
     QCoreApplication::removeTranslator(german);
     delete german;
 
     EXPECT_EQ(title, "Bitte Zielverzeichnis auswählen");
-    EXPECT_EQ(path, dir.Path());  // cancelled
+    EXPECT_EQ(path, dir.path());  // cancelled
     EXPECT_TRUE(buttons.contains("&Auswählen")) << buttons.join('|').toStdString();
     EXPECT_TRUE(buttons.contains("Abbrechen")) << buttons.join('|').toStdString();
     EXPECT_TRUE(labels.contains("Suchen in:")) << labels.join('|').toStdString();
@@ -160,4 +160,4 @@ TEST_F(ChooserTest, TheFolderChooserSpeaksGermanAndAMissingTranslationBreaksNoth
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -5,7 +5,7 @@
 #include "ui/parameter_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 class ExchangeBytesTest : public WindowTest {};
@@ -36,4 +36,4 @@ TEST_F(ExchangeBytesTest, PrefixThatIsNotUtf8IsStoredAsItWas) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -8,14 +8,14 @@
 
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 TEST(Install, DesktopEntryAndIcon) {
     App();
-    TempDir prefix;
+    ScratchDir prefix;
     const std::string command = "cmake --install \"" + std::string(QUENDRIX_BINARY_DIR) + "\" --prefix \"" +
-                                prefix.Path() + "\" > /dev/null";
+                                prefix.path() + "\" > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::ifstream entry(prefix / "share/applications/quendrix.desktop");
     ASSERT_TRUE(entry);
@@ -29,4 +29,4 @@ TEST(Install, DesktopEntryAndIcon) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -9,7 +9,7 @@
 #include "ui/parameter_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 class KeyboardTest : public WindowTest {
@@ -108,4 +108,4 @@ TEST_F(KeyboardTest, DeleteRemovesTheSelectedRowsButNoFile) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -21,15 +21,8 @@
 #include "ui/tooltips.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
 
 class MainDialogTest : public WindowTest {
 protected:
@@ -216,7 +209,7 @@ TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
     EXPECT_EQ(saved.ZielPath, 1);
     EXPECT_EQ(saved.NichtVergroessern, 1);
 
-    const std::string before = ReadFile(store.Path());
+    const std::string before = ReadBytes(store.Path());
     {
         CMainDialog dialog(store);
         SetText(dialog, 1003, "90");
@@ -225,7 +218,7 @@ TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
         ASSERT_EQ(recorder.messages.size(), 1u);
         EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.");
     }
-    EXPECT_EQ(ReadFile(store.Path()), before);
+    EXPECT_EQ(ReadBytes(store.Path()), before);
 }
 
 TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
@@ -376,4 +369,4 @@ TEST(ToolTipTexts, FieldOneWithLineBreaksAndWrapping) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -10,7 +10,7 @@
 #include "ui/parameter_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 class ParameterDialogTest : public WindowTest {
@@ -194,4 +194,4 @@ TEST_F(ParameterDialogTest, UpDownStepsWithinItsRangeWithoutWrapping) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -20,7 +20,7 @@
 #include "ui/parameter_dialog.h"
 #include "ui_test_support.h"
 
-namespace qx::testing {
+namespace qx::test {
 namespace {
 
 class Screenshots : public WindowTest {
@@ -74,7 +74,7 @@ TEST_F(Screenshots, AllWindows) {
         store.WriteProfileInt(settings::kParameter, "ThreadAnzahl", 0);
         CMainDialog main(store);
         main.show();
-        main.OnDropFiles({dir.Path()});
+        main.OnDropFiles({dir.path()});
         main.CompressButton()->click();
         Save(main, "main-after-batch");
     }
@@ -87,7 +87,7 @@ TEST_F(Screenshots, AllWindows) {
                 static_cast<QDialog*>(chooser)->reject();
             }
         });
-        std::string path = dir.Path();
+        std::string path = dir.path();
         BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path, 0);
         QCoreApplication::removeTranslator(german);
         delete german;
@@ -106,4 +106,4 @@ TEST_F(Screenshots, AllWindows) {
 }
 
 }  // namespace
-}  // namespace qx::testing
+}  // namespace qx::test

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "settings/profile_store.h"
+#include "tests/support/test_support.h"
 #include "ui/dialog_layer.h"
 
-namespace qx::testing {
+namespace qx::test {
 
 inline QApplication& App() {
     static int argc = 1;
@@ -32,23 +33,6 @@ public:
     std::vector<std::string> messages;
 };
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quendrix-ui-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 // Every window test: real widgets, a fresh settings file, no U3 variables, messages recorded.
 class WindowTest : public ::testing::Test {
 protected:
@@ -60,9 +44,9 @@ protected:
     }
     ~WindowTest() override { SetMessageBoxService(nullptr); }
 
-    TempDir dir;
+    ScratchDir dir;
     ProfileStore store;
     MessageRecorder recorder;
 };
 
-}  // namespace qx::testing
+}  // namespace qx::test
