@@ -9,21 +9,11 @@
 #include <optional>
 #include <vector>
 
+#include "engine/ascii.h"
 #include "engine/file_io.h"
 
 namespace qx {
 namespace {
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -115,7 +105,7 @@ Found Find(const IniFile& file, const std::string& section, const std::string& k
     Found found;
     for (size_t i = 0; i < file.lines.size(); ++i) {
         auto name = SectionName(file.lines[i].text);
-        if (!name || !EqualsIgnoringCase(*name, section)) continue;
+        if (!name || !EqualsIgnoringAsciiCase(*name, section)) continue;
         found.sectionLine = i;
         found.sectionEnd = i + 1;
         for (size_t j = i + 1; j < file.lines.size(); ++j) {
@@ -123,7 +113,7 @@ Found Find(const IniFile& file, const std::string& section, const std::string& k
             std::string k, v;
             if (!SplitKeyLine(file.lines[j].text, k, v)) continue;
             found.sectionEnd = j + 1;
-            if (!found.keyLine && EqualsIgnoringCase(k, key)) {
+            if (!found.keyLine && EqualsIgnoringAsciiCase(k, key)) {
                 found.keyLine = j;
                 found.rawValue = v;
             }

@@ -2,6 +2,7 @@
 // CodecOperations and one row here.
 #include <cstring>
 
+#include "engine/ascii.h"
 #include "engine/imaging/imaging.h"
 #include "engine/imaging/internal.h"
 
@@ -29,17 +30,6 @@ constexpr Codec kCodecs[] = {
     {"png", "PNG", "image/png", ".png", {}, 2, 2, 0, &detail::kPngOperations},
 };
 
-bool EqualsIgnoringCase(std::string_view a, const char* b) {
-    if (b == nullptr || a.size() != std::strlen(b)) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 template <typename Match>
 const Codec* Find(Match match) {
     for (const Codec& codec : kCodecs) {
@@ -51,9 +41,9 @@ const Codec* Find(Match match) {
 }  // namespace
 
 bool Codec::HasExtension(std::string_view text) const {
-    if (EqualsIgnoringCase(text, extension)) return true;
+    if (extension != nullptr && EqualsIgnoringAsciiCase(text, extension)) return true;
     for (const char* more : moreExtensions) {
-        if (EqualsIgnoringCase(text, more)) return true;
+        if (more != nullptr && EqualsIgnoringAsciiCase(text, more)) return true;
     }
     return false;
 }
