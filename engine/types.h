@@ -21,6 +21,8 @@ inline constexpr int32_t kNamingPattern = 1;
 inline constexpr int32_t kOutputTypeJpg = 0;
 inline constexpr int32_t kOutputTypeBmp = 1;
 inline constexpr int32_t kOutputTypePng = 2;
+inline constexpr int32_t kOutputTypeWebp = 3;
+inline constexpr int32_t kOutputTypeAvif = 4;
 
 // Section "Allg": the main window's values.
 struct MainSettings {

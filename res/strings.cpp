@@ -57,12 +57,13 @@ const std::map<int, std::string>& Table() {
          "  --size source           Bildgröße wie Quelldatei\n"
          "  --size percent:N        Bildgröße in Prozent (1..999)\n"
          "  --size box:BxH          höchstens B Pixel breit und H Pixel hoch (je 1..10000)\n"
-         "  --quality N             Qualität 0..100 (nur für JPG-Ausgabedateien)\n"
+         "  --quality N             Qualität 0..100 (für JPG-, WebP- und AVIF-Ausgabedateien)\n"
          "  --no-enlarge            Bilder nicht vergrößern (Bildgröße)\n"
          "  --enlarge               Bilder auch vergrößern\n"
          "  --target-folder ORDNER  alle Zieldateien in diesen Ordner\n"
          "  --source-folders        Zielverzeichnis wie Quellverzeichnis\n"
-         "  --type jpg|bmp|png      Ausgabedateityp\n"
+         "  --type jpg|bmp|png|webp|avif\n"
+         "                          Ausgabedateityp\n"
          "  --names source          Namen wie die Quelldateien\n"
          "  --names pattern         Namen aus Präfix und laufender Nummer\n"
          "  --prefix P              Präfix der Namen\n"
@@ -83,7 +84,7 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_MISSING_VALUE, "Wert fehlt"},
         {IDS_CLI_NO_OPERANDS, "keine Datei und kein Ordner angegeben"},
         {IDS_CLI_SIZE_FORMS, "erwartet source, percent:N oder box:BxH"},
-        {IDS_CLI_TYPE_FORMS, "erwartet jpg, bmp oder png"},
+        {IDS_CLI_TYPE_FORMS, "erwartet jpg, bmp, png, webp oder avif"},
         {IDS_CLI_NAMES_FORMS, "erwartet source oder pattern"},
         {IDS_CLI_ACCEPT_FORMS, "erwartet eine Liste aus jpg, bmp und png, etwa jpg,png"},
         {IDS_CLI_SETTINGS_MISSING, "Einstellungsdatei nicht gefunden"},

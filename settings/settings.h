@@ -74,7 +74,7 @@ inline constexpr SettingKey kSchema[] = {
     {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, nullptr, 1, 9999},
     {kParameter, kStellen, &ParameterSettings::Stellen, 3, nullptr, 1, 4},
     {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 7, nullptr, 0, 7},
-    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg, kOutputTypePng},
+    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg, kOutputTypeAvif},
     {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 10, nullptr, 0, 1000},
 };
 

@@ -39,6 +39,8 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
     clicked(1025, &CParameterDialog::OnOutputTypeChanged);
     clicked(1024, &CParameterDialog::OnOutputTypeChanged);
     clicked(1026, &CParameterDialog::OnOutputTypeChanged);
+    clicked(1040, &CParameterDialog::OnOutputTypeChanged);  // "WebP (mit Kompression)"
+    clicked(1041, &CParameterDialog::OnOutputTypeChanged);  // "AVIF (mit Kompression)"
     clicked(1, &CParameterDialog::OnOK);
     clicked(2, &CParameterDialog::reject);
     OnInitDialog();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,8 @@ struct EncodeOptions {
 };
 
 // What a codec file gives its row of the codec table. Each operation returns false on anything it cannot
-// handle, with the reason in `error`; none of them throws or exits.
+// handle, with the reason in `error`; none of them throws or exits. A format that is only written has no
+// sniff, readHeader and decode (nullptr).
 struct CodecOperations {
     // Bytes the sniff is given at most (fewer for shorter files).
     static constexpr size_t kSniffBytes = 16;
@@ -72,6 +74,15 @@ struct CodecOperations {
     // Writes the pixels into the file, which is at its start.
     bool (*encode)(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error);
 };
+
+// One point of a lossy encoder's quality curve: the encoder's own setting that gives, at this Rate, about
+// the look of our JPEG file of the same Rate.
+struct RatePoint {
+    int rate;
+    int setting;
+};
+// The setting for `rate` (0..100), linear between the points (in rising rate order), rounded to the nearest.
+int SettingForRate(std::span<const RatePoint> points, int rate);
 
 // The codec whose sniff takes these first bytes of a file; nullptr for none.
 const Codec* SniffCodec(const uint8_t* head, size_t length);

@@ -54,6 +54,22 @@ bool Pixels::Allocate(uint32_t w, uint32_t h, int ch) {
     return true;
 }
 
+int SettingForRate(std::span<const RatePoint> points, int rate) {
+    if (points.empty()) return rate;
+    if (rate <= points.front().rate) return points.front().setting;
+    for (size_t i = 1; i < points.size(); ++i) {
+        const RatePoint& a = points[i - 1];
+        const RatePoint& b = points[i];
+        if (rate > b.rate) continue;
+        // Rounded half away from zero, in whole numbers only.
+        const int span = b.rate - a.rate;
+        const int scaled = (b.setting - a.setting) * (rate - a.rate);
+        const int step = scaled >= 0 ? (2 * scaled + span) / (2 * span) : -((-2 * scaled + span) / (2 * span));
+        return a.setting + step;
+    }
+    return points.back().setting;
+}
+
 std::string ErrnoText(int number) {
     char buffer[256];
     return ::strerror_r(number, buffer, sizeof buffer);  // the GNU form: returns the text

@@ -70,6 +70,40 @@ TEST_F(CliTest, FolderOfPhotosIntoATargetFolder) {
     EXPECT_FALSE(Exists(dir / "config")) << "no settings folder is made";
 }
 
+TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
+    // Every output type of the codec table is a word of --type that the help and the error name.
+    const std::string help = Run({"--help"}).out;
+    const size_t line = help.find("  --type ");
+    ASSERT_NE(line, std::string::npos);
+    const std::string words = help.substr(line, help.find('\n', line) - line);
+    for (const imaging::Codec& codec : imaging::Codecs()) {
+        if (codec.outputType < 0) continue;
+        EXPECT_NE(words.find(codec.name), std::string::npos) << codec.name;
+        EXPECT_NE(res::LoadString(res::IDS_CLI_TYPE_FORMS).find(codec.name), std::string::npos) << codec.name;
+    }
+    const auto before = Sources();
+    for (const std::string type : {"webp", "avif"}) {
+        SCOPED_TRACE(type);
+        const RunResult r = Run({"--quiet", "--type", type, "--size", "box:200x200", "--target-folder", dir / type,
+                                 dir / "fotos"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(FolderEntries(dir / type),
+                  (std::vector<std::string>{"a." + type, "b." + type, "c." + type, "d." + type}));
+        const auto decoded = [&](const std::string& name) {
+            const std::string bytes = ReadBytes(dir / type + "/" + name + "." + type);
+            return type == "webp" ? test::DecodedWebpSize(bytes) : test::DecodedAvifSize(bytes);
+        };
+        EXPECT_EQ(decoded("a"), std::make_pair(200u, 150u));
+        EXPECT_EQ(decoded("b"), std::make_pair(150u, 200u));
+        EXPECT_EQ(decoded("d"), std::make_pair(200u, 150u));
+        const std::string peer = test::PeerReaderFor(type == "webp" ? "WEBP" : "AVIF");
+        if (!peer.empty()) {
+            EXPECT_EQ(test::PeerDecodedSize(peer, dir / type + "/c." + type), std::make_pair(200u, 150u)) << peer;
+        }
+    }
+    EXPECT_EQ(Sources(), before);
+}
+
 TEST_F(CliTest, SettingsFileValuesAndPatternNamesInTheSourceFolders) {
     WriteBytes(settings, "[Allg]\nBildsize=0\nProzent=50\nZielPath=0\n"
                          "[Parameter]\nAusgabeDateiTyp=1\nPrefix=Bild\nLfdNr=9\nStellen=1\nAusgabeTyp=2\nEingabeTyp=4\n"
@@ -219,7 +253,8 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
                   tryHelp);
     EXPECT_EQ(Run({"--size", "box:640", fotos}).err,
               "quendrix-batch: --size \"box:640\": erwartet source, percent:N oder box:BxH\n" + tryHelp);
-    EXPECT_EQ(Run({"--type", "gif", fotos}).err, "quendrix-batch: --type \"gif\": erwartet jpg, bmp oder png\n" + tryHelp);
+    EXPECT_EQ(Run({"--type", "gif", fotos}).err,
+              "quendrix-batch: --type \"gif\": erwartet jpg, bmp, png, webp oder avif\n" + tryHelp);
     EXPECT_EQ(Run({"--names", "zufall", fotos}).err,
               "quendrix-batch: --names \"zufall\": erwartet source oder pattern\n" + tryHelp);
     EXPECT_EQ(Run({"--accept", "jpg,gif", fotos}).err,

@@ -351,7 +351,7 @@ TEST_F(BatchTest, AThreadThatCannotStartFailsItsFileAndTheBatchGoesOn) {
 TEST_F(BatchTest, AnOutputTypeOutsideTheTableFailsEveryFileAsASave) {
     AddImage("a.png");
     AddImage("b.png");
-    host.parameters.AusgabeTyp = 3;
+    host.parameters.AusgabeTyp = 5;
     host.parameters.ThreadAnzahl = 2;
     BatchResult result = Run();
     EXPECT_EQ(result.Failed, 2);

@@ -76,7 +76,11 @@ TEST(OutputFormats, TableAndOutOfRangeTypes) {
     EXPECT_STREQ(FindOutputFormat(1)->mimeType, "image/bmp");
     EXPECT_STREQ(FindOutputFormat(2)->extension, ".png");
     EXPECT_STREQ(FindOutputFormat(2)->mimeType, "image/png");
-    EXPECT_EQ(FindOutputFormat(3), nullptr);
+    EXPECT_STREQ(FindOutputFormat(3)->extension, ".webp");
+    EXPECT_STREQ(FindOutputFormat(3)->mimeType, "image/webp");
+    EXPECT_STREQ(FindOutputFormat(4)->extension, ".avif");
+    EXPECT_STREQ(FindOutputFormat(4)->mimeType, "image/avif");
+    EXPECT_EQ(FindOutputFormat(5), nullptr);
     EXPECT_EQ(FindOutputFormat(-1), nullptr);
 }
 

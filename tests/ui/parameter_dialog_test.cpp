@@ -81,6 +81,48 @@ TEST_F(ParameterDialogTest, ExampleLineFollowsEveryChange) {
     EXPECT_EQ(dialog.ExampleText(), "a%dx002.jpg,   a%dx003.jpg,   a%dx004.jpg,   ");
 }
 
+TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
+    {
+        CParameterDialog dialog(store);
+        EXPECT_EQ(dialog.RadioGroup(1024).size(), 5u);  // one group: choosing one unchecks the others
+        Pattern(dialog, "Pic", "3", "1", 1040);
+        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(1040)->text(), "WebP (mit Kompression)");
+        EXPECT_EQ(dialog.ExampleText(), "Pic001.webp,   Pic002.webp,   Pic003.webp,   ");
+        EXPECT_FALSE(Checked(dialog, 1024));
+        Pattern(dialog, "Pic", "3", "1", 1041);
+        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(1041)->text(), "AVIF (mit Kompression)");
+        EXPECT_EQ(dialog.ExampleText(), "Pic001.avif,   Pic002.avif,   Pic003.avif,   ");
+        EXPECT_FALSE(Checked(dialog, 1040));
+        dialog.OnOK();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 4);
+    {
+        CParameterDialog dialog(store);
+        EXPECT_TRUE(Checked(dialog, 1041));
+        Click(dialog, 1040);
+        dialog.OnOK();
+    }
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 3);
+    CParameterDialog dialog(store);
+    EXPECT_TRUE(Checked(dialog, 1040));
+    // Laid out in order: the new buttons inside the output types' box, which ends above the naming box, which
+    // ends above the buttons, which lie inside the dialog.
+    auto box = [&](const std::string& title) {
+        for (const auto& created : dialog.Controls())
+            if (created.row->kind == res::ControlKind::GroupBox && title == created.row->text) return created.widget->geometry();
+        return QRect();
+    };
+    const QRect outputs = box("Ausgabedateitypen");
+    const QRect naming = box("Namen der Ausgabedateien (bereits vorhandene Dateien werden OHNE Nachfrage überschrieben !!)");
+    for (int id : {1024, 1026, 1040, 1041}) EXPECT_TRUE(outputs.contains(dialog.Control(id)->geometry())) << id;
+    EXPECT_LT(outputs.bottom(), naming.top());
+    for (int id : {1016, 1017, 1018, 1019, 1023}) EXPECT_TRUE(naming.contains(dialog.Control(id)->geometry())) << id;
+    EXPECT_LT(naming.bottom(), dialog.Control(1)->geometry().top());
+    EXPECT_TRUE(dialog.Client()->rect().contains(dialog.Control(2)->geometry()));
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
 TEST_F(ParameterDialogTest, ValidationWhileTyping) {
     CParameterDialog dialog(store);
     Pattern(dialog, "Pic", "3", "1", 1024);
@@ -145,6 +187,7 @@ TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
     {
         CParameterDialog dialog(store);
         EXPECT_FALSE(Checked(dialog, 1024) || Checked(dialog, 1025) || Checked(dialog, 1026));
+        EXPECT_FALSE(Checked(dialog, 1040) || Checked(dialog, 1041));
         EXPECT_EQ(dialog.ExampleText(), "Pic001,   Pic002,   Pic003,   ");
         dialog.OnOK();
     }

@@ -96,6 +96,8 @@ TEST_F(Screenshots, AllWindows) {
         store.WriteProfileInt(settings::kParameter, settings::kAusgabeDateiTyp, 1);
         CParameterDialog parameter(store);
         Save(parameter, "parameter");
+        parameter.ControlAs<QAbstractButton>(1040)->click();
+        Save(parameter, "parameter-webp");
         parameter.ControlAs<QAbstractButton>(1016)->click();
         Save(parameter, "parameter-like-sources");
     }
