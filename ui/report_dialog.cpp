@@ -98,8 +98,12 @@ void CReportDialog::Fill() {
     for (int c = 0; c < table->columnCount(); ++c) {
         int width = metrics.horizontalAdvance(headers[c]) + 2 * kTextMargin;
         for (int r = 0; r < rows; ++r) width = std::max(width, metrics.horizontalAdvance(table->item(r, c)->text()) + kTextMargin);
-        table->setColumnWidth(c, std::min(width, 420));
+        // Paths give up width first, shortened in the middle where the folder names repeat.
+        table->setColumnWidth(c, std::min(width, c <= kTarget ? 230 : 420));
     }
+    table->setTextElideMode(Qt::ElideMiddle);
+    for (int c : {kBytesBefore, kBytesAfter, kChange})
+        table->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setSortingEnabled(true);
     table->horizontalHeader()->setSortIndicatorShown(false);
