@@ -36,26 +36,15 @@ bool ConsoleHost::ExchangeAndValidate() {
 }
 
 void ConsoleHost::SetProgressRange(int, int upper) {
-    if (phase_ == 0) {
-        phase_ = 1;
-        total_ = upper;
-        Show(0, total_);
-    } else {
-        phase_ = 2;
-        finalJobs_ = upper;
-        Show(handedOut_ - finalJobs_, total_);
-    }
+    // The first range is the whole list; the later one covers only the jobs still running.
+    if (total_ >= 0) return;
+    total_ = upper;
+    Show(done_, total_);
 }
 
-void ConsoleHost::SetProgressPos(int position) {
-    if (phase_ == 1) {
-        // A file handed out is not yet done, but every file before the last `threads` handed out is:
-        // the engine starts one only when fewer than that many are running.
-        handedOut_ = position;
-        Show(position - EffectiveThreadAnzahl(parameters_.ThreadAnzahl), total_);
-    } else if (phase_ == 2) {
-        Show(handedOut_ - finalJobs_ + position, total_);
-    }
+void ConsoleHost::OnFileDone(const FileOutcome&) {
+    ++done_;
+    Show(done_, total_);
 }
 
 void ConsoleHost::EndWaitCursor() {

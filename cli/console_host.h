@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "engine/batch.h"
 #include "intake/intake.h"
@@ -24,8 +23,10 @@ public:
     bool ExchangeAndValidate() override;
     const MainSettings& GetMainSettings() const override { return main_; }
     ParameterSettings ReadParameterSettings() override { return parameters_; }
+    // The bar counts the files done (OnFileDone) of the rows the batch takes (its first range).
     void SetProgressRange(int lower, int upper) override;
-    void SetProgressPos(int position) override;
+    void SetProgressPos(int) override {}
+    void OnFileDone(const FileOutcome& outcome) override;
     void EnableCompressButton(bool) override {}
     void BeginWaitCursor() override {}
     void EndWaitCursor() override;
@@ -47,21 +48,10 @@ private:
     std::FILE* out_;
     bool verbose_;
     bool validated_ = false;
-    // The engine's bar first counts the files handed out (range 0..n), then the jobs collected of the
-    // last m (range 0..m). Shown here as files known to be done, which never goes back.
-    int phase_ = 0;
-    int total_ = 0;
-    int handedOut_ = 0;
-    int finalJobs_ = 0;
+    int total_ = -1;  // until the batch names its rows
+    int done_ = 0;
     int shown_ = -1;
     bool barOnScreen_ = false;
-};
-
-class RowList : public RowSource {
-public:
-    std::vector<FileRow> rows;
-    int RowCount() const override { return static_cast<int>(rows.size()); }
-    std::string RowPath(int i) const override { return rows[static_cast<size_t>(i)].path; }
 };
 
 }  // namespace qx::cli

@@ -16,6 +16,7 @@
 #include "cli/options.h"
 #include "engine/batch.h"
 #include "engine/imaging/imaging.h"
+#include "engine/report.h"
 #include "intake/intake.h"
 #include "res/strings.h"
 
@@ -47,6 +48,19 @@ int PrintVersion() {
     if (!ReadVersionRecord("/proc/self/exe", info)) return kExitFailed;
     std::printf("%u.%u.%u.%u\n", info.fileVersion[0], info.fileVersion[1], info.fileVersion[2], info.fileVersion[3]);
     return kExitOk;
+}
+
+// The folder a report goes into must take it, so that a long batch does not end without its report. 0 when
+// it will, else the problem's text.
+int ReportProblem(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return res::IDS_CLI_REPORT_FOLDER;
+    }
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) return res::IDS_CLI_SETTINGS_NO_FILE;
+    return 0;
 }
 
 int Run(int argc, char** argv) {
@@ -89,6 +103,12 @@ int Run(int argc, char** argv) {
     if (commandLine.operands.empty()) {
         return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": " + res::LoadString(res::IDS_CLI_NO_OPERANDS));
     }
+    if (commandLine.reportPath) {
+        if (const int problem = ReportProblem(*commandLine.reportPath)) {
+            return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": --report \"" + *commandLine.reportPath +
+                         "\": " + res::LoadString(problem));
+        }
+    }
 
     const ProgressStyle style = commandLine.quiet              ? ProgressStyle::None
                                 : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar
@@ -102,12 +122,23 @@ int Run(int argc, char** argv) {
 
     const imaging::Library imagingLibrary;
     RowList rows;
-    OnDropFiles(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp),
-                [&rows](const FileRow& row) { rows.rows.push_back(row); });
+    OnDropFiles(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp), rows.Appender());
 
     const BatchResult result = RunBatch(host, rows);
     if (!host.Validated()) return kExitUsage;
-    if (!result.Started || result.Failed > 0) return kExitFailed;
+    if (result.Started && !commandLine.quiet) {
+        std::fprintf(stderr, "%s\n", FormatSummaryLine(result.Report.Totals()).c_str());
+    }
+    bool reportWritten = true;
+    if (commandLine.reportPath) {
+        reportWritten = WriteReportFile(*commandLine.reportPath, *ReportFormatForPath(*commandLine.reportPath),
+                                        result.Report);
+        if (!reportWritten) {
+            std::fprintf(stderr, "%s: --report \"%s\": %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
+                         commandLine.reportPath->c_str(), res::LoadString(res::IDS_CLI_REPORT_FAILED).c_str());
+        }
+    }
+    if (!result.Started || result.Failed > 0 || !reportWritten) return kExitFailed;
     return kExitOk;
 }
 

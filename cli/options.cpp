@@ -6,6 +6,7 @@
 
 #include "settings/settings.h"
 #include "engine/imaging/imaging.h"
+#include "engine/report.h"
 #include "res/strings.h"
 
 namespace qx::cli {
@@ -29,6 +30,7 @@ enum OptionId : int {
     kOptAccept,
     kOptQuiet,
     kOptVerbose,
+    kOptReport,
     kOptHelp,
     kOptVersion,
 };
@@ -51,6 +53,7 @@ const option kOptions[] = {
     {"accept", required_argument, nullptr, kOptAccept},
     {"quiet", no_argument, nullptr, kOptQuiet},
     {"verbose", no_argument, nullptr, kOptVerbose},
+    {"report", required_argument, nullptr, kOptReport},
     {"help", no_argument, nullptr, kOptHelp},
     {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
@@ -247,6 +250,10 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             break;
         case kOptVerbose:
             commandLine.verbose = true;
+            break;
+        case kOptReport:
+            if (!ReportFormatForPath(value)) return fail(res::LoadString(res::IDS_CLI_REPORT_FORMS));
+            commandLine.reportPath = value;
             break;
         case 'h':
         case kOptHelp:

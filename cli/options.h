@@ -35,6 +35,7 @@ struct CommandLine {
     bool showSettings = false;
     bool quiet = false;
     bool verbose = false;  // the reason of each failure on the line after its message
+    std::optional<std::string> reportPath;  // --report: a ".csv" or ".jsonl" file
     bool help = false;
     bool version = false;
     Overrides overrides;

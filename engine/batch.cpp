@@ -1,5 +1,7 @@
 #include "engine/batch.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -100,6 +102,27 @@ private:
     bool signalled_ = false;
 };
 
+int64_t FileSize(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+// CompressFile with the file's sizes on disk before and after, for the report.
+bool CompressAndMeasure(Compressor& compressor, const imaging::Codec* format, FileOutcome& outcome) {
+    outcome.bytesBefore = FileSize(outcome.sourcePath);
+    const bool ok = compressor.CompressFile(outcome.sourcePath, outcome.targetPath, format, &outcome);
+    if (outcome.result == FileResult::Written) outcome.bytesAfter = FileSize(outcome.targetPath);
+    return ok;
+}
+
+FileOutcome StartedOutcome(const FileStart& file) {
+    FileOutcome outcome;
+    outcome.row = file.row;
+    outcome.sourcePath = file.sourcePath;
+    outcome.targetPath = file.targetPath;
+    return outcome;
+}
+
 // One file handed to a worker thread.
 struct CompressJob {
     explicit CompressJob(Doorbell& doorbell) : done(doorbell) {}
@@ -107,13 +130,14 @@ struct CompressJob {
     std::string sourcePath;
     std::string targetPath;
     const imaging::Codec* format = nullptr;  // the output type's row of the codec table, with its MIME type
+    FileOutcome outcome;  // filled by the worker, read by the calling thread after the done event
     DoneEvent done;
     std::thread thread;
 };
 
 int WorkerMain(CompressJob& job) {
     // The result is not needed: a failed file has been reported and does not stop the batch.
-    job.owner->CompressFile(job.sourcePath, job.targetPath, job.format);
+    CompressAndMeasure(*job.owner, job.format, job.outcome);
     job.done.Set();  // the calling thread may destroy the job from here on
     return 0;
 }
@@ -193,8 +217,8 @@ public:
 private:
     void WaitForJobs(int32_t mostRemaining, int32_t progressTotal);
     void KeepAlive(bool force);
-    bool StartJob(Compressor& compressor, const std::string& source, const std::string& target,
-                  const imaging::Codec* format);
+    bool StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format, std::string& error);
+    void FileDone(const FileOutcome& outcome);
 
     BatchHost& host_;
     const RowSource& rows_;
@@ -203,6 +227,7 @@ private:
     std::optional<Compressor> compressor_;  // outlives every job that points to it
     std::vector<std::unique_ptr<CompressJob>> runningJobs_;
     std::chrono::steady_clock::time_point lastKeepAlive_{};
+    std::vector<FileOutcome> done_;  // in the order the files were done
 };
 
 BatchRun::~BatchRun() {
@@ -240,7 +265,9 @@ void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
             CompressJob& job = *runningJobs_[static_cast<size_t>(j)];
             if (!job.done.WaitFor(kPollWait)) continue;
             job.thread.join();  // returns at once: the worker touches nothing after its signal
+            const FileOutcome outcome = std::move(job.outcome);
             runningJobs_.erase(runningJobs_.begin() + j);
+            FileDone(outcome);
             // The throttle lets the next file start as soon as a place is free; the final wait (which
             // moves the progress bar) always finishes its pass.
             if (progressTotal == -1 && static_cast<int32_t>(runningJobs_.size()) <= mostRemaining) return;
@@ -248,18 +275,25 @@ void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
     }
 }
 
-bool BatchRun::StartJob(Compressor& compressor, const std::string& source, const std::string& target,
-                        const imaging::Codec* format) {
+void BatchRun::FileDone(const FileOutcome& outcome) {
+    done_.push_back(outcome);
+    host_.OnFileDone(outcome);
+}
+
+bool BatchRun::StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format,
+                        std::string& error) {
     auto job = std::make_unique<CompressJob>(doorbell_);
     job->owner = &compressor;
-    job->sourcePath = source;
-    job->targetPath = target;
+    job->sourcePath = file.sourcePath;
+    job->targetPath = file.targetPath;
     job->format = format;
+    job->outcome = StartedOutcome(file);
     job->done.Reset();
     CompressJob* raw = job.get();
     try {
         job->thread = StartThread([raw] { WorkerMain(*raw); });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& e) {
+        error = e.code().message();
         return false;
     }
     runningJobs_.push_back(std::move(job));
@@ -325,6 +359,7 @@ BatchResult BatchRun::Run() {
             result.Stopped = true;
             break;
         }
+        const FileStart file{i, sourcePath, targetPath};
         if (threadAnzahl != 0) {
             WaitForJobs(threadAnzahl - 1, -1);
             // The wait for a free place may have taken long enough for the user to ask for a stop.
@@ -332,14 +367,25 @@ BatchResult BatchRun::Run() {
                 result.Stopped = true;
                 break;
             }
-            if (!StartJob(compressor, sourcePath, targetPath, saveFormat)) {
+            host_.OnFileStarted(file);
+            std::string error;
+            if (!StartJob(compressor, file, saveFormat, error)) {
                 // No thread, so no output: the file fails as a save would (its source may be fine, so
                 // "not a valid image" would be wrong), and the batch goes on as with any worker failure.
                 ++compressor.FailedCount;
-                relay_.ShowMessage(res::FormatString(res::IDS_SAVE_FAILED, targetPath));
+                FileOutcome outcome = StartedOutcome(file);
+                outcome.bytesBefore = FileSize(sourcePath);
+                outcome.message = res::FormatString(res::IDS_SAVE_FAILED, targetPath);
+                outcome.reason = res::LoadString(res::IDS_REASON_NO_THREAD) + (error.empty() ? "" : ": " + error);
+                relay_.ShowFailure(outcome.message, res::FormatString(res::IDS_REASON_LINE, outcome.reason));
+                FileDone(outcome);
             }
-        } else if (!compressor.CompressFile(sourcePath, targetPath, saveFormat)) {
-            break;
+        } else {
+            host_.OnFileStarted(file);
+            FileOutcome outcome = StartedOutcome(file);
+            const bool ok = CompressAndMeasure(compressor, saveFormat, outcome);
+            FileDone(outcome);
+            if (!ok) break;
         }
         host_.SetProgressPos(i + 1);
     }
@@ -352,6 +398,9 @@ BatchResult BatchRun::Run() {
     result.SkippedCount = compressor.SkippedCount.load();
     result.Failed = compressor.FailedCount.load();
     result.Written = compressor.WrittenCount.load();
+    result.Report.rows = std::move(done_);
+    std::stable_sort(result.Report.rows.begin(), result.Report.rows.end(),
+                     [](const FileOutcome& a, const FileOutcome& b) { return a.row < b.row; });
     if (result.SkippedCount != 0) host_.ShowMessage(res::FormatString(res::IDS_SKIPPED_REPORT, result.SkippedCount));
     host_.EndWaitCursor();
     return result;

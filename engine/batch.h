@@ -6,6 +6,7 @@
 
 #include "engine/imaging/imaging.h"
 #include "engine/paths.h"
+#include "engine/report.h"
 #include "engine/types.h"
 
 namespace qx {
@@ -19,8 +20,16 @@ public:
     virtual std::string RowPath(int i) const = 0;
 };
 
+// A file handed out by the batch: to a worker, or compressed at once.
+struct FileStart {
+    int row = -1;  // the list row, from 0
+    std::string sourcePath;
+    std::string targetPath;
+};
+
 // Whoever drives a batch: the main window or the command line. Every call comes on the thread that runs
-// RunBatch; ShowMessage (from MessageBoxService) too, also for messages that workers raise.
+// RunBatch; ShowMessage (from MessageBoxService) too, also for messages that workers raise, and the file
+// events of workers.
 class BatchHost : public MessageBoxService {
 public:
     // Takes the values from the controls with validation; false stops the batch (the user was told).
@@ -40,6 +49,10 @@ public:
     // Asked before each new file: true when the user wants the batch stopped. Files already running
     // finish, and the batch ends with its usual closing steps.
     virtual bool StopRequested() { return false; }
+    // Each file that is started is done once, in this order: OnFileStarted, then its failure's message (if
+    // any), then OnFileDone. Files on workers finish in any order among each other.
+    virtual void OnFileStarted(const FileStart& file) { (void)file; }
+    virtual void OnFileDone(const FileOutcome& outcome) { (void)outcome; }
 };
 
 struct BatchResult {
@@ -48,6 +61,7 @@ struct BatchResult {
     int Written = 0;    // output files written
     bool Started = false;  // false when validation, an empty target folder or an empty list stopped it
     bool Stopped = false;  // the host asked to stop before every row had been started
+    BatchReport Report;    // every file that was started, in list order
 };
 
 // The "Komprimieren" action over all rows of `rows`.

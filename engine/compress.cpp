@@ -33,12 +33,14 @@ int ReasonStringId(imaging::Failure failure) {
 
 }  // namespace
 
-std::string DescribeFailure(const imaging::Error& error) {
+std::string FailureText(const imaging::Error& error) {
     std::string text = res::LoadString(ReasonStringId(error.failure));
     if (text.empty()) text = imaging::FailureName(error.failure);
     if (!error.detail.empty()) text += ": " + error.detail;
-    return res::FormatString(res::IDS_REASON_LINE, text);
+    return text;
 }
+
+std::string DescribeFailure(const imaging::Error& error) { return res::FormatString(res::IDS_REASON_LINE, FailureText(error)); }
 
 int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid) {
     const std::vector<imaging::ImageCodecInfo> encoders = imaging::GetImageEncoders();
@@ -68,6 +70,9 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     const uint32_t width = source->Width();
     const uint32_t height = source->Height();
     const TargetSize target = ComputeTargetSize(settings_, width, height);
+    loaded.sourceWidth = width;
+    loaded.sourceHeight = height;
+    loaded.target = target;
 
     if (IsLeftAloneByNoEnlarge(settings_, source->Width(), source->Height(), target)) {
         loaded.result = LoadResult::Skipped;
@@ -126,9 +131,17 @@ bool Compressor::TargetNamesASource(const std::string& sourcePath, const std::st
     return std::binary_search(protected_.begin(), protected_.end(), target);
 }
 
-bool Compressor::Fail(int stringId, const std::string& path, const imaging::Error& error) {
+bool Compressor::Fail(int stringId, const std::string& path, const imaging::Error& error, FileOutcome* outcome) {
     ++FailedCount;
-    messages_.ShowFailure(res::FormatString(stringId, path), DescribeFailure(error));
+    const std::string message = res::FormatString(stringId, path);
+    if (outcome != nullptr) {
+        outcome->result = FileResult::Failed;
+        outcome->message = message;
+        outcome->reason = FailureText(error);
+        outcome->failure = error.failure;
+        outcome->widthAfter = outcome->heightAfter = 0;  // nothing was written
+    }
+    messages_.ShowFailure(message, DescribeFailure(error));
     return false;
 }
 
@@ -140,7 +153,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
 }
 
 bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
-                              const imaging::Codec* format) {
+                              const imaging::Codec* format, FileOutcome* outcome) {
     // Images and their memory are let go before a message is shown, so that a box waiting for the user
     // does not hold memory back from the other workers.
     int failure = 0;
@@ -148,9 +161,18 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     try {
         LoadedImage loaded = LoadAndScaleImage(sourcePath, format != nullptr ? format->encodeBytesPerPixel : 0);
         why = std::move(loaded.error);
+        if (outcome != nullptr) {
+            outcome->widthBefore = loaded.sourceWidth;
+            outcome->heightBefore = loaded.sourceHeight;
+            if (loaded.bitmap) {
+                outcome->widthAfter = loaded.bitmap->Width();
+                outcome->heightAfter = loaded.bitmap->Height();
+            }
+        }
         switch (loaded.result) {
             case LoadResult::Skipped:
                 ++SkippedCount;
+                if (outcome != nullptr) outcome->result = FileResult::Skipped;
                 return true;
             case LoadResult::Unreadable:
                 failure = res::IDS_NOT_AN_IMAGE;
@@ -177,9 +199,10 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
         why = {imaging::Failure::OutOfMemory, {}};
         failure = res::IDS_SAVE_FAILED;
     }
-    if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath, why);
-    if (failure != 0) return Fail(failure, targetPath, why);
+    if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath, why, outcome);
+    if (failure != 0) return Fail(failure, targetPath, why, outcome);
     ++WrittenCount;
+    if (outcome != nullptr) outcome->result = FileResult::Written;
     return true;
 }
 

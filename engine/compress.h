@@ -13,6 +13,7 @@
 
 #include "engine/imaging/imaging.h"
 #include "engine/memory_budget.h"
+#include "engine/report.h"
 #include "engine/types.h"
 
 namespace qx {
@@ -46,6 +47,8 @@ int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid);
 // Why a file failed, as one line for whoever can show more than the message: the reason's text from the
 // string table, with the words of the codec library or the system after a colon where there are any.
 std::string DescribeFailure(const imaging::Error& error);
+// The same reason without the line around it: "Bilddaten fehlerhaft: ...".
+std::string FailureText(const imaging::Error& error);
 
 // Identity of a file on disk, the same through every name of it (symbolic and hard links).
 struct FileIdentity {
@@ -68,7 +71,9 @@ public:
     // True: the output was written, or the image was left alone by the no-enlarge rule. False: the file
     // failed and the user was told (string 106 with the source, or 105 with the target, and why) before the
     // return. Without a format (nullptr) there is nothing to save with: the file fails as a failed save.
-    bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const imaging::Codec* format);
+    // `outcome`, when given, gets the result, the pixel sizes, and a failure's message and reason.
+    bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const imaging::Codec* format,
+                      FileOutcome* outcome = nullptr);
     // The same with the encoder found by its MIME type.
     bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const std::u16string& mimeType);
 
@@ -83,6 +88,8 @@ public:
         std::unique_ptr<imaging::Bitmap> bitmap;
         MemoryBudget::Lease lease;  // the memory the bitmap and its decode were granted, until it is saved
         imaging::Error error;       // why it is Unreadable or NoTargetBitmap
+        uint32_t sourceWidth = 0, sourceHeight = 0;  // once the source has opened
+        TargetSize target;                           // once the size rule has been applied
     };
     // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same
     // budget as the decode.
@@ -97,7 +104,7 @@ public:
     std::atomic<int32_t> WrittenCount{0};
 
 private:
-    bool Fail(int stringId, const std::string& path, const imaging::Error& error);
+    bool Fail(int stringId, const std::string& path, const imaging::Error& error, FileOutcome* outcome);
     bool TargetNamesASource(const std::string& sourcePath, const std::string& targetPath) const;
 
     const MainSettings& settings_;

@@ -84,6 +84,12 @@ public:
         (void)reason;
         ShowMessage(text);
     }
+    // A failure of one file of a batch, in a box that also offers to show none of the batch's further failures
+    // (a check box, unchecked when the box opens). True when the user checked it.
+    virtual bool ShowBatchFailure(const std::string& text, const std::string& reason) {
+        ShowFailure(text, reason);
+        return false;
+    }
 };
 
 }  // namespace qx

@@ -101,7 +101,19 @@ void ImageIntake::AddImageFile(const std::string& path) const {
     if (!ProbeImageSize(path, width, height)) return;
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return;
-    if (sink_) sink_(FileRow{path, FormatImageSizeCell(width, height), FormatFileSizeCell(status.st_size)});
+    if (sink_) {
+        sink_(FileRow{path, FormatImageSizeCell(width, height), FormatFileSizeCell(status.st_size), width, height,
+                      static_cast<int64_t>(status.st_size)});
+    }
+}
+
+int RowList::Append(FileRow row) {
+    rows_.push_back(std::move(row));
+    return static_cast<int>(rows_.size()) - 1;
+}
+
+void RowList::Remove(int i) {
+    if (i >= 0 && i < RowCount()) rows_.erase(rows_.begin() + i);
 }
 
 bool WalkDirectory(const std::string& folder, DirWalkContext& context) {

@@ -10,19 +10,46 @@
 #include <utility>
 #include <vector>
 
+#include "engine/batch.h"
 #include "engine/types.h"
 
 namespace qx {
 
-// The three cells of a file-list row; `path` holds the exact bytes of the source path.
+// The three cells of a file-list row, and the numbers behind them; `path` holds the exact bytes of the source
+// path.
 struct FileRow {
     std::string path;
     std::string sizeCell;      // "640 * 480"
     std::string fileSizeCell;  // "1,50 KB"
+    uint32_t width = 0;        // as probed
+    uint32_t height = 0;
+    int64_t bytes = 0;         // the file's size when it was taken
 };
 
 // Receives every accepted file as it is found, so that a window can show rows while a large folder is walked.
 using RowSink = std::function<void(const FileRow&)>;
+
+// The rows of the file list in list order: what the command line and the window's list keep, and what a batch
+// reads.
+class RowList : public RowSource {
+public:
+    int RowCount() const override { return static_cast<int>(rows_.size()); }
+    std::string RowPath(int i) const override { return Row(i).path; }
+
+    const FileRow& Row(int i) const { return rows_.at(static_cast<size_t>(i)); }
+    const std::vector<FileRow>& Rows() const { return rows_; }
+    // Appends at the end; the new row's index.
+    int Append(FileRow row);
+    void Remove(int i);
+    void Clear() { rows_.clear(); }
+    // A sink that appends every row it is given.
+    RowSink Appender() {
+        return [this](const FileRow& row) { Append(row); };
+    }
+
+private:
+    std::vector<FileRow> rows_;
+};
 
 // Handles the dropped paths in order: folders are walked recursively, files are probed and added.
 // Empty paths are passed over. Nothing is reported for a file that is not taken.

@@ -32,6 +32,24 @@ const std::map<int, std::string>& Table() {
         {IDS_ADD_FOLDER_TITLE, "Ordner mit Bildern hinzufügen"},
         {IDS_IMAGE_FILES, "Bilddateien"},
         {IDS_ALL_FILES, "Alle Dateien"},
+        {IDS_REPORT_MENU, "Bericht der letzten Komprimierung..."},
+        {IDS_REPORT_TITLE, "Bericht der letzten Komprimierung"},
+        {IDS_REPORT_SAVE, "Speichern unter..."},
+        {IDS_REPORT_CLOSE, "Schließen"},
+        {IDS_REPORT_SAVE_TITLE, "Bericht speichern"},
+        {IDS_REPORT_CSV_FILES, "CSV-Dateien"},
+        {IDS_REPORT_SAVE_FAILED, "Der Bericht konnte nicht gespeichert werden: %s"},
+        {IDS_REPORT_NONE, "Noch keine Komprimierung in dieser Sitzung."},
+        {IDS_QUIET_FAILURES, "Keine weiteren Fehlermeldungen dieser Komprimierung anzeigen"},
+        {IDS_REPORT_COL_SOURCE, "Quelldatei"},
+        {IDS_REPORT_COL_TARGET, "Zieldatei"},
+        {IDS_REPORT_COL_RESULT, "Ergebnis"},
+        {IDS_REPORT_COL_BYTES_BEFORE, "Größe vorher"},
+        {IDS_REPORT_COL_BYTES_AFTER, "Größe nachher"},
+        {IDS_REPORT_COL_CHANGE, "Änderung"},
+        {IDS_REPORT_COL_SIZE_BEFORE, "Bildgröße vorher"},
+        {IDS_REPORT_COL_SIZE_AFTER, "Bildgröße nachher"},
+        {IDS_REPORT_COL_REASON, "Grund"},
         {IDS_TIP_BROWSE, "\nHier kann das Zielverzeichnis ausgewählt werden."},
         {IDS_TIP_CLEAR, "\nEs werden alle Einträge in der Liste gelöscht (aber keine Dateien)."},
         {IDS_TIP_WIDTH, "\nDie Breite der komprimierten Bilder darf diesen Wert nicht überschreiten."},
@@ -71,8 +89,9 @@ const std::map<int, std::string>& Table() {
          "  --digits N              Stellen der laufenden Nummer (1..4)\n"
          "  --threads N             höchstens N Threads zugleich (0..1000; 0: nacheinander)\n"
          "  --accept jpg,bmp,png    angenommene Eingabedateitypen\n"
-         "  --quiet                 keine Fortschrittsanzeige\n"
+         "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"
+         "  --report DATEI          Bericht über jedes Bild in DATEI schreiben (.csv oder .jsonl)\n"
          "  --help                  diese Hilfe\n"
          "  --version               Version des Programms\n"
          "  --                      Ende der Optionen\n"
@@ -111,6 +130,23 @@ const std::map<int, std::string>& Table() {
         {IDS_NOTICE_USAGE,
          "Aufruf: quendrix-notice [--information|--warning] [--] TITEL TEXT [DETAILS]\n"
          "Zeigt TEXT und DETAILS in einem Meldungsfenster mit dem Titel TITEL.\n"},
+        {IDS_CLI_REPORT_FORMS, "erwartet eine Datei mit der Endung .csv oder .jsonl"},
+        {IDS_CLI_REPORT_FOLDER, "Ordner nicht vorhanden oder nicht beschreibbar"},
+        {IDS_CLI_REPORT_FAILED, "Bericht nicht geschrieben"},
+        {IDS_REASON_NO_THREAD, "kein weiterer Thread möglich"},
+        {IDS_SUMMARY_COUNTS, "%1 geschrieben, %2 übersprungen, %3 fehlgeschlagen"},
+        {IDS_SUMMARY_ONE_IMAGE, "1 Bild"},
+        {IDS_SUMMARY_IMAGES, "%1 Bilder"},
+        {IDS_SUMMARY_SIZES, ": %1 → %2"},
+        {IDS_SUMMARY_CHANGE, " (%1)"},
+        {IDS_SIZE_BYTES, "%1 Bytes"},
+        {IDS_SIZE_KB, "%1 KB"},
+        {IDS_SIZE_MB, "%1 MB"},
+        {IDS_SIZE_GB, "%1 GB"},
+        {IDS_PERCENT, "%1 %"},
+        {IDS_RESULT_WRITTEN, "geschrieben"},
+        {IDS_RESULT_SKIPPED, "übersprungen"},
+        {IDS_RESULT_FAILED, "fehlgeschlagen"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };
@@ -136,5 +172,23 @@ const std::string& LoadString(int id) {
 
 std::string FormatString(int id, const std::string& argument) { return Format(LoadString(id), argument.c_str()); }
 std::string FormatString(int id, int argument) { return Format(LoadString(id), argument); }
+
+std::string FormatNumbered(int id, const std::vector<std::string>& arguments) {
+    // Left to right in one pass, so that an argument holding "%2" is never replaced in its turn.
+    const std::string& format = LoadString(id);
+    std::string text;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '9') {
+            const size_t n = static_cast<size_t>(format[i + 1] - '1');
+            if (n < arguments.size()) {
+                text += arguments[n];
+                ++i;
+                continue;
+            }
+        }
+        text += format[i];
+    }
+    return text;
+}
 
 }  // namespace qx::res

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qx::res {
 
@@ -29,6 +30,25 @@ enum StringId : int {
     IDS_ADD_FOLDER_TITLE = 121,
     IDS_IMAGE_FILES = 122,       // name filters of the file chooser
     IDS_ALL_FILES = 123,
+    // The report of the last batch, and the failure box that can silence the rest of a batch.
+    IDS_REPORT_MENU = 124,
+    IDS_REPORT_TITLE = 125,
+    IDS_REPORT_SAVE = 126,
+    IDS_REPORT_CLOSE = 127,
+    IDS_REPORT_SAVE_TITLE = 128,
+    IDS_REPORT_CSV_FILES = 129,      // name filter of the chooser
+    IDS_REPORT_SAVE_FAILED = 130,    // %s: the path chosen
+    IDS_REPORT_NONE = 131,           // the totals line before the first batch
+    IDS_QUIET_FAILURES = 132,        // check box of the failure box
+    IDS_REPORT_COL_SOURCE = 133,
+    IDS_REPORT_COL_TARGET = 134,
+    IDS_REPORT_COL_RESULT = 135,
+    IDS_REPORT_COL_BYTES_BEFORE = 136,
+    IDS_REPORT_COL_BYTES_AFTER = 137,
+    IDS_REPORT_COL_CHANGE = 138,
+    IDS_REPORT_COL_SIZE_BEFORE = 139,
+    IDS_REPORT_COL_SIZE_AFTER = 140,
+    IDS_REPORT_COL_REASON = 141,
     // Tooltips of the main window's controls: numbered like the control ids.
     IDS_TIP_BROWSE = 1004,
     IDS_TIP_CLEAR = 1005,
@@ -71,6 +91,24 @@ enum StringId : int {
     IDS_REASON_ABANDONED = 2031,
     // quendrix-notice, the message box of the desktop helpers.
     IDS_NOTICE_USAGE = 2032,
+    // quendrix-batch --report, and the summary line at the end of a batch.
+    IDS_CLI_REPORT_FORMS = 2033,
+    IDS_CLI_REPORT_FOLDER = 2034,
+    IDS_CLI_REPORT_FAILED = 2035,
+    IDS_REASON_NO_THREAD = 2036,
+    IDS_SUMMARY_COUNTS = 2037,          // %1 written (with its noun), %2 skipped, %3 failed
+    IDS_SUMMARY_ONE_IMAGE = 2038,
+    IDS_SUMMARY_IMAGES = 2039,          // %1: a count other than 1
+    IDS_SUMMARY_SIZES = 2040,           // %1 before, %2 after
+    IDS_SUMMARY_CHANGE = 2041,          // %1: the change in per cent
+    IDS_SIZE_BYTES = 2042,              // %1: a number with a decimal comma, in its unit
+    IDS_SIZE_KB = 2043,
+    IDS_SIZE_MB = 2044,
+    IDS_SIZE_GB = 2045,
+    IDS_PERCENT = 2046,
+    IDS_RESULT_WRITTEN = 2047,
+    IDS_RESULT_SKIPPED = 2048,
+    IDS_RESULT_FAILED = 2049,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound
@@ -82,5 +120,7 @@ const std::string& LoadString(int id);
 // printf-style formatting of a string-table text with one "%s" (or "%d") argument.
 std::string FormatString(int id, const std::string& argument);
 std::string FormatString(int id, int argument);
+// The text of string `id` with "%1", "%2", ... replaced by the arguments in turn (each once).
+std::string FormatNumbered(int id, const std::vector<std::string>& arguments);
 
 }  // namespace qx::res

@@ -1,5 +1,7 @@
 #include "res/templates.h"
 
+#include "res/strings.h"
+
 namespace qx::res {
 namespace {
 
@@ -88,6 +90,16 @@ const DialogTemplate kInfo{
         {1015, K::Static, kGroup, "IDC_VERSION", 133, 10, 81, 8},
     }};
 
+// The report of the last batch: its rows, the totals, saving as CSV.
+const DialogTemplate kReport{
+    IDD_REPORT, LoadString(IDS_REPORT_TITLE).c_str(), 537, 260, "MS Sans Serif", 8,
+    {
+        {1101, K::Table, kBorder | kTabStop, "", 7, 7, 523, 213},
+        {1102, K::Static, kNone, "", 7, 225, 523, 10},
+        {1103, K::PushButton, kTabStop, LoadString(IDS_REPORT_SAVE).c_str(), 7, 239, 70, 14},
+        {2, K::PushButton, kDefault | kTabStop, LoadString(IDS_REPORT_CLOSE).c_str(), 480, 239, 50, 14},
+    }};
+
 }  // namespace
 
 const DialogTemplate* FindTemplate(int id) {
@@ -95,6 +107,7 @@ const DialogTemplate* FindTemplate(int id) {
         case IDD_MAIN: return &kMain;
         case IDD_PARAMETER: return &kParameter;
         case IDD_INFO: return &kInfo;
+        case IDD_REPORT: return &kReport;
         default: return nullptr;
     }
 }

@@ -18,6 +18,7 @@ enum class ControlKind {
     UpDown,      // arrow buttons beside the control before it
     ListView,
     Progress,
+    Table,       // a table of rows and columns with a header, sortable by column
 };
 
 enum ControlStyle : uint32_t {
@@ -55,6 +56,7 @@ struct DialogTemplate {
 inline constexpr int IDD_INFO = 100;
 inline constexpr int IDD_MAIN = 102;
 inline constexpr int IDD_PARAMETER = 130;
+inline constexpr int IDD_REPORT = 140;
 
 // The template with that number; nullptr when there is none.
 const DialogTemplate* FindTemplate(int id);

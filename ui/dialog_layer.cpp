@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <qdrawutil.h>
 #include <QToolButton>
 #include <QTranslator>
@@ -38,6 +40,15 @@ public:
         QMessageBox box(QMessageBox::Warning, QString::fromUtf8(res::FindTemplate(res::IDD_MAIN)->title),
                         QString::fromUtf8(text), QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
+    }
+    bool ShowBatchFailure(const std::string& text, const std::string& reason) override {
+        (void)reason;
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(res::FindTemplate(res::IDD_MAIN)->title),
+                        QString::fromUtf8(text), QMessageBox::Ok, QApplication::activeWindow());
+        auto* quiet = new QCheckBox(QString::fromUtf8(res::LoadString(res::IDS_QUIET_FAILURES)));
+        box.setCheckBox(quiet);  // the box owns it
+        box.exec();
+        return quiet->isChecked();
     }
 };
 
@@ -369,6 +380,17 @@ void CTemplateDialog::CreateControls() {
             case res::ControlKind::ListView: {
                 auto* list = new CFileListCtrl(client_);
                 widget = list;
+                break;
+            }
+            case res::ControlKind::Table: {
+                auto* table = new QTableWidget(client_);
+                table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+                table->setSelectionBehavior(QAbstractItemView::SelectRows);
+                table->setWordWrap(false);
+                table->verticalHeader()->setVisible(false);
+                table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                table->setSortingEnabled(true);
+                widget = table;
                 break;
             }
             case res::ControlKind::Progress: {

@@ -17,6 +17,18 @@ bool RealPicker(QWidget* owner, const QString& title, const QString& folder, con
     return !chosen.isEmpty();
 }
 
+bool RealSavePicker(QWidget* owner, const QString& title, const QString& suggested, const QStringList& nameFilters,
+                    QString& chosen) {
+    chosen = QFileDialog::getSaveFileName(owner, title, suggested, nameFilters.join(QStringLiteral(";;")), nullptr,
+                                          QFileDialog::DontUseNativeDialog);
+    return !chosen.isEmpty();
+}
+
+SavePicker& SavePickerSlot() {
+    static SavePicker picker;
+    return picker;
+}
+
 FilesPicker& Picker() {
     static FilesPicker picker;
     return picker;
@@ -49,6 +61,19 @@ std::vector<std::string> ChooseImageFiles(QWidget* owner, const std::string& tit
     for (const QString& file : chosen) paths.push_back(QFile::encodeName(file).toStdString());
     if (!chosen.isEmpty()) folder = QFile::encodeName(QFileInfo(chosen.front()).absolutePath()).toStdString();
     return paths;
+}
+
+void SetSavePicker(SavePicker picker) { SavePickerSlot() = std::move(picker); }
+
+std::string ChooseSaveFile(QWidget* owner, const std::string& title, const std::string& suggested,
+                           const QStringList& nameFilters) {
+    const QString qtitle = QString::fromUtf8(title);
+    const QString qsuggested = QFile::decodeName(QByteArray::fromStdString(suggested));
+    QString chosen;
+    const bool picked = SavePickerSlot() ? SavePickerSlot()(owner, qtitle, qsuggested, nameFilters, chosen)
+                                         : RealSavePicker(owner, qtitle, qsuggested, nameFilters, chosen);
+    if (!picked || chosen.isEmpty()) return {};
+    return QFile::encodeName(chosen).toStdString();
 }
 
 }  // namespace qx

@@ -27,4 +27,13 @@ void SetFilesPicker(FilesPicker picker);  // an empty picker restores the real o
 std::vector<std::string> ChooseImageFiles(QWidget* owner, const std::string& title, std::string& folder,
                                           const InputTypeFlags& accepted);
 
+// Shows a chooser for a file to save; true and `chosen` set when the user chose one. Tests replace it.
+using SavePicker = std::function<bool(QWidget* owner, const QString& title, const QString& suggested,
+                                      const QStringList& nameFilters, QString& chosen)>;
+void SetSavePicker(SavePicker picker);  // an empty picker restores the real one
+
+// Lets the user choose where to save, starting at `suggested`; the path as bytes, empty when cancelled.
+std::string ChooseSaveFile(QWidget* owner, const std::string& title, const std::string& suggested,
+                           const QStringList& nameFilters);
+
 }  // namespace qx

@@ -8,7 +8,6 @@
 
 namespace qx {
 namespace {
-constexpr int kPathRole = Qt::UserRole;      // the exact bytes of the source path
 constexpr int kItemDataRole = Qt::UserRole + 1;
 constexpr int kTextMargin = 12;
 }  // namespace
@@ -41,13 +40,22 @@ void CFileListCtrl::SetColumns(const QStringList& headers) {
     setColumnCount(int(headers.size()));
     setHorizontalHeaderLabels(headers);
     for (int i = 0; i < headers.size(); ++i) setColumnWidth(i, PaddedWidth(headers[i]));
-    setRowCount(0);
+    ClearList();
 }
 
 int CFileListCtrl::AppendRow(const QStringList& cells, quintptr itemData, int image) {
-    const int row = rowCount();
-    if (cells.isEmpty()) return row;
     Q_UNUSED(image);  // the list shows no images
+    if (cells.isEmpty()) return rowCount();
+    FileRow row;
+    row.path = QFile::encodeName(cells[0]).toStdString();
+    if (cells.size() > 1) row.sizeCell = cells[1].toStdString();
+    if (cells.size() > 2) row.fileSizeCell = cells[2].toStdString();
+    rows_.Append(std::move(row));
+    return ShowRow(cells, itemData);
+}
+
+int CFileListCtrl::ShowRow(const QStringList& cells, quintptr itemData) {
+    const int row = rowCount();
     insertRow(row);
     for (int i = 0; i < cells.size() && i < columnCount(); ++i) {
         auto* item = new QTableWidgetItem(cells[i]);
@@ -61,20 +69,24 @@ int CFileListCtrl::AppendRow(const QStringList& cells, quintptr itemData, int im
 }
 
 int CFileListCtrl::AppendFileRow(const FileRow& fileRow) {
-    const QByteArray bytes = QByteArray::fromStdString(fileRow.path);
-    const int row = AppendRow({QFile::decodeName(bytes), QString::fromUtf8(fileRow.sizeCell),
-                               QString::fromUtf8(fileRow.fileSizeCell)},
-                              0, -1);
-    if (QTableWidgetItem* first = item(row, 0)) first->setData(kPathRole, bytes);
-    return row;
+    rows_.Append(fileRow);
+    return ShowRow({QFile::decodeName(QByteArray::fromStdString(fileRow.path)), QString::fromUtf8(fileRow.sizeCell),
+                    QString::fromUtf8(fileRow.fileSizeCell)},
+                   0);
 }
 
-void CFileListCtrl::ClearList() { setRowCount(0); }
+void CFileListCtrl::ClearList() {
+    setRowCount(0);
+    rows_.Clear();
+}
 
 void CFileListCtrl::RemoveSelectedRows() {
     QList<QModelIndex> selected = selectionModel()->selectedRows();
     std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() > b.row(); });
-    for (const QModelIndex& index : selected) removeRow(index.row());  // from the bottom, so indexes stay valid
+    for (const QModelIndex& index : selected) {  // from the bottom, so indexes stay valid
+        removeRow(index.row());
+        rows_.Remove(index.row());
+    }
 }
 
 void CFileListCtrl::keyPressEvent(QKeyEvent* event) {
@@ -87,11 +99,8 @@ void CFileListCtrl::keyPressEvent(QKeyEvent* event) {
 }
 
 std::string CFileListCtrl::RowPath(int row) const {
-    const QTableWidgetItem* first = item(row, 0);
-    if (!first) return {};
-    const QVariant bytes = first->data(kPathRole);
-    if (bytes.isValid()) return bytes.toByteArray().toStdString();
-    return QFile::encodeName(first->text()).toStdString();
+    if (row < 0 || row >= rows_.RowCount()) return {};
+    return rows_.RowPath(row);
 }
 
 QString CFileListCtrl::CellText(int row, int column) const {

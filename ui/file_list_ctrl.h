@@ -32,11 +32,16 @@ public:
     int PaddedWidth(const QString& text) const;
     std::string RowPath(int row) const;
     QString CellText(int row, int column) const;
+    // The rows shown, in list order: what a batch reads.
+    const RowList& Rows() const { return rows_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Shows `row` at the end; the row's index.
+    int ShowRow(const QStringList& cells, quintptr data);
+    RowList rows_;  // one entry per table row, in the same order
     bool rowsLocked_ = false;
 };
 

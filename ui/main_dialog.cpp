@@ -31,6 +31,7 @@
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
 #include "ui/parameter_dialog.h"
+#include "ui/report_dialog.h"
 #include "ui/tooltips.h"
 
 namespace qx {
@@ -218,6 +219,7 @@ const std::vector<std::vector<MenuEntry>>& MenuGroups() {
         {{res::IDS_ABOUTBOX, kIdmAboutBox, {}}},
         {{res::IDS_ADD_FILES_MENU, kIdmAddFiles, QKeySequence(Qt::CTRL | Qt::Key_O)},
          {res::IDS_ADD_FOLDER_MENU, kIdmAddFolder, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}},
+        {{res::IDS_REPORT_MENU, kIdmReport, {}}},
     };
     return groups;
 }
@@ -276,8 +278,15 @@ void CMainDialog::OnSysCommand(unsigned command) {
         }
         case kIdmAddFiles: OnAddFiles(); break;
         case kIdmAddFolder: OnAddFolder(); break;
+        case kIdmReport: OnShowReport(); break;
         default: break;
     }
+}
+
+void CMainDialog::OnShowReport() {
+    if (batchRunning_) return;
+    CReportDialog report(LastReport(), this);
+    report.exec();
 }
 
 void CMainDialog::OnBrowse() {
@@ -341,17 +350,22 @@ void CMainDialog::OnOK() {
     if (batchRunning_) return;
     batchRunning_ = true;
     stopWished_ = stopRequested_ = false;
+    quietFailures_ = false;
     const QPointer<QWidget> focusBefore = focusWidget();
     BatchResult result;
     {
         BatchInputGuard guard(this, [this] { stopWished_ = true; });
         fileList_->SetRowsLocked(true);
-        result = RunBatch(*this, *this);
+        result = RunBatch(*this, fileList_->Rows());
         // What came in since the batch last looked is dropped too, before the window takes input again.
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
     fileList_->SetRowsLocked(false);
     skippedCount_ = result.SkippedCount;
+    if (result.Started) {
+        lastReport_ = std::move(result.Report);
+        hasReport_ = true;
+    }
     batchRunning_ = stopWished_ = stopRequested_ = false;
     if (result.Started) RestoreFocusAfterBatch(focusBefore);
 }
@@ -493,7 +507,12 @@ bool CMainDialog::StopRequested() {
 
 void CMainDialog::ShowMessage(const std::string& text) { MessageBoxes().ShowMessage(text); }
 
-int CMainDialog::RowCount() const { return fileList_->rowCount(); }
+void CMainDialog::ShowFailure(const std::string& text, const std::string& reason) {
+    if (quietFailures_) return;
+    quietFailures_ = MessageBoxes().ShowBatchFailure(text, reason);
+}
+
+int CMainDialog::RowCount() const { return fileList_->Rows().RowCount(); }
 
 std::string CMainDialog::RowPath(int i) const { return fileList_->RowPath(i); }
 

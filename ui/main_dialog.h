@@ -29,6 +29,7 @@ inline constexpr unsigned kIdmParameter = 0x0020;
 inline constexpr unsigned kIdmAboutBox = 0x0010;
 inline constexpr unsigned kIdmAddFiles = 0x0030;
 inline constexpr unsigned kIdmAddFolder = 0x0040;
+inline constexpr unsigned kIdmReport = 0x0050;
 inline constexpr uint32_t kMainLabelColor = 0x00FA0000;  // blue 250
 
 class CMainDialog : public CTemplateDialog, public BatchHost, public RowSource {
@@ -47,6 +48,10 @@ public:
     QMenu* SystemMenu() const { return systemMenu_; }
     const QIcon& MainIcon() const { return mainIcon_; }
     int32_t SkippedCount() const { return skippedCount_; }
+    // The report of the last batch that started; nullptr before the first.
+    const BatchReport* LastReport() const { return hasReport_ ? &lastReport_ : nullptr; }
+    // "Bericht der letzten Komprimierung...": the report window, modal.
+    void OnShowReport();
 
     void OnSysCommand(unsigned command);
     void OnBrowse();
@@ -76,6 +81,9 @@ public:
     void KeepAlive() override;
     bool StopRequested() override;
     void ShowMessage(const std::string& text) override;
+    // A file's failure: a box that can silence the rest of the batch's failures, which then go only into the
+    // report.
+    void ShowFailure(const std::string& text, const std::string& reason) override;
     // RowSource
     int RowCount() const override;
     std::string RowPath(int i) const override;
@@ -116,6 +124,9 @@ private:
     bool askingToStop_ = false;
     bool stopRequested_ = false;  // answered "Ja": no further file starts
     std::string addFolder_;       // where the two choosers of the menu start: the folder last added from
+    bool quietFailures_ = false;  // the user asked for no further failure boxes in this batch
+    BatchReport lastReport_;
+    bool hasReport_ = false;
 };
 
 }  // namespace qx

@@ -18,6 +18,7 @@
 #include "ui/info_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/parameter_dialog.h"
+#include "ui/report_dialog.h"
 #include "ui_test_support.h"
 
 namespace qx::test {
@@ -105,6 +106,25 @@ TEST_F(Screenshots, AllWindows) {
         CInfoDialog info(nullptr, std::string(QUENDRIX_BINARY_DIR) + "/quendrix");
         Save(info, "info");
     }
+}
+
+TEST_F(Screenshots, ReportAfterAMixedBatch) {
+    const std::string source = dir / "Urlaub 2024";
+    std::filesystem::create_directories(source);
+    test::WriteImage(source + "/Strand.jpg", 1600, 1200);
+    test::WriteImage(source + "/Hafen am Abend.jpg", 1200, 1600);
+    test::WriteImage(source + "/Symbol.png", 48, 48, u"image/png");
+    test::WriteBytes(source + "/kaputt.png", test::PngWithBrokenPixels(2000, 1500));
+    test::WriteImage(source + "/Berge.png", 2000, 1000, u"image/png");
+    store.WriteProfileInt(settings::kAllg, "Bildsize", 1);
+    store.WriteProfileInt(settings::kAllg, "NichtVergroessern", 1);
+    store.WriteProfileInt(settings::kAllg, "ZielPath", 1);
+    store.WriteProfileStringA(settings::kAllg, "Verz", dir / "Ziel");
+    CMainDialog main(store);
+    main.OnDropFiles({source});
+    main.CompressButton()->click();
+    CReportDialog report(main.LastReport(), &main);
+    Save(report, "report");
 }
 
 }  // namespace

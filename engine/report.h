@@ -1,0 +1,77 @@
+// What a batch did with each file, and what it saved: the rows a host can keep, show, and write as CSV or JSON
+// Lines.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/imaging/imaging.h"
+
+namespace qx {
+
+enum class FileResult {
+    Written,  // the output file was written
+    Skipped,  // left alone by the no-enlarge rule: no output
+    Failed,   // the user was told (or the message went to the report only)
+};
+
+// One file of a batch, as far as it is known when the file is done.
+struct FileOutcome {
+    int row = -1;  // the list row, from 0
+    std::string sourcePath;
+    std::string targetPath;
+    FileResult result = FileResult::Failed;
+    std::string message;  // a failure's message, word for word as the box shows it
+    std::string reason;   // why it failed, where known ("Bilddaten fehlerhaft: ..."); empty otherwise
+    imaging::Failure failure = imaging::Failure::None;
+    int64_t bytesBefore = -1;  // the source's size when the file was started; -1 when it cannot be read
+    int64_t bytesAfter = -1;   // the output's size; -1 unless written
+    uint32_t widthBefore = 0, heightBefore = 0;  // the source's pixel size; 0 when it did not open
+    uint32_t widthAfter = 0, heightAfter = 0;    // the output's pixel size; 0 unless written
+};
+
+struct ReportTotals {
+    int written = 0;
+    int skipped = 0;
+    int failed = 0;
+    // Over the written files only: what their sources took and what their outputs take.
+    int64_t bytesBefore = 0;
+    int64_t bytesAfter = 0;
+};
+
+// The rows of one batch in list order (rows that were never started have none).
+struct BatchReport {
+    std::vector<FileOutcome> rows;
+    ReportTotals Totals() const;
+};
+
+// "40 Bilder geschrieben, 2 übersprungen, 1 fehlgeschlagen: 113,2 MB → 1,3 MB (−98,8 %)". Without a written
+// file the sizes are left out, without a byte before them the change.
+std::string FormatSummaryLine(const ReportTotals& totals);
+// "512 Bytes", "12,5 KB", "113,2 MB": steps of 1024, one decimal with a comma, whatever the locale.
+std::string FormatByteSize(int64_t bytes);
+// The change from `before` to `after` in per cent, one decimal with a comma: "−98,8 %", "+12,0 %", "0,0 %".
+// Nothing for `before` 0.
+std::optional<std::string> FormatChange(int64_t before, int64_t after);
+
+// The words of one result in the report window: "geschrieben", "übersprungen", "fehlgeschlagen".
+const std::string& ResultText(FileResult result);
+
+enum class ReportFormat { Csv, JsonLines };
+// By the file's extension, letter case ignored: ".csv" or ".jsonl"; nothing for any other.
+std::optional<ReportFormat> ReportFormatForPath(const std::string& path);
+
+// CSV: a header line, then one line per row; fields quoted where they must be (RFC 4180), lines ending in
+// CR LF, texts in UTF-8 and paths as their exact bytes. Empty fields for what is not known.
+std::string ReportCsv(const BatchReport& report);
+// JSON Lines: one object per row with the same fields; null for what is not known. Paths are JSON strings:
+// a path that is not UTF-8 shows its stray bytes as U+FFFD and gets its exact bytes percent-encoded in a
+// second field ("source_bytes", "target_bytes").
+std::string ReportJsonLines(const BatchReport& report);
+// The report in `format`, replacing `path` atomically (its link, mode and owner kept). False when it
+// could not be written; whatever was at `path` is then unchanged.
+bool WriteReportFile(const std::string& path, ReportFormat format, const BatchReport& report);
+
+}  // namespace qx

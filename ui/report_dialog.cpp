@@ -1,0 +1,137 @@
+#include "ui/report_dialog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <limits>
+
+#include "intake/intake.h"
+#include "res/strings.h"
+#include "ui/file_chooser.h"
+
+namespace qx {
+namespace {
+
+enum Column { kSource, kTarget, kResult, kBytesBefore, kBytesAfter, kChange, kSizeBefore, kSizeAfter, kReason };
+constexpr int kSortRole = Qt::UserRole;
+constexpr int kTextMargin = 12;
+
+// A cell that sorts by a number behind its text (unknown values first), not by the text.
+class NumberItem : public QTableWidgetItem {
+public:
+    NumberItem(const QString& text, qint64 key) : QTableWidgetItem(text) { setData(kSortRole, key); }
+    bool operator<(const QTableWidgetItem& other) const override {
+        return data(kSortRole).toLongLong() < other.data(kSortRole).toLongLong();
+    }
+};
+
+QString Path(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+QString PixelSize(uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0) return {};
+    return QString::fromUtf8(FormatImageSizeCell(width, height));
+}
+
+}  // namespace
+
+CReportDialog::CReportDialog(const BatchReport* report, QWidget* parent)
+    : CTemplateDialog(res::IDD_REPORT, parent), report_(report) {
+    if (auto* save = ControlAs<QPushButton>(1103)) connect(save, &QPushButton::clicked, this, &CReportDialog::OnSave);
+    if (auto* close = ControlAs<QPushButton>(2)) connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    Fill();
+}
+
+QTableWidget* CReportDialog::Table() const { return ControlAs<QTableWidget>(1101); }
+QLabel* CReportDialog::TotalsLabel() const { return ControlAs<QLabel>(1102); }
+
+void CReportDialog::Fill() {
+    QTableWidget* table = Table();
+    const QStringList headers = {
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SOURCE)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_TARGET)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_RESULT)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_BYTES_BEFORE)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_BYTES_AFTER)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_CHANGE)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SIZE_BEFORE)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SIZE_AFTER)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_REASON)),
+    };
+    table->setSortingEnabled(false);  // rows are filled in list order, then sorted by the user
+    table->setColumnCount(int(headers.size()));
+    table->setHorizontalHeaderLabels(headers);
+    const QFontMetrics metrics = table->fontMetrics();
+    table->verticalHeader()->setDefaultSectionSize(metrics.height() + 4);
+    const int rows = report_ ? int(report_->rows.size()) : 0;
+    table->setRowCount(rows);
+    for (int r = 0; r < rows; ++r) {
+        const FileOutcome& row = report_->rows[size_t(r)];
+        const bool written = row.result == FileResult::Written;
+        const auto bytes = [](int64_t value) {
+            return new NumberItem(value < 0 ? QString() : QString::fromUtf8(FormatByteSize(value)), value);
+        };
+        table->setItem(r, kSource, new QTableWidgetItem(Path(row.sourcePath)));
+        table->setItem(r, kTarget, new QTableWidgetItem(Path(row.targetPath)));
+        table->setItem(r, kResult, new QTableWidgetItem(QString::fromUtf8(ResultText(row.result))));
+        table->setItem(r, kBytesBefore, bytes(row.bytesBefore));
+        table->setItem(r, kBytesAfter, bytes(written ? row.bytesAfter : -1));
+        const std::optional<std::string> change =
+            written && row.bytesAfter >= 0 ? FormatChange(row.bytesBefore, row.bytesAfter) : std::nullopt;
+        // Per million of the size before, so that the order is the order of the per cent values.
+        const qint64 changeKey = change ? (row.bytesAfter - row.bytesBefore) * 1000000 / row.bytesBefore
+                                        : std::numeric_limits<qint64>::min();
+        table->setItem(r, kChange, new NumberItem(change ? QString::fromUtf8(*change) : QString(), changeKey));
+        table->setItem(r, kSizeBefore, new NumberItem(PixelSize(row.widthBefore, row.heightBefore),
+                                                      qint64(row.widthBefore) * row.heightBefore));
+        table->setItem(r, kSizeAfter, new NumberItem(PixelSize(row.widthAfter, row.heightAfter),
+                                                     qint64(row.widthAfter) * row.heightAfter));
+        auto* reason = new QTableWidgetItem(QString::fromUtf8(row.reason.empty() ? row.message : row.reason));
+        if (!row.message.empty()) reason->setToolTip(QString::fromUtf8(row.message));
+        table->setItem(r, kReason, reason);
+        for (int c : {kBytesBefore, kBytesAfter, kChange})
+            table->item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    for (int c = 0; c < table->columnCount(); ++c) {
+        int width = metrics.horizontalAdvance(headers[c]) + 2 * kTextMargin;
+        for (int r = 0; r < rows; ++r) width = std::max(width, metrics.horizontalAdvance(table->item(r, c)->text()) + kTextMargin);
+        // Paths give up width first, shortened in the middle where the folder names repeat.
+        table->setColumnWidth(c, std::min(width, c <= kTarget ? 230 : 420));
+    }
+    table->setTextElideMode(Qt::ElideMiddle);
+    for (int c : {kBytesBefore, kBytesAfter, kChange})
+        table->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setSortingEnabled(true);
+    table->horizontalHeader()->setSortIndicatorShown(false);
+    TotalsLabel()->setText(QString::fromUtf8(report_ ? FormatSummaryLine(report_->Totals())
+                                                     : res::LoadString(res::IDS_REPORT_NONE)));
+    if (auto* save = ControlAs<QPushButton>(1103)) save->setEnabled(report_ != nullptr);
+}
+
+void CReportDialog::OnSave() {
+    if (!report_) return;
+    const QStringList filters = {
+        QStringLiteral("%1 (*.csv)").arg(QString::fromUtf8(res::LoadString(res::IDS_REPORT_CSV_FILES))),
+        QStringLiteral("%1 (*)").arg(QString::fromUtf8(res::LoadString(res::IDS_ALL_FILES)))};
+    const std::string suggested =
+        (saveFolder_.empty() ? QFile::encodeName(QDir::homePath()).toStdString() : saveFolder_) + "/bericht.csv";
+    std::string path = ChooseSaveFile(this, res::LoadString(res::IDS_REPORT_SAVE_TITLE), suggested, filters);
+    if (path.empty()) return;
+    // Saved as CSV unless the name asks for JSON Lines; a name without either gets ".csv".
+    std::optional<ReportFormat> format = ReportFormatForPath(path);
+    if (!format) {
+        path += ".csv";
+        format = ReportFormat::Csv;
+    }
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) saveFolder_ = path.substr(0, slash);
+    if (!WriteReportFile(path, *format, *report_)) {
+        MessageBoxes().ShowMessage(res::FormatString(res::IDS_REPORT_SAVE_FAILED, path));
+    }
+}
+
+}  // namespace qx
