@@ -24,6 +24,8 @@ public:
     bool ExchangeAndValidate() override;
     const MainSettings& GetMainSettings() const override { return main_; }
     ParameterSettings ReadParameterSettings() override { return parameters_; }
+    AdvancedSettings ReadAdvancedSettings() override { return advanced_; }
+    void SetAdvancedSettings(const AdvancedSettings& advanced) { advanced_ = advanced; }
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int position) override;
     void EnableCompressButton(bool) override {}
@@ -43,6 +45,7 @@ private:
 
     MainSettings main_;
     ParameterSettings parameters_;
+    AdvancedSettings advanced_;
     ProgressStyle style_;
     std::FILE* out_;
     bool verbose_;

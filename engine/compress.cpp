@@ -1,5 +1,8 @@
 #include "engine/compress.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <exception>
 
@@ -139,8 +142,23 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     return CompressFile(sourcePath, targetPath, format);
 }
 
+namespace {
+
+// The source's modification time onto the output; a failure here leaves a good output with its own time.
+void CopyModificationTime(const std::string& sourcePath, const std::string& targetPath) {
+    struct stat status {};
+    if (::stat(sourcePath.c_str(), &status) != 0) return;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+    ::utimensat(AT_FDCWD, targetPath.c_str(), times, 0);
+}
+
+}  // namespace
+
 bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
-                              const imaging::Codec* format) {
+                              const imaging::Codec* format, Outcome* outcome) {
+    Outcome unused;
+    Outcome& result = outcome != nullptr ? *outcome : unused;
+    result = Outcome{};
     // Images and their memory are let go before a message is shown, so that a box waiting for the user
     // does not hold memory back from the other workers.
     int failure = 0;
@@ -151,6 +169,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
         switch (loaded.result) {
             case LoadResult::Skipped:
                 ++SkippedCount;
+                result.kind = Outcome::Kind::SkippedNoEnlarge;
                 return true;
             case LoadResult::Unreadable:
                 failure = res::IDS_NOT_AN_IMAGE;
@@ -167,8 +186,28 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                 } else if (TargetNamesASource(sourcePath, targetPath)) {
                     why = {imaging::Failure::TargetIsSource, {}};
                     failure = res::IDS_SAVE_FAILED;
-                } else if (!loaded.bitmap->Save(targetPath, *format, static_cast<int>(std::min<uint32_t>(settings_.Rate, 100)), &why)) {
-                    failure = res::IDS_SAVE_FAILED;
+                } else {
+                    imaging::Bitmap::SaveOptions how;
+                    how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
+                    how.keepMetadata = options_.MetadatenUebernehmen != 0;
+                    how.dropGps = options_.GpsEntfernen != 0;
+                    if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
+                    struct stat source {};
+                    if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
+                        how.onlyBelowBytes = source.st_size > 0 ? uint64_t(source.st_size) : 1;
+                    imaging::Bitmap::SaveOutcome saved;
+                    const bool ok = loaded.bitmap->Save(targetPath, *format, how, &saved, &why);
+                    result.quality = saved.quality;
+                    result.encodes = saved.encodes;
+                    result.bytes = saved.bytes;
+                    result.limitMissed = saved.limitMissed;
+                    if (!ok && saved.notSmaller) {
+                        ++SkippedCount;
+                        result.kind = Outcome::Kind::SkippedNotSmaller;
+                        return true;
+                    }
+                    if (!ok) failure = res::IDS_SAVE_FAILED;
+                    else if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
                 }
                 break;
         }
@@ -179,6 +218,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     }
     if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath, why);
     if (failure != 0) return Fail(failure, targetPath, why);
+    result.kind = Outcome::Kind::Written;
     ++WrittenCount;
     return true;
 }
