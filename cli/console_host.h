@@ -24,6 +24,8 @@ public:
     const MainSettings& GetMainSettings() const override { return main_; }
     ParameterSettings ReadParameterSettings() override { return parameters_; }
     // The bar counts the files done (OnFileDone) of the rows the batch takes (its first range).
+    AdvancedSettings ReadAdvancedSettings() override { return advanced_; }
+    void SetAdvancedSettings(const AdvancedSettings& advanced) { advanced_ = advanced; }
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int) override {}
     void OnFileDone(const FileOutcome& outcome) override;
@@ -44,6 +46,7 @@ private:
 
     MainSettings main_;
     ParameterSettings parameters_;
+    AdvancedSettings advanced_;
     ProgressStyle style_;
     std::FILE* out_;
     bool verbose_;

@@ -33,13 +33,14 @@ int Usage(const std::string& error) {
 }
 
 // Every key in the order the settings file keeps them, so the output reads like the file.
-void PrintSettings(const std::string& path, const MainSettings& main, const ParameterSettings& parameters) {
+void PrintSettings(const std::string& path, const MainSettings& main, const ParameterSettings& parameters,
+                   const AdvancedSettings& advanced) {
     std::printf("%s: %s\n", res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), path.c_str());
     std::string_view section;
     for (const settings::SettingKey& row : settings::kSchema) {
         if (row.section != section) std::printf("[%s]\n", row.section);
         section = row.section;
-        std::printf("%s=%s\n", row.key, settings::ValueText(row, main, parameters).c_str());
+        std::printf("%s=%s\n", row.key, settings::ValueText(row, main, parameters, advanced).c_str());
     }
 }
 
@@ -95,9 +96,11 @@ int Run(int argc, char** argv) {
     main.Verz = settings::ApplyTokenOnRead(main.Verz, settings::ReadDevicePath());
     ParameterSettings parameters = settings::ReadParameterSettings(store);
     ApplyOverrides(commandLine.overrides, main, parameters);
+    AdvancedSettings advanced = settings::ReadAdvancedSettings(store);
+    ApplyOverrides(commandLine.overrides, advanced);
 
     if (commandLine.showSettings) {
-        PrintSettings(settingsPath, main, parameters);
+        PrintSettings(settingsPath, main, parameters, advanced);
         return kExitOk;
     }
     if (commandLine.operands.empty()) {
@@ -114,6 +117,7 @@ int Run(int argc, char** argv) {
                                 : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar
                                                                : ProgressStyle::Lines;
     ConsoleHost host(main, parameters, style, stderr, commandLine.verbose);
+    host.SetAdvancedSettings(advanced);
     if (!host.ExchangeAndValidate()) return kExitUsage;
     if (main.ZielPath == kTargetVerz && main.Verz.empty()) {
         host.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));

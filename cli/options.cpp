@@ -28,6 +28,11 @@ enum OptionId : int {
     kOptDigits,
     kOptThreads,
     kOptAccept,
+    kOptMetadata,
+    kOptKeepGps,
+    kOptSkipLarger,
+    kOptMaxSize,
+    kOptKeepDate,
     kOptQuiet,
     kOptVerbose,
     kOptReport,
@@ -51,6 +56,11 @@ const option kOptions[] = {
     {"digits", required_argument, nullptr, kOptDigits},
     {"threads", required_argument, nullptr, kOptThreads},
     {"accept", required_argument, nullptr, kOptAccept},
+    {"metadata", required_argument, nullptr, kOptMetadata},
+    {"keep-gps", no_argument, nullptr, kOptKeepGps},
+    {"skip-larger", no_argument, nullptr, kOptSkipLarger},
+    {"max-size", required_argument, nullptr, kOptMaxSize},
+    {"keep-date", no_argument, nullptr, kOptKeepDate},
     {"quiet", no_argument, nullptr, kOptQuiet},
     {"verbose", no_argument, nullptr, kOptVerbose},
     {"report", required_argument, nullptr, kOptReport},
@@ -131,6 +141,26 @@ bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t uppe
         return false;
     }
     value = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool ParseKilobytes(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error) {
+    std::string digits = text;
+    uint64_t factor = 1;
+    if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k')) {
+        digits.pop_back();
+    } else if (!digits.empty() && (digits.back() == 'M' || digits.back() == 'm')) {
+        digits.pop_back();
+        factor = 1024;
+    }
+    uint32_t number = 0;
+    if (!ParseUnsignedInRange(digits, 0, UINT32_MAX, number, error)) return false;
+    const uint64_t kilobytes = uint64_t{number} * factor;
+    if (kilobytes < lower || kilobytes > upper) {
+        error = RangeMessage(lower, upper);
+        return false;
+    }
+    value = static_cast<uint32_t>(kilobytes);
     return true;
 }
 
@@ -245,6 +275,30 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             o.accept = flags;
             break;
         }
+        case kOptMetadata:
+            if (!ParseKeyword(value, {{"keep", 1}, {"strip", 0}}, keyword)) {
+                return fail(res::LoadString(res::IDS_CLI_METADATA_FORMS));
+            }
+            o.MetadatenUebernehmen = keyword;
+            break;
+        case kOptKeepGps:
+            o.GpsEntfernen = 0;
+            break;
+        case kOptSkipLarger:
+            o.NurWennKleiner = 1;
+            break;
+        case kOptMaxSize: {
+            const settings::SettingKey& row = settings::Key(settings::kMaxKB);
+            std::string problem;
+            if (!ParseKilobytes(value, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), n, problem)) {
+                return fail(problem);
+            }
+            o.MaxKB = static_cast<int32_t>(n);
+            break;
+        }
+        case kOptKeepDate:
+            o.DatumUebernehmen = 1;
+            break;
         case kOptQuiet:
             commandLine.quiet = true;
             break;
@@ -290,6 +344,17 @@ void ApplyOverrides(const Overrides& o, MainSettings& main, ParameterSettings& p
     if (o.accept) {
         parameters.EingabeTyp = settings::PackEingabeTyp(*o.accept);
     }
+}
+
+void ApplyOverrides(const Overrides& o, AdvancedSettings& advanced) {
+    if (o.MetadatenUebernehmen) advanced.MetadatenUebernehmen = *o.MetadatenUebernehmen;
+    if (o.GpsEntfernen) advanced.GpsEntfernen = *o.GpsEntfernen;
+    if (o.NurWennKleiner) advanced.NurWennKleiner = *o.NurWennKleiner;
+    if (o.MaxKB) {
+        advanced.MaxKBAktiv = 1;
+        advanced.MaxKB = *o.MaxKB;
+    }
+    if (o.DatumUebernehmen) advanced.DatumUebernehmen = *o.DatumUebernehmen;
 }
 
 }  // namespace qx::cli

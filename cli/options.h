@@ -28,6 +28,11 @@ struct Overrides {
     std::optional<int32_t> Stellen;
     std::optional<int32_t> ThreadAnzahl;
     std::optional<InputTypeFlags> accept;
+    std::optional<int32_t> MetadatenUebernehmen;
+    std::optional<int32_t> GpsEntfernen;
+    std::optional<int32_t> NurWennKleiner;
+    std::optional<int32_t> MaxKB;  // given: MaxKBAktiv on
+    std::optional<int32_t> DatumUebernehmen;
 };
 
 struct CommandLine {
@@ -54,5 +59,9 @@ bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t uppe
 std::string RangeMessage(int64_t lower, int64_t upper);
 
 void ApplyOverrides(const Overrides& overrides, MainSettings& main, ParameterSettings& parameters);
+void ApplyOverrides(const Overrides& overrides, AdvancedSettings& advanced);
+
+// A size in kilobytes: digits, optionally followed by "K" (kilobytes) or "M" (1024 kilobytes).
+bool ParseKilobytes(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error);
 
 }  // namespace qx::cli

@@ -323,6 +323,7 @@ BatchResult BatchRun::Run() {
     }
 
     const ParameterSettings parameters = host_.ReadParameterSettings();
+    compressor.SetOptions(host_.ReadAdvancedSettings());
     const OutputFormat* format = FindOutputFormat(parameters.AusgabeTyp);
     const std::string extension = format != nullptr ? format->extension : "";
     // No output type, or no naming rule: nothing to save with, so every file fails as a save naming the

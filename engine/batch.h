@@ -38,6 +38,8 @@ public:
     virtual const MainSettings& GetMainSettings() const = 0;
     // Section "Parameter", read anew at every batch.
     virtual ParameterSettings ReadParameterSettings() = 0;
+    // Section "Erweitert", read anew at every batch; a host without one runs with every option off.
+    virtual AdvancedSettings ReadAdvancedSettings() { return {}; }
     virtual void SetProgressRange(int lower, int upper) = 0;
     virtual void SetProgressPos(int position) = 0;
     virtual void EnableCompressButton(bool enable) = 0;

@@ -1,5 +1,8 @@
 #include "engine/compress.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <exception>
 
@@ -152,8 +155,23 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     return CompressFile(sourcePath, targetPath, format);
 }
 
+namespace {
+
+// The source's modification time onto the output; a failure here leaves a good output with its own time.
+void CopyModificationTime(const std::string& sourcePath, const std::string& targetPath) {
+    struct stat status {};
+    if (::stat(sourcePath.c_str(), &status) != 0) return;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+    ::utimensat(AT_FDCWD, targetPath.c_str(), times, 0);
+}
+
+}  // namespace
+
 bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
-                              const imaging::Codec* format, FileOutcome* outcome) {
+                              const imaging::Codec* format, FileOutcome* outcome, Outcome* detail) {
+    Outcome unused;
+    Outcome& result = detail != nullptr ? *detail : unused;
+    result = Outcome{};
     // Images and their memory are let go before a message is shown, so that a box waiting for the user
     // does not hold memory back from the other workers.
     int failure = 0;
@@ -173,6 +191,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
             case LoadResult::Skipped:
                 ++SkippedCount;
                 if (outcome != nullptr) outcome->result = FileResult::Skipped;
+                result.kind = Outcome::Kind::SkippedNoEnlarge;
                 return true;
             case LoadResult::Unreadable:
                 failure = res::IDS_NOT_AN_IMAGE;
@@ -189,8 +208,32 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                 } else if (TargetNamesASource(sourcePath, targetPath)) {
                     why = {imaging::Failure::TargetIsSource, {}};
                     failure = res::IDS_SAVE_FAILED;
-                } else if (!loaded.bitmap->Save(targetPath, *format, static_cast<int>(std::min<uint32_t>(settings_.Rate, 100)), &why)) {
-                    failure = res::IDS_SAVE_FAILED;
+                } else {
+                    imaging::Bitmap::SaveOptions how;
+                    how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
+                    how.keepMetadata = options_.MetadatenUebernehmen != 0;
+                    how.dropGps = options_.GpsEntfernen != 0;
+                    if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
+                    struct stat source {};
+                    if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
+                        how.onlyBelowBytes = source.st_size > 0 ? uint64_t(source.st_size) : 1;
+                    imaging::Bitmap::SaveOutcome saved;
+                    const bool ok = loaded.bitmap->Save(targetPath, *format, how, &saved, &why);
+                    result.quality = saved.quality;
+                    result.encodes = saved.encodes;
+                    result.bytes = saved.bytes;
+                    result.limitMissed = saved.limitMissed;
+                    if (!ok && saved.notSmaller) {
+                        ++SkippedCount;
+                        result.kind = Outcome::Kind::SkippedNotSmaller;
+                        if (outcome != nullptr) {
+                            outcome->result = FileResult::Skipped;
+                            outcome->reason = res::LoadString(res::IDS_SKIPPED_NOT_SMALLER);
+                        }
+                        return true;
+                    }
+                    if (!ok) failure = res::IDS_SAVE_FAILED;
+                    else if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
                 }
                 break;
         }
@@ -201,6 +244,8 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     }
     if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath, why, outcome);
     if (failure != 0) return Fail(failure, targetPath, why, outcome);
+    result.kind = Outcome::Kind::Written;
+    if (outcome != nullptr && result.limitMissed) outcome->reason = res::LoadString(res::IDS_LIMIT_NOT_REACHED);
     ++WrittenCount;
     if (outcome != nullptr) outcome->result = FileResult::Written;
     return true;

@@ -68,12 +68,37 @@ public:
     Compressor(const MainSettings& settings, MessageBoxService& messages,
                MemoryBudget& budget = MemoryBudget::Process());
 
-    // True: the output was written, or the image was left alone by the no-enlarge rule. False: the file
-    // failed and the user was told (string 106 with the source, or 105 with the target, and why) before the
-    // return. Without a format (nullptr) there is nothing to save with: the file fails as a failed save.
-    // `outcome`, when given, gets the result, the pixel sizes, and a failure's message and reason.
+    // The options of section Erweitert for every later CompressFile; set before CompressFile runs on any
+    // thread. Without a call every option is off.
+    void SetOptions(const AdvancedSettings& options) { options_ = options; }
+
+    // What became of one file, for whoever reports per file.
+    struct Outcome {
+        enum class Kind {
+            Written,
+            SkippedNoEnlarge,   // left alone by the no-enlarge rule
+            SkippedNotSmaller,  // the output would not have been smaller than its source: not written
+            Failed,
+        };
+        Kind kind = Kind::Failed;
+        int quality = -1;          // the quality encoded with (below Rate when a size limit asked for it)
+        int encodes = 0;           // encodes it took
+        uint64_t bytes = 0;        // size of the output, also of one not written
+        bool limitMissed = false;  // "Grenze nicht erreicht": not even quality 0 met the size limit
+    };
+
+    // True: the output was written, or the image was skipped (no-enlarge rule, or an output not smaller
+    // than its source when that is asked for). False: the file failed and the user was told (string 106
+    // with the source, or 105 with the target, and why) before the return. Without a format (nullptr)
+    // there is nothing to save with: the file fails as a failed save. `outcome`, when given, says which.
+    // `outcome`, when given, gets what the report shows of the file: the result, the pixel sizes, and a
+    // failure's message and reason; `detail` the options' side of it.
     bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const imaging::Codec* format,
-                      FileOutcome* outcome = nullptr);
+                      FileOutcome* outcome = nullptr, Outcome* detail = nullptr);
+    bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const imaging::Codec* format,
+                      Outcome* detail) {
+        return CompressFile(sourcePath, targetPath, format, nullptr, detail);
+    }
     // The same with the encoder found by its MIME type.
     bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const std::u16string& mimeType);
 
@@ -108,6 +133,7 @@ private:
     bool TargetNamesASource(const std::string& sourcePath, const std::string& targetPath) const;
 
     const MainSettings& settings_;
+    AdvancedSettings options_;
     MessageBoxService& messages_;
     MemoryBudget& budget_;
     std::vector<FileIdentity> protected_;  // sorted

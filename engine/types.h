@@ -47,6 +47,16 @@ struct ParameterSettings {
     int32_t ThreadAnzahl = 10;
 };
 
+// Section "Erweitert": the options of the "Erweiterte Einstellungen" dialog, all off by default.
+struct AdvancedSettings {
+    int32_t MetadatenUebernehmen = 0;  // 1: EXIF and XMP of the source go into outputs that carry them
+    int32_t GpsEntfernen = 1;          // 1: kept EXIF loses its GPS position
+    int32_t NurWennKleiner = 0;        // 1: an output not smaller than its source is not written
+    int32_t MaxKBAktiv = 0;            // 1: MaxKB limits outputs of formats with a quality
+    int32_t MaxKB = 500;               // most kilobytes (1024 bytes) per output file
+    int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
+};
+
 // The input types a drop takes: EingabeTyp unpacked, bit 0 BMP, bit 1 JPG, bit 2 PNG. The codec table
 // gives each input format its bit.
 struct InputTypeFlags {

@@ -50,6 +50,9 @@ const std::map<int, std::string>& Table() {
         {IDS_REPORT_COL_SIZE_BEFORE, "Bildgröße vorher"},
         {IDS_REPORT_COL_SIZE_AFTER, "Bildgröße nachher"},
         {IDS_REPORT_COL_REASON, "Grund"},
+        {IDS_ADVANCED_MENU, "&Erweiterte Einstellungen..."},
+        {IDS_LIMIT_NOT_REACHED, "Grenze nicht erreicht"},
+        {IDS_SKIPPED_NOT_SMALLER, "Nicht kleiner als die Quelldatei"},
         {IDS_TIP_BROWSE, "\nHier kann das Zielverzeichnis ausgewählt werden."},
         {IDS_TIP_CLEAR, "\nEs werden alle Einträge in der Liste gelöscht (aber keine Dateien)."},
         {IDS_TIP_WIDTH, "\nDie Breite der komprimierten Bilder darf diesen Wert nicht überschreiten."},
@@ -57,6 +60,18 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_SOURCE_FOLDER,
          "\nWenn \"Zielverzeichnis wie Quellverzeichnis\" ausgewählt ist und im Parameter-Dialog "
          "\"Namen wie die Quelldateien\"  ausgewählt ist, so wird an alle Zieldateinamen ein \"_C\" angefügt."},
+        {IDS_TIP_KEEP_METADATA,
+         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG- und PNG-Dateien (Ausrichtung und Bildmaße "
+         "werden angepasst); das Farbprofil bleibt immer erhalten."},
+        {IDS_TIP_DROP_GPS, "\nEntfernt aus den übernommenen EXIF-Daten den Aufnahmeort (GPS-Position)."},
+        {IDS_TIP_ONLY_SMALLER,
+         "\nEine Ausgabedatei, die nicht kleiner als ihre Quelldatei wäre, wird nicht gespeichert und als "
+         "übersprungen gezählt."},
+        {IDS_TIP_MAX_KB_ON,
+         "\nSenkt die Qualität jeder JPG-Ausgabedatei höchstens so weit, bis sie in die angegebene Größe passt "
+         "(BMP und PNG bleiben unberührt)."},
+        {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
+        {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
@@ -65,7 +80,7 @@ const std::map<int, std::string>& Table() {
          "Aufruf: quendrix-batch [Optionen] DATEI|ORDNER...\n"
          "\n"
          "Komprimiert Bilder wie \"Komprimieren\" im Programm quendrix, mit dessen Einstellungen\n"
-         "(Abschnitte Allg und Parameter seiner Einstellungsdatei, die nie geschrieben wird).\n"
+         "(Abschnitte Allg, Parameter und Erweitert seiner Einstellungsdatei, die nie geschrieben wird).\n"
          "Ordner werden mit allen Unterordnern durchsucht. Dateien, die kein Bild eines\n"
          "angenommenen Eingabetyps sind, werden wie beim Ziehen in die Liste still übergangen.\n"
          "\n"
@@ -89,6 +104,12 @@ const std::map<int, std::string>& Table() {
          "  --digits N              Stellen der laufenden Nummer (1..4)\n"
          "  --threads N             höchstens N Threads zugleich (0..1000; 0: nacheinander)\n"
          "  --accept jpg,bmp,png    angenommene Eingabedateitypen\n"
+         "  --metadata keep|strip   EXIF und XMP der Quelle übernehmen oder weglassen\n"
+         "  --keep-gps              mit übernommenen Metadaten auch die GPS-Position behalten\n"
+         "  --skip-larger           nur speichern, wenn kleiner als die Quelldatei\n"
+         "  --max-size N            höchstens N KB pro Datei (auch 300K, 2M; 1..1000000 KB;\n"
+         "                          nur für Ausgabetypen mit Qualität)\n"
+         "  --keep-date             Änderungsdatum der Quelle übernehmen\n"
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"
          "  --report DATEI          Bericht über jedes Bild in DATEI schreiben (.csv oder .jsonl)\n"
@@ -147,6 +168,7 @@ const std::map<int, std::string>& Table() {
         {IDS_RESULT_WRITTEN, "geschrieben"},
         {IDS_RESULT_SKIPPED, "übersprungen"},
         {IDS_RESULT_FAILED, "fehlgeschlagen"},
+        {IDS_CLI_METADATA_FORMS, "erwartet keep oder strip"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

@@ -49,6 +49,10 @@ enum StringId : int {
     IDS_REPORT_COL_SIZE_BEFORE = 139,
     IDS_REPORT_COL_SIZE_AFTER = 140,
     IDS_REPORT_COL_REASON = 141,
+    // The advanced options.
+    IDS_ADVANCED_MENU = 142,
+    IDS_LIMIT_NOT_REACHED = 143,     // a file whose size limit not even quality 0 met
+    IDS_SKIPPED_NOT_SMALLER = 144,   // a file not written: its output would not have been smaller
     // Tooltips of the main window's controls: numbered like the control ids.
     IDS_TIP_BROWSE = 1004,
     IDS_TIP_CLEAR = 1005,
@@ -56,6 +60,13 @@ enum StringId : int {
     IDS_TIP_HEIGHT = 1012,
     IDS_TIP_SOURCE_FOLDER = 1029,
     IDS_TIP_NO_ENLARGE = 1032,
+    // Tooltips of the "Erweiterte Einstellungen" dialog's controls.
+    IDS_TIP_KEEP_METADATA = 1040,
+    IDS_TIP_DROP_GPS = 1041,
+    IDS_TIP_ONLY_SMALLER = 1042,
+    IDS_TIP_MAX_KB_ON = 1043,
+    IDS_TIP_MAX_KB = 1044,
+    IDS_TIP_KEEP_DATE = 1045,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,             // the program's name, first word of its own messages
     IDS_CLI_USAGE = 2002,               // --help
@@ -109,6 +120,7 @@ enum StringId : int {
     IDS_RESULT_WRITTEN = 2047,
     IDS_RESULT_SKIPPED = 2048,
     IDS_RESULT_FAILED = 2049,
+    IDS_CLI_METADATA_FORMS = 2050,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound

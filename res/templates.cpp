@@ -80,6 +80,24 @@ const DialogTemplate kParameter{
         {1034, K::Edit, kEdit, "", 322, 19, 30, 12},
     }};
 
+const DialogTemplate kAdvanced{
+    IDD_ADVANCED, "Erweiterte Einstellungen", 260, 171, "MS Sans Serif", 8,
+    {
+        {1040, K::CheckBox, kTabStop, "Metadaten übernehmen (EXIF, XMP)", 14, 19, 200, 10},
+        {1041, K::CheckBox, kTabStop, "GPS-Position entfernen", 26, 33, 150, 10},
+        {kNoId, K::GroupBox, kGroup, "Metadaten", 7, 7, 246, 42},
+        {1042, K::CheckBox, kTabStop, "Nur speichern, wenn kleiner als die Quelldatei", 14, 66, 220, 10},
+        {1043, K::CheckBox, kTabStop, "Höchstens", 14, 81, 44, 10},
+        {1044, K::Edit, kEdit, "", 62, 80, 40, 12},
+        {kNoId, K::Static, kNone, "KB pro Datei", 107, 82, 60, 8},
+        {kNoId, K::Static, kNone, "(nur für JPG-Ausgabedateien; BMP und PNG bleiben unberührt)", 26, 96, 220, 8},
+        {kNoId, K::GroupBox, kGroup, "Dateigröße", 7, 54, 246, 56},
+        {1045, K::CheckBox, kTabStop, "Änderungsdatum der Quelle übernehmen", 14, 127, 200, 10},
+        {kNoId, K::GroupBox, kGroup, "Datum", 7, 115, 246, 27},
+        {1, K::PushButton, kDefault | kTabStop, "OK", 7, 150, 50, 14},
+        {2, K::PushButton, kTabStop, "Abbrechen", 203, 150, 50, 14},
+    }};
+
 const DialogTemplate kInfo{
     IDD_INFO, "Info über Quendrix", 274, 55, "MS Sans Serif", 8,
     {
@@ -106,6 +124,7 @@ const DialogTemplate* FindTemplate(int id) {
     switch (id) {
         case IDD_MAIN: return &kMain;
         case IDD_PARAMETER: return &kParameter;
+        case IDD_ADVANCED: return &kAdvanced;
         case IDD_INFO: return &kInfo;
         case IDD_REPORT: return &kReport;
         default: return nullptr;

@@ -57,6 +57,7 @@ inline constexpr int IDD_INFO = 100;
 inline constexpr int IDD_MAIN = 102;
 inline constexpr int IDD_PARAMETER = 130;
 inline constexpr int IDD_REPORT = 140;
+inline constexpr int IDD_ADVANCED = 131;
 
 // The template with that number; nullptr when there is none.
 const DialogTemplate* FindTemplate(int id);

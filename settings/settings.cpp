@@ -85,6 +85,7 @@ void WriteSection(ProfileStore& store, const char* section, const Settings& valu
 constexpr bool EngineAgrees() {
     const MainSettings m;
     const ParameterSettings p;
+    const AdvancedSettings a;
     return int64_t{m.Rate} == Key(kRate).defaultValue && m.Bildsize == Key(kBildsize).defaultValue &&
            int64_t{m.Prozent} == Key(kProzent).defaultValue && int64_t{m.Breite} == Key(kBreite).defaultValue &&
            int64_t{m.Hoehe} == Key(kHoehe).defaultValue && m.ZielPath == Key(kZielPath).defaultValue &&
@@ -92,13 +93,18 @@ constexpr bool EngineAgrees() {
            p.AusgabeDateiTyp == Key(kAusgabeDateiTyp).defaultValue && p.Prefix == Key(kPrefix).defaultText &&
            p.LfdNr == Key(kLfdNr).defaultValue && p.Stellen == Key(kStellen).defaultValue &&
            p.EingabeTyp == Key(kEingabeTyp).defaultValue && p.AusgabeTyp == Key(kAusgabeTyp).defaultValue &&
-           p.ThreadAnzahl == Key(kThreadAnzahl).defaultValue && Key(kThreadAnzahl).upper == kMaxThreadAnzahl;
+           p.ThreadAnzahl == Key(kThreadAnzahl).defaultValue && Key(kThreadAnzahl).upper == kMaxThreadAnzahl &&
+           a.MetadatenUebernehmen == Key(kMetadatenUebernehmen).defaultValue &&
+           a.GpsEntfernen == Key(kGpsEntfernen).defaultValue && a.NurWennKleiner == Key(kNurWennKleiner).defaultValue &&
+           a.MaxKBAktiv == Key(kMaxKBAktiv).defaultValue && a.MaxKB == Key(kMaxKB).defaultValue &&
+           a.DatumUebernehmen == Key(kDatumUebernehmen).defaultValue;
 }
 static_assert(EngineAgrees());
 
 }  // namespace
 
-std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters) {
+std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
+                      const AdvancedSettings& advanced) {
     std::string text;
     auto show = [&text](const auto& value) {
         if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) text = value;
@@ -106,16 +112,19 @@ std::string ValueText(const SettingKey& row, const MainSettings& main, const Par
     };
     WithMember<MainSettings>(row, [&](auto member) { show(main.*member); });
     WithMember<ParameterSettings>(row, [&](auto member) { show(parameters.*member); });
+    WithMember<AdvancedSettings>(row, [&](auto member) { show(advanced.*member); });
     return text;
 }
 
-int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters) {
+int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
+                 const AdvancedSettings& advanced) {
     int64_t result = 0;
     auto take = [&result](const auto& value) {
         if constexpr (!std::is_same_v<std::decay_t<decltype(value)>, std::string>) result = value;
     };
     WithMember<MainSettings>(row, [&](auto member) { take(main.*member); });
     WithMember<ParameterSettings>(row, [&](auto member) { take(parameters.*member); });
+    WithMember<AdvancedSettings>(row, [&](auto member) { take(advanced.*member); });
     return result;
 }
 
@@ -138,6 +147,14 @@ ParameterSettings ReadBatchParameterSettings(const ProfileStore& store) {
 
 void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values) {
     WriteSection(store, kParameter, values);
+}
+
+AdvancedSettings ReadAdvancedSettings(const ProfileStore& store) {
+    return ReadSection<AdvancedSettings>(store, kErweitert, {});
+}
+
+void WriteAdvancedSettings(ProfileStore& store, const AdvancedSettings& values) {
+    WriteSection(store, kErweitert, values);
 }
 
 int ReadEingabeTyp(const ProfileStore& store) {

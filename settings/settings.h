@@ -16,6 +16,7 @@ namespace qx::settings {
 
 inline constexpr const char* kAllg = "Allg";
 inline constexpr const char* kParameter = "Parameter";
+inline constexpr const char* kErweitert = "Erweitert";
 
 // Keys of section "Allg", in the order they are read and written.
 inline constexpr const char* kRate = "Rate";
@@ -36,12 +37,21 @@ inline constexpr const char* kEingabeTyp = "EingabeTyp";
 inline constexpr const char* kAusgabeTyp = "AusgabeTyp";
 inline constexpr const char* kThreadAnzahl = "ThreadAnzahl";
 
+// Keys of section "Erweitert", in the order they are read and written.
+inline constexpr const char* kMetadatenUebernehmen = "MetadatenUebernehmen";
+inline constexpr const char* kGpsEntfernen = "GpsEntfernen";
+inline constexpr const char* kNurWennKleiner = "NurWennKleiner";
+inline constexpr const char* kMaxKBAktiv = "MaxKBAktiv";
+inline constexpr const char* kMaxKB = "MaxKB";
+inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
+
 // One key of the settings file: where it lives, the member that holds it, its default, and the range a
 // dialog enforces when it takes the value from its control (radio groups and check boxes: the coded values;
 // a group with nothing checked gives -1 all the same). Values read from the file are never range-checked.
 struct SettingKey {
     using Member = std::variant<uint32_t MainSettings::*, int32_t MainSettings::*, std::string MainSettings::*,
-                                int32_t ParameterSettings::*, std::string ParameterSettings::*>;
+                                int32_t ParameterSettings::*, std::string ParameterSettings::*,
+                                int32_t AdvancedSettings::*>;
     const char* section;
     const char* key;
     Member member;
@@ -57,7 +67,7 @@ struct SettingKey {
     constexpr bool InRange(int64_t value) const { return value >= lower && value <= upper; }
 };
 
-// Every key of sections Allg and Parameter, in the order the file keeps them and every reader and writer
+// Every key of sections Allg, Parameter and Erweitert, in the order the file keeps them and every reader and writer
 // takes them.
 inline constexpr SettingKey kSchema[] = {
     {kAllg, kRate, &MainSettings::Rate, 80, nullptr, 0, 100},
@@ -76,6 +86,12 @@ inline constexpr SettingKey kSchema[] = {
     {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 7, nullptr, 0, 7},
     {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg, kOutputTypeAvif},
     {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 10, nullptr, 0, 1000},
+    {kErweitert, kMetadatenUebernehmen, &AdvancedSettings::MetadatenUebernehmen, 0, nullptr, 0, 1},
+    {kErweitert, kGpsEntfernen, &AdvancedSettings::GpsEntfernen, 1, nullptr, 0, 1},
+    {kErweitert, kNurWennKleiner, &AdvancedSettings::NurWennKleiner, 0, nullptr, 0, 1},
+    {kErweitert, kMaxKBAktiv, &AdvancedSettings::MaxKBAktiv, 0, nullptr, 0, 1},
+    {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 500, nullptr, 1, 1000000},
+    {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, nullptr, 0, 1},
 };
 
 // The row of `key` (keys are unique across both sections); a name that is no key does not compile where
@@ -87,10 +103,12 @@ constexpr const SettingKey& Key(std::string_view key) {
     throw std::invalid_argument("no such settings key");
 }
 
-// The value `row` has in `main` or `parameters`, as the file stores it (signed decimal, or the text).
-std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters);
+// The value `row` has in `main`, `parameters` or `advanced`, as the file stores it (signed decimal, or the text).
+std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
+                      const AdvancedSettings& advanced = {});
 // The integer value of `row`; 0 for a text.
-int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters);
+int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
+                 const AdvancedSettings& advanced = {});
 
 // Section "Allg", with `defaultVerz` for the target folder; the Verz token rule is the caller's.
 MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz);
@@ -101,6 +119,11 @@ ParameterSettings ReadParameterSettings(const ProfileStore& store);
 // The six keys a batch start reads (all but EingabeTyp, which keeps its default here).
 ParameterSettings ReadBatchParameterSettings(const ProfileStore& store);
 void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values);
+
+// Section "Erweitert", read by the dialog when it opens and by every batch start; written only by the
+// dialog's OK, so that a file whose user never confirmed it holds no such section.
+AdvancedSettings ReadAdvancedSettings(const ProfileStore& store);
+void WriteAdvancedSettings(ProfileStore& store, const AdvancedSettings& values);
 
 // Only the key EingabeTyp, as a drop reads it.
 int ReadEingabeTyp(const ProfileStore& store);

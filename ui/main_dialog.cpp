@@ -31,6 +31,7 @@
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
 #include "ui/parameter_dialog.h"
+#include "ui/advanced_dialog.h"
 #include "ui/report_dialog.h"
 #include "ui/tooltips.h"
 
@@ -219,6 +220,7 @@ const std::vector<std::vector<MenuEntry>>& MenuGroups() {
         {{res::IDS_ABOUTBOX, kIdmAboutBox, {}}},
         {{res::IDS_ADD_FILES_MENU, kIdmAddFiles, QKeySequence(Qt::CTRL | Qt::Key_O)},
          {res::IDS_ADD_FOLDER_MENU, kIdmAddFolder, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)}},
+        {{res::IDS_ADVANCED_MENU, kIdmAdvanced, {}}},
         {{res::IDS_REPORT_MENU, kIdmReport, {}}},
     };
     return groups;
@@ -274,6 +276,11 @@ void CMainDialog::OnSysCommand(unsigned command) {
         case kIdmParameter: {
             CParameterDialog parameter(store_);
             parameter.exec();
+            break;
+        }
+        case kIdmAdvanced: {
+            CAdvancedDialog advanced(store_);
+            advanced.exec();
             break;
         }
         case kIdmAddFiles: OnAddFiles(); break;
@@ -475,6 +482,8 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
 bool CMainDialog::ExchangeAndValidate() { return UpdateData(true); }
 
 ParameterSettings CMainDialog::ReadParameterSettings() { return settings::ReadParameterSettings(store_); }
+
+AdvancedSettings CMainDialog::ReadAdvancedSettings() { return settings::ReadAdvancedSettings(store_); }
 
 void CMainDialog::SetProgressRange(int lower, int upper) {
     // The toolkit draws an empty range as an endless busy animation; here it is one step with the bar at

@@ -30,6 +30,7 @@ inline constexpr unsigned kIdmAboutBox = 0x0010;
 inline constexpr unsigned kIdmAddFiles = 0x0030;
 inline constexpr unsigned kIdmAddFolder = 0x0040;
 inline constexpr unsigned kIdmReport = 0x0050;
+inline constexpr unsigned kIdmAdvanced = 0x0060;
 inline constexpr uint32_t kMainLabelColor = 0x00FA0000;  // blue 250
 
 class CMainDialog : public CTemplateDialog, public BatchHost, public RowSource {
@@ -73,6 +74,7 @@ public:
     bool ExchangeAndValidate() override;
     const MainSettings& GetMainSettings() const override { return values_; }
     ParameterSettings ReadParameterSettings() override;
+    AdvancedSettings ReadAdvancedSettings() override;
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int position) override;
     void EnableCompressButton(bool enable) override;

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -30,6 +32,8 @@ struct Bitmap::Impl {
     bool broken = false;  // a decode failed once; it would fail again
     Error failure;        // why it failed
     std::vector<uint8_t> icc;
+    std::vector<uint8_t> exif;  // the source's EXIF (TIFF structure) and XMP packet, carried into drawings
+    std::vector<uint8_t> xmp;
 };
 
 namespace {
@@ -202,6 +206,8 @@ std::unique_ptr<Bitmap> Bitmap::FromFile(const std::string& path, Error* error) 
     impl->inode = status.st_ino;
     impl->info.fileSize = status.st_size;
     if (!ReadInfo(file.get(), impl->info, why)) return nullptr;
+    impl->exif = std::move(impl->info.exif);
+    impl->xmp = std::move(impl->info.xmp);
     const bool swap = SwapsSides(impl->info.orientation);
     impl->width = swap ? impl->info.height : impl->info.width;
     impl->height = swap ? impl->info.width : impl->info.height;
@@ -276,9 +282,48 @@ bool Bitmap::Decode(Error* error) {
 }
 
 bool Bitmap::Save(const std::string& path, const Codec& format, int quality, Error* error) {
+    SaveOptions options;
+    options.quality = quality;
+    return Save(path, format, options, nullptr, error);
+}
+
+namespace {
+
+// One encode into memory, for a search that compares sizes before anything is written.
+bool EncodeInMemory(const Codec& format, const Pixels& pixels, const detail::EncodeOptions& options,
+                    std::vector<uint8_t>& bytes, Error& error) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* stream = ::open_memstream(&buffer, &size);
+    if (stream == nullptr) return Fail(error, Failure::OutOfMemory);
+    bool ok = false;
+    try {
+        ok = format.operations->encode(stream, pixels, options, error);
+    } catch (...) {
+        ok = Fail(error, Failure::OutOfMemory);
+    }
+    if (std::fclose(stream) != 0 && ok) ok = Fail(error, Failure::OutOfMemory);
+    if (ok) {
+        try {
+            bytes.assign(buffer, buffer + size);
+        } catch (...) {
+            ok = Fail(error, Failure::OutOfMemory);
+        }
+    }
+    std::free(buffer);
+    return ok;
+}
+
+}  // namespace
+
+bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOptions& how, SaveOutcome* outcome,
+                  Error* error) {
     Impl& m = *impl_;
     Error ignored;
     Error& why = error != nullptr ? *error : ignored;
+    SaveOutcome unused;
+    SaveOutcome& result = outcome != nullptr ? *outcome : unused;
+    result = SaveOutcome{};
     if (!Decode(&why)) return false;
     if (m.blank) {
         if (!MakeOpaqueRgba(m.pixels, m.width, m.height, true)) return Fail(why, Failure::OutOfMemory);
@@ -291,10 +336,87 @@ bool Bitmap::Save(const std::string& path, const Codec& format, int quality, Err
             return Fail(why, Failure::TargetIsSource);
     }
     detail::EncodeOptions options;
-    options.quality = quality;
+    options.quality = how.quality;
     options.icc = &m.icc;
+    std::vector<uint8_t> exif;
+    if (how.keepMetadata) {
+        if (!m.exif.empty()) exif = detail::PrepareExif(m.exif, m.width, m.height, how.dropGps);
+        if (!exif.empty()) options.exif = &exif;
+        if (!m.xmp.empty()) options.xmp = &m.xmp;
+    }
+
+    if (how.maxBytes == 0 || !format.takesQuality) {
+        // Straight into the file; a file that turns out too large is discarded with its temporary.
+        result.quality = how.quality;
+        result.encodes = 1;
+        const bool saved = detail::WriteFileAtomically(
+            path,
+            [&](FILE* file, Error& e) {
+                if (!format.operations->encode(file, m.pixels, options, e)) return false;
+                const long size = std::ftell(file);
+                result.bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
+                if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
+                    result.notSmaller = true;
+                    return false;
+                }
+                return true;
+            },
+            why);
+        if (result.notSmaller) why = {};
+        return saved;
+    }
+
+    // The highest quality not above the given one whose output fits: the given one first, then halving the
+    // interval below it (sizes grow with the quality, closely enough for a search).
+    std::vector<uint8_t> chosen;
+    std::vector<uint8_t> trial;
+    const int top = std::clamp(how.quality, 0, 100);
+    auto encode = [&](int quality, std::vector<uint8_t>& bytes) {
+        options.quality = quality;
+        ++result.encodes;
+        return EncodeInMemory(format, m.pixels, options, bytes, why);
+    };
+    if (!encode(top, trial)) return false;
+    if (trial.size() <= how.maxBytes) {
+        chosen.swap(trial);
+        result.quality = top;
+    } else {
+        std::vector<uint8_t> lowest = top == 0 ? std::move(trial) : std::vector<uint8_t>();
+        int low = 0;
+        int high = top - 1;
+        while (low <= high) {
+            const int middle = (low + high + 1) / 2;
+            if (!encode(middle, trial)) return false;
+            if (trial.size() <= how.maxBytes) {
+                chosen.swap(trial);
+                result.quality = middle;
+                low = middle + 1;
+            } else {
+                if (middle == 0) lowest.swap(trial);
+                high = middle - 1;
+            }
+        }
+        if (result.quality < 0) {
+            // Not even the lowest quality fits: the smallest output there is, marked as such.
+            if (lowest.empty() && !encode(0, lowest)) return false;
+            chosen.swap(lowest);
+            result.quality = 0;
+            result.limitMissed = true;
+        }
+    }
+    result.bytes = chosen.size();
+    if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
+        result.notSmaller = true;
+        why = {};
+        return false;
+    }
     return detail::WriteFileAtomically(
-        path, [&](FILE* file, Error& e) { return format.operations->encode(file, m.pixels, options, e); }, why);
+        path,
+        [&](FILE* file, Error& e) {
+            return std::fwrite(chosen.data(), 1, chosen.size(), file) == chosen.size() ||
+                   Fail(e, Failure::WriteFailed, detail::ErrnoText(errno));
+        },
+        why);
 }
 
 bool Bitmap::GetPixel(uint32_t x, uint32_t y, uint32_t& argb) {
@@ -363,7 +485,11 @@ bool Graphics::DrawImage(Bitmap& source, int x, int y, int width, int height, Er
         decoded.Reset();
         if (!detail::ApplyOrientation(drawn, s.info.orientation)) return Fail(why, Failure::OutOfMemory);
     }
-    if (&s != &t) t.icc = s.icc;
+    if (&s != &t) {
+        t.icc = s.icc;
+        t.exif = s.exif;
+        t.xmp = s.xmp;
+    }
     if (t.blank && x == 0 && y == 0 && w == t.width && h == t.height) {
         t.pixels = std::move(drawn);  // covers the whole transparent surface: the result is the drawing
         t.blank = false;

@@ -34,13 +34,14 @@ constexpr uint64_t kAvifEncodeBytesPerPixel = 32;
 
 // Output types and input-type bits are stored in settings files: a row keeps its numbers for good.
 constexpr Codec kCodecs[] = {
-    // name  description  MIME type     extension  more input names  output type, input bit, encoder bytes/pixel
-    {"jpg", "JPEG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations},
-    {"bmp", "BMP", "image/bmp", ".bmp", {}, 1, 0, 0, &detail::kBmpOperations},
-    {"png", "PNG", "image/png", ".png", {}, 2, 2, 0, &detail::kPngOperations},
+    // name  description  MIME type     extension  more input names  output type, input bit, encoder bytes/pixel,
+    // operations, whether its encoder takes a quality
+    {"jpg", "JPEG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations, true},
+    {"bmp", "BMP", "image/bmp", ".bmp", {}, 1, 0, 0, &detail::kBmpOperations, false},
+    {"png", "PNG", "image/png", ".png", {}, 2, 2, 0, &detail::kPngOperations, false},
     // Written only: no input bit.
-    {"webp", "WebP", "image/webp", ".webp", {}, 3, -1, kWebpEncodeBytesPerPixel, &detail::kWebpOperations},
-    {"avif", "AVIF", "image/avif", ".avif", {}, 4, -1, kAvifEncodeBytesPerPixel, &detail::kAvifOperations},
+    {"webp", "WebP", "image/webp", ".webp", {}, 3, -1, kWebpEncodeBytesPerPixel, &detail::kWebpOperations, true},
+    {"avif", "AVIF", "image/avif", ".avif", {}, 4, -1, kAvifEncodeBytesPerPixel, &detail::kAvifOperations, true},
 };
 
 template <typename Match>

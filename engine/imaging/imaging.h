@@ -29,6 +29,7 @@ struct Codec {
     int inputTypeBit;               // its bit in EingabeTyp, -1 when no input type selects it
     uint64_t encodeBytesPerPixel;   // memory the encoder takes per pixel besides the bitmap's own
     const detail::CodecOperations* operations;
+    bool takesQuality;              // its encoder uses the quality (and so can meet a size limit by it)
 
     // True when `extension` (with its dot) is one of its extensions, letter case ignored.
     bool HasExtension(std::string_view extension) const;
@@ -137,6 +138,23 @@ public:
     // the target folder is renamed over the target only when complete. false on any failure; an old file at
     // `path` then stays as it was.
     bool Save(const std::string& path, const Codec& format, int quality, Error* error = nullptr);
+    // What a save may do besides encoding at one quality.
+    struct SaveOptions {
+        int quality = 75;             // 0..100; the highest tried when maxBytes is set
+        bool keepMetadata = false;    // EXIF and XMP of the source into formats that carry them
+        bool dropGps = true;          // kept EXIF without its GPS position
+        uint64_t maxBytes = 0;        // > 0: for a format with a quality, the highest quality whose output fits
+        uint64_t onlyBelowBytes = 0;  // > 0: an output of at least this many bytes is not written
+    };
+    struct SaveOutcome {
+        int quality = -1;           // the quality encoded with
+        int encodes = 0;            // encodes made (more than 1 while searching for the size limit)
+        uint64_t bytes = 0;         // size of the output (also of one not written)
+        bool limitMissed = false;   // not even quality 0 fits maxBytes: written at 0
+        bool notSmaller = false;    // not written: not fewer bytes than onlyBelowBytes (Save gives false, no error)
+    };
+    bool Save(const std::string& path, const Codec& format, const SaveOptions& options, SaveOutcome* outcome,
+              Error* error = nullptr);
     // The same with the encoder of class identifier `clsid` and the quality of `parameters`.
     bool Save(const std::string& path, const Guid& clsid, const EncoderParameters& parameters);
 

@@ -47,12 +47,31 @@ struct SourceInfo {
     int orientation = 1;  // EXIF 1..8
     uint64_t workBytes = 0;  // memory a decode needs besides its pixels (file data, coefficient buffers)
     int64_t fileSize = 0;
+    // The metadata blocks as the file holds them, for outputs that keep them: EXIF as a TIFF structure
+    // (without the "Exif\0\0" of JPEG's APP1), XMP as its XML packet. Empty when absent.
+    std::vector<uint8_t> exif;
+    std::vector<uint8_t> xmp;
 };
 
+// What an encoder is given besides the pixels. A format that carries metadata writes the blocks it is
+// given; none is given unless the user keeps metadata, and then already fitted to the output (PrepareExif).
 struct EncodeOptions {
-    int quality = 75;                          // 0..100, for the lossy formats
-    const std::vector<uint8_t>* icc = nullptr; // the colour profile to embed where it fits the output
+    int quality = 75;                           // 0..100, for the lossy formats
+    const std::vector<uint8_t>* icc = nullptr;  // the colour profile to embed where it fits the output
+    const std::vector<uint8_t>* exif = nullptr; // EXIF as a TIFF structure (no "Exif\0\0"); null: none
+    const std::vector<uint8_t>* xmp = nullptr;  // the XMP packet; null: none
 };
+
+// The XMP namespace that heads a JPEG APP1 segment holding XMP, with its terminating zero.
+inline constexpr char kXmpJpegHeader[] = "http://ns.adobe.com/xap/1.0/";
+inline constexpr size_t kXmpJpegHeaderSize = sizeof kXmpJpegHeader;  // the zero included
+// The PNG iTXt keyword of an XMP packet.
+inline constexpr char kXmpPngKeyword[] = "XML:com.adobe.xmp";
+
+// EXIF fitted to an output of width x height whose pixels are already upright: Orientation 1, the pixel
+// dimensions it states set to the output's, and without the GPS position when `dropGps`. Empty when the
+// block cannot be read (the output then carries no EXIF rather than a broken one).
+std::vector<uint8_t> PrepareExif(const std::vector<uint8_t>& tiff, uint32_t width, uint32_t height, bool dropGps);
 
 // What a codec file gives its row of the codec table. Each operation returns false on anything it cannot
 // handle, with the reason in `error`; none of them throws or exits. A format that is only written has no

@@ -67,6 +67,30 @@ int OrientationFromMarkers(j_decompress_ptr cinfo) {
     return 1;
 }
 
+// The first EXIF block and the first XMP packet among the saved APP1 markers.
+void MetadataFromMarkers(j_decompress_ptr cinfo, SourceInfo& info) {
+    for (jpeg_saved_marker_ptr marker = cinfo->marker_list; marker; marker = marker->next) {
+        if (marker->marker != JPEG_APP0 + 1) continue;
+        const uint8_t* data = marker->data;
+        const size_t length = marker->data_length;
+        if (info.exif.empty() && length > 6 && std::memcmp(data, "Exif\0\0", 6) == 0) {
+            info.exif.assign(data + 6, data + length);
+        } else if (info.xmp.empty() && length > kXmpJpegHeaderSize &&
+                   std::memcmp(data, kXmpJpegHeader, kXmpJpegHeaderSize) == 0) {
+            info.xmp.assign(data + kXmpJpegHeaderSize, data + length);
+        }
+    }
+}
+
+// One APP1 segment of `head` followed by `body`, when it fits a marker's 16-bit length.
+void WriteApp1(j_compress_ptr cinfo, const uint8_t* head, size_t headSize, const std::vector<uint8_t>& body) {
+    constexpr size_t kMaxPayload = 65533;
+    if (body.empty() || headSize + body.size() > kMaxPayload) return;
+    jpeg_write_m_header(cinfo, JPEG_APP0 + 1, static_cast<unsigned>(headSize + body.size()));
+    for (size_t i = 0; i < headSize; ++i) jpeg_write_m_byte(cinfo, head[i]);
+    for (uint8_t byte : body) jpeg_write_m_byte(cinfo, byte);
+}
+
 // Coefficient memory libjpeg keeps for a whole progressive image (2 bytes per coefficient).
 uint64_t CoefficientBytes(j_decompress_ptr cinfo) {
     uint64_t bytes = 0;
@@ -124,6 +148,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     info.channels = components == 1 ? 1 : 3;
     info.hasAlpha = false;
     info.orientation = OrientationFromMarkers(&d.cinfo);
+    MetadataFromMarkers(&d.cinfo, info);
     info.workBytes = d.cinfo.progressive_mode || d.cinfo.arith_code ? CoefficientBytes(&d.cinfo) : 0;
     // Row buffers of the colour converter and upsampler: a few rows at full width.
     info.workBytes += uint64_t{d.cinfo.image_width} * 4 * 16;
@@ -255,9 +280,16 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
         cinfo.comp_info[2].h_samp_factor = cinfo.comp_info[2].v_samp_factor = 1;
     }
     jpeg_start_compress(&cinfo, TRUE);
+    if (options.exif != nullptr) {
+        static constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+        WriteApp1(&cinfo, kExifHeader, sizeof kExifHeader, *options.exif);
+    }
     const std::string space = IccColourSpace(icc);
     if (!icc.empty() && space == (grey ? "GRAY" : "RGB ") && icc.size() < (1u << 24))
         jpeg_write_icc_profile(&cinfo, icc.data(), static_cast<unsigned>(icc.size()));
+    if (options.xmp != nullptr) {
+        WriteApp1(&cinfo, reinterpret_cast<const uint8_t*>(kXmpJpegHeader), kXmpJpegHeaderSize, *options.xmp);
+    }
     if (pixels.channels == 4) {
         row.reset(new (std::nothrow) uint8_t[size_t{pixels.width} * 3]);
         if (!row) {

@@ -42,6 +42,25 @@ bool Sniff(const uint8_t* head, size_t length) {
     return length >= 8 && std::memcmp(head, kSignature, 8) == 0;
 }
 
+// The eXIf chunk and the XMP iTXt chunk before the image data. A broken ancillary chunk here is left to
+// the decode to judge: the header read gives no metadata, not a failure.
+void ReadMetadata(spng_ctx* ctx, SourceInfo& info) {
+    spng_exif exif{};
+    if (spng_get_exif(ctx, &exif) == 0 && exif.data != nullptr && exif.length > 0) {
+        info.exif.assign(exif.data, exif.data + exif.length);
+    }
+    uint32_t count = 0;
+    if (spng_get_text(ctx, nullptr, &count) != 0 || count == 0) return;
+    std::vector<spng_text> texts(count);
+    if (spng_get_text(ctx, texts.data(), &count) != 0) return;
+    for (const spng_text& text : texts) {
+        if (text.type == SPNG_ITXT && std::strcmp(text.keyword, kXmpPngKeyword) == 0 && text.text != nullptr) {
+            info.xmp.assign(text.text, text.text + text.length);
+            return;
+        }
+    }
+}
+
 bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     Context ctx = OpenDecoder(file, error);
     if (!ctx) return false;
@@ -63,6 +82,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
                     ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || trnsResult == 0;
     info.channels = info.hasAlpha ? 4 : ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 3;
     info.orientation = 1;
+    ReadMetadata(ctx.get(), info);
     info.workBytes = uint64_t{ihdr.width} * 16 * 2;  // two scanlines at up to 64 bits per pixel, and slack
     if (info.channels == 1 && ihdr.bit_depth == 16) info.workBytes += uint64_t{ihdr.width} * ihdr.height * 2;
     return true;
@@ -135,6 +155,24 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
         iccp.profile_len = icc.size();
         iccp.profile = const_cast<char*>(reinterpret_cast<const char*>(icc.data()));
         if (const int result = spng_set_iccp(ctx.get(), &iccp)) return Fail(error, Failure::EncodeFailed, result);
+    }
+    if (options.exif != nullptr && !options.exif->empty()) {
+        spng_exif exif{};
+        exif.length = options.exif->size();
+        exif.data = const_cast<char*>(reinterpret_cast<const char*>(options.exif->data()));
+        if (const int result = spng_set_exif(ctx.get(), &exif)) return Fail(error, Failure::EncodeFailed, result);
+    }
+    spng_text xmp{};
+    // The library measures the text up to its terminating zero.
+    const std::string xmpText = options.xmp != nullptr ? std::string(options.xmp->begin(), options.xmp->end()) : "";
+    if (!xmpText.empty() && xmpText.find('\0') == std::string::npos) {
+        std::strcpy(xmp.keyword, kXmpPngKeyword);
+        xmp.type = SPNG_ITXT;
+        xmp.length = xmpText.size();
+        xmp.text = const_cast<char*>(xmpText.c_str());
+        xmp.language_tag = const_cast<char*>("");
+        xmp.translated_keyword = const_cast<char*>("");
+        if (const int result = spng_set_text(ctx.get(), &xmp, 1)) return Fail(error, Failure::EncodeFailed, result);
     }
     if (channels == pixels.channels) {
         const int result =

@@ -348,7 +348,35 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
     EXPECT_EQ(r.out, "Einstellungsdatei: " + settings +
                          "\n[Allg]\nRate=33\nVerz=/ziel\nBildsize=0\nProzent=25\nBreite=640\nHoehe=480\nZielPath=0\n"
                          "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
-                         "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n");
+                         "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
+                         "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\n");
+}
+
+TEST_F(CliTest, AdvancedOptions) {
+    const RunResult shown = Run({"--show-settings", "--metadata", "keep", "--keep-gps", "--skip-larger", "--max-size",
+                                 "2M", "--keep-date"});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_NE(shown.out.find("[Erweitert]\nMetadatenUebernehmen=1\nGpsEntfernen=0\nNurWennKleiner=1\nMaxKBAktiv=1\n"
+                             "MaxKB=2048\nDatumUebernehmen=1\n"),
+              std::string::npos)
+        << shown.out;
+    EXPECT_NE(Run({"--show-settings", "--max-size", "300K"}).out.find("MaxKB=300\n"), std::string::npos);
+    EXPECT_NE(Run({"--show-settings", "--max-size", "1000000"}).out.find("MaxKB=1000000\n"), std::string::npos);
+    for (const char* bad : {"0", "0K", "1000001", "977M", "-5", "2G", "K", ""}) {
+        const RunResult r = Run({"--max-size", bad, "--target-folder", dir / "aus", dir / "fotos"});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_FALSE(Exists(dir / "aus")) << bad;
+    }
+    EXPECT_NE(Run({"--max-size", "0", dir / "fotos"}).err.find("Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein."),
+              std::string::npos);
+    EXPECT_EQ(Run({"--metadata", "alles", dir / "fotos"}).exitCode, 2);
+
+    // Only smaller outputs: at quality 100 the photos of the folder grow, so none is written and all count.
+    const RunResult skipped = Run({"--quality", "100", "--skip-larger", "--type", "png", "--target-folder", dir / "aus",
+                                   "--accept", "jpg", dir / "fotos"});
+    EXPECT_EQ(skipped.exitCode, 0) << skipped.err;
+    EXPECT_NE(skipped.err.find("2 Bilder wurden nicht komprimiert."), std::string::npos) << skipped.err;
+    EXPECT_TRUE(test::FolderEntries(dir / "aus").empty());
 }
 
 TEST_F(CliTest, ReadsTheSettingsOfTheGuiBesideItWhateverItsOwnName) {

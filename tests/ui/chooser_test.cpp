@@ -71,7 +71,7 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
 TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     CMainDialog dialog(store);
     const QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_GE(actions.size(), 7);  // the report entry follows last
+    ASSERT_GE(actions.size(), 7);  // groups added later come after these
     EXPECT_TRUE(actions[4]->isSeparator());  // after the entries the window always had
     EXPECT_EQ(actions[5]->text(), "&Dateien hinzufügen...");
     EXPECT_EQ(actions[5]->shortcut(), QKeySequence("Ctrl+O"));

@@ -1,0 +1,324 @@
+// The options of section Erweitert on real files: metadata kept or not, outputs only when smaller, the size
+// limit searched over the quality, the source's modification time. EXIF is read back through libexif.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <libexif/exif-data.h>
+
+#include "engine/compress.h"
+#include "engine_test_support.h"
+
+namespace qx {
+namespace {
+
+using test::ReadBytes;
+using test::WriteBytes;
+
+const std::string kOrientation6 = test::kCorpus + "/exif-orientation/Landscape_6.jpg";
+const std::string kXmpMark = "quendrix-test-xmp-packet";
+
+struct ExifDeleter {
+    void operator()(ExifData* data) const { exif_data_unref(data); }
+};
+using Exif = std::unique_ptr<ExifData, ExifDeleter>;
+
+Exif LoadExif(const std::string& tiffOrApp1) {
+    std::string block = tiffOrApp1.compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? tiffOrApp1
+                                                                                    : std::string("Exif\0\0", 6) + tiffOrApp1;
+    Exif data(exif_data_new());
+    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+    exif_data_load_data(data.get(), reinterpret_cast<const unsigned char*>(block.data()), unsigned(block.size()));
+    return data;
+}
+
+// The APP1 payloads of a JPEG before its image data, and the file without them.
+struct JpegParts {
+    std::string exif;  // with "Exif\0\0"
+    std::string xmp;
+    std::string rest;  // every other segment and the image data, after SOI
+};
+JpegParts SplitJpeg(const std::string& bytes) {
+    JpegParts parts;
+    size_t i = 2;
+    while (i + 4 <= bytes.size() && uint8_t(bytes[i]) == 0xFF) {
+        const uint8_t marker = uint8_t(bytes[i + 1]);
+        const size_t length = size_t(uint8_t(bytes[i + 2])) * 256 + uint8_t(bytes[i + 3]);
+        if (marker == 0xDA) break;
+        const std::string payload = bytes.substr(i + 4, length - 2);
+        if (marker == 0xE1 && payload.compare(0, 6, std::string("Exif\0\0", 6)) == 0) parts.exif = payload;
+        else if (marker == 0xE1 && payload.compare(0, 28, "http://ns.adobe.com/xap/1.0/") == 0) parts.xmp = payload;
+        else parts.rest += bytes.substr(i, length + 2);
+        i += length + 2;
+    }
+    parts.rest += bytes.substr(i);
+    return parts;
+}
+
+std::string Segment(uint8_t marker, const std::string& payload) {
+    return std::string{char(0xFF), char(marker), char((payload.size() + 2) >> 8), char((payload.size() + 2) & 0xFF)} +
+           payload;
+}
+
+// The eXIf chunk of a PNG, empty when there is none.
+std::string PngExif(const std::string& bytes) {
+    size_t i = 8;
+    while (i + 12 <= bytes.size()) {
+        const uint32_t length = uint32_t(uint8_t(bytes[i])) << 24 | uint32_t(uint8_t(bytes[i + 1])) << 16 |
+                                uint32_t(uint8_t(bytes[i + 2])) << 8 | uint8_t(bytes[i + 3]);
+        if (bytes.compare(i + 4, 4, "eXIf") == 0) return bytes.substr(i + 8, length);
+        i += 12 + length;
+    }
+    return {};
+}
+
+void AddEntry(ExifData* data, ExifIfd ifd, ExifTag tag, ExifFormat format, const std::string& value) {
+    ExifEntry* entry = exif_entry_new();
+    entry->tag = tag;
+    entry->format = format;
+    entry->size = unsigned(value.size());
+    entry->components = format == EXIF_FORMAT_ASCII ? value.size() : value.size() / exif_format_get_size(format);
+    entry->data = static_cast<unsigned char*>(std::malloc(value.size()));
+    std::memcpy(entry->data, value.data(), value.size());
+    exif_content_add_entry(data->ifd[ifd], entry);
+    exif_entry_unref(entry);
+}
+
+std::string Long(ExifByteOrder order, uint32_t value) {
+    unsigned char b[4];
+    exif_set_long(b, order, value);
+    return std::string(reinterpret_cast<char*>(b), 4);
+}
+
+// The corpus photo with orientation 6, its EXIF grown by a maker, stated pixel dimensions, a GPS position,
+// and an XMP packet beside it.
+std::string PhotoWithMetadata() {
+    const JpegParts parts = SplitJpeg(ReadBytes(kOrientation6));
+    Exif data = LoadExif(parts.exif);
+    const ExifByteOrder order = exif_data_get_byte_order(data.get());
+    AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_MAKE, EXIF_FORMAT_ASCII, std::string("QuendrixCam\0", 12));
+    AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_IMAGE_WIDTH, EXIF_FORMAT_LONG, Long(order, 1800));
+    AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_IMAGE_LENGTH, EXIF_FORMAT_LONG, Long(order, 1200));
+    AddEntry(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION, EXIF_FORMAT_LONG, Long(order, 1800));
+    AddEntry(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION, EXIF_FORMAT_LONG, Long(order, 1200));
+    AddEntry(data.get(), EXIF_IFD_GPS, ExifTag(EXIF_TAG_GPS_LATITUDE_REF), EXIF_FORMAT_ASCII, std::string("N\0", 2));
+    AddEntry(data.get(), EXIF_IFD_GPS, ExifTag(EXIF_TAG_GPS_LATITUDE), EXIF_FORMAT_RATIONAL,
+             Long(order, 52) + Long(order, 1) + Long(order, 31) + Long(order, 1) + Long(order, 0) + Long(order, 1));
+    unsigned char* saved = nullptr;
+    unsigned int length = 0;
+    exif_data_save_data(data.get(), &saved, &length);
+    const std::string exif(reinterpret_cast<char*>(saved), length);
+    std::free(saved);
+    const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) +
+                            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><!-- " + kXmpMark + " --></x:xmpmeta>";
+    return "\xFF\xD8" + Segment(0xE1, exif) + Segment(0xE1, xmp) + parts.rest;
+}
+
+struct ExifView {
+    bool present = false;
+    int orientation = 0;
+    uint32_t pixelX = 0, pixelY = 0, imageWidth = 0, imageLength = 0;
+    bool gps = false;
+    std::string make;
+};
+
+uint32_t Integer(ExifData* data, ExifIfd ifd, ExifTag tag) {
+    ExifEntry* entry = exif_content_get_entry(data->ifd[ifd], tag);
+    if (entry == nullptr) return 0;
+    const ExifByteOrder order = exif_data_get_byte_order(data);
+    return entry->format == EXIF_FORMAT_SHORT ? exif_get_short(entry->data, order) : exif_get_long(entry->data, order);
+}
+
+// What an output's EXIF says (JPEG APP1 or PNG eXIf).
+ExifView ReadExif(const std::string& path) {
+    const std::string bytes = ReadBytes(path);
+    const std::string block = bytes.compare(0, 2, "\xFF\xD8") == 0 ? SplitJpeg(bytes).exif : PngExif(bytes);
+    ExifView view;
+    if (block.empty()) return view;
+    Exif data = LoadExif(block);
+    view.present = true;
+    view.orientation = int(Integer(data.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION));
+    view.pixelX = Integer(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION);
+    view.pixelY = Integer(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION);
+    view.imageWidth = Integer(data.get(), EXIF_IFD_0, EXIF_TAG_IMAGE_WIDTH);
+    view.imageLength = Integer(data.get(), EXIF_IFD_0, EXIF_TAG_IMAGE_LENGTH);
+    view.gps = data->ifd[EXIF_IFD_GPS]->count > 0;
+    if (ExifEntry* make = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_MAKE))
+        view.make.assign(reinterpret_cast<char*>(make->data), strnlen(reinterpret_cast<char*>(make->data), make->size));
+    return view;
+}
+
+class OptionsTest : public ::testing::Test {
+protected:
+    MainSettings settings;
+    test::RecordingMessages messages;
+    MemoryBudget budget{uint64_t{1} << 30};
+    Compressor compressor{settings, messages, budget};
+    test::ScratchDir dir;
+    AdvancedSettings options;
+
+    bool Compress(const std::string& source, const std::string& target, const char* format,
+                  Compressor::Outcome* outcome = nullptr) {
+        compressor.SetOptions(options);
+        return compressor.CompressFile(source, target, imaging::FindCodecByName(format), outcome);
+    }
+};
+
+TEST_F(OptionsTest, MetadataLeftOutByDefault) {
+    const std::string source = dir / "photo.jpg";
+    WriteBytes(source, PhotoWithMetadata());
+    ASSERT_TRUE(ReadExif(source).gps);  // the source does carry it all
+    for (const char* format : {"jpg", "png", "bmp"}) {
+        const std::string target = dir / (std::string("out.") + format);
+        ASSERT_TRUE(Compress(source, target, format)) << format;
+        EXPECT_FALSE(ReadExif(target).present) << format;
+        EXPECT_EQ(ReadBytes(target).find(kXmpMark), std::string::npos) << format;
+    }
+}
+
+TEST_F(OptionsTest, KeptMetadataIsUprightAndSized) {
+    const std::string source = dir / "photo.jpg";
+    WriteBytes(source, PhotoWithMetadata());
+    settings.Bildsize = kSizeBox;  // the stored 1200x900 shown as 900x1200, fitted into 640x480: 360x480
+    options.MetadatenUebernehmen = 1;
+    for (const char* format : {"jpg", "png"}) {
+        const std::string target = dir / (std::string("out.") + format);
+        ASSERT_TRUE(Compress(source, target, format)) << format;
+        const auto size = test::DecodedSize(target);
+        ASSERT_TRUE(size);
+        const ExifView exif = ReadExif(target);
+        ASSERT_TRUE(exif.present) << format;
+        EXPECT_EQ(exif.orientation, 1) << format;
+        EXPECT_EQ(exif.pixelX, size->first) << format;
+        EXPECT_EQ(exif.pixelY, size->second) << format;
+        EXPECT_EQ(exif.imageWidth, size->first) << format;
+        EXPECT_EQ(exif.imageLength, size->second) << format;
+        EXPECT_EQ(exif.make, "QuendrixCam") << format;
+        EXPECT_FALSE(exif.gps) << format;  // dropped by default once metadata is kept
+        EXPECT_NE(ReadBytes(target).find(kXmpMark), std::string::npos) << format;
+    }
+    // BMP has no place for either.
+    ASSERT_TRUE(Compress(source, dir / "out.bmp", "bmp"));
+    EXPECT_EQ(ReadBytes(dir / "out.bmp").find(kXmpMark), std::string::npos);
+
+    // The PNG's own eXIf and iTXt are taken over as a JPEG's are.
+    ASSERT_TRUE(Compress(dir / "out.png", dir / "again.jpg", "jpg"));
+    EXPECT_EQ(ReadExif(dir / "again.jpg").make, "QuendrixCam");
+    EXPECT_NE(ReadBytes(dir / "again.jpg").find(kXmpMark), std::string::npos);
+}
+
+TEST_F(OptionsTest, GpsKeptWhenAsked) {
+    const std::string source = dir / "photo.jpg";
+    WriteBytes(source, PhotoWithMetadata());
+    options.MetadatenUebernehmen = 1;
+    options.GpsEntfernen = 0;
+    for (const char* format : {"jpg", "png"}) {
+        const std::string target = dir / (std::string("out.") + format);
+        ASSERT_TRUE(Compress(source, target, format));
+        EXPECT_TRUE(ReadExif(target).gps) << format;
+    }
+}
+
+TEST_F(OptionsTest, OutputNotSmallerIsNotWritten) {
+    // A JPEG at quality 10 becomes larger at 100: skipped, the old target stays, the file counts as skipped.
+    const std::string source = dir / "small.jpg";
+    test::WriteImage(dir / "src.png", 300, 200, u"image/png");
+    settings.Rate = 10;
+    ASSERT_TRUE(Compress(dir / "src.png", source, "jpg"));
+    settings.Rate = 100;
+    options.NurWennKleiner = 1;
+    const std::string target = dir / "out.jpg";
+    WriteBytes(target, "old");
+    Compressor::Outcome outcome;
+    EXPECT_TRUE(Compress(source, target, "jpg", &outcome));
+    EXPECT_EQ(outcome.kind, Compressor::Outcome::Kind::SkippedNotSmaller);
+    EXPECT_GE(outcome.bytes, ReadBytes(source).size());
+    EXPECT_EQ(ReadBytes(target), "old");
+    EXPECT_EQ(test::FolderEntries(dir.path()).size(), 3u);  // src.png, small.jpg, out.jpg: no temporary left
+    EXPECT_EQ(compressor.SkippedCount.load(), 1);
+    EXPECT_EQ(compressor.FailedCount.load(), 0);
+    EXPECT_TRUE(messages.messages().empty());
+
+    // Smaller: written as usual. The same check holds with a size limit.
+    settings.Rate = 5;
+    EXPECT_TRUE(Compress(source, target, "jpg", &outcome));
+    EXPECT_EQ(outcome.kind, Compressor::Outcome::Kind::Written);
+    EXPECT_LT(ReadBytes(target).size(), ReadBytes(source).size());
+    settings.Rate = 100;
+    options.MaxKBAktiv = 1;
+    options.MaxKB = 1000;
+    EXPECT_TRUE(Compress(source, dir / "limited.jpg", "jpg", &outcome));
+    EXPECT_EQ(outcome.kind, Compressor::Outcome::Kind::SkippedNotSmaller);
+    EXPECT_FALSE(test::Exists(dir / "limited.jpg"));
+}
+
+TEST_F(OptionsTest, SizeLimitSearchesTheQuality) {
+    // Real photos at two sizes; each limit between the smallest and the largest output must hold.
+    std::printf("%-28s %8s %8s %8s %8s %s\n", "image", "limit", "bytes", "quality", "encodes", "");
+    for (const char* name : {"Landscape_1.jpg", "Landscape_6.jpg"}) {
+        for (int32_t rule : {kSizeBox, kSizeSource}) {
+            settings.Bildsize = rule;
+            settings.Rate = 90;
+            options.MaxKBAktiv = 0;
+            const std::string source = test::kCorpus + "/exif-orientation/" + name;
+            ASSERT_TRUE(Compress(source, dir / "plain.jpg", "jpg"));
+            const uint64_t plain = ReadBytes(dir / "plain.jpg").size();
+            options.MaxKBAktiv = 1;
+            for (uint64_t limitKB : {plain / 1024 + 1, plain / 2048 + 1, plain / 4096 + 1, uint64_t{1}}) {
+                options.MaxKB = int32_t(limitKB);
+                Compressor::Outcome outcome;
+                ASSERT_TRUE(Compress(source, dir / "out.jpg", "jpg", &outcome));
+                const uint64_t bytes = ReadBytes(dir / "out.jpg").size();
+                std::printf("%-20s %-7s %8llu %8llu %8d %8d %s\n", name, rule == kSizeBox ? "640x480" : "source",
+                            (unsigned long long)limitKB * 1024, (unsigned long long)bytes, outcome.quality,
+                            outcome.encodes, outcome.limitMissed ? "Grenze nicht erreicht" : "");
+                EXPECT_EQ(outcome.bytes, bytes);
+                EXPECT_LE(outcome.encodes, 8);
+                EXPECT_LE(outcome.quality, 90);
+                if (outcome.limitMissed) {
+                    EXPECT_EQ(outcome.quality, 0);
+                    EXPECT_GT(bytes, limitKB * 1024);
+                } else {
+                    EXPECT_LE(bytes, limitKB * 1024);
+                }
+                if (limitKB * 1024 >= plain) {
+                    EXPECT_EQ(outcome.quality, 90);  // fits at Rate: one encode
+                }
+            }
+        }
+    }
+    // 1 KB cannot hold a photo at source size: written at quality 0 all the same, and marked.
+    Compressor::Outcome outcome;
+    ASSERT_TRUE(Compress(kOrientation6, dir / "tiny.jpg", "jpg", &outcome));
+    EXPECT_TRUE(outcome.limitMissed);
+    EXPECT_TRUE(test::Exists(dir / "tiny.jpg"));
+    EXPECT_EQ(compressor.FailedCount.load(), 0);
+    // PNG has no quality: the limit does not apply.
+    ASSERT_TRUE(Compress(kOrientation6, dir / "out.png", "png", &outcome));
+    EXPECT_EQ(outcome.encodes, 1);
+    EXPECT_FALSE(outcome.limitMissed);
+    EXPECT_GT(ReadBytes(dir / "out.png").size(), 1024u);
+}
+
+TEST_F(OptionsTest, ModificationTimeTakenOver) {
+    const std::string source = dir / "photo.jpg";
+    WriteBytes(source, ReadBytes(kOrientation6));
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    ASSERT_TRUE(Compress(source, dir / "now.jpg", "jpg"));
+    options.DatumUebernehmen = 1;
+    ASSERT_TRUE(Compress(source, dir / "then.jpg", "jpg"));
+    struct stat now {}, then {};
+    ASSERT_EQ(::stat((dir / "now.jpg").c_str(), &now), 0);
+    ASSERT_EQ(::stat((dir / "then.jpg").c_str(), &then), 0);
+    EXPECT_GT(now.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(then.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(then.st_mtim.tv_nsec, 123456789);
+}
+
+}  // namespace
+}  // namespace qx

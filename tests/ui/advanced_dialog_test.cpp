@@ -1,0 +1,96 @@
+// The "Erweiterte Einstellungen" dialog with its real widgets, a real settings file and the main window's menu.
+#include <QAbstractButton>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include "res/strings.h"
+#include "settings/settings.h"
+#include "ui/advanced_dialog.h"
+#include "ui/main_dialog.h"
+#include "ui_test_support.h"
+
+namespace qx::test {
+namespace {
+
+class AdvancedDialogTest : public WindowTest {
+protected:
+    static QLineEdit* Edit(CAdvancedDialog& d, int id) { return d.ControlAs<QLineEdit>(id); }
+    static void Click(CAdvancedDialog& d, int id) { d.ControlAs<QAbstractButton>(id)->click(); }
+    static bool Checked(CAdvancedDialog& d, int id) { return d.ControlAs<QAbstractButton>(id)->isChecked(); }
+};
+
+TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
+    {
+        CAdvancedDialog dialog(store);
+        EXPECT_EQ(dialog.windowTitle(), "Erweiterte Einstellungen");
+        for (int id : {1040, 1042, 1043, 1045}) EXPECT_FALSE(Checked(dialog, id)) << id;
+        EXPECT_TRUE(Checked(dialog, 1041));
+        EXPECT_FALSE(dialog.Control(1041)->isEnabled());  // counts only with metadata kept
+        EXPECT_FALSE(dialog.Control(1044)->isEnabled());
+        EXPECT_EQ(Edit(dialog, 1044)->text(), "500");
+        for (int id : {1040, 1041, 1042, 1043, 1044, 1045}) EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
+        Click(dialog, 1040);
+        Click(dialog, 2);  // Abbrechen writes nothing
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(dir / "quendrix.ini")));
+
+    CAdvancedDialog dialog(store);
+    Click(dialog, 1043);
+    EXPECT_TRUE(dialog.Control(1044)->isEnabled());
+    Click(dialog, 1040);
+    EXPECT_TRUE(dialog.Control(1041)->isEnabled());
+    Edit(dialog, 1044)->setText("300");
+    Click(dialog, 1);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const AdvancedSettings saved = settings::ReadAdvancedSettings(store);
+    EXPECT_EQ(saved.MetadatenUebernehmen, 1);
+    EXPECT_EQ(saved.GpsEntfernen, 1);
+    EXPECT_EQ(saved.MaxKBAktiv, 1);
+    EXPECT_EQ(saved.MaxKB, 300);
+    EXPECT_EQ(saved.NurWennKleiner, 0);
+    EXPECT_EQ(saved.DatumUebernehmen, 0);
+}
+
+TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
+    CAdvancedDialog dialog(store);
+    dialog.show();
+    Click(dialog, 1043);
+    for (const char* text : {"0", "1000001"}) {
+        recorder.messages.clear();
+        Edit(dialog, 1044)->setText(text);
+        dialog.OnOK();
+        ASSERT_FALSE(recorder.messages.empty()) << text;
+        EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein.");
+        EXPECT_TRUE(dialog.isVisible());
+    }
+    EXPECT_EQ(store.GetProfileStringA("Erweitert", "MaxKB", "<none>"), "<none>");
+}
+
+TEST_F(AdvancedDialogTest, MenuEntryInItsOwnGroupAfterTheOthers) {
+    CMainDialog main(store);
+    const QList<QAction*> actions = main.SystemMenu()->actions();
+    ASSERT_GE(actions.size(), 2);
+    const qsizetype at = std::find_if(actions.begin(), actions.end(), [](QAction* a) {
+                             return a->text() == "&Erweiterte Einstellungen...";
+                         }) - actions.begin();
+    ASSERT_LT(at, actions.size());
+    EXPECT_TRUE(actions[at - 1]->isSeparator());
+    EXPECT_EQ(actions[at - 2]->text(), QString::fromUtf8(res::LoadString(res::IDS_ADD_FOLDER_MENU)));
+}
+
+TEST_F(AdvancedDialogTest, Screenshot) {
+    const QString folder = qEnvironmentVariable("QUENDRIX_SCREENSHOT_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "QUENDRIX_SCREENSHOT_DIR not set";
+    QDir().mkpath(folder);
+    store.WriteProfileInt("Erweitert", "MetadatenUebernehmen", 1);
+    store.WriteProfileInt("Erweitert", "MaxKBAktiv", 1);
+    CAdvancedDialog dialog(store);
+    dialog.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(dialog.grab().save(folder + "/advanced.png"));
+}
+
+}  // namespace
+}  // namespace qx::test
