@@ -29,11 +29,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> operands;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
-        if (options && std::strcmp(argv[i], "--") == 0) options = false;
-        else if (options && std::strcmp(argv[i], "--information") == 0) icon = QMessageBox::Information;
-        else if (options && std::strcmp(argv[i], "--warning") == 0) icon = QMessageBox::Warning;
-        else if (options && argv[i][0] == '-' && argv[i][1] != '\0') return Usage();
-        else operands.emplace_back(argv[i]);
+        if (options && std::strcmp(argv[i], "--") == 0)
+            options = false;
+        else if (options && std::strcmp(argv[i], "--information") == 0)
+            icon = QMessageBox::Information;
+        else if (options && std::strcmp(argv[i], "--warning") == 0)
+            icon = QMessageBox::Warning;
+        else if (options && argv[i][0] == '-' && argv[i][1] != '\0')
+            return Usage();
+        else
+            operands.emplace_back(argv[i]);
     }
     if (operands.size() < 2 || operands.size() > 3) return Usage();
 

@@ -62,11 +62,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--threads" && i + 1 < argc) threads = std::atoi(argv[++i]);
-        else if (arg == "--box" && i + 1 < argc) std::sscanf(argv[++i], "%dx%d", &boxW, &boxH);
-        else if (arg == "--quality" && i + 1 < argc) quality = static_cast<uint32_t>(std::atoi(argv[++i]));
-        else if (arg == "--out" && i + 1 < argc) out = argv[++i];
-        else files.push_back(arg);
+        if (arg == "--threads" && i + 1 < argc)
+            threads = std::atoi(argv[++i]);
+        else if (arg == "--box" && i + 1 < argc)
+            std::sscanf(argv[++i], "%dx%d", &boxW, &boxH);
+        else if (arg == "--quality" && i + 1 < argc)
+            quality = static_cast<uint32_t>(std::atoi(argv[++i]));
+        else if (arg == "--out" && i + 1 < argc)
+            out = argv[++i];
+        else
+            files.push_back(arg);
     }
     if (out.empty() || files.empty() || threads < 1) {
         std::fprintf(stderr, "usage: qx_bench [--threads N] [--box WxH] [--quality Q] --out FOLDER FILE...\n");

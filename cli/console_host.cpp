@@ -1,8 +1,8 @@
 #include "cli/console_host.h"
 
-#include "settings/settings.h"
 #include "cli/options.h"
 #include "res/strings.h"
+#include "settings/settings.h"
 
 namespace qx::cli {
 namespace {
@@ -19,8 +19,8 @@ bool ConsoleHost::ExchangeAndValidate() {
     // The window refuses to start a batch with these values out of their ranges; so does the command line,
     // whether a value came from an option (checked already) or from a hand-edited settings file. A naming
     // mode without a naming rule would make every output fail: refused here before any file is looked at.
-    for (const char* key : {settings::kRate, settings::kProzent, settings::kBreite, settings::kHoehe,
-                            settings::kAusgabeDateiTyp}) {
+    for (const char* key :
+         {settings::kRate, settings::kProzent, settings::kBreite, settings::kHoehe, settings::kAusgabeDateiTyp}) {
         const settings::SettingKey& row = settings::Key(key);
         const int64_t value = settings::IntValue(row, main_, parameters_);
         if (row.InRange(value)) continue;

@@ -10,9 +10,9 @@
 namespace qx::cli {
 
 enum class ProgressStyle {
-    None,  // --quiet
-    Bar,   // a terminal: one line redrawn in place
-    Lines, // a pipe or file: one line per step
+    None,   // --quiet
+    Bar,    // a terminal: one line redrawn in place
+    Lines,  // a pipe or file: one line per step
 };
 
 class ConsoleHost : public BatchHost {

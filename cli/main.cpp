@@ -7,18 +7,18 @@
 #include <string>
 #include <string_view>
 
-#include "settings/profile_store.h"
-#include "settings/settings.h"
-#include "settings/settings_location.h"
-#include "engine/termination.h"
-#include "res/version.h"
 #include "cli/console_host.h"
 #include "cli/options.h"
 #include "engine/batch.h"
 #include "engine/imaging/imaging.h"
 #include "engine/report.h"
+#include "engine/termination.h"
 #include "intake/intake.h"
 #include "res/strings.h"
+#include "res/version.h"
+#include "settings/profile_store.h"
+#include "settings/settings.h"
+#include "settings/settings_location.h"
 
 namespace qx::cli {
 namespace {
@@ -57,7 +57,8 @@ int ReportProblem(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        ::access(folder.c_str(), W_OK | X_OK) != 0) {
         return res::IDS_CLI_REPORT_FOLDER;
     }
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) return res::IDS_CLI_SETTINGS_NO_FILE;
@@ -80,9 +81,12 @@ int Run(int argc, char** argv) {
         // So is a folder or a file that cannot be read: both would silently give the defaults.
         struct stat status {};
         int problem = 0;
-        if (::stat(settingsPath.c_str(), &status) != 0) problem = res::IDS_CLI_SETTINGS_MISSING;
-        else if (!S_ISREG(status.st_mode)) problem = res::IDS_CLI_SETTINGS_NO_FILE;
-        else if (::access(settingsPath.c_str(), R_OK) != 0) problem = res::IDS_CLI_SETTINGS_UNREADABLE;
+        if (::stat(settingsPath.c_str(), &status) != 0)
+            problem = res::IDS_CLI_SETTINGS_MISSING;
+        else if (!S_ISREG(status.st_mode))
+            problem = res::IDS_CLI_SETTINGS_NO_FILE;
+        else if (::access(settingsPath.c_str(), R_OK) != 0)
+            problem = res::IDS_CLI_SETTINGS_UNREADABLE;
         if (problem != 0) {
             return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": --settings \"" + settingsPath +
                          "\": " + res::LoadString(problem));
@@ -135,8 +139,8 @@ int Run(int argc, char** argv) {
     }
     bool reportWritten = true;
     if (commandLine.reportPath) {
-        reportWritten = WriteReportFile(*commandLine.reportPath, *ReportFormatForPath(*commandLine.reportPath),
-                                        result.Report);
+        reportWritten =
+            WriteReportFile(*commandLine.reportPath, *ReportFormatForPath(*commandLine.reportPath), result.Report);
         if (!reportWritten) {
             std::fprintf(stderr, "%s: --report \"%s\": %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
                          commandLine.reportPath->c_str(), res::LoadString(res::IDS_CLI_REPORT_FAILED).c_str());

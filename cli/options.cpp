@@ -4,10 +4,10 @@
 
 #include <initializer_list>
 
-#include "settings/settings.h"
 #include "engine/imaging/imaging.h"
 #include "engine/report.h"
 #include "res/strings.h"
+#include "settings/settings.h"
 
 namespace qx::cli {
 namespace {
@@ -118,7 +118,8 @@ std::string RangeMessage(int64_t lower, int64_t upper) {
     return ReplaceFirst(message, "%2", std::to_string(upper));
 }
 
-bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error) {
+bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value,
+                          std::string& error) {
     size_t i = 0;
     auto blank = [&](size_t at) { return at < text.size() && (text[at] == ' ' || text[at] == '\t'); };
     while (blank(i)) ++i;
@@ -182,8 +183,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         auto number = [&](const char* key, uint32_t& out, const std::string& digits) {
             const settings::SettingKey& row = settings::Key(key);
             std::string problem;
-            return ParseUnsignedInRange(digits, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper),
-                                        out, problem) ||
+            return ParseUnsignedInRange(digits, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), out,
+                                        problem) ||
                    fail(problem);
         };
         auto usage = [&](int problemId) {
@@ -194,132 +195,106 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
         int32_t keyword = 0;
         Overrides& o = commandLine.overrides;
         switch (id) {
-        case kOptSettings:
-            commandLine.settingsPath = value;
-            break;
-        case kOptShowSettings:
-            commandLine.showSettings = true;
-            break;
-        case kOptSize: {
-            if (value == "source") {
-                o.Bildsize = kSizeSource;
-            } else if (value.rfind("percent:", 0) == 0) {
-                if (!number(settings::kProzent, n, value.substr(8))) return false;
-                o.Bildsize = kSizePercent;
-                o.Prozent = n;
-            } else if (value.rfind("box:", 0) == 0) {
-                const std::string box = value.substr(4);
-                const size_t x = box.find_first_of("xX");
-                uint32_t w = 0;
-                uint32_t h = 0;
-                if (x == std::string::npos) return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
-                if (!number(settings::kBreite, w, box.substr(0, x)) || !number(settings::kHoehe, h, box.substr(x + 1))) {
-                    return false;
+            case kOptSettings: commandLine.settingsPath = value; break;
+            case kOptShowSettings: commandLine.showSettings = true; break;
+            case kOptSize: {
+                if (value == "source") {
+                    o.Bildsize = kSizeSource;
+                } else if (value.rfind("percent:", 0) == 0) {
+                    if (!number(settings::kProzent, n, value.substr(8))) return false;
+                    o.Bildsize = kSizePercent;
+                    o.Prozent = n;
+                } else if (value.rfind("box:", 0) == 0) {
+                    const std::string box = value.substr(4);
+                    const size_t x = box.find_first_of("xX");
+                    uint32_t w = 0;
+                    uint32_t h = 0;
+                    if (x == std::string::npos) return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
+                    if (!number(settings::kBreite, w, box.substr(0, x)) ||
+                        !number(settings::kHoehe, h, box.substr(x + 1))) {
+                        return false;
+                    }
+                    o.Bildsize = kSizeBox;
+                    o.Breite = w;
+                    o.Hoehe = h;
+                } else {
+                    return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
                 }
-                o.Bildsize = kSizeBox;
-                o.Breite = w;
-                o.Hoehe = h;
-            } else {
-                return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
+                break;
             }
-            break;
-        }
-        case kOptQuality:
-            if (!number(settings::kRate, n, value)) return false;
-            o.Rate = n;
-            break;
-        case kOptNoEnlarge:
-            o.NichtVergroessern = 1;
-            break;
-        case kOptEnlarge:
-            o.NichtVergroessern = 0;
-            break;
-        case kOptTargetFolder:
-            if (value.empty()) return fail(res::LoadString(res::IDS_TARGET_EMPTY));
-            o.ZielPath = kTargetVerz;
-            o.Verz = value;
-            break;
-        case kOptSourceFolders:
-            o.ZielPath = kTargetSourceFolder;
-            break;
-        case kOptType: {
-            const imaging::Codec* codec = imaging::FindCodecByName(value);
-            if (codec == nullptr || codec->outputType < 0) return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
-            o.AusgabeTyp = codec->outputType;
-            break;
-        }
-        case kOptNames:
-            if (!ParseKeyword(value, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, keyword)) {
-                return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
+            case kOptQuality:
+                if (!number(settings::kRate, n, value)) return false;
+                o.Rate = n;
+                break;
+            case kOptNoEnlarge: o.NichtVergroessern = 1; break;
+            case kOptEnlarge: o.NichtVergroessern = 0; break;
+            case kOptTargetFolder:
+                if (value.empty()) return fail(res::LoadString(res::IDS_TARGET_EMPTY));
+                o.ZielPath = kTargetVerz;
+                o.Verz = value;
+                break;
+            case kOptSourceFolders: o.ZielPath = kTargetSourceFolder; break;
+            case kOptType: {
+                const imaging::Codec* codec = imaging::FindCodecByName(value);
+                if (codec == nullptr || codec->outputType < 0) return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
+                o.AusgabeTyp = codec->outputType;
+                break;
             }
-            o.AusgabeDateiTyp = keyword;
-            break;
-        case kOptPrefix:
-            o.Prefix = value;
-            break;
-        case kOptFirst:
-            if (!number(settings::kLfdNr, n, value)) return false;
-            o.LfdNr = static_cast<int32_t>(n);
-            break;
-        case kOptDigits:
-            if (!number(settings::kStellen, n, value)) return false;
-            o.Stellen = static_cast<int32_t>(n);
-            break;
-        case kOptThreads:
-            if (!number(settings::kThreadAnzahl, n, value)) return false;
-            o.ThreadAnzahl = static_cast<int32_t>(n);
-            break;
-        case kOptAccept: {
-            InputTypeFlags flags;
-            if (!ParseAccept(value, flags)) return fail(res::LoadString(res::IDS_CLI_ACCEPT_FORMS));
-            o.accept = flags;
-            break;
-        }
-        case kOptMetadata:
-            if (!ParseKeyword(value, {{"keep", 1}, {"strip", 0}}, keyword)) {
-                return fail(res::LoadString(res::IDS_CLI_METADATA_FORMS));
+            case kOptNames:
+                if (!ParseKeyword(value, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, keyword)) {
+                    return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
+                }
+                o.AusgabeDateiTyp = keyword;
+                break;
+            case kOptPrefix: o.Prefix = value; break;
+            case kOptFirst:
+                if (!number(settings::kLfdNr, n, value)) return false;
+                o.LfdNr = static_cast<int32_t>(n);
+                break;
+            case kOptDigits:
+                if (!number(settings::kStellen, n, value)) return false;
+                o.Stellen = static_cast<int32_t>(n);
+                break;
+            case kOptThreads:
+                if (!number(settings::kThreadAnzahl, n, value)) return false;
+                o.ThreadAnzahl = static_cast<int32_t>(n);
+                break;
+            case kOptAccept: {
+                InputTypeFlags flags;
+                if (!ParseAccept(value, flags)) return fail(res::LoadString(res::IDS_CLI_ACCEPT_FORMS));
+                o.accept = flags;
+                break;
             }
-            o.MetadatenUebernehmen = keyword;
-            break;
-        case kOptKeepGps:
-            o.GpsEntfernen = 0;
-            break;
-        case kOptSkipLarger:
-            o.NurWennKleiner = 1;
-            break;
-        case kOptMaxSize: {
-            const settings::SettingKey& row = settings::Key(settings::kMaxKB);
-            std::string problem;
-            if (!ParseKilobytes(value, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), n, problem)) {
-                return fail(problem);
+            case kOptMetadata:
+                if (!ParseKeyword(value, {{"keep", 1}, {"strip", 0}}, keyword)) {
+                    return fail(res::LoadString(res::IDS_CLI_METADATA_FORMS));
+                }
+                o.MetadatenUebernehmen = keyword;
+                break;
+            case kOptKeepGps: o.GpsEntfernen = 0; break;
+            case kOptSkipLarger: o.NurWennKleiner = 1; break;
+            case kOptMaxSize: {
+                const settings::SettingKey& row = settings::Key(settings::kMaxKB);
+                std::string problem;
+                if (!ParseKilobytes(value, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), n,
+                                    problem)) {
+                    return fail(problem);
+                }
+                o.MaxKB = static_cast<int32_t>(n);
+                break;
             }
-            o.MaxKB = static_cast<int32_t>(n);
-            break;
-        }
-        case kOptKeepDate:
-            o.DatumUebernehmen = 1;
-            break;
-        case kOptQuiet:
-            commandLine.quiet = true;
-            break;
-        case kOptVerbose:
-            commandLine.verbose = true;
-            break;
-        case kOptReport:
-            if (!ReportFormatForPath(value)) return fail(res::LoadString(res::IDS_CLI_REPORT_FORMS));
-            commandLine.reportPath = value;
-            break;
-        case 'h':
-        case kOptHelp:
-            commandLine.help = true;
-            break;
-        case kOptVersion:
-            commandLine.version = true;
-            break;
-        case ':':
-            return usage(res::IDS_CLI_MISSING_VALUE);
-        default:
-            return usage(res::IDS_CLI_UNKNOWN_OPTION);
+            case kOptKeepDate: o.DatumUebernehmen = 1; break;
+            case kOptQuiet: commandLine.quiet = true; break;
+            case kOptVerbose: commandLine.verbose = true; break;
+            case kOptReport:
+                if (!ReportFormatForPath(value)) return fail(res::LoadString(res::IDS_CLI_REPORT_FORMS));
+                commandLine.reportPath = value;
+                break;
+            case 'h':
+            case kOptHelp: commandLine.help = true; break;
+            case kOptVersion: commandLine.version = true; break;
+            case ':': return usage(res::IDS_CLI_MISSING_VALUE);
+            default: return usage(res::IDS_CLI_UNKNOWN_OPTION);
         }
     }
     for (int i = optind; i < argc; ++i) commandLine.operands.emplace_back(argv[i]);

@@ -39,7 +39,7 @@ struct CommandLine {
     std::optional<std::string> settingsPath;
     bool showSettings = false;
     bool quiet = false;
-    bool verbose = false;  // the reason of each failure on the line after its message
+    bool verbose = false;                   // the reason of each failure on the line after its message
     std::optional<std::string> reportPath;  // --report: a ".csv" or ".jsonl" file
     bool help = false;
     bool version = false;

@@ -88,9 +88,8 @@ public:
     // a message waits (the caller looks at the other jobs then, as after a time-out).
     bool WaitFor(std::chrono::milliseconds timeout) {
         std::unique_lock lock(doorbell_.mutex);
-        doorbell_.cv.wait_for(lock, timeout, [&] {
-            return signalled_ || doorbell_.unseenDone > 0 || doorbell_.pendingMessages > 0;
-        });
+        doorbell_.cv.wait_for(lock, timeout,
+                              [&] { return signalled_ || doorbell_.unseenDone > 0 || doorbell_.pendingMessages > 0; });
         if (!signalled_) return false;
         signalled_ = false;
         --doorbell_.unseenDone;
@@ -130,7 +129,7 @@ struct CompressJob {
     std::string sourcePath;
     std::string targetPath;
     const imaging::Codec* format = nullptr;  // the output type's row of the codec table, with its MIME type
-    FileOutcome outcome;  // filled by the worker, read by the calling thread after the done event
+    FileOutcome outcome;                     // filled by the worker, read by the calling thread after the done event
     DoneEvent done;
     std::thread thread;
 };
@@ -197,8 +196,10 @@ private:
     };
 
     void Show(const std::string& text, const std::string& reason) {
-        if (reason.empty()) host_.ShowMessage(text);
-        else host_.ShowFailure(text, reason);
+        if (reason.empty())
+            host_.ShowMessage(text);
+        else
+            host_.ShowFailure(text, reason);
     }
     MessageBoxService& host_;
     Doorbell& doorbell_;
@@ -235,8 +236,7 @@ BatchRun::~BatchRun() {
     while (!runningJobs_.empty()) {
         try {
             relay_.Drain();
-        } catch (...) {
-        }
+        } catch (...) {}
         for (size_t j = runningJobs_.size(); j-- > 0;) {
             if (!runningJobs_[j]->done.WaitFor(kPollWait)) continue;
             runningJobs_[j]->thread.join();
@@ -305,7 +305,8 @@ BatchResult BatchRun::Run() {
     if (!host_.ExchangeAndValidate()) return result;
     const MainSettings& settings = host_.GetMainSettings();
     MemoryBudget* budget = budgetOverride.load();
-    Compressor& compressor = compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
+    Compressor& compressor =
+        compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
     host_.SetProgressPos(0);
 
     if (settings.ZielPath == kTargetVerz) {

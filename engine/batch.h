@@ -59,8 +59,8 @@ public:
 
 struct BatchResult {
     int32_t SkippedCount = 0;
-    int Failed = 0;     // files that failed (message shown)
-    int Written = 0;    // output files written
+    int Failed = 0;        // files that failed (message shown)
+    int Written = 0;       // output files written
     bool Started = false;  // false when validation, an empty target folder or an empty list stopped it
     bool Stopped = false;  // the host asked to stop before every row had been started
     BatchReport Report;    // every file that was started, in list order

@@ -43,7 +43,9 @@ std::string FailureText(const imaging::Error& error) {
     return text;
 }
 
-std::string DescribeFailure(const imaging::Error& error) { return res::FormatString(res::IDS_REASON_LINE, FailureText(error)); }
+std::string DescribeFailure(const imaging::Error& error) {
+    return res::FormatString(res::IDS_REASON_LINE, FailureText(error));
+}
 
 int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid) {
     const std::vector<imaging::ImageCodecInfo> encoders = imaging::GetImageEncoders();
@@ -85,8 +87,8 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     if (settings_.Bildsize == kSizeSource) {
         // Saved at its own size without a redraw; the decode happens here so that broken data counts as
         // an unreadable source, not as a failed save.
-        loaded.lease = budget_.Acquire(source->DecodeBytesFor(width, height) +
-                                       uint64_t{width} * height * saveBytesPerPixel);
+        loaded.lease =
+            budget_.Acquire(source->DecodeBytesFor(width, height) + uint64_t{width} * height * saveBytesPerPixel);
         if (!source->Decode(&loaded.error)) {
             loaded.lease.Release();
             return loaded;
@@ -102,17 +104,19 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     if (target.width == 0 || target.height == 0 || target.width > INT32_MAX || target.height > INT32_MAX ||
         targetPixels > imaging::kMaxPixels) {
         loaded.result = LoadResult::NoTargetBitmap;
-        loaded.error = {imaging::Failure::BadSize, std::to_string(target.width) + " x " + std::to_string(target.height)};
+        loaded.error = {imaging::Failure::BadSize,
+                        std::to_string(target.width) + " x " + std::to_string(target.height)};
         return loaded;
     }
 
-    loaded.lease = budget_.Acquire(source->DecodeBytesFor(target.width, target.height) +
-                                   targetPixels * (4 + saveBytesPerPixel));
+    loaded.lease =
+        budget_.Acquire(source->DecodeBytesFor(target.width, target.height) + targetPixels * (4 + saveBytesPerPixel));
     std::unique_ptr<imaging::Bitmap> scaled = imaging::Bitmap::CreateArgb(target.width, target.height);
     if (!scaled) {
         loaded.lease.Release();
         loaded.result = LoadResult::NoTargetBitmap;
-        loaded.error = {imaging::Failure::BadSize, std::to_string(target.width) + " x " + std::to_string(target.height)};
+        loaded.error = {imaging::Failure::BadSize,
+                        std::to_string(target.width) + " x " + std::to_string(target.height)};
         return loaded;
     }
     imaging::Graphics graphics(*scaled);
@@ -151,7 +155,8 @@ bool Compressor::Fail(int stringId, const std::string& path, const imaging::Erro
 bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
                               const std::u16string& mimeType) {
     imaging::Guid clsid{};
-    const imaging::Codec* format = FindEncoderByMime(mimeType, clsid) >= 0 ? imaging::FindCodecByEncoder(clsid) : nullptr;
+    const imaging::Codec* format =
+        FindEncoderByMime(mimeType, clsid) >= 0 ? imaging::FindCodecByEncoder(clsid) : nullptr;
     return CompressFile(sourcePath, targetPath, format);
 }
 
@@ -193,12 +198,8 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                 if (outcome != nullptr) outcome->result = FileResult::Skipped;
                 result.kind = Outcome::Kind::SkippedNoEnlarge;
                 return true;
-            case LoadResult::Unreadable:
-                failure = res::IDS_NOT_AN_IMAGE;
-                break;
-            case LoadResult::NoTargetBitmap:
-                failure = res::IDS_SAVE_FAILED;
-                break;
+            case LoadResult::Unreadable: failure = res::IDS_NOT_AN_IMAGE; break;
+            case LoadResult::NoTargetBitmap: failure = res::IDS_SAVE_FAILED; break;
             case LoadResult::Ready:
                 // A target that is the source itself (or another source of the batch), under whatever
                 // name, would be replaced by the output: refused like a failed save.
@@ -232,8 +233,10 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                         }
                         return true;
                     }
-                    if (!ok) failure = res::IDS_SAVE_FAILED;
-                    else if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
+                    if (!ok)
+                        failure = res::IDS_SAVE_FAILED;
+                    else if (options_.DatumUebernehmen != 0)
+                        CopyModificationTime(sourcePath, targetPath);
                 }
                 break;
         }

@@ -138,8 +138,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::function<bool(int
     if (exists && options.keepModeAndOwner) {
         // Root writing someone else's file: it stays theirs. Anyone else cannot give a file away, and then
         // owns the new one.
-        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-        }
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {}
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     }
     try {

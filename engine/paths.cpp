@@ -9,9 +9,7 @@
 namespace qx {
 namespace {
 
-bool IsSeparator(char c, PathStyle style) {
-    return c == '/' || (style == PathStyle::Windows && c == '\\');
-}
+bool IsSeparator(char c, PathStyle style) { return c == '/' || (style == PathStyle::Windows && c == '\\'); }
 
 }  // namespace
 

@@ -29,8 +29,8 @@ bool CreateDirectoryTree(const std::string& path, PathStyle style = PathStyle::N
 
 // The file-system steps of CreateDirectoryTree, replaceable so that the Windows rules can be checked anywhere.
 struct DirectoryOps {
-    std::function<int(const std::string&)> classify;       // as ClassifyPath
-    std::function<bool(const std::string&)> makeDirectory; // creates one level; false on failure
+    std::function<int(const std::string&)> classify;        // as ClassifyPath
+    std::function<bool(const std::string&)> makeDirectory;  // creates one level; false on failure
 };
 bool CreateDirectoryTree(const std::string& path, PathStyle style, const DirectoryOps& ops);
 

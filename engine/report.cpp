@@ -176,8 +176,8 @@ std::string FormatSummaryLine(const ReportTotals& totals) {
     const std::string written = totals.written == 1
                                     ? res::LoadString(res::IDS_SUMMARY_ONE_IMAGE)
                                     : res::FormatNumbered(res::IDS_SUMMARY_IMAGES, {std::to_string(totals.written)});
-    std::string line = res::FormatNumbered(res::IDS_SUMMARY_COUNTS, {written, std::to_string(totals.skipped),
-                                                                     std::to_string(totals.failed)});
+    std::string line = res::FormatNumbered(res::IDS_SUMMARY_COUNTS,
+                                           {written, std::to_string(totals.skipped), std::to_string(totals.failed)});
     if (totals.written == 0) return line;
     line += res::FormatNumbered(res::IDS_SUMMARY_SIZES,
                                 {FormatByteSize(totals.bytesBefore), FormatByteSize(totals.bytesAfter)});
@@ -230,11 +230,14 @@ std::string ReportJsonLines(const BatchReport& report) {
         for (const Field& field : Fields(row)) {
             line += line.empty() ? "{" : ",";
             line += JsonString(field.name) + ":";
-            if (field.number) line += field.value.empty() ? "null" : field.value;
-            else line += JsonString(field.value);
+            if (field.number)
+                line += field.value.empty() ? "null" : field.value;
+            else
+                line += JsonString(field.value);
             if (!field.number && (std::string(field.name) == "source" || std::string(field.name) == "target") &&
                 !IsUtf8(field.value)) {
-                line += "," + JsonString(std::string(field.name) + "_bytes") + ":" + JsonString(PercentEncoded(field.value));
+                line += "," + JsonString(std::string(field.name) + "_bytes") + ":" +
+                        JsonString(PercentEncoded(field.value));
             }
         }
         out += line + "}\n";

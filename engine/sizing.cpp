@@ -38,16 +38,14 @@ void FitIntoBox(int32_t& width, int32_t& height, int32_t maxWidth, int32_t maxHe
 
 TargetSize ComputeTargetSize(const MainSettings& settings, uint32_t width, uint32_t height) {
     switch (settings.Bildsize) {
-        case kSizePercent:
-            return {width * settings.Prozent / 100, height * settings.Prozent / 100};
+        case kSizePercent: return {width * settings.Prozent / 100, height * settings.Prozent / 100};
         case kSizeBox: {
             int32_t w = static_cast<int32_t>(width);
             int32_t h = static_cast<int32_t>(height);
             FitIntoBox(w, h, static_cast<int32_t>(settings.Breite), static_cast<int32_t>(settings.Hoehe));
             return {static_cast<uint32_t>(w), static_cast<uint32_t>(h)};
         }
-        default:
-            return {width, height};
+        default: return {width, height};
     }
 }
 
@@ -66,7 +64,11 @@ std::u16string ToWide(const std::string& text, size_t capacity) {
         unsigned char lead = bytes[i];
         char32_t code = 0xFFFD;
         size_t length = 1;
-        size_t expected = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        size_t expected = lead < 0x80           ? 1
+                          : (lead >> 5) == 0x6  ? 2
+                          : (lead >> 4) == 0xE  ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 0;
         if (expected == 1) {
             code = lead;
         } else if (expected > 1 && i + expected <= n) {

@@ -43,8 +43,7 @@ bool ReadFolder(const std::string& folder, std::vector<FoundEntry>& entries) {
         }
         entries.push_back(std::move(found));
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
+    std::sort(entries.begin(), entries.end(), [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
     return true;
 }
 
@@ -60,7 +59,8 @@ bool MarkVisited(const std::string& folder, DirWalkContext& context) {
 std::string FormatImageSizeCell(uint32_t width, uint32_t height) {
     const std::string& format = res::LoadString(res::IDS_SIZE_CELL);
     char buffer[64];
-    const int n = std::snprintf(buffer, sizeof buffer, format.c_str(), static_cast<int>(width), static_cast<int>(height));
+    const int n =
+        std::snprintf(buffer, sizeof buffer, format.c_str(), static_cast<int>(width), static_cast<int>(height));
     if (n < 0) return std::string();
     return std::string(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
 }

@@ -23,7 +23,7 @@ struct FileRow {
     std::string fileSizeCell;  // "1,50 KB"
     uint32_t width = 0;        // as probed
     uint32_t height = 0;
-    int64_t bytes = 0;         // the file's size when it was taken
+    int64_t bytes = 0;  // the file's size when it was taken
 };
 
 // Receives every accepted file as it is found, so that a window can show rows while a large folder is walked.

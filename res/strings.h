@@ -7,28 +7,28 @@
 namespace qx::res {
 
 enum StringId : int {
-    IDS_ABOUTBOX = 101,          // system-menu entry of the info box
+    IDS_ABOUTBOX = 101,  // system-menu entry of the info box
     IDS_BROWSE_TITLE = 102,
     IDS_TARGET_EMPTY = 103,
     IDS_COL_FILENAME = 104,
-    IDS_SAVE_FAILED = 105,       // %s: target path
-    IDS_NOT_AN_IMAGE = 106,      // %s: source path
+    IDS_SAVE_FAILED = 105,   // %s: target path
+    IDS_NOT_AN_IMAGE = 106,  // %s: source path
     IDS_LIST_EMPTY = 107,
     IDS_PARAMETER_MENU = 108,
-    IDS_NAME_PATTERN = 109,      // %s%0*d: prefix, digits, number
+    IDS_NAME_PATTERN = 109,  // %s%0*d: prefix, digits, number
     IDS_NO_INPUT_TYPE = 110,
-    IDS_SKIPPED_REPORT = 111,    // %d: number of skipped images
-    IDS_SIZE_CELL = 112,         // %d * %d: width, height
+    IDS_SKIPPED_REPORT = 111,  // %d: number of skipped images
+    IDS_SIZE_CELL = 112,       // %d * %d: width, height
     IDS_COL_IMAGE_SIZE = 113,
     IDS_COL_FILE_SIZE = 114,
-    IDS_STOP_QUESTION = 115,     // Escape or the close box while a batch runs
+    IDS_STOP_QUESTION = 115,  // Escape or the close box while a batch runs
     IDS_YES = 116,
     IDS_NO = 117,
-    IDS_ADD_FILES_MENU = 118,    // menu entries that feed the list like a drop
+    IDS_ADD_FILES_MENU = 118,  // menu entries that feed the list like a drop
     IDS_ADD_FOLDER_MENU = 119,
     IDS_ADD_FILES_TITLE = 120,
     IDS_ADD_FOLDER_TITLE = 121,
-    IDS_IMAGE_FILES = 122,       // name filters of the file chooser
+    IDS_IMAGE_FILES = 122,  // name filters of the file chooser
     IDS_ALL_FILES = 123,
     // The report of the last batch, and the failure box that can silence the rest of a batch.
     IDS_REPORT_MENU = 124,
@@ -36,10 +36,10 @@ enum StringId : int {
     IDS_REPORT_SAVE = 126,
     IDS_REPORT_CLOSE = 127,
     IDS_REPORT_SAVE_TITLE = 128,
-    IDS_REPORT_CSV_FILES = 129,      // name filter of the chooser
-    IDS_REPORT_SAVE_FAILED = 130,    // %s: the path chosen
-    IDS_REPORT_NONE = 131,           // the totals line before the first batch
-    IDS_QUIET_FAILURES = 132,        // check box of the failure box
+    IDS_REPORT_CSV_FILES = 129,    // name filter of the chooser
+    IDS_REPORT_SAVE_FAILED = 130,  // %s: the path chosen
+    IDS_REPORT_NONE = 131,         // the totals line before the first batch
+    IDS_QUIET_FAILURES = 132,      // check box of the failure box
     IDS_REPORT_COL_SOURCE = 133,
     IDS_REPORT_COL_TARGET = 134,
     IDS_REPORT_COL_RESULT = 135,
@@ -51,8 +51,8 @@ enum StringId : int {
     IDS_REPORT_COL_REASON = 141,
     // The advanced options.
     IDS_ADVANCED_MENU = 142,
-    IDS_LIMIT_NOT_REACHED = 143,     // a file whose size limit not even quality 0 met
-    IDS_SKIPPED_NOT_SMALLER = 144,   // a file not written: its output would not have been smaller
+    IDS_LIMIT_NOT_REACHED = 143,    // a file whose size limit not even quality 0 met
+    IDS_SKIPPED_NOT_SMALLER = 144,  // a file not written: its output would not have been smaller
     // Tooltips of the main window's controls: numbered like the control ids.
     IDS_TIP_BROWSE = 1004,
     IDS_TIP_CLEAR = 1005,
@@ -68,9 +68,9 @@ enum StringId : int {
     IDS_TIP_MAX_KB = 1044,
     IDS_TIP_KEEP_DATE = 1045,
     // quendrix-batch, the batch from a terminal.
-    IDS_CLI_PROGRAM = 2001,             // the program's name, first word of its own messages
-    IDS_CLI_USAGE = 2002,               // --help
-    IDS_CLI_TRY_HELP = 2003,            // last line of every usage error
+    IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
+    IDS_CLI_USAGE = 2002,     // --help
+    IDS_CLI_TRY_HELP = 2003,  // last line of every usage error
     IDS_CLI_UNKNOWN_OPTION = 2004,
     IDS_CLI_MISSING_VALUE = 2005,
     IDS_CLI_NO_OPERANDS = 2006,
@@ -81,10 +81,10 @@ enum StringId : int {
     IDS_CLI_SETTINGS_MISSING = 2011,
     IDS_CLI_SETTINGS_NO_FILE = 2012,
     IDS_CLI_SETTINGS_UNREADABLE = 2013,
-    IDS_CLI_SETTINGS_FILE = 2014,       // heads --show-settings and a bad stored value
-    IDS_CLI_PROGRESS = 2015,            // progress lines when stderr is no terminal
+    IDS_CLI_SETTINGS_FILE = 2014,  // heads --show-settings and a bad stored value
+    IDS_CLI_PROGRESS = 2015,       // progress lines when stderr is no terminal
     // Why a file failed: shown by quendrix-batch --verbose on the line after the message.
-    IDS_REASON_LINE = 2016,             // %s: the reason, with the library's or system's words after a colon
+    IDS_REASON_LINE = 2016,  // %s: the reason, with the library's or system's words after a colon
     IDS_REASON_OPEN_FAILED = 2017,
     IDS_REASON_NOT_A_FILE = 2018,
     IDS_REASON_UNKNOWN_FORMAT = 2019,
@@ -107,12 +107,12 @@ enum StringId : int {
     IDS_CLI_REPORT_FOLDER = 2034,
     IDS_CLI_REPORT_FAILED = 2035,
     IDS_REASON_NO_THREAD = 2036,
-    IDS_SUMMARY_COUNTS = 2037,          // %1 written (with its noun), %2 skipped, %3 failed
+    IDS_SUMMARY_COUNTS = 2037,  // %1 written (with its noun), %2 skipped, %3 failed
     IDS_SUMMARY_ONE_IMAGE = 2038,
-    IDS_SUMMARY_IMAGES = 2039,          // %1: a count other than 1
-    IDS_SUMMARY_SIZES = 2040,           // %1 before, %2 after
-    IDS_SUMMARY_CHANGE = 2041,          // %1: the change in per cent
-    IDS_SIZE_BYTES = 2042,              // %1: a number with a decimal comma, in its unit
+    IDS_SUMMARY_IMAGES = 2039,  // %1: a count other than 1
+    IDS_SUMMARY_SIZES = 2040,   // %1 before, %2 after
+    IDS_SUMMARY_CHANGE = 2041,  // %1: the change in per cent
+    IDS_SIZE_BYTES = 2042,      // %1: a number with a decimal comma, in its unit
     IDS_SIZE_KB = 2043,
     IDS_SIZE_MB = 2044,
     IDS_SIZE_GB = 2045,
@@ -123,7 +123,7 @@ enum StringId : int {
     IDS_CLI_METADATA_FORMS = 2050,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
-    IDS_PARSE_INT_RANGE = 61705, // %1, %2: lower and upper bound
+    IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound
 };
 
 // The text of string `id` in UTF-8, or the empty text when there is none.

@@ -10,7 +10,12 @@ constexpr uint32_t kEdit = kBorder | kTabStop | kAutoHScroll;
 constexpr uint32_t kSpin = kAlignRight | kSetBuddyInt | kArrowKeys;
 
 const DialogTemplate kMain{
-    IDD_MAIN, "Quendrix", 537, 303, "MS Sans Serif", 8,
+    IDD_MAIN,
+    "Quendrix",
+    537,
+    303,
+    "MS Sans Serif",
+    8,
     {
         {1029, K::RadioButton, kGroup | kTabStop, "Zielverzeichnis wie Quellverzeichnis", 10, 18, 129, 10},
         {1031, K::RadioButton, kNone, "Zielverzeichnis", 10, 32, 63, 10},
@@ -44,7 +49,12 @@ const DialogTemplate kMain{
     }};
 
 const DialogTemplate kParameter{
-    IDD_PARAMETER, "Parameter", 380, 188, "MS Sans Serif", 8,
+    IDD_PARAMETER,
+    "Parameter",
+    380,
+    188,
+    "MS Sans Serif",
+    8,
     {
         {1027, K::CheckBox, kTabStop, "JPG", 13, 18, 29, 10},
         {1028, K::CheckBox, kTabStop, "BMP", 13, 32, 31, 10},
@@ -81,7 +91,12 @@ const DialogTemplate kParameter{
     }};
 
 const DialogTemplate kAdvanced{
-    IDD_ADVANCED, "Erweiterte Einstellungen", 260, 171, "MS Sans Serif", 8,
+    IDD_ADVANCED,
+    "Erweiterte Einstellungen",
+    260,
+    171,
+    "MS Sans Serif",
+    8,
     {
         {1040, K::CheckBox, kTabStop, "Metadaten übernehmen (EXIF, XMP)", 14, 19, 200, 10},
         {1041, K::CheckBox, kTabStop, "GPS-Position entfernen", 26, 33, 150, 10},
@@ -98,19 +113,28 @@ const DialogTemplate kAdvanced{
         {2, K::PushButton, kTabStop, "Abbrechen", 203, 150, 50, 14},
     }};
 
-const DialogTemplate kInfo{
-    IDD_INFO, "Info über Quendrix", 274, 55, "MS Sans Serif", 8,
-    {
-        {kNoId, K::StaticIcon, kNone, "", 11, 17, 21, 20},
-        {kNoId, K::Static, kNoPrefix | kGroup, "Quendrix     Version:", 40, 10, 89, 8},
-        {kNoId, K::Static, kGroup, "Komprimieren von Bildern (JPG, BMP, PNG)", 38, 25, 185, 8},
-        {1, K::PushButton, kDefault | kGroup | kTabStop, "OK", 220, 7, 47, 14},
-        {1015, K::Static, kGroup, "IDC_VERSION", 133, 10, 81, 8},
-    }};
+const DialogTemplate kInfo{IDD_INFO,
+                           "Info über Quendrix",
+                           274,
+                           55,
+                           "MS Sans Serif",
+                           8,
+                           {
+                               {kNoId, K::StaticIcon, kNone, "", 11, 17, 21, 20},
+                               {kNoId, K::Static, kNoPrefix | kGroup, "Quendrix     Version:", 40, 10, 89, 8},
+                               {kNoId, K::Static, kGroup, "Komprimieren von Bildern (JPG, BMP, PNG)", 38, 25, 185, 8},
+                               {1, K::PushButton, kDefault | kGroup | kTabStop, "OK", 220, 7, 47, 14},
+                               {1015, K::Static, kGroup, "IDC_VERSION", 133, 10, 81, 8},
+                           }};
 
 // The report of the last batch: its rows, the totals, saving as CSV.
 const DialogTemplate kReport{
-    IDD_REPORT, LoadString(IDS_REPORT_TITLE).c_str(), 537, 260, "MS Sans Serif", 8,
+    IDD_REPORT,
+    LoadString(IDS_REPORT_TITLE).c_str(),
+    537,
+    260,
+    "MS Sans Serif",
+    8,
     {
         {1101, K::Table, kBorder | kTabStop, "", 7, 7, 523, 213},
         {1102, K::Static, kNone, "", 7, 225, 523, 10},

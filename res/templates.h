@@ -18,20 +18,20 @@ enum class ControlKind {
     UpDown,      // arrow buttons beside the control before it
     ListView,
     Progress,
-    Table,       // a table of rows and columns with a header, sortable by column
+    Table,  // a table of rows and columns with a header, sortable by column
 };
 
 enum ControlStyle : uint32_t {
     kNone = 0,
-    kGroup = 1u << 0,       // starts a group (radio groups end at the next one)
+    kGroup = 1u << 0,  // starts a group (radio groups end at the next one)
     kTabStop = 1u << 1,
-    kDefault = 1u << 2,     // the default push button (Enter)
+    kDefault = 1u << 2,  // the default push button (Enter)
     kBorder = 1u << 3,
     kAutoHScroll = 1u << 4,
-    kNoPrefix = 1u << 5,    // "&" shown as it is
-    kAlignRight = 1u << 6,  // up-down: sits at its partner's right edge
-    kSetBuddyInt = 1u << 7, // up-down: writes its position into the partner
-    kArrowKeys = 1u << 8,   // up-down: the arrow keys in the partner move it
+    kNoPrefix = 1u << 5,     // "&" shown as it is
+    kAlignRight = 1u << 6,   // up-down: sits at its partner's right edge
+    kSetBuddyInt = 1u << 7,  // up-down: writes its position into the partner
+    kArrowKeys = 1u << 8,    // up-down: the arrow keys in the partner move it
 };
 
 inline constexpr int kNoId = -1;
@@ -47,7 +47,7 @@ struct DialogControl {
 struct DialogTemplate {
     int id;
     const char* title;
-    int width, height;  // dialog units
+    int width, height;     // dialog units
     const char* fontFace;  // the face the template names; the template layer picks a local sans font
     int pointSize;
     std::vector<DialogControl> controls;

@@ -29,7 +29,8 @@ public:
         // Non-blocking, so that a named pipe cannot stall the caller; only regular files are read.
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat status {};
-        if (fd_ >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) size_ = static_cast<uint64_t>(status.st_size);
+        if (fd_ >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
+            size_ = static_cast<uint64_t>(status.st_size);
     }
     ~FileReader() {
         if (fd_ >= 0) ::close(fd_);
@@ -96,7 +97,8 @@ bool FindRecordSection(const FileReader& file, std::vector<unsigned char>& secti
 
     auto readSection = [&](uint64_t index, SectionHeader& out) {
         std::vector<unsigned char> raw;
-        if (index > (UINT64_MAX - shoff) / shentsize || !file.Read(shoff + index * shentsize, minEntry, raw)) return false;
+        if (index > (UINT64_MAX - shoff) / shentsize || !file.Read(shoff + index * shentsize, minEntry, raw))
+            return false;
         const unsigned char* s = raw.data();
         out.name = decoder.Get(s, 4);
         out.type = decoder.Get(s + 4, 4);

@@ -10,7 +10,7 @@
 namespace qx {
 
 struct VersionInfo {
-    std::array<uint16_t, 4> fileVersion{};     // major, minor, build, revision
+    std::array<uint16_t, 4> fileVersion{};  // major, minor, build, revision
     std::array<uint16_t, 4> productVersion{};
     uint32_t fileFlagsMask = 0;
     uint32_t fileFlags = 0;

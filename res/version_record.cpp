@@ -14,18 +14,20 @@
 
 namespace qx::res {
 
-#define QX_VERSION_STRINGS                                  \
-    "CompanyName\0Quendrix-Projekt\0"                       \
-    "FileDescription\0Komprimieren von Bildern\0"           \
-    "FileVersion\0" "1, 0, 0, 6\0"                          \
-    "InternalName\0Quendrix\0"                              \
-    "LegalCopyright\0Copyright (C) Quendrix-Projekt\0"      \
-    "OriginalFilename\0Quendrix.EXE\0"                      \
-    "ProductName\0Anwendung Quendrix\0"                     \
-    "ProductVersion\0" "1, 0, 0, 1\0"                       \
-    "Comments\0\0"                                          \
-    "LegalTrademarks\0\0"                                   \
-    "PrivateBuild\0\0"                                      \
+#define QX_VERSION_STRINGS                             \
+    "CompanyName\0Quendrix-Projekt\0"                  \
+    "FileDescription\0Komprimieren von Bildern\0"      \
+    "FileVersion\0"                                    \
+    "1, 0, 0, 6\0"                                     \
+    "InternalName\0Quendrix\0"                         \
+    "LegalCopyright\0Copyright (C) Quendrix-Projekt\0" \
+    "OriginalFilename\0Quendrix.EXE\0"                 \
+    "ProductName\0Anwendung Quendrix\0"                \
+    "ProductVersion\0"                                 \
+    "1, 0, 0, 1\0"                                     \
+    "Comments\0\0"                                     \
+    "LegalTrademarks\0\0"                              \
+    "PrivateBuild\0\0"                                 \
     "SpecialBuild\0\0"  // the literal's own NUL closes the table
 
 struct VersionRecord {
@@ -51,13 +53,15 @@ extern const VersionRecord qx_version_record;
     {'Q', 'X', 'V', 'E', 'R', 'S', '1', '\0'},
     0xFEEF04BDu,
     0x00010000u,
-    (1u << 16) | 0u, (0u << 16) | 6u,  // file version 1.0.0.6
-    (1u << 16) | 0u, (0u << 16) | 1u,  // product version 1.0.0.1
-    0x3Fu,                             // flags mask; no flags
+    (1u << 16) | 0u,
+    (0u << 16) | 6u,  // file version 1.0.0.6
+    (1u << 16) | 0u,
+    (0u << 16) | 1u,  // product version 1.0.0.1
+    0x3Fu,            // flags mask; no flags
     0u,
-    4u,                                // operating system 4
-    1u,                                // file type: application
-    (0x0407u << 16) | 65001u,          // German, UTF-8 text
+    4u,                        // operating system 4
+    1u,                        // file type: application
+    (0x0407u << 16) | 65001u,  // German, UTF-8 text
     QX_VERSION_STRINGS,
 };
 }

@@ -214,8 +214,7 @@ bool ProfileStore::WriteProfileInt(const std::string& section, const std::string
     return WriteProfileStringA(section, key, std::to_string(value));
 }
 
-bool ProfileStore::WriteProfileStringA(const std::string& section, const std::string& key,
-                                       const std::string& value) {
+bool ProfileStore::WriteProfileStringA(const std::string& section, const std::string& key, const std::string& value) {
     // What follows a line break would become lines of its own; a NUL ends a text for every reader.
     const std::string stored = EncodeValue(value.substr(0, value.find_first_of(std::string("\r\n\0", 3))));
     IniFile file;
@@ -227,7 +226,8 @@ bool ProfileStore::WriteProfileStringA(const std::string& section, const std::st
     }
     auto insertAt = [&file](size_t index, std::string text) {
         if (index > 0 && file.lines[index - 1].end.empty()) file.lines[index - 1].end = file.newLineEnd;
-        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(index), Line{std::move(text), file.newLineEnd});
+        file.lines.insert(file.lines.begin() + static_cast<std::ptrdiff_t>(index),
+                          Line{std::move(text), file.newLineEnd});
     };
     const Found found = Find(file, section, key);
     if (found.keyLine) {
@@ -248,8 +248,8 @@ bool ProfileStore::WriteProfileStringA(const std::string& section, const std::st
     options.throughLinks = true;
     options.keepModeAndOwner = true;
     options.refuseUnwritable = true;
-    return files::ReplaceFileAtomically(path_, [&out](int fd) { return files::WriteAll(fd, out.data(), out.size()); },
-                                        options);
+    return files::ReplaceFileAtomically(
+        path_, [&out](int fd) { return files::WriteAll(fd, out.data(), out.size()); }, options);
 }
 
 }  // namespace qx

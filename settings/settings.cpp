@@ -1,7 +1,7 @@
 #include "settings/settings.h"
 
-#include "settings/settings_location.h"
 #include "engine/batch.h"
+#include "settings/settings_location.h"
 
 #include <cstdlib>
 #include <string_view>
@@ -107,8 +107,10 @@ std::string ValueText(const SettingKey& row, const MainSettings& main, const Par
                       const AdvancedSettings& advanced) {
     std::string text;
     auto show = [&text](const auto& value) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>) text = value;
-        else text = std::to_string(value);
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, std::string>)
+            text = value;
+        else
+            text = std::to_string(value);
     };
     WithMember<MainSettings>(row, [&](auto member) { show(main.*member); });
     WithMember<ParameterSettings>(row, [&](auto member) { show(parameters.*member); });
@@ -181,12 +183,14 @@ std::string DeviceToken() { return "%U3_DEVICE_PATH%"; }
 
 // ASCII only: upper-casing bytes of a multibyte character would corrupt the path.
 std::string UpperCase(std::string text) {
-    for (char& c : text) if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return text;
 }
 
 std::string LowerCase(std::string text) {
-    for (char& c : text) if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
 }
 

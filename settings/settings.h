@@ -7,10 +7,9 @@
 #include <string_view>
 #include <variant>
 
-#include "settings/profile_store.h"
 #include "engine/paths.h"
 #include "engine/types.h"
-#include "engine/types.h"
+#include "settings/profile_store.h"
 
 namespace qx::settings {
 
@@ -49,9 +48,9 @@ inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
 // dialog enforces when it takes the value from its control (radio groups and check boxes: the coded values;
 // a group with nothing checked gives -1 all the same). Values read from the file are never range-checked.
 struct SettingKey {
-    using Member = std::variant<uint32_t MainSettings::*, int32_t MainSettings::*, std::string MainSettings::*,
-                                int32_t ParameterSettings::*, std::string ParameterSettings::*,
-                                int32_t AdvancedSettings::*>;
+    using Member =
+        std::variant<uint32_t MainSettings::*, int32_t MainSettings::*, std::string MainSettings::*,
+                     int32_t ParameterSettings::*, std::string ParameterSettings::*, int32_t AdvancedSettings::*>;
     const char* section;
     const char* key;
     Member member;
@@ -78,8 +77,8 @@ inline constexpr SettingKey kSchema[] = {
     {kAllg, kHoehe, &MainSettings::Hoehe, 480, nullptr, 1, 10000},
     {kAllg, kZielPath, &MainSettings::ZielPath, kTargetSourceFolder, nullptr, kTargetSourceFolder, kTargetVerz},
     {kAllg, kNichtVergroessern, &MainSettings::NichtVergroessern, 0, nullptr, 0, 1},
-    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, nullptr,
-     kNamingLikeSources, kNamingPattern},
+    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, nullptr, kNamingLikeSources,
+     kNamingPattern},
     {kParameter, kPrefix, &ParameterSettings::Prefix, 0, "Pic", 1, 0},
     {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, nullptr, 1, 9999},
     {kParameter, kStellen, &ParameterSettings::Stellen, 3, nullptr, 1, 4},

@@ -28,8 +28,7 @@ std::string FileTitle(const std::string& programPath, PathStyle style) {
 
 std::optional<SettingsLocation> ChooseSettingsLocation(const std::string& programPath,
                                                        const std::optional<std::string>& u3AppDataPath,
-                                                       const std::optional<std::string>& appData,
-                                                       PathStyle style) {
+                                                       const std::optional<std::string>& appData, PathStyle style) {
     const std::string title = FileTitle(programPath, style);
     const std::string sep(1, PathSeparator(style));
     std::string folder;

@@ -1,5 +1,6 @@
 #include "ui/dialog_layer.h"
 
+#include <qdrawutil.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
@@ -8,6 +9,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -19,9 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
-#include <QHeaderView>
 #include <QTableWidget>
-#include <qdrawutil.h>
 #include <QToolButton>
 #include <QTranslator>
 
@@ -113,8 +113,7 @@ QFont DialogFont() {
 
 DialogUnits DialogBaseUnits(const QFont& font) {
     QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(width / 26 + 1) / 2, metrics.height()};
 }
 
@@ -243,8 +242,8 @@ void DataExchange::Number(int id, uint32_t& value, uint32_t minimum, uint32_t ma
     }
     if (parsed == ParseResult::TooLarge || number < minimum || number > maximum) {
         QString message = QString::fromUtf8(res::LoadString(res::IDS_PARSE_INT_RANGE));
-        message.replace(QStringLiteral("%1"), QString::number(minimum)).replace(QStringLiteral("%2"),
-                                                                                 QString::number(maximum));
+        message.replace(QStringLiteral("%1"), QString::number(minimum))
+            .replace(QStringLiteral("%2"), QString::number(maximum));
         Fail(id, message.toStdString());
         return;
     }
@@ -290,8 +289,8 @@ protected:
         const QRect textRect(indent, 0, std::min(metrics.horizontalAdvance(title()) + 4, width() - indent),
                              metrics.height());
         painter.fillRect(textRect, palette().brush(QPalette::Window));
-        style()->drawItemText(&painter, textRect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                              palette(), isEnabled(), title(), QPalette::WindowText);
+        style()->drawItemText(&painter, textRect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, palette(),
+                              isEnabled(), title(), QPalette::WindowText);
     }
 };
 

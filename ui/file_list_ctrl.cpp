@@ -33,7 +33,9 @@ void CFileListCtrl::SetReportStyle() {
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 }
 
-int CFileListCtrl::PaddedWidth(const QString& text) const { return fontMetrics().horizontalAdvance(text) + kTextMargin; }
+int CFileListCtrl::PaddedWidth(const QString& text) const {
+    return fontMetrics().horizontalAdvance(text) + kTextMargin;
+}
 
 void CFileListCtrl::SetColumns(const QStringList& headers) {
     setColumnCount(0);
@@ -82,7 +84,8 @@ void CFileListCtrl::ClearList() {
 
 void CFileListCtrl::RemoveSelectedRows() {
     QList<QModelIndex> selected = selectionModel()->selectedRows();
-    std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() > b.row(); });
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() > b.row(); });
     for (const QModelIndex& index : selected) {  // from the bottom, so indexes stay valid
         removeRow(index.row());
         rows_.Remove(index.row());

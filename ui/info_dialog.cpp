@@ -3,13 +3,12 @@
 #include <QAbstractButton>
 #include <QLabel>
 
-#include "res/version.h"
 #include "res/icon.h"
+#include "res/version.h"
 
 namespace qx {
 
-CInfoDialog::CInfoDialog(QWidget* parent, const std::string& programFile)
-    : CTemplateDialog(res::IDD_INFO, parent) {
+CInfoDialog::CInfoDialog(QWidget* parent, const std::string& programFile) : CTemplateDialog(res::IDD_INFO, parent) {
     setWindowIcon(QIcon(QPixmap(res::MainIconXpm())));
     if (auto* icon = ControlAs<QLabel>(res::kNoId)) {
         icon->setPixmap(QPixmap(res::MainIconXpm()));

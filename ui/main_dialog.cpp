@@ -23,15 +23,15 @@
 #include <QWindow>
 #include <functional>
 
-#include "settings/settings.h"
 #include "res/icon.h"
 #include "res/strings.h"
+#include "settings/settings.h"
+#include "ui/advanced_dialog.h"
 #include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
 #include "ui/parameter_dialog.h"
-#include "ui/advanced_dialog.h"
 #include "ui/report_dialog.h"
 #include "ui/tooltips.h"
 
@@ -380,7 +380,8 @@ void CMainDialog::OnOK() {
 void CMainDialog::RestoreFocusAfterBatch(QWidget* focusBefore) {
     // Disabling the focused "Komprimieren" handed the focus, and with it the default role, to the next
     // button; both go back, so that Enter starts a batch again and never clears the list.
-    if (focusBefore && focusBefore->isEnabled() && focusBefore->isVisible()) focusBefore->setFocus(Qt::OtherFocusReason);
+    if (focusBefore && focusBefore->isEnabled() && focusBefore->isVisible())
+        focusBefore->setFocus(Qt::OtherFocusReason);
     QWidget* focused = focusWidget();
     if (!qobject_cast<QPushButton*>(focused) || focused == compressButton_) compressButton_->setDefault(true);
 }

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "settings/profile_store.h"
-#include "settings/settings.h"
 #include "engine/batch.h"
 #include "engine/types.h"
 #include "intake/intake.h"
+#include "settings/profile_store.h"
+#include "settings/settings.h"
 #include "ui/dialog_layer.h"
 
 class QPushButton;
@@ -122,7 +122,7 @@ private:
     QMenu* systemMenu_ = nullptr;
     bool destroyed_ = false;
     bool batchRunning_ = false;
-    bool stopWished_ = false;     // the user asked to stop; the question is still to come
+    bool stopWished_ = false;  // the user asked to stop; the question is still to come
     bool askingToStop_ = false;
     bool stopRequested_ = false;  // answered "Ja": no further file starts
     std::string addFolder_;       // where the two choosers of the menu start: the folder last added from

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "settings/settings.h"
 #include "engine/batch.h"
 #include "res/strings.h"
+#include "settings/settings.h"
 
 namespace qx {
 

@@ -85,10 +85,12 @@ void CReportDialog::Fill() {
         const qint64 changeKey = change ? (row.bytesAfter - row.bytesBefore) * 1000000 / row.bytesBefore
                                         : std::numeric_limits<qint64>::min();
         table->setItem(r, kChange, new NumberItem(change ? QString::fromUtf8(*change) : QString(), changeKey));
-        table->setItem(r, kSizeBefore, new NumberItem(PixelSize(row.widthBefore, row.heightBefore),
-                                                      qint64(row.widthBefore) * row.heightBefore));
-        table->setItem(r, kSizeAfter, new NumberItem(PixelSize(row.widthAfter, row.heightAfter),
-                                                     qint64(row.widthAfter) * row.heightAfter));
+        table->setItem(
+            r, kSizeBefore,
+            new NumberItem(PixelSize(row.widthBefore, row.heightBefore), qint64(row.widthBefore) * row.heightBefore));
+        table->setItem(
+            r, kSizeAfter,
+            new NumberItem(PixelSize(row.widthAfter, row.heightAfter), qint64(row.widthAfter) * row.heightAfter));
         auto* reason = new QTableWidgetItem(QString::fromUtf8(row.reason.empty() ? row.message : row.reason));
         if (!row.message.empty()) reason->setToolTip(QString::fromUtf8(row.message));
         table->setItem(r, kReason, reason);
@@ -97,7 +99,8 @@ void CReportDialog::Fill() {
     }
     for (int c = 0; c < table->columnCount(); ++c) {
         int width = metrics.horizontalAdvance(headers[c]) + 2 * kTextMargin;
-        for (int r = 0; r < rows; ++r) width = std::max(width, metrics.horizontalAdvance(table->item(r, c)->text()) + kTextMargin);
+        for (int r = 0; r < rows; ++r)
+            width = std::max(width, metrics.horizontalAdvance(table->item(r, c)->text()) + kTextMargin);
         // Paths give up width first, shortened in the middle where the folder names repeat.
         table->setColumnWidth(c, std::min(width, c <= kTarget ? 230 : 420));
     }
@@ -107,8 +110,8 @@ void CReportDialog::Fill() {
     table->horizontalHeader()->setStretchLastSection(true);
     table->setSortingEnabled(true);
     table->horizontalHeader()->setSortIndicatorShown(false);
-    TotalsLabel()->setText(QString::fromUtf8(report_ ? FormatSummaryLine(report_->Totals())
-                                                     : res::LoadString(res::IDS_REPORT_NONE)));
+    TotalsLabel()->setText(
+        QString::fromUtf8(report_ ? FormatSummaryLine(report_->Totals()) : res::LoadString(res::IDS_REPORT_NONE)));
     if (auto* save = ControlAs<QPushButton>(1103)) save->setEnabled(report_ != nullptr);
 }
 

@@ -47,7 +47,7 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     const bool grey = pixels.channels == 1;
     const bool alpha = pixels.channels == 4 && !IsOpaque(pixels);
     // 4:2:0 below 90 as our JPEG files have it; above, the chroma detail is worth its bytes. Grey needs no chroma.
-    const avifPixelFormat format = grey                   ? AVIF_PIXEL_FORMAT_YUV400
+    const avifPixelFormat format = grey                    ? AVIF_PIXEL_FORMAT_YUV400
                                    : options.quality >= 90 ? AVIF_PIXEL_FORMAT_YUV444
                                                            : AVIF_PIXEL_FORMAT_YUV420;
     std::unique_ptr<avifImage, ImageDeleter> image(avifImageCreate(pixels.width, pixels.height, 8, format));

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -25,7 +25,7 @@ struct Bitmap::Impl {
     SourceInfo info;
     dev_t device = 0;
     ino_t inode = 0;
-    uint32_t width = 0;   // as shown
+    uint32_t width = 0;  // as shown
     uint32_t height = 0;
     Pixels pixels;        // decoded (orientation applied) or drawn
     bool blank = false;   // a new surface not drawn on yet: fully transparent
@@ -130,8 +130,10 @@ void Composite(const Pixels& src, int x0, int y0, Pixels& dst) {
         uint8_t* d = dst.Row(static_cast<uint32_t>(y)) + left * 4;
         for (int64_t x = left; x < right; ++x, s += src.channels, d += 4) {
             uint8_t rgb[3];
-            if (src.channels == 1) rgb[0] = rgb[1] = rgb[2] = s[0];
-            else std::memcpy(rgb, s, 3);
+            if (src.channels == 1)
+                rgb[0] = rgb[1] = rgb[2] = s[0];
+            else
+                std::memcpy(rgb, s, 3);
             const unsigned sa = src.channels == 4 ? s[3] : 255;
             if (sa == 255) {
                 std::memcpy(d, rgb, 3);
@@ -253,9 +255,9 @@ uint64_t Bitmap::DecodeBytesFor(uint32_t width, uint32_t height) const {
     }
     const bool swap = SwapsSides(m.info.orientation);
     const uint64_t tw = swap ? height : width, th = swap ? width : height;
-    bytes += std::max(w * th, tw * h) * channels;      // between the two passes
+    bytes += std::max(w * th, tw * h) * channels;  // between the two passes
     if (m.info.orientation != 1) bytes += tw * th * channels;
-    if (channels == 4) bytes += tw * th * channels;     // the unturned result
+    if (channels == 4) bytes += tw * th * channels;  // the unturned result
     return bytes;
 }
 

@@ -12,9 +12,19 @@ namespace {
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6;
 
 inline uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t U32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24; }
-inline void Put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void Put32(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24); }
+inline uint32_t U32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+inline void Put16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
 
 struct Layout {
     uint32_t width = 0, height = 0;
@@ -68,7 +78,8 @@ bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& lay
     const uint32_t bits = layout.bits;
     switch (layout.compression) {
         case kRgb:
-            if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+            if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+                return false;
             break;
         case kRle8:
             if (bits != 8) return false;
@@ -80,8 +91,7 @@ bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& lay
         case kAlphaBitFields:
             if (bits != 16 && bits != 32) return false;
             break;
-        default:
-            return false;  // embedded JPEG/PNG and unknown methods
+        default: return false;  // embedded JPEG/PNG and unknown methods
     }
     if (layout.topDown && (layout.compression == kRle8 || layout.compression == kRle4)) {
         // Top-down RLE is not allowed by the format; reading it as stored is the forgiving choice.
@@ -103,9 +113,13 @@ bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& lay
         for (int i = 0; i < count; ++i) layout.masks[i] = U32(maskData + 4 * i);
         if (headerSize >= 56 && layout.compression == kBitFields) layout.masks[3] = U32(h + 52);
     } else if (bits == 16) {
-        layout.masks[0] = 0x7C00; layout.masks[1] = 0x03E0; layout.masks[2] = 0x001F;
+        layout.masks[0] = 0x7C00;
+        layout.masks[1] = 0x03E0;
+        layout.masks[2] = 0x001F;
     } else if (bits == 32) {
-        layout.masks[0] = 0xFF0000; layout.masks[1] = 0xFF00; layout.masks[2] = 0xFF;
+        layout.masks[0] = 0xFF0000;
+        layout.masks[1] = 0xFF00;
+        layout.masks[2] = 0xFF;
     }
     layout.hasAlpha = (bits == 16 || bits == 32) && layout.masks[3] != 0;
 
@@ -220,7 +234,8 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     info.channels = layout.hasAlpha ? 4 : 3;
     info.orientation = 1;
     info.workBytes = static_cast<uint64_t>(info.fileSize);
-    if (layout.compression == kRle4 || layout.compression == kRle8) info.workBytes += uint64_t{layout.width} * layout.height;
+    if (layout.compression == kRle4 || layout.compression == kRle8)
+        info.workBytes += uint64_t{layout.width} * layout.height;
     return true;
 }
 

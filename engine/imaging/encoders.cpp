@@ -22,7 +22,8 @@ Guid EncoderIdentifier(size_t row) {
 // "*.JPG" for ".jpg": the pattern form of an extension.
 std::string Pattern(const char* extension) {
     std::string pattern = "*";
-    for (const char* c = extension; *c != '\0'; ++c) pattern += *c >= 'a' && *c <= 'z' ? static_cast<char>(*c - 'a' + 'A') : *c;
+    for (const char* c = extension; *c != '\0'; ++c)
+        pattern += *c >= 'a' && *c <= 'z' ? static_cast<char>(*c - 'a' + 'A') : *c;
     return pattern;
 }
 

@@ -20,16 +20,16 @@ struct CodecOperations;
 // One file format the layer reads and writes: a row of the codec table (codecs.cpp). The operations behind it
 // (content sniff, header read, decode, encode) live in the format's own codec file.
 struct Codec {
-    const char* name;               // the command line's word for it: "jpg"
-    const char* description;        // "JPEG"
-    const char* mimeType;           // "image/jpeg"
-    const char* extension;          // ".jpg": of its output files, and taken as input (letter case ignored)
+    const char* name;                           // the command line's word for it: "jpg"
+    const char* description;                    // "JPEG"
+    const char* mimeType;                       // "image/jpeg"
+    const char* extension;                      // ".jpg": of its output files, and taken as input (letter case ignored)
     std::array<const char*, 3> moreExtensions;  // ".jpeg": further names taken as input; nullptr ends the list
-    int outputType;                 // its AusgabeTyp, -1 when it is no output type
-    int inputTypeBit;               // its bit in EingabeTyp, -1 when no input type selects it
-    uint64_t encodeBytesPerPixel;   // memory the encoder takes per pixel besides the bitmap's own
+    int outputType;                             // its AusgabeTyp, -1 when it is no output type
+    int inputTypeBit;                           // its bit in EingabeTyp, -1 when no input type selects it
+    uint64_t encodeBytesPerPixel;               // memory the encoder takes per pixel besides the bitmap's own
     const detail::CodecOperations* operations;
-    bool takesQuality;              // its encoder uses the quality (and so can meet a size limit by it)
+    bool takesQuality;  // its encoder uses the quality (and so can meet a size limit by it)
 
     // True when `extension` (with its dot) is one of its extensions, letter case ignored.
     bool HasExtension(std::string_view extension) const;
@@ -40,27 +40,27 @@ std::span<const Codec> Codecs();
 // Lookups in the codec table; nullptr when no row matches.
 const Codec* FindCodecByMimeType(std::string_view mimeType);  // exact, case-sensitive
 const Codec* FindCodecByOutputType(int32_t outputType);
-const Codec* FindCodecByName(std::string_view name);          // exact
+const Codec* FindCodecByName(std::string_view name);  // exact
 
 // Why an operation failed. Each value has a fixed meaning; Error::detail adds the words of whoever noticed
 // it, where there are any: the codec library's own message, or the system's text for errno.
 enum class Failure {
     None = 0,
-    OpenFailed,       // the file cannot be opened (detail: errno text)
-    NotAFile,         // a folder, a pipe or a device
-    UnknownFormat,    // the first bytes belong to no format of the codec table
-    BadHeader,        // the header is broken or of a kind the codec does not read
-    TooLarge,         // more pixels than a bitmap may have
-    BrokenData,       // the pixel data cannot be decoded
-    SourceChanged,    // the file was replaced or changed since its header was read
+    OpenFailed,     // the file cannot be opened (detail: errno text)
+    NotAFile,       // a folder, a pipe or a device
+    UnknownFormat,  // the first bytes belong to no format of the codec table
+    BadHeader,      // the header is broken or of a kind the codec does not read
+    TooLarge,       // more pixels than a bitmap may have
+    BrokenData,     // the pixel data cannot be decoded
+    SourceChanged,  // the file was replaced or changed since its header was read
     OutOfMemory,
-    BadSize,          // no bitmap can have the size asked for (0, or too many pixels)
-    NoEncoder,        // no format to save in
-    TargetIsSource,   // the target names the file the bitmap was read from
-    CreateFailed,     // no new file can be made in the target folder (detail: errno text)
-    EncodeFailed,     // the encoder refused the image
-    WriteFailed,      // writing or completing the file failed (detail: errno text)
-    Abandoned,        // the process is ending: no save replaces anything any more
+    BadSize,         // no bitmap can have the size asked for (0, or too many pixels)
+    NoEncoder,       // no format to save in
+    TargetIsSource,  // the target names the file the bitmap was read from
+    CreateFailed,    // no new file can be made in the target folder (detail: errno text)
+    EncodeFailed,    // the encoder refused the image
+    WriteFailed,     // writing or completing the file failed (detail: errno text)
+    Abandoned,       // the process is ending: no save replaces anything any more
 };
 
 struct Error {
@@ -98,9 +98,9 @@ using EncoderParameters = std::vector<EncoderParameter>;
 
 struct ImageCodecInfo {
     Guid clsid{};
-    std::u16string mimeType;       // the codec's MIME type
-    std::string formatDescription; // the codec's description
-    std::string filenameExtension; // its extensions as patterns: "*.JPG;*.JPEG"
+    std::u16string mimeType;        // the codec's MIME type
+    std::string formatDescription;  // the codec's description
+    std::string filenameExtension;  // its extensions as patterns: "*.JPG;*.JPEG"
 };
 
 // A copy of the table of encoders, freshly made on each call: one entry per row of the codec table, in its order.
@@ -123,7 +123,7 @@ public:
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
-    uint32_t Width() const;   // as viewers show it (EXIF orientation applied)
+    uint32_t Width() const;  // as viewers show it (EXIF orientation applied)
     uint32_t Height() const;
     bool HasAlpha() const;
 
@@ -147,11 +147,11 @@ public:
         uint64_t onlyBelowBytes = 0;  // > 0: an output of at least this many bytes is not written
     };
     struct SaveOutcome {
-        int quality = -1;           // the quality encoded with
-        int encodes = 0;            // encodes made (more than 1 while searching for the size limit)
-        uint64_t bytes = 0;         // size of the output (also of one not written)
-        bool limitMissed = false;   // not even quality 0 fits maxBytes: written at 0
-        bool notSmaller = false;    // not written: not fewer bytes than onlyBelowBytes (Save gives false, no error)
+        int quality = -1;          // the quality encoded with
+        int encodes = 0;           // encodes made (more than 1 while searching for the size limit)
+        uint64_t bytes = 0;        // size of the output (also of one not written)
+        bool limitMissed = false;  // not even quality 0 fits maxBytes: written at 0
+        bool notSmaller = false;   // not written: not fewer bytes than onlyBelowBytes (Save gives false, no error)
     };
     bool Save(const std::string& path, const Codec& format, const SaveOptions& options, SaveOutcome* outcome,
               Error* error = nullptr);

@@ -28,7 +28,11 @@ struct Pixels {
     uint8_t* Row(uint32_t y) { return data.get() + Stride() * y; }
     const uint8_t* Row(uint32_t y) const { return data.get() + Stride() * y; }
     bool Empty() const { return !data; }
-    void Reset() { data.reset(); width = height = 0; channels = 0; }
+    void Reset() {
+        data.reset();
+        width = height = 0;
+        channels = 0;
+    }
     // Uninitialised memory with a few bytes of slack so that filters may load a whole word at a row's end.
     // false (and nothing allocated) beyond the size limits or when memory is short.
     bool Allocate(uint32_t w, uint32_t h, int ch);
@@ -40,11 +44,11 @@ bool SizeAllowed(uint64_t width, uint64_t height);
 // What the header of a file says, before any pixel is decoded.
 struct SourceInfo {
     const Codec* codec = nullptr;
-    uint32_t width = 0;   // as stored in the file (before orientation)
+    uint32_t width = 0;  // as stored in the file (before orientation)
     uint32_t height = 0;
-    int channels = 3;     // of the decoded pixels
+    int channels = 3;  // of the decoded pixels
     bool hasAlpha = false;
-    int orientation = 1;  // EXIF 1..8
+    int orientation = 1;     // EXIF 1..8
     uint64_t workBytes = 0;  // memory a decode needs besides its pixels (file data, coefficient buffers)
     int64_t fileSize = 0;
     // The metadata blocks as the file holds them, for outputs that keep them: EXIF as a TIFF structure
@@ -56,10 +60,10 @@ struct SourceInfo {
 // What an encoder is given besides the pixels. A format that carries metadata writes the blocks it is
 // given; none is given unless the user keeps metadata, and then already fitted to the output (PrepareExif).
 struct EncodeOptions {
-    int quality = 75;                           // 0..100, for the lossy formats
-    const std::vector<uint8_t>* icc = nullptr;  // the colour profile to embed where it fits the output
-    const std::vector<uint8_t>* exif = nullptr; // EXIF as a TIFF structure (no "Exif\0\0"); null: none
-    const std::vector<uint8_t>* xmp = nullptr;  // the XMP packet; null: none
+    int quality = 75;                            // 0..100, for the lossy formats
+    const std::vector<uint8_t>* icc = nullptr;   // the colour profile to embed where it fits the output
+    const std::vector<uint8_t>* exif = nullptr;  // EXIF as a TIFF structure (no "Exif\0\0"); null: none
+    const std::vector<uint8_t>* xmp = nullptr;   // the XMP packet; null: none
 };
 
 // The XMP namespace that heads a JPEG APP1 segment holding XMP, with its terminating zero.

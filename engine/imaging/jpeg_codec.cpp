@@ -40,8 +40,7 @@ void InitErrors(ErrorManager& errors) {
 }
 
 void OnProgress(j_common_ptr cinfo) {
-    if (cinfo->is_decompressor &&
-        reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
         cinfo->err->error_exit(cinfo);
     }
 }
@@ -96,12 +95,12 @@ uint64_t CoefficientBytes(j_decompress_ptr cinfo) {
     uint64_t bytes = 0;
     for (int c = 0; c < cinfo->num_components; ++c) {
         const jpeg_component_info& comp = cinfo->comp_info[c];
-        const uint64_t blocksWide = (uint64_t{cinfo->image_width} * comp.h_samp_factor +
-                                     uint64_t(cinfo->max_h_samp_factor) * 8 - 1) /
-                                    (uint64_t(cinfo->max_h_samp_factor) * 8);
-        const uint64_t blocksHigh = (uint64_t{cinfo->image_height} * comp.v_samp_factor +
-                                     uint64_t(cinfo->max_v_samp_factor) * 8 - 1) /
-                                    (uint64_t(cinfo->max_v_samp_factor) * 8);
+        const uint64_t blocksWide =
+            (uint64_t{cinfo->image_width} * comp.h_samp_factor + uint64_t(cinfo->max_h_samp_factor) * 8 - 1) /
+            (uint64_t(cinfo->max_h_samp_factor) * 8);
+        const uint64_t blocksHigh =
+            (uint64_t{cinfo->image_height} * comp.v_samp_factor + uint64_t(cinfo->max_v_samp_factor) * 8 - 1) /
+            (uint64_t(cinfo->max_v_samp_factor) * 8);
         bytes += (blocksWide + comp.h_samp_factor) * (blocksHigh + comp.v_samp_factor) * 64 * 2;
     }
     return bytes;

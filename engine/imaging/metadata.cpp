@@ -57,8 +57,7 @@ std::vector<uint8_t> PrepareExif(const std::vector<uint8_t>& tiff, uint32_t widt
     unsigned int length = 0;
     exif_data_save_data(data.get(), &saved, &length);
     std::vector<uint8_t> result;
-    if (saved != nullptr && length > 6 && std::memcmp(saved, kHeader, 6) == 0)
-        result.assign(saved + 6, saved + length);
+    if (saved != nullptr && length > 6 && std::memcmp(saved, kHeader, 6) == 0) result.assign(saved + 6, saved + length);
     std::free(saved);
     return result;
 }

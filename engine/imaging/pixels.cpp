@@ -20,13 +20,34 @@ void Transform(const Pixels& in, Pixels& out, int orientation) {
         for (uint32_t dx = 0; dx < out.width; ++dx, dst += Channels) {
             uint32_t sx = dx, sy = dy;
             switch (orientation) {
-                case 2: sx = w - 1 - dx; sy = dy; break;
-                case 3: sx = w - 1 - dx; sy = h - 1 - dy; break;
-                case 4: sx = dx; sy = h - 1 - dy; break;
-                case 5: sx = dy; sy = dx; break;
-                case 6: sx = dy; sy = h - 1 - dx; break;
-                case 7: sx = w - 1 - dy; sy = h - 1 - dx; break;
-                case 8: sx = w - 1 - dy; sy = dx; break;
+                case 2:
+                    sx = w - 1 - dx;
+                    sy = dy;
+                    break;
+                case 3:
+                    sx = w - 1 - dx;
+                    sy = h - 1 - dy;
+                    break;
+                case 4:
+                    sx = dx;
+                    sy = h - 1 - dy;
+                    break;
+                case 5:
+                    sx = dy;
+                    sy = dx;
+                    break;
+                case 6:
+                    sx = dy;
+                    sy = h - 1 - dx;
+                    break;
+                case 7:
+                    sx = w - 1 - dy;
+                    sy = h - 1 - dx;
+                    break;
+                case 8:
+                    sx = w - 1 - dy;
+                    sy = dx;
+                    break;
                 default: break;
             }
             std::memcpy(dst, in.Row(sy) + size_t{sx} * Channels, Channels);
@@ -37,8 +58,7 @@ void Transform(const Pixels& in, Pixels& out, int orientation) {
 }  // namespace
 
 bool SizeAllowed(uint64_t width, uint64_t height) {
-    return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension &&
-           width * height <= kMaxPixels;
+    return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension && width * height <= kMaxPixels;
 }
 
 bool Pixels::Allocate(uint32_t w, uint32_t h, int ch) {
@@ -80,13 +100,18 @@ int ParseExifOrientation(const uint8_t* data, size_t length) {
     const uint8_t* tiff = data + 6;
     const size_t size = length - 6;
     bool little;
-    if (tiff[0] == 'I' && tiff[1] == 'I') little = true;
-    else if (tiff[0] == 'M' && tiff[1] == 'M') little = false;
-    else return 1;
+    if (tiff[0] == 'I' && tiff[1] == 'I')
+        little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M')
+        little = false;
+    else
+        return 1;
     auto u16 = [&](size_t at) -> uint32_t {
         return little ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
     };
-    auto u32 = [&](size_t at) -> uint32_t { return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2); };
+    auto u32 = [&](size_t at) -> uint32_t {
+        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
     if (u16(2) != 42) return 1;
     const uint64_t ifd = u32(4);
     if (ifd + 2 > size) return 1;
@@ -97,9 +122,12 @@ int ParseExifOrientation(const uint8_t* data, size_t length) {
         if (u16(static_cast<size_t>(at)) != 0x0112) continue;
         const uint32_t type = u16(static_cast<size_t>(at + 2));
         uint32_t value = 0;
-        if (type == 3) value = u16(static_cast<size_t>(at + 8));        // SHORT
-        else if (type == 4) value = u32(static_cast<size_t>(at + 8));   // LONG, seen from some writers
-        else return 1;
+        if (type == 3)
+            value = u16(static_cast<size_t>(at + 8));  // SHORT
+        else if (type == 4)
+            value = u32(static_cast<size_t>(at + 8));  // LONG, seen from some writers
+        else
+            return 1;
         return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
     }
     return 1;

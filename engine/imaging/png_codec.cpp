@@ -66,11 +66,12 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     if (!ctx) return false;
     spng_ihdr ihdr{};
     if (const int result = spng_get_ihdr(ctx.get(), &ihdr)) {
-        return Fail(error, result == SPNG_EWIDTH || result == SPNG_EHEIGHT || result == SPNG_EUSER_WIDTH ||
-                                   result == SPNG_EUSER_HEIGHT
-                               ? Failure::TooLarge
-                               : Failure::BadHeader,
-                    result);
+        return Fail(
+            error,
+            result == SPNG_EWIDTH || result == SPNG_EHEIGHT || result == SPNG_EUSER_WIDTH || result == SPNG_EUSER_HEIGHT
+                ? Failure::TooLarge
+                : Failure::BadHeader,
+            result);
     }
     if (!SizeAllowed(ihdr.width, ihdr.height)) return detail::Fail(error, Failure::TooLarge);
     spng_trns trns{};
@@ -114,8 +115,7 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
             out.Reset();
             return detail::Fail(error, Failure::SourceChanged);
         }
-        result = spng_decode_image(ctx.get(), out.data.get(), size, format,
-                                   info.channels == 4 ? SPNG_DECODE_TRNS : 0);
+        result = spng_decode_image(ctx.get(), out.data.get(), size, format, info.channels == 4 ? SPNG_DECODE_TRNS : 0);
     }
     // The rest of the file up to IEND: the image's own CRC is checked only when its chunk has been read out.
     if (result == 0) result = spng_decode_chunks(ctx.get());

@@ -85,7 +85,8 @@ inline __m128i Load32(const uint8_t* p) {
 }
 // Two 16-bit weights side by side, as pmaddwd takes them.
 inline __m128i WeightPair(int16_t a, int16_t b) {
-    return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(a) | static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16));
+    return _mm_set1_epi32(
+        static_cast<int32_t>(static_cast<uint16_t>(a) | static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16));
 }
 #endif
 
@@ -99,9 +100,11 @@ void VerticalRow(const Pixels& in, uint8_t* dst, int32_t first, int32_t count, c
         __m128i s0 = _mm_set1_epi32(kHalf), s1 = s0, s2 = s0, s3 = s0;
         int32_t k = 0;
         for (; k < count; k += 2) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.Row(static_cast<uint32_t>(first + k)) + i));
+            const __m128i a =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.Row(static_cast<uint32_t>(first + k)) + i));
             const bool pair = k + 1 < count;
-            const __m128i b = pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(in.Row(static_cast<uint32_t>(first + k + 1)) + i))
+            const __m128i b = pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                         in.Row(static_cast<uint32_t>(first + k + 1)) + i))
                                    : zero;
             const __m128i weights = WeightPair(w[k], pair ? w[k + 1] : int16_t{0});
             const __m128i lo = _mm_unpacklo_epi8(a, b), hi = _mm_unpackhi_epi8(a, b);
@@ -200,8 +203,7 @@ void Unpremultiply(Pixels& p) {
     for (size_t i = 0; i < count; ++i, d += 4) {
         const unsigned a = d[3];
         if (a == 255) continue;
-        for (int c = 0; c < 3; ++c)
-            d[c] = a == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (d[c] * 255u + a / 2) / a));
+        for (int c = 0; c < 3; ++c) d[c] = a == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (d[c] * 255u + a / 2) / a));
     }
 }
 
@@ -237,7 +239,9 @@ bool Resample(Pixels& in, bool mayModifyInput, uint32_t width, uint32_t height, 
         ok = HorizontalPass(*source, width, out);
     } else {
         // The vertical pass runs on whole rows in vectors and costs about an eighth of a horizontal tap.
-        const double taps = [](uint32_t inSide, uint32_t outSide) { return 2 * std::ceil(3.0 * std::max(1.0, double(inSide) / outSide)) + 1; }(source->height, height);
+        const double taps = [](uint32_t inSide, uint32_t outSide) {
+            return 2 * std::ceil(3.0 * std::max(1.0, double(inSide) / outSide)) + 1;
+        }(source->height, height);
         const double tapsX = 2 * std::ceil(3.0 * std::max(1.0, double(source->width) / width)) + 1;
         const double ch = source->channels;
         const double verticalFirst = double(source->width) * height * taps * ch / 8 + double(width) * height * tapsX;

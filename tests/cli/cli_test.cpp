@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "res/version.h"
 #include "res/strings.h"
+#include "res/version.h"
 #include "support/test_support.h"
 
 namespace qx {
@@ -14,6 +14,7 @@ namespace {
 using test::DecodedSize;
 using test::Exists;
 using test::FolderEntries;
+using test::kBatchProgram;
 using test::MakeDir;
 using test::ReadBytes;
 using test::RunChild;
@@ -21,7 +22,6 @@ using test::RunResult;
 using test::ScratchDir;
 using test::WriteBytes;
 using test::WriteImage;
-using test::kBatchProgram;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -45,7 +45,8 @@ protected:
 
     std::map<std::string, std::string> Sources() {
         std::map<std::string, std::string> bytes;
-        for (const char* name : {"a.jpg", "b.JPG", "c.png", "urlaub/d.bmp"}) bytes[name] = ReadBytes(dir / "fotos/" + name);
+        for (const char* name : {"a.jpg", "b.JPG", "c.png", "urlaub/d.bmp"})
+            bytes[name] = ReadBytes(dir / "fotos/" + name);
         return bytes;
     }
 
@@ -66,7 +67,8 @@ TEST_F(CliTest, FolderOfPhotosIntoATargetFolder) {
     EXPECT_EQ(DecodedSize(dir / "aus/d.jpg"), std::make_pair(200u, 150u));
     EXPECT_EQ(Sources(), before) << "no source is touched";
     EXPECT_EQ(ReadBytes(settings), settingsBefore) << "the settings file is only read";
-    EXPECT_NE(r.err.find("Fortschritt: 4/4\n"), std::string::npos) << "plain progress lines when stderr is no terminal: " << r.err;
+    EXPECT_NE(r.err.find("Fortschritt: 4/4\n"), std::string::npos)
+        << "plain progress lines when stderr is no terminal: " << r.err;
     EXPECT_FALSE(Exists(dir / "config")) << "no settings folder is made";
 }
 
@@ -84,8 +86,8 @@ TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
     const auto before = Sources();
     for (const std::string type : {"webp", "avif"}) {
         SCOPED_TRACE(type);
-        const RunResult r = Run({"--quiet", "--type", type, "--size", "box:200x200", "--target-folder", dir / type,
-                                 dir / "fotos"});
+        const RunResult r =
+            Run({"--quiet", "--type", type, "--size", "box:200x200", "--target-folder", dir / type, dir / "fotos"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         ASSERT_EQ(FolderEntries(dir / type),
                   (std::vector<std::string>{"a." + type, "b." + type, "c." + type, "d." + type}));
@@ -105,9 +107,10 @@ TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
 }
 
 TEST_F(CliTest, SettingsFileValuesAndPatternNamesInTheSourceFolders) {
-    WriteBytes(settings, "[Allg]\nBildsize=0\nProzent=50\nZielPath=0\n"
-                         "[Parameter]\nAusgabeDateiTyp=1\nPrefix=Bild\nLfdNr=9\nStellen=1\nAusgabeTyp=2\nEingabeTyp=4\n"
-                         "ThreadAnzahl=1\n");
+    WriteBytes(settings,
+               "[Allg]\nBildsize=0\nProzent=50\nZielPath=0\n"
+               "[Parameter]\nAusgabeDateiTyp=1\nPrefix=Bild\nLfdNr=9\nStellen=1\nAusgabeTyp=2\nEingabeTyp=4\n"
+               "ThreadAnzahl=1\n");
     const RunResult r = Run({"--quiet", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "") << "--quiet prints no progress";
@@ -116,8 +119,8 @@ TEST_F(CliTest, SettingsFileValuesAndPatternNamesInTheSourceFolders) {
     EXPECT_EQ(FolderEntries(dir / "fotos").size(), 6u);
 
     // Options override single values: all types, names like the sources, "_c" in the source folder.
-    const RunResult again = Run({"--quiet", "--accept", "jpg,bmp,png", "--names", "source", "--type", "bmp",
-                               "--size", "source", dir / "fotos/urlaub"});
+    const RunResult again = Run({"--quiet", "--accept", "jpg,bmp,png", "--names", "source", "--type", "bmp", "--size",
+                                 "source", dir / "fotos/urlaub"});
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(DecodedSize(dir / "fotos/urlaub/d_c.bmp"), std::make_pair(320u, 240u));
 }
@@ -132,7 +135,8 @@ TEST_F(CliTest, FailedFilesGiveExitCodeOneAndTheMessage) {
     EXPECT_NE(r.err.find(res::FormatString(res::IDS_SAVE_FAILED, target + "/c.jpg")), std::string::npos) << r.err;
 
     // With no threads the first failure ends the batch: the second file is not tried.
-    const RunResult serial = Run({"--quiet", "--threads", "0", "--target-folder", target, dir / "fotos/a.jpg", dir / "fotos/c.png"});
+    const RunResult serial =
+        Run({"--quiet", "--threads", "0", "--target-folder", target, dir / "fotos/a.jpg", dir / "fotos/c.png"});
     EXPECT_EQ(serial.exitCode, 1);
     EXPECT_EQ(serial.err, res::FormatString(res::IDS_SAVE_FAILED, target + "/a.jpg") + "\n");
 }
@@ -159,7 +163,8 @@ TEST_F(CliTest, AVeryWideSourceFitsTheBox) {
 }
 
 TEST_F(CliTest, SkippedImagesAreReportedAndCountAsDone) {
-    const RunResult r = Run({"--quiet", "--no-enlarge", "--size", "box:5000x5000", "--target-folder", dir / "aus", dir / "fotos"});
+    const RunResult r =
+        Run({"--quiet", "--no-enlarge", "--size", "box:5000x5000", "--target-folder", dir / "aus", dir / "fotos"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, res::FormatString(res::IDS_SKIPPED_REPORT, 4) + "\n");
     EXPECT_TRUE(FolderEntries(dir / "aus").empty());
@@ -174,14 +179,12 @@ TEST_F(CliTest, NothingAcceptedSaysSoAndFails) {
 TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
     const auto before = Sources();
     const std::vector<std::vector<std::string>> bad = {
-        {"--quality", "101"},        {"--quality", "-1"},          {"--quality", "abc"},
-        {"--quality", ""},           {"--size", "percent:0"},      {"--size", "percent:1000"},
-        {"--size", "box:0x100"},     {"--size", "box:100x10001"},  {"--size", "box:100"},
-        {"--size", "gross"},         {"--first", "0"},             {"--first", "10000"},
-        {"--digits", "5"},           {"--digits", "0"},            {"--threads", "1001"},
-        {"--threads", "99999999999"}, {"--type", "gif"},           {"--names", "zufall"},
-        {"--accept", "gif"},         {"--accept", "jpg,"},         {"--accept", ""},
-        {"--target-folder", ""},     {"--unbekannt"},              {"--quality"},
+        {"--quality", "101"},    {"--quality", "-1"},        {"--quality", "abc"},    {"--quality", ""},
+        {"--size", "percent:0"}, {"--size", "percent:1000"}, {"--size", "box:0x100"}, {"--size", "box:100x10001"},
+        {"--size", "box:100"},   {"--size", "gross"},        {"--first", "0"},        {"--first", "10000"},
+        {"--digits", "5"},       {"--digits", "0"},          {"--threads", "1001"},   {"--threads", "99999999999"},
+        {"--type", "gif"},       {"--names", "zufall"},      {"--accept", "gif"},     {"--accept", "jpg,"},
+        {"--accept", ""},        {"--target-folder", ""},    {"--unbekannt"},         {"--quality"},
     };
     for (std::vector<std::string> args : bad) {
         const std::string shown = args[0] + (args.size() > 1 ? " " + args[1] : "");
@@ -195,10 +198,13 @@ TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
     EXPECT_EQ(Sources(), before);
 
     const RunResult range = Run({"--quality", "101", dir / "fotos"});
-    EXPECT_NE(range.err.find("Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein."), std::string::npos) << range.err;
+    EXPECT_NE(range.err.find("Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein."), std::string::npos)
+        << range.err;
     // Boundaries are allowed.
     EXPECT_EQ(Run({"--show-settings", "--quality", "0", "--size", "percent:999", "--first", "9999", "--digits", "4",
-                   "--threads", "1000", "--size", "box:10000x1"}).exitCode, 0);
+                   "--threads", "1000", "--size", "box:10000x1"})
+                  .exitCode,
+              0);
 
     // A value out of range in a hand-edited settings file stops the batch as the window would.
     WriteBytes(settings, "[Allg]\nRate=150\n");
@@ -220,7 +226,8 @@ TEST_F(CliTest, ANamingModeWithoutANamingRuleInTheSettingsFileIsRefused) {
     }
     EXPECT_EQ(Sources(), before);
     // An option in its place is the user's choice.
-    const RunResult chosen = Run({"--quiet", "--names", "pattern", "--target-folder", dir / "aus", dir / "fotos/c.png"});
+    const RunResult chosen =
+        Run({"--quiet", "--names", "pattern", "--target-folder", dir / "aus", dir / "fotos/c.png"});
     EXPECT_EQ(chosen.exitCode, 0) << chosen.err;
     EXPECT_EQ(FolderEntries(dir / "aus"), std::vector<std::string>{"Pic001.jpg"});
 }
@@ -248,17 +255,18 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
     EXPECT_EQ(Run({}).err, "quendrix-batch: keine Datei und kein Ordner angegeben\n" + tryHelp);
     EXPECT_EQ(Run({"--quality", "x", fotos}).err,
               "quendrix-batch: --quality \"x\": Bitte geben Sie eine ganze Zahl ein.\n" + tryHelp);
-    EXPECT_EQ(Run({"--size", "box:640x0", fotos}).err,
-              "quendrix-batch: --size \"box:640x0\": Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n" +
-                  tryHelp);
+    EXPECT_EQ(
+        Run({"--size", "box:640x0", fotos}).err,
+        "quendrix-batch: --size \"box:640x0\": Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n" + tryHelp);
     EXPECT_EQ(Run({"--size", "box:640", fotos}).err,
               "quendrix-batch: --size \"box:640\": erwartet source, percent:N oder box:BxH\n" + tryHelp);
     EXPECT_EQ(Run({"--type", "gif", fotos}).err,
               "quendrix-batch: --type \"gif\": erwartet jpg, bmp, png, webp oder avif\n" + tryHelp);
     EXPECT_EQ(Run({"--names", "zufall", fotos}).err,
               "quendrix-batch: --names \"zufall\": erwartet source oder pattern\n" + tryHelp);
-    EXPECT_EQ(Run({"--accept", "jpg,gif", fotos}).err,
-              "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp und png, etwa jpg,png\n" + tryHelp);
+    EXPECT_EQ(
+        Run({"--accept", "jpg,gif", fotos}).err,
+        "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp und png, etwa jpg,png\n" + tryHelp);
     EXPECT_EQ(Run({"--target-folder", "", fotos}).err,
               "quendrix-batch: --target-folder \"\": Das Zielverzeichnis ist leer\n" + tryHelp);
     EXPECT_EQ(RunChild(kBatchProgram, {.args = {"--settings", dir / "fehlt.ini", fotos}, .env = env}).err,
@@ -267,8 +275,9 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
               "quendrix-batch: --settings \"" + fotos + "\": ist keine Datei\n" + tryHelp);
 
     WriteBytes(settings, "[Allg]\nBreite=0\n");
-    EXPECT_EQ(Run({fotos}).err,
-              "quendrix-batch: Einstellungsdatei Breite=0: Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n");
+    EXPECT_EQ(
+        Run({fotos}).err,
+        "quendrix-batch: Einstellungsdatei Breite=0: Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n");
 
     const std::string help = Run({"--help"}).out;
     EXPECT_EQ(help.substr(0, help.find('\n')), "Aufruf: quendrix-batch [Optionen] DATEI|ORDNER...");
@@ -313,7 +322,8 @@ TEST_F(CliTest, VerboseGivesTheReasonUnderTheMessage) {
         EXPECT_EQ(plain.exitCode, 1);
         EXPECT_EQ(plain.err, message);
 
-        const RunResult verbose = Run({"--quiet", "--verbose", "--threads", threads, "--target-folder", dir / "aus", broken});
+        const RunResult verbose =
+            Run({"--quiet", "--verbose", "--threads", threads, "--target-folder", dir / "aus", broken});
         EXPECT_EQ(verbose.exitCode, 1);
         ASSERT_EQ(verbose.err.substr(0, message.size() + reason.size()), message + reason) << verbose.err;
         EXPECT_EQ(verbose.err.find('\n', message.size()), verbose.err.size() - 1) << "one reason line: " << verbose.err;
@@ -353,8 +363,8 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
 }
 
 TEST_F(CliTest, AdvancedOptions) {
-    const RunResult shown = Run({"--show-settings", "--metadata", "keep", "--keep-gps", "--skip-larger", "--max-size",
-                                 "2M", "--keep-date"});
+    const RunResult shown = Run(
+        {"--show-settings", "--metadata", "keep", "--keep-gps", "--skip-larger", "--max-size", "2M", "--keep-date"});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_NE(shown.out.find("[Erweitert]\nMetadatenUebernehmen=1\nGpsEntfernen=0\nNurWennKleiner=1\nMaxKBAktiv=1\n"
                              "MaxKB=2048\nDatumUebernehmen=1\n"),
@@ -367,8 +377,9 @@ TEST_F(CliTest, AdvancedOptions) {
         EXPECT_EQ(r.exitCode, 2) << bad;
         EXPECT_FALSE(Exists(dir / "aus")) << bad;
     }
-    EXPECT_NE(Run({"--max-size", "0", dir / "fotos"}).err.find("Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein."),
-              std::string::npos);
+    EXPECT_NE(
+        Run({"--max-size", "0", dir / "fotos"}).err.find("Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein."),
+        std::string::npos);
     EXPECT_EQ(Run({"--metadata", "alles", dir / "fotos"}).exitCode, 2);
 
     // Only smaller outputs: at quality 100 the photos of the folder grow, so none is written and all count.
@@ -395,7 +406,8 @@ TEST_F(CliTest, ReadsTheSettingsOfTheGuiBesideItWhateverItsOwnName) {
     auto withAppData = env;
     withAppData["APPDATA"] = dir / "appdata";
     const RunResult appData = RunChild(copy, {.args = {"--show-settings"}, .env = withAppData});
-    EXPECT_EQ(appData.out.substr(0, appData.out.find('\n')), "Einstellungsdatei: " + dir / "appdata/quendrix/quendrix.ini");
+    EXPECT_EQ(appData.out.substr(0, appData.out.find('\n')),
+              "Einstellungsdatei: " + dir / "appdata/quendrix/quendrix.ini");
     EXPECT_NE(appData.out.find("Rate=80\n"), std::string::npos) << "a missing file gives the defaults";
     EXPECT_FALSE(Exists(dir / "appdata")) << "only read: no settings folder is made";
 

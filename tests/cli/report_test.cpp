@@ -35,9 +35,12 @@ std::vector<Record> ParseCsv(const std::string& text) {
         const char c = text[i];
         std::string& field = records.back().back();
         if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += '"', ++i;
-            else if (c == '"') quoted = false;
-            else field += c;
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                field += '"', ++i;
+            else if (c == '"')
+                quoted = false;
+            else
+                field += c;
         } else if (c == '"') {
             quoted = true;
         } else if (c == ',') {
@@ -78,7 +81,8 @@ std::vector<Record> ParseJsonLines(const std::string& text) {
         }
         for (const char* path : {"source", "target"}) {
             const auto bytes = row.find(std::string(path) + "_bytes");
-            if (bytes != row.end()) row[path] = QByteArray::fromPercentEncoding(QByteArray::fromStdString(bytes->second)).toStdString();
+            if (bytes != row.end())
+                row[path] = QByteArray::fromPercentEncoding(QByteArray::fromStdString(bytes->second)).toStdString();
         }
         rows.push_back(row);
     }
@@ -146,7 +150,8 @@ TEST_F(ReportCliTest, CsvAndJsonLinesHoldEveryFileAndTheSummaryLineTheTotals) {
 }
 
 TEST_F(ReportCliTest, AReportThatCannotBeWrittenStopsBeforeAnyFileIsTouched) {
-    for (const std::string& report : {dir / "bericht.txt", dir / "bericht", dir / "fehlt/bericht.csv", dir / "fotos/a.jpg"}) {
+    for (const std::string& report :
+         {dir / "bericht.txt", dir / "bericht", dir / "fehlt/bericht.csv", dir / "fotos/a.jpg"}) {
         const RunResult r = Run({"--report", report});
         EXPECT_EQ(r.exitCode, 2) << report;
         EXPECT_NE(r.err.find("quendrix-batch: --report \"" + report + "\": "), std::string::npos) << r.err;
@@ -164,7 +169,8 @@ TEST_F(ReportCliTest, AnEarlierReportIsReplacedWhole) {
     const std::string text = ReadBytes(dir / "bericht.csv");
     EXPECT_EQ(text.find('x' + std::string(100, 'x')), std::string::npos);
     EXPECT_EQ(ParseCsv(text).size(), 4u);
-    EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"aus", "bericht.csv", "fotos", "quendrix.ini"}))
+    EXPECT_EQ(test::FolderEntries(dir.path()),
+              (std::vector<std::string>{"aus", "bericht.csv", "fotos", "quendrix.ini"}))
         << "no temporary file left";
 }
 

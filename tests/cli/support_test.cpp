@@ -31,8 +31,9 @@ TEST(ScratchDir, GoesWithLockedFoldersInside) {
 TEST(RunChild, CapturesStreamsExitCodeAndEnvironment) {
     ::setenv("APPDATA", "/von/aussen", 1);
     ::setenv("QX_WEG", "da", 1);
-    const RunResult r = RunChild("/bin/sh", {.args = {"-c", "echo \"$1|${APPDATA-frei}|${QX_WEG-weg}|$QX_NEU|$HOME\"; "
-                                                            "echo fehler >&2; exit 3",
+    const RunResult r = RunChild("/bin/sh", {.args = {"-c",
+                                                      "echo \"$1|${APPDATA-frei}|${QX_WEG-weg}|$QX_NEU|$HOME\"; "
+                                                      "echo fehler >&2; exit 3",
                                                       "sh", "ein Wort"},
                                              .env = {{"QX_WEG", ""}, {"QX_NEU", "neu"}, {"HOME", "/heim"}}});
     ::unsetenv("APPDATA");

@@ -18,8 +18,8 @@ namespace {
 
 using test::DecodedSize;
 using test::Exists;
-using test::WriteImage;
 using test::ReadBytes;
+using test::WriteImage;
 using Size = std::pair<uint32_t, uint32_t>;
 using Calls = std::vector<std::string>;
 
@@ -81,12 +81,12 @@ class WorkerCounter {
 public:
     explicit WorkerCounter(std::chrono::milliseconds hold = std::chrono::milliseconds(0), int failAt = -1) {
         testing::SetThreadStarter([this, hold, failAt](std::function<void()> body) {
-            if (started_++ == failAt) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            if (started_++ == failAt)
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
             return std::thread([this, hold, body = std::move(body)] {
                 int now = ++running_;
                 int seen = most_.load();
-                while (now > seen && !most_.compare_exchange_weak(seen, now)) {
-                }
+                while (now > seen && !most_.compare_exchange_weak(seen, now)) {}
                 std::this_thread::sleep_for(hold);
                 body();
                 --running_;
@@ -143,7 +143,8 @@ TEST_F(BatchTest, PatternNamesAcrossDigitGrowthInEitherFolderForm) {
         host.parameters.LfdNr = 998;
         BatchResult result = Run();
         EXPECT_EQ(result.Written, 3);
-        EXPECT_EQ(test::FolderEntries(dir / "out"), (std::vector<std::string>{"Pic1000.jpg", "Pic998.jpg", "Pic999.jpg"}));
+        EXPECT_EQ(test::FolderEntries(dir / "out"),
+                  (std::vector<std::string>{"Pic1000.jpg", "Pic998.jpg", "Pic999.jpg"}));
         EXPECT_EQ(DecodedSize(dir / "out/Pic998.jpg"), Size(64, 48));
         std::filesystem::remove_all(dir / "out");
     }
@@ -258,7 +259,8 @@ TEST_F(BatchTest, AFailureOnAWorkerDoesNotStopTheBatch) {
 TEST_F(BatchTest, OneThreadKeepsListOrder) {
     // Every file fails, so the order of the messages is the order in which the files ran.
     Calls expected;
-    for (int i = 0; i < 6; ++i) expected.push_back(res::FormatString(res::IDS_NOT_AN_IMAGE, AddNonImage(std::to_string(5 - i) + ".png")));
+    for (int i = 0; i < 6; ++i)
+        expected.push_back(res::FormatString(res::IDS_NOT_AN_IMAGE, AddNonImage(std::to_string(5 - i) + ".png")));
     host.parameters.ThreadAnzahl = 1;
     WorkerCounter counter(std::chrono::milliseconds(5));
     Run();
@@ -285,7 +287,7 @@ TEST_F(BatchTest, ProgressWithThreadsCountsHandedOutThenCollected) {
     Run();
     EXPECT_EQ(counter.most(), 3);
     const Calls start = {"validate", "pos 0", "read parameters", "button off", "cursor wait", "range 0..3",
-                         "pos 1", "pos 2", "pos 3", "range 0..3", "pos 0"};
+                         "pos 1",    "pos 2", "pos 3",           "range 0..3", "pos 0"};
     ASSERT_GE(host.calls.size(), start.size() + 3);
     EXPECT_EQ(Calls(host.calls.begin(), host.calls.begin() + static_cast<long>(start.size())), start);
     const Calls end = {"pos 3", "button on", "cursor normal"};
@@ -421,18 +423,24 @@ TEST_F(BatchTest, ASourceIsNeverReplacedByAnOutput) {
 }
 
 TEST_F(BatchTest, NonUtf8SourceNames) {
-    AddImage("\xff\xfe" "bild.png");
+    AddImage(
+        "\xff\xfe"
+        "bild.png");
     host.main.ZielPath = 0;
     host.parameters.ThreadAnzahl = 1;
     EXPECT_EQ(Run().Written, 1);
-    EXPECT_EQ(DecodedSize(dir / "\xff\xfe" "bild_c.jpg"), Size(64, 48));
+    EXPECT_EQ(DecodedSize(dir / "\xff\xfe"
+                                "bild_c.jpg"),
+              Size(64, 48));
 }
 
 TEST_F(BatchTest, ManyThreadsWithFailuresFinish) {
     // Every message is answered on the batch thread while up to a thousand workers wait for theirs.
     for (int i = 0; i < 40; ++i) {
-        if (i % 4 == 0) AddNonImage(std::to_string(i) + ".png");
-        else AddImage(std::to_string(i) + ".png", 30, 20);
+        if (i % 4 == 0)
+            AddNonImage(std::to_string(i) + ".png");
+        else
+            AddImage(std::to_string(i) + ".png", 30, 20);
     }
     host.parameters.ThreadAnzahl = 5000;  // taken as 1000
     BatchResult result = Run();
@@ -467,8 +475,10 @@ TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
     VectorRows rows;
     for (int i = 0; i < 8; ++i) {
         rows.paths.push_back(dir / (std::to_string(i) + ".png"));
-        if (i == 1) test::WriteBytes(rows.paths.back(), "kaputt");
-        else WriteImage(rows.paths.back(), 60, 40, u"image/png");
+        if (i == 1)
+            test::WriteBytes(rows.paths.back(), "kaputt");
+        else
+            WriteImage(rows.paths.back(), 60, 40, u"image/png");
     }
     EXPECT_THROW(RunBatch(host, rows), std::runtime_error);
     EXPECT_GE(host.messages.size(), 1u);

@@ -13,8 +13,8 @@ namespace {
 
 using test::DecodedSize;
 using test::Exists;
-using test::WriteImage;
 using test::ReadBytes;
+using test::WriteImage;
 using Size = std::pair<uint32_t, uint32_t>;
 
 class CompressFileTest : public ::testing::Test {
@@ -94,7 +94,8 @@ TEST_F(CompressFileTest, EveryOutputTypeDecodesAtTheTargetSize) {
     WriteImage(source, 400, 300, u"image/jpeg");
     for (int32_t rule : {1, 2}) {
         SetRule(rule, 100, 200, 200);
-        for (auto [mime, name] : {std::pair{u"image/jpeg", "o.jpg"}, {u"image/bmp", "o.bmp"}, {u"image/png", "o.png"}}) {
+        for (auto [mime, name] :
+             {std::pair{u"image/jpeg", "o.jpg"}, {u"image/bmp", "o.bmp"}, {u"image/png", "o.png"}}) {
             for (uint32_t rate : {0u, 100u}) {
                 settings.Rate = rate;  // the quality block goes to every encoder
                 const std::string target = dir / name;
@@ -142,7 +143,8 @@ TEST_F(CompressFileTest, SaveFailuresNameTheTarget) {
     SetRule(1, 100, 40, 40);
     const std::string intoMissing = dir / "nicht da/a.png";
     EXPECT_FALSE(compressor.CompressFile(source, intoMissing, u"image/png"));
-    EXPECT_EQ(messages.messages().back(), "Beim Erzeugen der Zieldatei: " + intoMissing + " ist ein Fehler aufgetreten.");
+    EXPECT_EQ(messages.messages().back(),
+              "Beim Erzeugen der Zieldatei: " + intoMissing + " ist ein Fehler aufgetreten.");
 
     const std::string target = dir / "b.gif";
     EXPECT_FALSE(compressor.CompressFile(source, target, u"image/gif"));  // no such encoder
@@ -272,8 +274,10 @@ TEST_F(CompressFileTest, EveryFailureKeepsItsMessageAndGivesItsReason) {
          res::LoadString(res::IDS_REASON_CREATE_FAILED) + ": No such file or directory"},
         {good, dir / "o.x", nullptr, 2, res::FormatString(res::IDS_SAVE_FAILED, dir / "o.x"),
          res::LoadString(res::IDS_REASON_NO_ENCODER)},
-        {good, good, png, 2, res::FormatString(res::IDS_SAVE_FAILED, good), res::LoadString(res::IDS_REASON_TARGET_IS_SOURCE)},
-        {good, zero, png, 0, res::FormatString(res::IDS_SAVE_FAILED, zero), res::LoadString(res::IDS_REASON_BAD_SIZE) + ": 0 x 0"},
+        {good, good, png, 2, res::FormatString(res::IDS_SAVE_FAILED, good),
+         res::LoadString(res::IDS_REASON_TARGET_IS_SOURCE)},
+        {good, zero, png, 0, res::FormatString(res::IDS_SAVE_FAILED, zero),
+         res::LoadString(res::IDS_REASON_BAD_SIZE) + ": 0 x 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.target);

@@ -19,7 +19,8 @@ using test::WriteBytes;
 using Names = std::vector<std::string>;
 
 bool Replace(const std::string& path, const std::string& bytes, const ReplaceOptions& options = {}) {
-    return ReplaceFileAtomically(path, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); }, options);
+    return ReplaceFileAtomically(
+        path, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); }, options);
 }
 
 TEST(OpenRegularFile, OnlyRegularFilesAndNeverWaits) {

@@ -21,8 +21,7 @@ TEST(MemoryBudget, HoldsBackWhatDoesNotFitAndNeverExceedsIt) {
             MemoryBudget::Lease lease = budget.Acquire(30);
             int now = ++holders;
             int seen = mostHolders.load();
-            while (now > seen && !mostHolders.compare_exchange_weak(seen, now)) {
-            }
+            while (now > seen && !mostHolders.compare_exchange_weak(seen, now)) {}
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             --holders;
         });

@@ -27,8 +27,9 @@ struct ExifDeleter {
 using Exif = std::unique_ptr<ExifData, ExifDeleter>;
 
 Exif LoadExif(const std::string& tiffOrApp1) {
-    std::string block = tiffOrApp1.compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? tiffOrApp1
-                                                                                    : std::string("Exif\0\0", 6) + tiffOrApp1;
+    std::string block = tiffOrApp1.compare(0, 6, std::string("Exif\0\0", 6)) == 0
+                            ? tiffOrApp1
+                            : std::string("Exif\0\0", 6) + tiffOrApp1;
     Exif data(exif_data_new());
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
     exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
@@ -50,9 +51,12 @@ JpegParts SplitJpeg(const std::string& bytes) {
         const size_t length = size_t(uint8_t(bytes[i + 2])) * 256 + uint8_t(bytes[i + 3]);
         if (marker == 0xDA) break;
         const std::string payload = bytes.substr(i + 4, length - 2);
-        if (marker == 0xE1 && payload.compare(0, 6, std::string("Exif\0\0", 6)) == 0) parts.exif = payload;
-        else if (marker == 0xE1 && payload.compare(0, 28, "http://ns.adobe.com/xap/1.0/") == 0) parts.xmp = payload;
-        else parts.rest += bytes.substr(i, length + 2);
+        if (marker == 0xE1 && payload.compare(0, 6, std::string("Exif\0\0", 6)) == 0)
+            parts.exif = payload;
+        else if (marker == 0xE1 && payload.compare(0, 28, "http://ns.adobe.com/xap/1.0/") == 0)
+            parts.xmp = payload;
+        else
+            parts.rest += bytes.substr(i, length + 2);
         i += length + 2;
     }
     parts.rest += bytes.substr(i);
@@ -312,7 +316,8 @@ TEST_F(OptionsTest, ModificationTimeTakenOver) {
     ASSERT_TRUE(Compress(source, dir / "now.jpg", "jpg"));
     options.DatumUebernehmen = 1;
     ASSERT_TRUE(Compress(source, dir / "then.jpg", "jpg"));
-    struct stat now {}, then {};
+    struct stat now {
+    }, then{};
     ASSERT_EQ(::stat((dir / "now.jpg").c_str(), &now), 0);
     ASSERT_EQ(::stat((dir / "then.jpg").c_str(), &then), 0);
     EXPECT_GT(now.st_mtim.tv_sec, 1000000000);

@@ -157,7 +157,8 @@ TEST(ReportText, SummaryLineInGermanNumbers) {
     EXPECT_EQ(FormatSummaryLine({1, 0, 0, 1000, 1120}),
               "1 Bild geschrieben, 0 übersprungen, 0 fehlgeschlagen: 1000 Bytes \u2192 1,1 KB (+12,0 %)");
     EXPECT_EQ(FormatSummaryLine({0, 4, 0, 0, 0}), "0 Bilder geschrieben, 4 übersprungen, 0 fehlgeschlagen");
-    EXPECT_EQ(FormatSummaryLine({2, 0, 0, 0, 10}), "2 Bilder geschrieben, 0 übersprungen, 0 fehlgeschlagen: 0 Bytes \u2192 10 Bytes")
+    EXPECT_EQ(FormatSummaryLine({2, 0, 0, 0, 10}),
+              "2 Bilder geschrieben, 0 übersprungen, 0 fehlgeschlagen: 0 Bytes \u2192 10 Bytes")
         << "no change in per cent of nothing";
     EXPECT_EQ(FormatChange(1000, 1000), "0,0 %");
     EXPECT_EQ(FormatChange(100000, 99999), "0,0 %") << "a change that rounds to nothing has no sign";
@@ -169,11 +170,22 @@ TEST(ReportText, SummaryLineInGermanNumbers) {
 
 BatchReport SampleReport() {
     BatchReport report;
-    FileOutcome written{0, "/b/a,\"x\".png", "/z/a.jpg", FileResult::Written, "", "", imaging::Failure::None,
-                        1000, 400, 160, 120, 64, 48};
-    FileOutcome failed{1, std::string("/b/bild\xff.png"), std::string("/z/bild\xff.jpg"), FileResult::Failed,
-                       "Keine gültige Bilddatei: /b/bild\xff.png", "Bilddaten fehlerhaft: line\nbreak",
-                       imaging::Failure::BrokenData, 77, -1, 80, 60, 0, 0};
+    FileOutcome written{
+        0, "/b/a,\"x\".png", "/z/a.jpg", FileResult::Written, "", "", imaging::Failure::None, 1000, 400, 160, 120, 64,
+        48};
+    FileOutcome failed{1,
+                       std::string("/b/bild\xff.png"),
+                       std::string("/z/bild\xff.jpg"),
+                       FileResult::Failed,
+                       "Keine gültige Bilddatei: /b/bild\xff.png",
+                       "Bilddaten fehlerhaft: line\nbreak",
+                       imaging::Failure::BrokenData,
+                       77,
+                       -1,
+                       80,
+                       60,
+                       0,
+                       0};
     report.rows = {written, failed};
     return report;
 }
@@ -188,15 +200,16 @@ TEST(ReportText, CsvQuotesWhereItMustAndKeepsPathBytes) {
 }
 
 TEST(ReportText, JsonLinesAreValidUtf8WithTheExactBytesBeside) {
-    EXPECT_EQ(ReportJsonLines(SampleReport()),
-              "{\"source\":\"/b/a,\\\"x\\\".png\",\"target\":\"/z/a.jpg\",\"result\":\"written\",\"bytes_before\":1000,"
-              "\"bytes_after\":400,\"width_before\":160,\"height_before\":120,\"width_after\":64,\"height_after\":48,"
-              "\"message\":\"\",\"reason\":\"\"}\n"
-              "{\"source\":\"/b/bild\\ufffd.png\",\"source_bytes\":\"/b/bild%FF.png\",\"target\":\"/z/bild\\ufffd.jpg\","
-              "\"target_bytes\":\"/z/bild%FF.jpg\",\"result\":\"failed\",\"bytes_before\":77,\"bytes_after\":null,"
-              "\"width_before\":80,\"height_before\":60,\"width_after\":null,\"height_after\":null,"
-              "\"message\":\"Keine gültige Bilddatei: /b/bild\\ufffd.png\",\"reason\":\"Bilddaten fehlerhaft: "
-              "line\\u000abreak\"}\n");
+    EXPECT_EQ(
+        ReportJsonLines(SampleReport()),
+        "{\"source\":\"/b/a,\\\"x\\\".png\",\"target\":\"/z/a.jpg\",\"result\":\"written\",\"bytes_before\":1000,"
+        "\"bytes_after\":400,\"width_before\":160,\"height_before\":120,\"width_after\":64,\"height_after\":48,"
+        "\"message\":\"\",\"reason\":\"\"}\n"
+        "{\"source\":\"/b/bild\\ufffd.png\",\"source_bytes\":\"/b/bild%FF.png\",\"target\":\"/z/bild\\ufffd.jpg\","
+        "\"target_bytes\":\"/z/bild%FF.jpg\",\"result\":\"failed\",\"bytes_before\":77,\"bytes_after\":null,"
+        "\"width_before\":80,\"height_before\":60,\"width_after\":null,\"height_after\":null,"
+        "\"message\":\"Keine gültige Bilddatei: /b/bild\\ufffd.png\",\"reason\":\"Bilddaten fehlerhaft: "
+        "line\\u000abreak\"}\n");
 }
 
 TEST(ReportText, FormatByExtension) {

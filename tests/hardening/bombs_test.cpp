@@ -40,9 +40,10 @@ std::string Bmp(int32_t width, int32_t height, uint16_t bitCount, uint32_t compr
     std::string pixels = compression == 1 ? std::string("\x00\x01", 2) : std::string(64, '\x55');  // RLE: end of bitmap
     std::string bmp = "BM" + LittleEndian32(offset + static_cast<uint32_t>(pixels.size())) + LittleEndian32(0) +
                       LittleEndian32(offset);
-    bmp += LittleEndian32(40) + LittleEndian32(static_cast<uint32_t>(width)) + LittleEndian32(static_cast<uint32_t>(height)) +
-           LittleEndian16(1) + LittleEndian16(bitCount) + LittleEndian32(compression) + LittleEndian32(0) +
-           LittleEndian32(2835) + LittleEndian32(2835) + LittleEndian32(0) + LittleEndian32(0);
+    bmp += LittleEndian32(40) + LittleEndian32(static_cast<uint32_t>(width)) +
+           LittleEndian32(static_cast<uint32_t>(height)) + LittleEndian16(1) + LittleEndian16(bitCount) +
+           LittleEndian32(compression) + LittleEndian32(0) + LittleEndian32(2835) + LittleEndian32(2835) +
+           LittleEndian32(0) + LittleEndian32(0);
     bmp += std::string(paletteBytes, '\x7f');
     return bmp + pixels;
 }
@@ -108,7 +109,7 @@ TEST(DecompressionBombs, HeadersClaimingHugeSizesAreRefusedByTheHeaderRead) {
             std::vector<std::string> shown;
             void ShowMessage(const std::string& text) override { shown.push_back(text); }
         } messages;
-        MainSettings settings;  // as the source
+        MainSettings settings;                   // as the source
         MemoryBudget budget(uint64_t{1} << 20);  // a refusal must not wait for memory
         Compressor compressor(settings, messages, budget);
         EXPECT_FALSE(compressor.CompressFile(path, scratch / "out.jpg", u"image/jpeg"));
@@ -169,7 +170,8 @@ TEST(DecompressionBombs, PixelsThatDoNotFitFailWithAMessage) {
         const std::vector<std::string> files = std::string(threads) == "0"
                                                    ? std::vector<std::string>{scratch / "in/b-real.jpg", bomb}
                                                    : std::vector<std::string>{bomb, scratch / "in/b-real.jpg"};
-        std::vector<std::string> args = {"--target-folder", target, "--threads", threads, "--size", "box:640x480", "--"};
+        std::vector<std::string> args = {"--target-folder", target,        "--threads", threads,
+                                         "--size",          "box:640x480", "--"};
         args.insert(args.end(), files.begin(), files.end());
         const RunResult run = RunBatchProgram(settings, args, options);
         EXPECT_TRUE(run.Exited(1)) << Describe(run);

@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "hardening_support.h"
-#include "support/corpus_manifest.h"
 #include "intake/intake.h"
 #include "res/strings.h"
+#include "support/corpus_manifest.h"
 
 namespace qx::hardening {
 namespace {
@@ -58,8 +58,9 @@ Outcome RunOne(const ScratchDir& scratch, const std::string& settings, size_t in
     const std::string size = kSizes[(index / 3) % 3];
     RunOptions options;
     options.timeoutSeconds = 120;
-    const RunResult run = RunBatchProgram(settings, {"--target-folder", target, "--threads", index % 2 ? "3" : "0",
-                                                     "--type", kOutputTypes[index % 3], "--size", size, "--", source},
+    const RunResult run = RunBatchProgram(settings,
+                                          {"--target-folder", target, "--threads", index % 2 ? "3" : "0", "--type",
+                                           kOutputTypes[index % 3], "--size", size, "--", source},
                                           options);
     const std::vector<std::string> outputs = Tree(target);
     detail = Describe(run);

@@ -6,8 +6,8 @@
 #include <future>
 #include <sstream>
 
-#include "hardening_support.h"
 #include "engine/batch.h"
+#include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"
 
@@ -95,7 +95,7 @@ TEST_F(FaultTest, TargetFolderThatCannotBeCreated) {
 TEST_F(FaultTest, FullDisk) {
     WriteImage(dir / "in/a.jpg", 2000, 1500);  // its output is far above the limit
     WriteImage(dir / "in/c.jpg", 1600, 1200);
-    WriteImage(dir / "in/b.jpg", 40, 30);      // these fit
+    WriteImage(dir / "in/b.jpg", 40, 30);  // these fit
     WriteImage(dir / "in/d.jpg", 40, 30);
     MakeDir(dir / "out");
     WriteBytes(dir / "out/a.jpg", "old a");
@@ -110,7 +110,8 @@ TEST_F(FaultTest, FullDisk) {
         std::vector<std::string> messages = Lines(run.err);
         std::sort(messages.begin(), messages.end());
         if (std::string(threads) == "4") {
-            EXPECT_EQ(messages, (std::vector<std::string>{SaveFailed(dir / "out/a.jpg"), SaveFailed(dir / "out/c.jpg")}));
+            EXPECT_EQ(messages,
+                      (std::vector<std::string>{SaveFailed(dir / "out/a.jpg"), SaveFailed(dir / "out/c.jpg")}));
             ASSERT_TRUE(DecodedSize(dir / "out/b.jpg"));
             ASSERT_TRUE(DecodedSize(dir / "out/d.jpg"));
             EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"a.jpg", "b.jpg", "d.jpg"}));
@@ -135,7 +136,8 @@ TEST_F(FaultTest, FullDiskReasonUnderVerbose) {
     for (const char* type : {"jpg", "bmp", "png"}) {
         SCOPED_TRACE(type);
         const std::string target = dir / (std::string("out/a.") + type);
-        const std::vector<std::string> args = {"--target-folder", dir / "out", "--threads", "0", "--type", type, "--size", "source"};
+        const std::vector<std::string> args = {"--target-folder", dir / "out", "--threads", "0",
+                                               "--type",          type,        "--size",    "source"};
         std::vector<std::string> verboseArgs = args;
         verboseArgs.push_back("--verbose");
         verboseArgs.push_back("--");
@@ -228,36 +230,40 @@ void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::functio
 }
 
 TEST_F(FaultTest, SourceVanishesAfterTheDrop) {
-    DropChangeAndRun(*this, dir, [](const std::string& path) { ::unlink(path.c_str()); }, NotAnImage(dir / "in/b.jpg"));
+    DropChangeAndRun(
+        *this, dir, [](const std::string& path) { ::unlink(path.c_str()); }, NotAnImage(dir / "in/b.jpg"));
 }
 
 TEST_F(FaultTest, SourceReplacedByANonImage) {
-    DropChangeAndRun(*this, dir, [](const std::string& path) { WriteBytes(path, "Kein Bild, nur Text.\n"); },
-                     NotAnImage(dir / "in/b.jpg"));
+    DropChangeAndRun(
+        *this, dir, [](const std::string& path) { WriteBytes(path, "Kein Bild, nur Text.\n"); },
+        NotAnImage(dir / "in/b.jpg"));
 }
 
 // Cut inside its header segments. (A JPEG cut inside its scan still decodes, grey-filled, as libjpeg does.)
 TEST_F(FaultTest, SourceCutShortAfterTheDrop) {
-    DropChangeAndRun(*this, dir,
-                     [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 100), 0); },
-                     NotAnImage(dir / "in/b.jpg"));
+    DropChangeAndRun(
+        *this, dir, [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 100), 0); },
+        NotAnImage(dir / "in/b.jpg"));
 }
 
 // Unreadable for root too: a folder or a named pipe now stands where the file was. Opening a pipe must not
 // wait for a writer.
 TEST_F(FaultTest, SourceBecomesAFolderOrAPipe) {
-    DropChangeAndRun(*this, dir,
-                     [](const std::string& path) {
-                         ::unlink(path.c_str());
-                         ::mkdir(path.c_str(), 0755);
-                     },
-                     NotAnImage(dir / "in/b.jpg"));
-    DropChangeAndRun(*this, dir,
-                     [](const std::string& path) {
-                         ::unlink(path.c_str());
-                         ::mkfifo(path.c_str(), 0644);
-                     },
-                     NotAnImage(dir / "in/b.jpg"));
+    DropChangeAndRun(
+        *this, dir,
+        [](const std::string& path) {
+            ::unlink(path.c_str());
+            ::mkdir(path.c_str(), 0755);
+        },
+        NotAnImage(dir / "in/b.jpg"));
+    DropChangeAndRun(
+        *this, dir,
+        [](const std::string& path) {
+            ::unlink(path.c_str());
+            ::mkfifo(path.c_str(), 0644);
+        },
+        NotAnImage(dir / "in/b.jpg"));
 }
 
 // A mode that forbids reading, which only counts for a user who is not root: the program runs as nobody on

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <random>
 
-#include "settings/profile_store.h"
 #include "engine/termination.h"
 #include "hardening_support.h"
+#include "settings/profile_store.h"
 
 namespace qx::hardening {
 namespace {
@@ -19,7 +19,8 @@ struct Snapshot {
 Snapshot Take(const std::string& folder) {
     Snapshot snapshot;
     for (const std::string& name : Tree(folder)) {
-        if (std::filesystem::is_regular_file(folder + "/" + name)) snapshot.files[name] = ReadBytes(folder + "/" + name);
+        if (std::filesystem::is_regular_file(folder + "/" + name))
+            snapshot.files[name] = ReadBytes(folder + "/" + name);
     }
     return snapshot;
 }
@@ -39,8 +40,9 @@ protected:
         WriteImage(dir / "in/sub/q.png", 900, 700, u"image/png");
         WriteImage(dir / "in/sub/r.bmp", 900, 700, u"image/bmp");
         settings = dir / "quendrix.ini";
-        WriteBytes(settings, "[Allg]\r\nRate=85\r\nBildsize=1\r\nBreite=1024\r\nHoehe=768\r\n"
-                             "[Parameter]\r\nAusgabeTyp=0\r\n");
+        WriteBytes(settings,
+                   "[Allg]\r\nRate=85\r\nBildsize=1\r\nBreite=1024\r\nHoehe=768\r\n"
+                   "[Parameter]\r\nAusgabeTyp=0\r\n");
     }
 
     std::vector<std::string> Args(const std::string& target, int threads) const {
@@ -92,8 +94,10 @@ protected:
                 const RunResult run = RunBatchProgram(settings, Args(target, threads), options);
                 SCOPED_TRACE("signal " + std::to_string(signal) + " after " +
                              std::to_string(options.killAfter->count()) + " us");
-                if (run.signal == signal && !run.timedOut) ++ended;
-                else if (!run.Exited(0)) ADD_FAILURE() << Describe(run);
+                if (run.signal == signal && !run.timedOut)
+                    ++ended;
+                else if (!run.Exited(0))
+                    ADD_FAILURE() << Describe(run);
 
                 const std::vector<std::string> temporaries = TemporaryFiles(target);
                 // Only a process that could not clean up may leave a temporary file.
@@ -104,8 +108,8 @@ protected:
                     if (std::find(temporaries.begin(), temporaries.end(), name) != temporaries.end()) continue;
                     const bool isNew = expected.files.count(name) != 0 && expected.files.at(name) == bytes;
                     const bool isOld = old.files.count(name) != 0 && old.files.at(name) == bytes;
-                    EXPECT_TRUE(isNew || isOld) << name << " is neither the old nor the whole new file ("
-                                                << bytes.size() << " bytes)";
+                    EXPECT_TRUE(isNew || isOld)
+                        << name << " is neither the old nor the whole new file (" << bytes.size() << " bytes)";
                 }
                 if (!(Take(dir / "in").files == sources.files)) {
                     ADD_FAILURE() << "a source changed";

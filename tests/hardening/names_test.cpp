@@ -23,8 +23,8 @@ protected:
 TEST_F(NamesTest, AwkwardNamesArePassedThroughExactly) {
     const std::string longName(220, 'x');
     const std::vector<std::string> names = {
-        "zeile\nneu", "-rf", "--help", "bild-\xff\xfe-\xe4", " blank ", "stern*?[", "back\\slash", longName,
-        "tab\there", "emoji-\xf0\x9f\x93\xb7"};
+        "zeile\nneu", "-rf",         "--help", "bild-\xff\xfe-\xe4", " blank ",
+        "stern*?[",   "back\\slash", longName, "tab\there",          "emoji-\xf0\x9f\x93\xb7"};
     for (const std::string& name : names) WriteImage(dir / "in/" + name + ".jpg", 120, 90);
 
     // Into a target folder, the folder dropped whole.
@@ -68,8 +68,10 @@ TEST_F(NamesTest, DeepFoldersBeyondThePathLimit) {
         ASSERT_GE(file, 0);
         ASSERT_EQ(::write(file, photo.data(), photo.size()), static_cast<ssize_t>(photo.size()));
         ::close(file);
-        if (folder.size() + 9 < PATH_MAX) reachable.push_back(folder + "/b");  // room for "/b_c.jpg"
-        else ++beyond;
+        if (folder.size() + 9 < PATH_MAX)
+            reachable.push_back(folder + "/b");  // room for "/b_c.jpg"
+        else
+            ++beyond;
     }
     ::close(parent);
     ASSERT_GE(reachable.size(), 15u);

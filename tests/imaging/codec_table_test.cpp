@@ -18,8 +18,10 @@ TEST(CodecTable, RowsKeepTheStoredNumbersAndAreFoundEveryWay) {
         const char* extension;
         int outputType;
         int inputBit;
-    } expected[] = {{"jpg", "image/jpeg", ".jpg", 0, 1},    {"bmp", "image/bmp", ".bmp", 1, 0},
-                    {"png", "image/png", ".png", 2, 2},     {"webp", "image/webp", ".webp", 3, -1},
+    } expected[] = {{"jpg", "image/jpeg", ".jpg", 0, 1},
+                    {"bmp", "image/bmp", ".bmp", 1, 0},
+                    {"png", "image/png", ".png", 2, 2},
+                    {"webp", "image/webp", ".webp", 3, -1},
                     {"avif", "image/avif", ".avif", 4, -1}};
     std::set<int> outputTypes, inputBits;
     for (const Codec& codec : Codecs()) {
@@ -42,15 +44,16 @@ TEST(CodecTable, RowsKeepTheStoredNumbersAndAreFoundEveryWay) {
     }
     EXPECT_EQ(FindCodecByOutputType(5), nullptr);
     EXPECT_EQ(FindCodecByOutputType(-1), nullptr);
-    EXPECT_EQ(FindCodecByName("JPG"), nullptr);          // words are exact
+    EXPECT_EQ(FindCodecByName("JPG"), nullptr);  // words are exact
     EXPECT_EQ(FindCodecByMimeType("IMAGE/PNG"), nullptr);
-    EXPECT_EQ(FindCodecByName("jpeg"), nullptr);         // an input name, not the format's word
+    EXPECT_EQ(FindCodecByName("jpeg"), nullptr);  // an input name, not the format's word
 }
 
 TEST(CodecTable, ExtensionsIgnoreLetterCaseAndNothingElse) {
     const Codec& jpeg = *FindCodecByName("jpg");
     for (const char* yes : {".jpg", ".JPG", ".jpeg", ".JpEg"}) EXPECT_TRUE(jpeg.HasExtension(yes)) << yes;
-    for (const char* no : {"jpg", ".jpe", ".jfif", ".jpgx", ".jp", "", ".png"}) EXPECT_FALSE(jpeg.HasExtension(no)) << no;
+    for (const char* no : {"jpg", ".jpe", ".jfif", ".jpgx", ".jp", "", ".png"})
+        EXPECT_FALSE(jpeg.HasExtension(no)) << no;
     EXPECT_TRUE(FindCodecByName("png")->HasExtension(".PnG"));
     EXPECT_FALSE(FindCodecByName("bmp")->HasExtension(".dib"));
 }

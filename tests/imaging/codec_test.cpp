@@ -156,7 +156,8 @@ TEST(Orientation, EveryExifOrientationShowsTheSamePicture) {
                                                     kind[0] == 'L' ? 90 : 60, kind[0] == 'L' ? 60 : 90);
         ASSERT_TRUE(upright);
         for (int orientation = 0; orientation <= 8; ++orientation) {
-            const std::string path = Corpus(std::string("exif-orientation/") + kind + "_" + std::to_string(orientation) + ".jpg");
+            const std::string path =
+                Corpus(std::string("exif-orientation/") + kind + "_" + std::to_string(orientation) + ".jpg");
             SCOPED_TRACE(path);
             std::unique_ptr<Bitmap> header = Bitmap::FromFile(path);
             ASSERT_TRUE(header);

@@ -27,7 +27,8 @@ TEST(Corpus, EveryFileGivesItsExpectedOutcome) {
         bool decoded = bitmap && bitmap->Decode();
         if (decoded) {
             // A drawn thumbnail exercises the scaled decode and the resampler on every readable file.
-            const uint32_t w = std::max<uint32_t>(1, bitmap->Width() / 3), h = std::max<uint32_t>(1, bitmap->Height() / 3);
+            const uint32_t w = std::max<uint32_t>(1, bitmap->Width() / 3),
+                           h = std::max<uint32_t>(1, bitmap->Height() / 3);
             std::unique_ptr<Bitmap> scaled = Bitmap::CreateArgb(w, h);
             std::unique_ptr<Bitmap> again = Bitmap::FromFile(Corpus(entry.path));
             ASSERT_TRUE(scaled && again);

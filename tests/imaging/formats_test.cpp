@@ -20,7 +20,7 @@ namespace {
 struct Decoded {
     uint32_t width = 0;
     uint32_t height = 0;
-    bool alpha = false;            // the file has an alpha channel
+    bool alpha = false;  // the file has an alpha channel
     std::vector<uint8_t> rgba;
     std::vector<uint8_t> icc;
     avifPixelFormat yuv = AVIF_PIXEL_FORMAT_NONE;  // AVIF only
@@ -171,7 +171,8 @@ TEST(WebpAndAvif, TheSmallestImagesToo) {
             for (uint32_t x = 0; x < w; ++x) bitmap->SetPixel(x, y, Argb(255, 200, 40 * x, 30 * y));
         for (const Format& format : kFormats) {
             SCOPED_TRACE(std::string(format.name) + " " + std::to_string(w) + "x" + std::to_string(h));
-            std::optional<Decoded> decoded = SaveAndDecode(*bitmap, format, (folder / (std::string("s.") + format.name)));
+            std::optional<Decoded> decoded =
+                SaveAndDecode(*bitmap, format, (folder / (std::string("s.") + format.name)));
             ASSERT_TRUE(decoded);
             EXPECT_EQ(decoded->width, w);
             EXPECT_EQ(decoded->height, h);
@@ -221,7 +222,8 @@ TEST(WebpAndAvif, TheColourProfileIsEmbeddedAndSrgbSaidWithoutOne) {
     std::vector<std::vector<uint8_t>> profiles;
     for (const Format& format : kFormats) {
         SCOPED_TRACE(format.name);
-        std::optional<Decoded> decoded = SaveAndDecode(*withProfile, format, (folder / (std::string("p.") + format.name)));
+        std::optional<Decoded> decoded =
+            SaveAndDecode(*withProfile, format, (folder / (std::string("p.") + format.name)));
         ASSERT_TRUE(decoded);
         ASSERT_GE(decoded->icc.size(), 128u);
         // An ICC header: its own length first, "acsp" at byte 36, an RGB colour space.
@@ -301,7 +303,8 @@ TEST(WebpAndAvif, SidesBeyondTheFormatFailWithTheReasonAndLeaveNothing) {
         std::unique_ptr<Bitmap> wide = Bitmap::CreateArgb(c.width, 1);
         ASSERT_TRUE(wide && wide->SetPixel(0, 0, Argb(255, 1, 2, 3)));
         Error error;
-        EXPECT_FALSE(wide->Save((folder / (std::string("w.") + c.format.name)), *FindCodecByName(c.format.name), 80, &error));
+        EXPECT_FALSE(
+            wide->Save((folder / (std::string("w.") + c.format.name)), *FindCodecByName(c.format.name), 80, &error));
         EXPECT_EQ(error.failure, Failure::EncodeFailed);
         EXPECT_NE(error.detail.find(c.words), std::string::npos) << error.detail;
         EXPECT_EQ(FolderEntries(folder.path()).size(), 0u);

@@ -5,9 +5,9 @@
 
 #include <clocale>
 
+#include "intake/intake.h"
 #include "settings/profile_store.h"
 #include "settings/settings.h"
-#include "intake/intake.h"
 #include "support/test_support.h"
 
 namespace qx {
@@ -167,8 +167,9 @@ TEST_F(IntakeTest, FoldersAreWalkedWholeInNameOrder) {
     WriteImage(dir / "sub/tief/f.png", 8, 8, u"image/png");
     WriteImage(dir / ".versteckt.png", 8, 8, u"image/png");
     WriteBytes(dir / "notiz.txt", "x");
-    const std::vector<std::string> expected = {dir / ".versteckt.png", dir / "a.jpg", dir / "b.jpeg", dir / "c.bmp",
-                                               dir / "d.png", dir / "sub/e.jpg", dir / "sub/tief/f.png"};
+    const std::vector<std::string> expected = {dir / ".versteckt.png", dir / "a.jpg", dir / "b.jpeg",
+                                               dir / "c.bmp",          dir / "d.png", dir / "sub/e.jpg",
+                                               dir / "sub/tief/f.png"};
     EXPECT_EQ(Paths(Drop({dir.path()})), expected);
     // A trailing separator is not doubled.
     EXPECT_EQ(Paths(Drop({dir.path() + "/"})), expected);
@@ -182,7 +183,9 @@ TEST(WalkDirectory, RootFolderGetsNoDoubledSeparator) {
     DirWalkContext context;
     context.recurse = 0;  // only the files directly in "/"
     std::vector<std::string> seen;
-    context.callback = [&seen](const std::string& folder, DirWalkContext& c) { seen.push_back(folder + c.current->name); };
+    context.callback = [&seen](const std::string& folder, DirWalkContext& c) {
+        seen.push_back(folder + c.current->name);
+    };
     EXPECT_TRUE(WalkDirectory("/", context));
     for (const std::string& path : seen) {
         EXPECT_EQ(path[0], '/');
@@ -221,11 +224,12 @@ TEST_F(IntakeTest, LinkLoopsEndAndEachRealFolderIsWalkedOnce) {
     ASSERT_EQ(::symlink(".", (dir / "sub/selbst").c_str()), 0);
     ASSERT_EQ(::symlink(other.path().c_str(), (dir / "x-fern").c_str()), 0);
     ASSERT_EQ(::symlink(other.path().c_str(), (dir / "y-fern").c_str()), 0);  // the same real folder again
-    ASSERT_EQ(::symlink("d.png", (dir / "z-link.png").c_str()), 0);             // a link to a file is a file
+    ASSERT_EQ(::symlink("d.png", (dir / "z-link.png").c_str()), 0);           // a link to a file is a file
     ASSERT_EQ(::symlink("fehlt", (dir / "kaputt.png").c_str()), 0);
 
-    EXPECT_EQ(Paths(Drop({dir.path()})), (std::vector<std::string>{dir / "a.jpg", dir / "b.jpeg", dir / "c.bmp", dir / "d.png",
-                                                     dir / "x-fern/fern.png", dir / "z-link.png"}));
+    EXPECT_EQ(Paths(Drop({dir.path()})),
+              (std::vector<std::string>{dir / "a.jpg", dir / "b.jpeg", dir / "c.bmp", dir / "d.png",
+                                        dir / "x-fern/fern.png", dir / "z-link.png"}));
 }
 
 TEST_F(IntakeTest, NonUtf8NamesKeepTheirBytes) {

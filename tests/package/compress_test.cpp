@@ -80,14 +80,16 @@ protected:
         for (const char* tool : {"readlink", "dirname", "sed", "perl"}) {
             ASSERT_EQ(::symlink(OnPath(tool).c_str(), (dir / "bin/" + tool).c_str()), 0) << tool;
         }
-        env = {{"HOME", dir / "home"}, {"XDG_CONFIG_HOME", dir / "config"}, {"PATH", dir / "bin"},
-               {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"QUENDRIX_NOTICE_PRINT", ""}};
+        env = {{"HOME", dir / "home"},       {"XDG_CONFIG_HOME", dir / "config"},
+               {"PATH", dir / "bin"},        {"DISPLAY", ""},
+               {"WAYLAND_DISPLAY", ""},      {"QT_QPA_PLATFORM", ""},
+               {"QUENDRIX_NOTICE_PRINT", ""}};
     }
 
     // A notify-send that records its arguments, NUL after each, and ends with `code`.
     void FakeNotifySend(int code = 0) {
-        WriteBytes(dir / "bin/notify-send", "#!/bin/sh\nprintf '%s\\0' \"$@\" >> '" + dir / "notified" +
-                                                "'\nexit " + std::to_string(code) + "\n");
+        WriteBytes(dir / "bin/notify-send", "#!/bin/sh\nprintf '%s\\0' \"$@\" >> '" + dir / "notified" + "'\nexit " +
+                                                std::to_string(code) + "\n");
         ASSERT_EQ(::chmod((dir / "bin/notify-send").c_str(), 0755), 0);
     }
     std::vector<std::string> Notified() { return SplitAtNul(ReadBytes(dir / "notified")); }
@@ -149,7 +151,8 @@ TEST_F(CompressHelperTest, ABadStoredValueWritesNothingAndSaysWhich) {
     const std::vector<std::string> args = Notified();
     ASSERT_GE(args.size(), 2u);
     EXPECT_EQ(args[args.size() - 2], "Nicht komprimiert: ungültiger Wert in den Einstellungen");
-    EXPECT_EQ(args.back(), "quendrix-batch: Einstellungsdatei Rate=150: Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
+    EXPECT_EQ(args.back(),
+              "quendrix-batch: Einstellungsdatei Rate=150: Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
 }
 
 TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError) {
@@ -205,7 +208,8 @@ TEST(Notice, TextsArePlainAndNeverTakenForOptionsOfQt) {
 
     r = RunChild(kNotice, {.args = {"--bunt", "Titel", "Text"}, .env = env});
     EXPECT_TRUE(r.Exited(2)) << Describe(r);
-    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "Aufruf: quendrix-notice [--information|--warning] [--] TITEL TEXT [DETAILS]");
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+              "Aufruf: quendrix-notice [--information|--warning] [--] TITEL TEXT [DETAILS]");
     EXPECT_TRUE(RunChild(kNotice, {.args = {"nur ein Titel"}, .env = env}).Exited(2));
 }
 

@@ -32,7 +32,7 @@ struct Package {
 
 void Build(Package& package) {
     const RunResult built = RunChild(QUENDRIX_CPACK, {.args = {"--config", QUENDRIX_BINARY_DIR "/CPackConfig.cmake",
-                                                                "-G", "DEB", "-B", package.scratch / "out"}});
+                                                               "-G", "DEB", "-B", package.scratch / "out"}});
     ASSERT_TRUE(built.Exited(0)) << Describe(built) << built.out;
     for (const std::string& name : FolderEntries(package.scratch / "out")) {
         if (name.ends_with(".deb")) package.debName = name;
@@ -60,14 +60,14 @@ void CheckControlData(const Package& p) {
 
 void CheckContents(const Package& p) {
     const std::string usr = p.Root() + "/usr";
-    for (const char* program : {"bin/quendrix", "bin/quendrix-batch", "bin/quendrix-compress",
-                                "libexec/quendrix/quendrix-notice"}) {
+    for (const char* program :
+         {"bin/quendrix", "bin/quendrix-batch", "bin/quendrix-compress", "libexec/quendrix/quendrix-notice"}) {
         EXPECT_TRUE(Executable(usr + "/" + program)) << program;
     }
-    for (const char* file : {"share/applications/quendrix.desktop", "share/metainfo/io.github.quendrix.metainfo.xml",
-                             "share/icons/hicolor/scalable/apps/quendrix.svg", "share/pixmaps/quendrix.xpm",
-                             "share/kio/servicemenus/quendrix-compress.desktop",
-                             "share/quendrix/actions/thunar-uca.xml"}) {
+    for (const char* file :
+         {"share/applications/quendrix.desktop", "share/metainfo/io.github.quendrix.metainfo.xml",
+          "share/icons/hicolor/scalable/apps/quendrix.svg", "share/pixmaps/quendrix.xpm",
+          "share/kio/servicemenus/quendrix-compress.desktop", "share/quendrix/actions/thunar-uca.xml"}) {
         EXPECT_TRUE(Exists(usr + "/" + file)) << file;
     }
     EXPECT_TRUE(Executable(usr + "/share/quendrix/actions/Mit Quendrix komprimieren"));
@@ -89,7 +89,7 @@ void CheckIcons(const Package& p) {
         double x, y;  // on the 32-unit grid, the middle of a pixel of the design
         uint32_t rgb;
     };
-    const Landmark landmarks[] = {{1.5, 10.5, 0x000000}, {2.5, 10.5, 0xC0C0C0}, {6.5, 7.5, 0x80C0FF},
+    const Landmark landmarks[] = {{1.5, 10.5, 0x000000},  {2.5, 10.5, 0xC0C0C0},  {6.5, 7.5, 0x80C0FF},
                                   {22.5, 10.5, 0xFFFF00}, {24.5, 15.5, 0x008000}, {8.5, 22.5, 0x40C040},
                                   {25.5, 27.5, 0xC00000}};
     for (uint32_t size : {16u, 32u, 48u, 64u, 128u, 256u}) {
@@ -102,7 +102,8 @@ void CheckIcons(const Package& p) {
         if (size < 32) continue;  // below the design's own size pixels blend
         for (const Landmark& mark : landmarks) {
             uint32_t argb = 0;
-            ASSERT_TRUE(icon->GetPixel(static_cast<uint32_t>(mark.x * size / 32), static_cast<uint32_t>(mark.y * size / 32), argb));
+            ASSERT_TRUE(icon->GetPixel(static_cast<uint32_t>(mark.x * size / 32),
+                                       static_cast<uint32_t>(mark.y * size / 32), argb));
             EXPECT_EQ(argb >> 24, 0xFFu) << size << " at " << mark.x << "," << mark.y;
             EXPECT_EQ(argb & 0xFFFFFF, mark.rgb) << size << " at " << mark.x << "," << mark.y;
         }
@@ -124,9 +125,9 @@ void CheckValidators(const Package& p) {
                         "Exec=quendrix-compress %F\n"),
               std::string::npos);
 
-    const RunResult metainfo = RunChild(
-        QUENDRIX_APPSTREAMCLI,
-        {.args = {"validate", "--no-net", "--pedantic", p.Root() + "/usr/share/metainfo/io.github.quendrix.metainfo.xml"}});
+    const RunResult metainfo =
+        RunChild(QUENDRIX_APPSTREAMCLI, {.args = {"validate", "--no-net", "--pedantic",
+                                                  p.Root() + "/usr/share/metainfo/io.github.quendrix.metainfo.xml"}});
     EXPECT_TRUE(metainfo.Exited(0)) << Describe(metainfo) << metainfo.out;
     const std::string xml = ReadBytes(p.Root() + "/usr/share/metainfo/io.github.quendrix.metainfo.xml");
     EXPECT_NE(xml.find("<launchable type=\"desktop-id\">quendrix.desktop</launchable>"), std::string::npos);

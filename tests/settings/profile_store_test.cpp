@@ -1,6 +1,6 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +15,6 @@
 
 namespace qx {
 namespace {
-
 
 TEST(ProfileStore, MissingFileGivesDefaultsAndWritesCreateIt) {
     test::ScratchDir dir;
@@ -95,7 +94,8 @@ TEST(ProfileStore, BlanksAndQuotesAroundValues) {
     }
     store.WriteProfileStringA("Parameter", "Prefix", " Pic ");
     store.WriteProfileStringA("Allg", "Verz", "/plain/path");
-    EXPECT_EQ(test::ReadBytes(dir / "q.ini"), "[Allg]\nVerz=/plain/path\nRate = \"55\"\n[Parameter]\nPrefix=\" Pic \"\n");
+    EXPECT_EQ(test::ReadBytes(dir / "q.ini"),
+              "[Allg]\nVerz=/plain/path\nRate = \"55\"\n[Parameter]\nPrefix=\" Pic \"\n");
 
     // A line break or a NUL cannot be stored inside one value: the text ends there.
     store.WriteProfileStringA("Parameter", "Prefix", "a\nb=c");
@@ -172,7 +172,6 @@ TEST(ProfileStore, ANameAsLongAsTheFileSystemAllows) {
     EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 7));
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), 7);
 }
-
 
 TEST(ProfileStore, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     test::ScratchDir dir;

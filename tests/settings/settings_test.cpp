@@ -9,14 +9,21 @@
 namespace qx::settings {
 namespace {
 
-
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        if (value) setenv(name, value, 1); else unsetenv(name);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
-    ~ScopedEnv() { if (had_) setenv(name_, old_.c_str(), 1); else unsetenv(name_); }
+    ~ScopedEnv() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
 
 private:
     const char* name_;
@@ -71,7 +78,7 @@ TEST(Settings, BothSectionsRoundTripInKeyOrder) {
     EXPECT_EQ(m2.Verz, "/out");
     EXPECT_EQ(m2.Bildsize, -1);
     const ParameterSettings p2 = ReadParameterSettings(store);
-    EXPECT_EQ(p2.Prefix, "");  // present and empty: not the default
+    EXPECT_EQ(p2.Prefix, "");     // present and empty: not the default
     EXPECT_EQ(p2.AusgabeTyp, 5);  // read values are not range-checked
     EXPECT_EQ(ReadEingabeTyp(store), 0);
 }
@@ -255,8 +262,9 @@ TEST(SettingsLocation, TheGuiPathWhateverTheCallerIsCalledAndNothingCreated) {
 
 TEST(Settings, BatchReadsSixKeysAndLeavesTheInputTypes) {
     test::ScratchDir dir;
-    test::WriteBytes(dir / "q.ini", "[Parameter]\nAusgabeDateiTyp=1\nPrefix=\nLfdNr=12\nStellen=9\nEingabeTyp=0\n"
-                             "AusgabeTyp=2\nThreadAnzahl=0\n");
+    test::WriteBytes(dir / "q.ini",
+                     "[Parameter]\nAusgabeDateiTyp=1\nPrefix=\nLfdNr=12\nStellen=9\nEingabeTyp=0\n"
+                     "AusgabeTyp=2\nThreadAnzahl=0\n");
     ProfileStore store(dir / "q.ini");
     const ParameterSettings p = ReadBatchParameterSettings(store);
     EXPECT_EQ(p.AusgabeDateiTyp, 1);

@@ -207,9 +207,9 @@ struct RunOptions {
     // scratch folder unless given here, and the variables that choose a settings location are removed.
     std::map<std::string, std::string> env{};
     int timeoutSeconds = 120;
-    uint64_t addressSpaceLimit = 0;  // RLIMIT_AS, 0 for none
-    uint64_t fileSizeLimit = 0;      // RLIMIT_FSIZE, 0 for none; SIGXFSZ is then ignored
-    bool asNobody = false;           // drops root, so that file modes count
+    uint64_t addressSpaceLimit = 0;                        // RLIMIT_AS, 0 for none
+    uint64_t fileSizeLimit = 0;                            // RLIMIT_FSIZE, 0 for none; SIGXFSZ is then ignored
+    bool asNobody = false;                                 // drops root, so that file modes count
     std::optional<std::chrono::microseconds> killAfter{};  // `killSignal` at this moment
     int killSignal = SIGKILL;
 };
@@ -245,8 +245,10 @@ inline RunResult RunChild(const std::string& program, const RunOptions& options)
     variables["HOME"] = io.path();
     variables["XDG_CONFIG_HOME"] = io / "config";
     for (const auto& [name, value] : options.env) {
-        if (value.empty()) variables.erase(name);
-        else variables[name] = value;
+        if (value.empty())
+            variables.erase(name);
+        else
+            variables[name] = value;
     }
     std::vector<std::string> envStrings;
     for (const auto& [name, value] : variables) envStrings.push_back(name + "=" + value);
@@ -342,7 +344,8 @@ inline std::string PeerReaderFor(const std::string& format) {
     }
     if (Exists("/usr/bin/python3")) {
         std::string feature = format;
-        std::transform(feature.begin(), feature.end(), feature.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(feature.begin(), feature.end(), feature.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         const RunResult check = RunChild(
             "/usr/bin/python3",
             {.args = {"-c", "import sys\nfrom PIL import features\nsys.exit(0 if features.check(sys.argv[1]) else 1)",
@@ -354,7 +357,8 @@ inline std::string PeerReaderFor(const std::string& format) {
 
 // Width and height of every pixel of `path` decoded by `reader` (from PeerReaderFor) in a child process;
 // nothing when it cannot read the file.
-inline std::optional<std::pair<uint32_t, uint32_t>> PeerDecodedSize(const std::string& reader, const std::string& path) {
+inline std::optional<std::pair<uint32_t, uint32_t>> PeerDecodedSize(const std::string& reader,
+                                                                    const std::string& path) {
     RunResult r;
     if (reader == "identify") {
         r = RunChild("/usr/bin/identify", {.args = {"-format", "%w %h", path}});

@@ -72,9 +72,9 @@ TEST_F(AdvancedDialogTest, MenuEntryInItsOwnGroupAfterTheOthers) {
     CMainDialog main(store);
     const QList<QAction*> actions = main.SystemMenu()->actions();
     ASSERT_GE(actions.size(), 2);
-    const qsizetype at = std::find_if(actions.begin(), actions.end(), [](QAction* a) {
-                             return a->text() == "&Erweiterte Einstellungen...";
-                         }) - actions.begin();
+    const qsizetype at = std::find_if(actions.begin(), actions.end(),
+                                      [](QAction* a) { return a->text() == "&Erweiterte Einstellungen..."; }) -
+                         actions.begin();
     ASSERT_LT(at, actions.size());
     EXPECT_TRUE(actions[at - 1]->isSeparator());
     EXPECT_EQ(actions[at - 2]->text(), QString::fromUtf8(res::LoadString(res::IDS_ADD_FOLDER_MENU)));

@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <set>
 
-#include "settings/settings.h"
 #include "intake/intake.h"
 #include "res/strings.h"
+#include "settings/settings.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/info_dialog.h"
 #include "ui/main_dialog.h"
@@ -52,7 +52,7 @@ protected:
         target = dir / "ziel";
         fs::create_directories(source + "/unter");
         fs::copy_file(kCorpus + "/libjpeg-turbo/testorig.jpg", source + "/foto.jpg");
-        fs::copy_file(kCorpus + "/pngsuite/basn2c08.png", source + "/unter/klein.png");  // 32 x 32
+        fs::copy_file(kCorpus + "/pngsuite/basn2c08.png", source + "/unter/klein.png");    // 32 x 32
         fs::copy_file(kCorpus + "/libjpeg-turbo/testorig.jpg", source + "/bild\xff.jpg");  // not UTF-8
         // Fit into 100 x 100 without enlarging, into the folder "ziel".
         store.WriteProfileInt("Allg", "Bildsize", 1);
@@ -149,9 +149,12 @@ TEST_F(BatchTest, WindowKeepsRunningItsEventsWhileAFolderIsWalked) {
 
 TEST(DroppedPaths, UriListKeepsTheExactBytes) {
     QMimeData data;
-    data.setData("text/uri-list", "# comment\r\nfile:///tmp/a%20b/bild%FF.jpg\r\nfile:///tmp/gr%C3%B6%C3%9Fe.png\r\n"
-                                  "http://example.org/x.jpg\r\n");
-    EXPECT_EQ(DroppedPaths(data), (std::vector<std::string>{"/tmp/a b/bild\xff.jpg", "/tmp/gr\xc3\xb6\xc3\x9f" "e.png"}));
+    data.setData("text/uri-list",
+                 "# comment\r\nfile:///tmp/a%20b/bild%FF.jpg\r\nfile:///tmp/gr%C3%B6%C3%9Fe.png\r\n"
+                 "http://example.org/x.jpg\r\n");
+    EXPECT_EQ(DroppedPaths(data), (std::vector<std::string>{"/tmp/a b/bild\xff.jpg",
+                                                            "/tmp/gr\xc3\xb6\xc3\x9f"
+                                                            "e.png"}));
 }
 
 class FileListTest : public WindowTest {};

@@ -135,7 +135,7 @@ TEST_F(BatchInputTest, ClicksAndKeysMadeDuringABatchAreDroppedNotReplayedAfterIt
         QueueClick(dialog, clear);
         QueueKey(dialog, Qt::Key_Return);
         QueueKey(dialog, Qt::Key_Delete);
-        QueueKey(dialog, Qt::Key_F1);  // a shortcut of the window
+        QueueKey(dialog, Qt::Key_F1);                      // a shortcut of the window
         QueueKey(dialog, Qt::Key_O, Qt::ControlModifier);  // "Dateien hinzufügen..."
     });
     WatchForStrayDialogs(dialog);
@@ -253,7 +253,8 @@ TEST_F(BatchInputTest, ADropIsTakenAsACopyWhateverTheSourceProposes) {
     CMainDialog dialog(store);
     dialog.show();
     QMimeData data;
-    data.setData("text/uri-list", QByteArray("file://") + QByteArray::fromStdString(source).toPercentEncoding("/") + "\r\n");
+    data.setData("text/uri-list",
+                 QByteArray("file://") + QByteArray::fromStdString(source).toPercentEncoding("/") + "\r\n");
     const QPoint at = dialog.FileList()->geometry().center();
     const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
 

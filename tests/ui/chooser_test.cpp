@@ -71,7 +71,7 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
 TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     CMainDialog dialog(store);
     const QList<QAction*> actions = dialog.SystemMenu()->actions();
-    ASSERT_GE(actions.size(), 7);  // groups added later come after these
+    ASSERT_GE(actions.size(), 7);            // groups added later come after these
     EXPECT_TRUE(actions[4]->isSeparator());  // after the entries the window always had
     EXPECT_EQ(actions[5]->text(), "&Dateien hinzufügen...");
     EXPECT_EQ(actions[5]->shortcut(), QKeySequence("Ctrl+O"));
@@ -95,7 +95,7 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     EXPECT_EQ(title, "Bilddateien hinzufügen");
     EXPECT_EQ(filters, (QStringList{"Bilddateien (*.jpg *.jpeg *.png)", "Alle Dateien (*)"}));
     EXPECT_EQ(Rows(dialog), std::vector<std::string>{dir / "Bilder/a.jpg"});  // BMP is off, kaputt.jpg no image
-    toChoose.clear();  // cancelled
+    toChoose.clear();                                                         // cancelled
     actions[5]->trigger();
     EXPECT_EQ(startFolder.toStdString(), dir / "Bilder");  // where the last files came from
     EXPECT_EQ(dialog.FileList()->rowCount(), 1);
@@ -109,8 +109,8 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     });
     actions[6]->trigger();
     EXPECT_EQ(folderTitle, "Ordner mit Bildern hinzufügen");
-    EXPECT_EQ(Rows(dialog), (std::vector<std::string>{dir / "Bilder/a.jpg", dir / "Bilder/Urlaub/b.png",
-                                                      dir / "Bilder/a.jpg"}));
+    EXPECT_EQ(Rows(dialog),
+              (std::vector<std::string>{dir / "Bilder/a.jpg", dir / "Bilder/Urlaub/b.png", dir / "Bilder/a.jpg"}));
     choose = false;
     actions[6]->trigger();
     EXPECT_EQ(dialog.FileList()->rowCount(), 3);

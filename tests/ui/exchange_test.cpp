@@ -25,7 +25,9 @@ TEST_F(ExchangeBytesTest, TargetFolderThatIsNotUtf8SurvivesTheWindow) {
         CMainDialog dialog(store);
         dialog.ControlAs<QLineEdit>(1000)->setText(QString::fromUtf8("/tmp/größer"));
     }
-    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "/tmp/gr\xc3\xb6\xc3\x9f" "er");
+    EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""),
+              "/tmp/gr\xc3\xb6\xc3\x9f"
+              "er");
 }
 
 TEST_F(ExchangeBytesTest, PrefixThatIsNotUtf8IsStoredAsItWas) {

@@ -14,8 +14,8 @@ namespace {
 TEST(Install, DesktopEntryAndIcon) {
     App();
     ScratchDir prefix;
-    const std::string command = "cmake --install \"" + std::string(QUENDRIX_BINARY_DIR) + "\" --prefix \"" +
-                                prefix.path() + "\" > /dev/null";
+    const std::string command =
+        "cmake --install \"" + std::string(QUENDRIX_BINARY_DIR) + "\" --prefix \"" + prefix.path() + "\" > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::ifstream entry(prefix / "share/applications/quendrix.desktop");
     ASSERT_TRUE(entry);

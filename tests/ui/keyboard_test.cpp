@@ -45,7 +45,7 @@ TEST_F(KeyboardTest, TabIntoARadioGroupLandsOnItsCheckedButton) {
     EXPECT_EQ(TabFrom(dialog, 1004), 1009);  // "wie Quelldatei", not "Prozent"
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     EXPECT_TRUE(dialog.ControlAs<QAbstractButton>(1009)->isChecked());  // Space changed nothing
-    EXPECT_EQ(Tab(dialog), 1003);  // and the next Tab leaves the group
+    EXPECT_EQ(Tab(dialog), 1003);                                       // and the next Tab leaves the group
     EXPECT_EQ(Tab(dialog, false), 1009);
     EXPECT_EQ(Tab(dialog, false), 1004);
     EXPECT_EQ(Tab(dialog, false), 1000);

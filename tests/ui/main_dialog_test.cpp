@@ -13,8 +13,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "settings/settings.h"
 #include "res/strings.h"
+#include "settings/settings.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/main_dialog.h"
@@ -33,7 +33,8 @@ protected:
     bool Checked(CMainDialog& d, int id) { return d.ControlAs<QAbstractButton>(id)->isChecked(); }
     // The enabled states of 1010, 1011, 1012.
     std::string SizeEnabling(CMainDialog& d) {
-        return std::string(Enabled(d, 1010) ? "P" : "-") + (Enabled(d, 1011) ? "B" : "-") + (Enabled(d, 1012) ? "H" : "-");
+        return std::string(Enabled(d, 1010) ? "P" : "-") + (Enabled(d, 1011) ? "B" : "-") +
+               (Enabled(d, 1012) ? "H" : "-");
     }
 };
 
@@ -344,7 +345,7 @@ TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {
 
 TEST(ToolTipTexts, FieldOneWithLineBreaksAndWrapping) {
     App();
-    const std::vector<std::pair<int, size_t>> lengths = {{1004, 48}, {1005, 67}, {1011, 73},
+    const std::vector<std::pair<int, size_t>> lengths = {{1004, 48}, {1005, 67},  {1011, 73},
                                                          {1012, 71}, {1029, 178}, {1032, 157}};
     for (auto [id, length] : lengths) {
         const QString tip = QString::fromUtf8(ToolTipText(id));

@@ -5,8 +5,8 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "settings/settings.h"
 #include "res/strings.h"
+#include "settings/settings.h"
 #include "ui/parameter_dialog.h"
 #include "ui_test_support.h"
 
@@ -110,11 +110,13 @@ TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
     // ends above the buttons, which lie inside the dialog.
     auto box = [&](const std::string& title) {
         for (const auto& created : dialog.Controls())
-            if (created.row->kind == res::ControlKind::GroupBox && title == created.row->text) return created.widget->geometry();
+            if (created.row->kind == res::ControlKind::GroupBox && title == created.row->text)
+                return created.widget->geometry();
         return QRect();
     };
     const QRect outputs = box("Ausgabedateitypen");
-    const QRect naming = box("Namen der Ausgabedateien (bereits vorhandene Dateien werden OHNE Nachfrage überschrieben !!)");
+    const QRect naming =
+        box("Namen der Ausgabedateien (bereits vorhandene Dateien werden OHNE Nachfrage überschrieben !!)");
     for (int id : {1024, 1026, 1040, 1041}) EXPECT_TRUE(outputs.contains(dialog.Control(id)->geometry())) << id;
     EXPECT_LT(outputs.bottom(), naming.top());
     for (int id : {1016, 1017, 1018, 1019, 1023}) EXPECT_TRUE(naming.contains(dialog.Control(id)->geometry())) << id;
@@ -172,7 +174,8 @@ TEST_F(ParameterDialogTest, NoInputTypeWritesAllKeysAndKeepsTheDialogOpen) {
     dialog.OnOK();
     EXPECT_EQ(recorder.messages, std::vector<std::string>{"Es muß mindestens ein Eingabedateityp angegeben werden."});
     EXPECT_TRUE(dialog.isVisible());
-    for (const char* key : {"AusgabeDateiTyp", "Prefix", "LfdNr", "Stellen", "EingabeTyp", "AusgabeTyp", "ThreadAnzahl"})
+    for (const char* key :
+         {"AusgabeDateiTyp", "Prefix", "LfdNr", "Stellen", "EingabeTyp", "AusgabeTyp", "ThreadAnzahl"})
         EXPECT_NE(store.GetProfileStringA("Parameter", key, "<none>"), "<none>") << key;
     EXPECT_EQ(store.GetProfileIntA("Parameter", "EingabeTyp", 7), 0);
     EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 2);

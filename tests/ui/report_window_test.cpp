@@ -62,7 +62,9 @@ protected:
         entry->trigger();
         EXPECT_TRUE(seen) << "the report window opened modally";
     }
-    std::string Text(QTableWidget* table, int row, int column) { return table->item(row, column)->text().toStdString(); }
+    std::string Text(QTableWidget* table, int row, int column) {
+        return table->item(row, column)->text().toStdString();
+    }
 };
 
 TEST_F(ReportWindowTest, TheLastEntryOpensAnEmptyReportBeforeAnyBatch) {
@@ -145,7 +147,8 @@ TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
 
 TEST_F(ReportWindowTest, NoFurtherFailureBoxesOnceAskedButTheSkippedCountAndTheNextBatchStillShow) {
     test::WriteImage(dir / "quelle/a.png", 40, 30, u"image/png");  // left alone
-    for (char c = 'b'; c <= 'f'; ++c) test::WriteBytes(dir / "quelle/" + c + std::string(".png"), test::PngWithBrokenPixels(800, 600));
+    for (char c = 'b'; c <= 'f'; ++c)
+        test::WriteBytes(dir / "quelle/" + c + std::string(".png"), test::PngWithBrokenPixels(800, 600));
     CMainDialog main(store);
     main.show();
     main.OnDropFiles({dir / "quelle"});
@@ -168,7 +171,8 @@ TEST_F(ReportWindowTest, NoFurtherFailureBoxesOnceAskedButTheSkippedCountAndTheN
 }
 
 TEST_F(ReportWindowTest, UncheckedFailureBoxesKeepTheirSequence) {
-    for (char c = 'a'; c <= 'c'; ++c) test::WriteBytes(dir / "quelle/" + c + std::string(".png"), test::PngWithBrokenPixels(800, 600));
+    for (char c = 'a'; c <= 'c'; ++c)
+        test::WriteBytes(dir / "quelle/" + c + std::string(".png"), test::PngWithBrokenPixels(800, 600));
     CMainDialog main(store);
     main.OnDropFiles({dir / "quelle"});
     main.CompressButton()->click();

@@ -2,10 +2,10 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QMenu>
-#include <QProgressBar>
-#include <QToolTip>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTimer>
+#include <QToolTip>
 
 #include <QFileDialog>
 #include <QPushButton>
@@ -13,8 +13,8 @@
 
 #include "settings/settings.h"
 #include "tests/support/test_support.h"
-#include "ui/folder_chooser.h"
 #include "ui/file_list_ctrl.h"
+#include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/parameter_dialog.h"
