@@ -23,6 +23,9 @@ find_program() {
     command -v "$1"
 }
 
+# What quendrix-batch printed, as shown to the user. Its progress lines ("Fortschritt: 3/40") are dropped, and
+# its closing summary ("40 Bilder geschrieben, 2 übersprungen, 1 fehlgeschlagen: 113,2 MB → 1,3 MB (−98,8 %)")
+# comes first, before the messages on single files, so that cutting a long text short never loses it.
 # Messages may carry file names in any encoding, and notifications and Qt want UTF-8: every byte that is no
 # part of a valid UTF-8 character, and every control character but tab and line end, becomes U+FFFD.
 # More than 20 lines are cut short with a count of the rest.
@@ -32,7 +35,12 @@ clean_text() {
         my $text = <STDIN>;
         $text =~ s/((?:[\t\n\x20-\x7E]|[\xC2-\xDF][\x80-\xBF]|\xE0[\xA0-\xBF][\x80-\xBF]|[\xE1-\xEC\xEE\xEF][\x80-\xBF]{2}|\xED[\x80-\x9F][\x80-\xBF]|\xF0[\x90-\xBF][\x80-\xBF]{2}|[\xF1-\xF3][\x80-\xBF]{3}|\xF4[\x80-\x8F][\x80-\xBF]{2})+)|[\x00-\xFF]/defined $1 ? $1 : "\xEF\xBF\xBD"/ge;
         $text =~ s/\s+\z//;
-        my @lines = split /\n/, $text, -1;
+        my @lines = grep { !/^Fortschritt: \d+\/\d+\z/ } split /\n/, $text, -1;
+        for (my $i = $#lines; $i >= 0; --$i) {
+            next unless $lines[$i] =~ /^(?:1 Bild|\d+ Bilder) geschrieben, \d+ \xC3\xBCbersprungen, \d+ fehlgeschlagen(?:: |\z)/;
+            unshift @lines, splice(@lines, $i, 1);
+            last;
+        }
         if (@lines > 20) {
             my $rest = @lines - 19;
             splice @lines, 19;
@@ -52,9 +60,9 @@ elif [ -z "$batch" ]; then
     summary="Nicht komprimiert: quendrix-batch wurde nicht gefunden"
     output=""
 else
-    # Messages arrive on standard error; whatever comes on standard output is shown too. A name that begins
-    # with "-" stays a name after "--".
-    output=$("$batch" --quiet -- "$@" 2>&1 </dev/null)
+    # Messages, progress and the summary arrive on standard error; whatever comes on standard output is shown
+    # too. A name that begins with "-" stays a name after "--".
+    output=$("$batch" -- "$@" 2>&1 </dev/null)
     status=$?
     case $status in
         0) summary="Komprimiert: alle Bilder geschrieben oder übersprungen" ;;

@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/report.h"
 #include "support/test_support.h"
 
 namespace qx {
@@ -28,6 +29,16 @@ const std::string kFailed = "Komprimieren mit Fehlern beendet: nicht alle Bilder
 // A name with blanks, both quotes, markup characters and a byte that is no UTF-8, as file systems allow.
 const std::string kAwkward = "Urlaub \"am\" 'See' <&> \xFF";
 const std::string kAwkwardShown = "Urlaub \"am\" 'See' <&> \xEF\xBF\xBD";  // U+FFFD
+
+// quendrix-batch's closing line for these images written (source, output), `skipped` and `failed`.
+std::string SummaryOf(const std::vector<std::pair<std::string, std::string>>& written, int skipped, int failed) {
+    ReportTotals totals{static_cast<int>(written.size()), skipped, failed, 0, 0};
+    for (const auto& [source, output] : written) {
+        totals.bytesBefore += static_cast<int64_t>(ReadBytes(source).size());
+        totals.bytesAfter += static_cast<int64_t>(ReadBytes(output).size());
+    }
+    return FormatSummaryLine(totals);
+}
 
 std::vector<std::string> SplitAtNul(const std::string& bytes) {
     std::vector<std::string> parts;
@@ -121,6 +132,14 @@ TEST_F(CompressHelperTest, FilesAndFoldersWithTheStoredSettingsThenANotification
     // Options end before the texts, so that no text is ever read as one.
     ASSERT_EQ(args[args.size() - 3], "--");
     EXPECT_EQ(args[args.size() - 2], kSucceeded);
+    // Below the outcome quendrix-batch's summary, without its progress lines.
+    const std::string summary =
+        SummaryOf({{dir / "Fotos vom See/blau.jpg", dir / "klein/blau.jpg"},
+                   {dir / "Fotos vom See/Tag 2/" + kAwkward + ".png", dir / "klein/" + kAwkward + ".jpg"},
+                   {dir / "-am Ufer.bmp", dir / "klein/-am Ufer.jpg"}},
+                  0, 0);
+    EXPECT_EQ(summary.rfind("3 Bilder geschrieben, 0 übersprungen, 0 fehlgeschlagen: ", 0), 0u) << summary;
+    EXPECT_EQ(args.back(), summary);
     EXPECT_EQ(r.err, "");
 }
 
@@ -136,9 +155,14 @@ TEST_F(CompressHelperTest, AFailedImageGivesAnUrgentNotificationWithTheMessages)
     ASSERT_GE(args.size(), 3u);
     EXPECT_NE(std::find(args.begin(), args.end(), "--urgency=critical"), args.end());
     EXPECT_EQ(args[args.size() - 2], kFailed);
-    // quendrix-batch's message, in valid UTF-8 and with the markup characters of the name escaped.
+    // The summary first, then quendrix-batch's message, in valid UTF-8 and with the markup characters of the
+    // name escaped.
+    const std::string summary =
+        SummaryOf({{dir / "Fotos vom See/blau.jpg", dir / "klein/blau.jpg"},
+                   {dir / "Fotos vom See/Tag 2/" + kAwkward + ".png", dir / "klein/" + kAwkward + ".jpg"}},
+                  0, 1);
     const std::string shown = dir / "Fotos vom See/Tag 2/Urlaub \"am\" 'See' &lt;&amp;&gt; \xEF\xBF\xBD kaputt.png";
-    EXPECT_EQ(args.back(), "Keine gültige Bilddatei: " + shown);
+    EXPECT_EQ(args.back(), summary + "\nKeine gültige Bilddatei: " + shown);
 }
 
 TEST_F(CompressHelperTest, ABadStoredValueWritesNothingAndSaysWhich) {
@@ -164,13 +188,19 @@ TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError
     env["QUENDRIX_NOTICE_PRINT"] = "1";
     RunResult r = Compress({dir / "Fotos vom See"});
     ASSERT_TRUE(r.Exited(1)) << Describe(r);
-    EXPECT_EQ(r.out, "warning\nQuendrix\n" + kFailed + "\n\n" + message + "\n");
+    const std::string summary =
+        SummaryOf({{dir / "Fotos vom See/blau.jpg", dir / "klein/blau.jpg"},
+                   {dir / "Fotos vom See/Tag 2/" + kAwkward + ".png", dir / "klein/" + kAwkward + ".jpg"}},
+                  0, 1);
+    EXPECT_EQ(r.out, "warning\nQuendrix\n" + kFailed + "\n\n" + summary + "\n" + message + "\n");
 
     // A notify-send that finds no notification service: the window too.
     FakeNotifySend(1);
     r = Compress({dir / "Fotos vom See/blau.jpg"});
     ASSERT_TRUE(r.Exited(0)) << Describe(r);
-    EXPECT_EQ(r.out, "information\nQuendrix\n" + kSucceeded + "\n");
+    const std::string one = SummaryOf({{dir / "Fotos vom See/blau.jpg", dir / "klein/blau.jpg"}}, 0, 0);
+    EXPECT_EQ(one.rfind("1 Bild geschrieben, 0 übersprungen, 0 fehlgeschlagen: ", 0), 0u) << one;
+    EXPECT_EQ(r.out, "information\nQuendrix\n" + kSucceeded + "\n\n" + one + "\n");
     EXPECT_EQ(Notified().size(), 7u);  // it was asked first
 
     // No graphical session: standard error.
@@ -178,7 +208,7 @@ TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError
     r = Compress({dir / "Fotos vom See"});
     ASSERT_TRUE(r.Exited(1)) << Describe(r);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, kFailed + "\n" + message + "\n");
+    EXPECT_EQ(r.err, kFailed + "\n" + summary + "\n" + message + "\n");
 
     // Nothing selected: a word of its own instead of quendrix-batch's hint at --help.
     r = Compress({});
@@ -186,7 +216,7 @@ TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError
     EXPECT_EQ(r.err, "Nichts komprimiert: keine Datei und kein Ordner ausgewählt\n");
 }
 
-TEST_F(CompressHelperTest, LongOutputIsCutToTwentyLines) {
+TEST_F(CompressHelperTest, LongOutputIsCutToTwentyLinesAndKeepsTheSummary) {
     FakeNotifySend();
     MakeDir(dir / "viele");
     for (int i = 0; i < 30; ++i) {
@@ -196,7 +226,8 @@ TEST_F(CompressHelperTest, LongOutputIsCutToTwentyLines) {
     ASSERT_TRUE(r.Exited(1)) << Describe(r);
     const std::string body = Notified().back();
     EXPECT_EQ(std::count(body.begin(), body.end(), '\n'), 19);
-    EXPECT_TRUE(body.ends_with("\n\xE2\x80\xA6 und 11 weitere Zeilen")) << body;
+    EXPECT_EQ(body.substr(0, body.find('\n')), "0 Bilder geschrieben, 0 übersprungen, 30 fehlgeschlagen");
+    EXPECT_TRUE(body.ends_with("\n\xE2\x80\xA6 und 12 weitere Zeilen")) << body;
 }
 
 TEST(Notice, TextsArePlainAndNeverTakenForOptionsOfQt) {
