@@ -19,15 +19,21 @@ bool ConsoleHost::ExchangeAndValidate() {
     // The window refuses to start a batch with these values out of their ranges; so does the command line,
     // whether a value came from an option (checked already) or from a hand-edited settings file. A naming
     // mode without a naming rule would make every output fail: refused here before any file is looked at.
+    const settings::SettingKey* refused = nullptr;
     for (const char* key :
          {settings::kRate, settings::kProzent, settings::kBreite, settings::kHoehe, settings::kAusgabeDateiTyp}) {
         const settings::SettingKey& row = settings::Key(key);
-        const int64_t value = settings::IntValue(row, main_, parameters_);
-        if (row.InRange(value)) continue;
+        if (!row.InRange(settings::IntValue(row, main_, parameters_))) {
+            refused = &row;
+            break;
+        }
+    }
+    if (refused == nullptr) refused = settings::AdvancedValueOutOfRange(advanced_);
+    if (refused != nullptr) {
         ClearBar();
-        std::fprintf(out_, "%s: %s %s=%lld: %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
-                     res::LoadString(res::IDS_CLI_SETTINGS_FILE).c_str(), row.key, static_cast<long long>(value),
-                     RangeMessage(row.lower, row.upper).c_str());
+        std::fprintf(out_, "%s: %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
+                     settings::StoredValueMessage(*refused, settings::IntValue(*refused, main_, parameters_, advanced_))
+                         .c_str());
         std::fflush(out_);
         return false;
     }

@@ -73,12 +73,6 @@ std::string Describe(const std::string& option, const std::string& value, const 
     return res::LoadString(res::IDS_CLI_PROGRAM) + ": " + option + " \"" + value + "\": " + problem;
 }
 
-std::string ReplaceFirst(std::string text, const std::string& from, const std::string& to) {
-    const size_t at = text.find(from);
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
-
 // Formats by the codec table's names ("jpg"), among those with an input type.
 bool ParseAccept(const std::string& value, InputTypeFlags& flags) {
     flags = InputTypeFlags{false, false, false};
@@ -112,12 +106,6 @@ bool ParseKeyword(const std::string& text, std::initializer_list<Keyword> keywor
 
 }  // namespace
 
-std::string RangeMessage(int64_t lower, int64_t upper) {
-    std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
-    message = ReplaceFirst(message, "%1", std::to_string(lower));
-    return ReplaceFirst(message, "%2", std::to_string(upper));
-}
-
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value,
                           std::string& error) {
     size_t i = 0;
@@ -138,7 +126,7 @@ bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t uppe
         return false;
     }
     if (tooLarge || number < lower || number > upper) {
-        error = RangeMessage(lower, upper);
+        error = settings::RangeMessage(lower, upper);
         return false;
     }
     value = static_cast<uint32_t>(number);
@@ -158,7 +146,7 @@ bool ParseKilobytes(const std::string& text, uint32_t lower, uint32_t upper, uin
     if (!ParseUnsignedInRange(digits, 0, UINT32_MAX, number, error)) return false;
     const uint64_t kilobytes = uint64_t{number} * factor;
     if (kilobytes < lower || kilobytes > upper) {
-        error = RangeMessage(lower, upper);
+        error = settings::RangeMessage(lower, upper);
         return false;
     }
     value = static_cast<uint32_t>(kilobytes);

@@ -55,9 +55,6 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
 // numbers: unsigned decimal digits, blanks allowed around them.
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error);
 
-// "Bitte geben Sie eine ganze Zahl zwischen <lower> und <upper> ein."
-std::string RangeMessage(int64_t lower, int64_t upper);
-
 void ApplyOverrides(const Overrides& overrides, MainSettings& main, ParameterSettings& parameters);
 void ApplyOverrides(const Overrides& overrides, AdvancedSettings& advanced);
 

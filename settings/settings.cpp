@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "engine/batch.h"
+#include "res/strings.h"
 #include "settings/settings_location.h"
 
 #include <cstdlib>
@@ -128,6 +129,25 @@ int64_t IntValue(const SettingKey& row, const MainSettings& main, const Paramete
     WithMember<ParameterSettings>(row, [&](auto member) { take(parameters.*member); });
     WithMember<AdvancedSettings>(row, [&](auto member) { take(advanced.*member); });
     return result;
+}
+
+std::string RangeMessage(int64_t lower, int64_t upper) {
+    std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
+    if (const size_t at = message.find("%1"); at != std::string::npos) message.replace(at, 2, std::to_string(lower));
+    if (const size_t at = message.find("%2"); at != std::string::npos) message.replace(at, 2, std::to_string(upper));
+    return message;
+}
+
+std::string StoredValueMessage(const SettingKey& row, int64_t value) {
+    return res::LoadString(res::IDS_CLI_SETTINGS_FILE) + " " + row.key + "=" + std::to_string(value) + ": " +
+           RangeMessage(row.lower, row.upper);
+}
+
+const SettingKey* AdvancedValueOutOfRange(const AdvancedSettings& advanced) {
+    // A limit of 0 KB or below, or "abc" (read as 0), has no sound meaning; the limit is not in use unless on.
+    const SettingKey& row = Key(kMaxKB);
+    if (advanced.MaxKBAktiv != 0 && !row.InRange(IntValue(row, {}, {}, advanced))) return &row;
+    return nullptr;
 }
 
 MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz) {

@@ -102,6 +102,15 @@ constexpr const SettingKey& Key(std::string_view key) {
     throw std::invalid_argument("no such settings key");
 }
 
+// "Bitte geben Sie eine ganze Zahl zwischen `lower` und `upper` ein."
+std::string RangeMessage(int64_t lower, int64_t upper);
+// Why a batch does not start with `value` of `row` from the settings file (only a hand-edited file holds a
+// value out of range): "Einstellungsdatei Rate=150: " and the range message.
+std::string StoredValueMessage(const SettingKey& row, int64_t value);
+// The row of a value of section Erweitert that a batch would use although it lies outside its range: MaxKB
+// while MaxKBAktiv is on. nullptr when there is none.
+const SettingKey* AdvancedValueOutOfRange(const AdvancedSettings& advanced);
+
 // The value `row` has in `main`, `parameters` or `advanced`, as the file stores it (signed decimal, or the text).
 std::string ValueText(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
                       const AdvancedSettings& advanced = {});

@@ -480,7 +480,17 @@ bool CMainDialog::eventFilter(QObject* watched, QEvent* event) {
 
 // --- Batch host ----------------------------------------------------------------------------------------
 
-bool CMainDialog::ExchangeAndValidate() { return UpdateData(true); }
+bool CMainDialog::ExchangeAndValidate() {
+    if (!UpdateData(true)) return false;
+    // A size limit out of range can only come from a hand-edited file, and no control here shows it: the
+    // message names the key, to be set right in "Erweiterte Einstellungen".
+    const AdvancedSettings advanced = settings::ReadAdvancedSettings(store_);
+    if (const settings::SettingKey* row = settings::AdvancedValueOutOfRange(advanced)) {
+        ShowMessage(settings::StoredValueMessage(*row, settings::IntValue(*row, {}, {}, advanced)));
+        return false;
+    }
+    return true;
+}
 
 ParameterSettings CMainDialog::ReadParameterSettings() { return settings::ReadParameterSettings(store_); }
 

@@ -1,5 +1,5 @@
 // AVIF output through libavif with the aom AV1 encoder: lossy colour, lossless alpha where the image has any,
-// the colour profile embedded. Reading AVIF files is not offered.
+// the colour profile and kept metadata (EXIF and XMP items) embedded. Reading AVIF files is not offered.
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -64,6 +64,12 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
         image->colorPrimaries = AVIF_COLOR_PRIMARIES_BT709;
         image->transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_SRGB;
     }
+
+    // libavif finds the TIFF header in the EXIF payload itself; ours starts with it.
+    if (options.exif != nullptr && !options.exif->empty())
+        avifImageSetMetadataExif(image.get(), options.exif->data(), options.exif->size());
+    if (options.xmp != nullptr && !options.xmp->empty())
+        avifImageSetMetadataXMP(image.get(), options.xmp->data(), options.xmp->size());
 
     if (grey) {
         // Full-range luma of a grey pixel is its value: the plane is the pixels.

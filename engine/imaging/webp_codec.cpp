@@ -1,7 +1,8 @@
-// WebP output through libwebp: lossy, with alpha where the image has any, and the colour profile in an ICCP
-// chunk added by libwebpmux. Reading WebP files is not offered.
+// WebP output through libwebp: lossy, with alpha where the image has any, and the colour profile and kept
+// metadata in ICCP, EXIF and XMP chunks added by libwebpmux. Reading WebP files is not offered.
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -111,17 +112,25 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     }
     WebPPictureFree(&picture.picture);  // the bitstream is all that is needed from here on
 
-    // WebP pixels are always RGB: only an RGB profile describes them.
+    // WebP pixels are always RGB: only an RGB profile describes them. Without a profile or metadata the plain
+    // bitstream is the file; anything else goes into chunks beside it, and the mux sets the VP8X flags.
     const std::vector<uint8_t>* icc = options.icc;
-    if (icc == nullptr || icc->empty() || IccColourSpace(*icc) != "RGB ")
+    if (icc != nullptr && (icc->empty() || IccColourSpace(*icc) != "RGB ")) icc = nullptr;
+    const std::vector<uint8_t>* exif = options.exif != nullptr && !options.exif->empty() ? options.exif : nullptr;
+    const std::vector<uint8_t>* xmp = options.xmp != nullptr && !options.xmp->empty() ? options.xmp : nullptr;
+    if (icc == nullptr && exif == nullptr && xmp == nullptr)
         return Write(file, writer.writer.mem, writer.writer.size, error);
     std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxNew());
     if (!mux) return Fail(error, Failure::OutOfMemory);
     const WebPData bitstream = {writer.writer.mem, writer.writer.size};
-    const WebPData profile = {icc->data(), icc->size()};
-    MuxData assembled;
     WebPMuxError result = WebPMuxSetImage(mux.get(), &bitstream, 0);
-    if (result == WEBP_MUX_OK) result = WebPMuxSetChunk(mux.get(), "ICCP", &profile, 0);
+    // The mux orders the chunks as the container wants them, whatever order they are set in.
+    for (const auto& [fourcc, block] : {std::pair{"ICCP", icc}, std::pair{"EXIF", exif}, std::pair{"XMP ", xmp}}) {
+        if (block == nullptr || result != WEBP_MUX_OK) continue;
+        const WebPData data = {block->data(), block->size()};
+        result = WebPMuxSetChunk(mux.get(), fourcc, &data, 0);
+    }
+    MuxData assembled;
     if (result == WEBP_MUX_OK) result = WebPMuxAssemble(mux.get(), &assembled.data);
     if (result == WEBP_MUX_MEMORY_ERROR) return Fail(error, Failure::OutOfMemory);
     if (result != WEBP_MUX_OK) return Fail(error, Failure::EncodeFailed, "WebPMux error " + std::to_string(result));

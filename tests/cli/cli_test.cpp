@@ -232,6 +232,29 @@ TEST_F(CliTest, ANamingModeWithoutANamingRuleInTheSettingsFileIsRefused) {
     EXPECT_EQ(FolderEntries(dir / "aus"), std::vector<std::string>{"Pic001.jpg"});
 }
 
+TEST_F(CliTest, ASizeLimitOutOfRangeInTheSettingsFileIsRefused) {
+    const auto before = Sources();
+    const std::string range = ": Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein.\n";
+    // "abc" reads as 0, as every number of the file does that does not start with digits.
+    for (const auto& [stored, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"0", "0"}, {"-5", "-5"}, {"2000000", "2000000"}, {"abc", "0"}}) {
+        WriteBytes(settings, "[Erweitert]\nMaxKBAktiv=1\nMaxKB=" + stored + "\n");
+        const RunResult r = Run({"--target-folder", dir / "aus", dir / "fotos"});
+        EXPECT_EQ(r.exitCode, 2) << stored;
+        EXPECT_EQ(r.err, "quendrix-batch: Einstellungsdatei MaxKB=" + shown + range) << stored;
+        EXPECT_FALSE(Exists(dir / "aus")) << stored;
+    }
+    EXPECT_EQ(Sources(), before);
+    // An option in its place is the user's choice; a limit that is off leaves its value unused.
+    const RunResult chosen = Run({"--quiet", "--max-size", "40K", "--target-folder", dir / "aus", dir / "fotos/a.jpg"});
+    EXPECT_EQ(chosen.exitCode, 0) << chosen.err;
+    EXPECT_LE(ReadBytes(dir / "aus/a.jpg").size(), 40u * 1024);
+    WriteBytes(settings, "[Erweitert]\nMaxKBAktiv=0\nMaxKB=0\n");
+    const RunResult off = Run({"--quiet", "--target-folder", dir / "aus", dir / "fotos/c.png"});
+    EXPECT_EQ(off.exitCode, 0) << off.err;
+    EXPECT_TRUE(Exists(dir / "aus/c.jpg"));
+}
+
 TEST_F(CliTest, UsageErrors) {
     EXPECT_EQ(Run({}).exitCode, 2) << "no file or folder";
     const RunResult missing =

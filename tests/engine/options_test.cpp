@@ -1,5 +1,6 @@
 // The options of section Erweitert on real files: metadata kept or not, outputs only when smaller, the size
-// limit searched over the quality, the source's modification time. EXIF is read back through libexif.
+// limit searched over the quality, the source's modification time. EXIF is read back through libexif, from
+// WebP through libwebpmux and from AVIF through libavif's decoder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <avif/avif.h>
 #include <libexif/exif-data.h>
+#include <webp/mux.h>
 
 #include "engine/compress.h"
 #include "engine_test_support.h"
@@ -20,6 +23,7 @@ using test::WriteBytes;
 
 const std::string kOrientation6 = test::kCorpus + "/exif-orientation/Landscape_6.jpg";
 const std::string kXmpMark = "quendrix-test-xmp-packet";
+const std::string kXmpPacket = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><!-- " + kXmpMark + " --></x:xmpmeta>";
 
 struct ExifDeleter {
     void operator()(ExifData* data) const { exif_data_unref(data); }
@@ -68,13 +72,13 @@ std::string Segment(uint8_t marker, const std::string& payload) {
            payload;
 }
 
-// The eXIf chunk of a PNG, empty when there is none.
-std::string PngExif(const std::string& bytes) {
+// The data of the first chunk of `type` in a PNG, empty when there is none.
+std::string PngChunk(const std::string& bytes, const char* type) {
     size_t i = 8;
     while (i + 12 <= bytes.size()) {
         const uint32_t length = uint32_t(uint8_t(bytes[i])) << 24 | uint32_t(uint8_t(bytes[i + 1])) << 16 |
                                 uint32_t(uint8_t(bytes[i + 2])) << 8 | uint8_t(bytes[i + 3]);
-        if (bytes.compare(i + 4, 4, "eXIf") == 0) return bytes.substr(i + 8, length);
+        if (bytes.compare(i + 4, 4, type) == 0) return bytes.substr(i + 8, length);
         i += 12 + length;
     }
     return {};
@@ -99,10 +103,9 @@ std::string Long(ExifByteOrder order, uint32_t value) {
 }
 
 // The corpus photo with orientation 6, its EXIF grown by a maker, stated pixel dimensions, a GPS position,
-// and an XMP packet beside it.
-std::string PhotoWithMetadata() {
-    const JpegParts parts = SplitJpeg(ReadBytes(kOrientation6));
-    Exif data = LoadExif(parts.exif);
+// and an XMP packet beside it; with `photo`, that EXIF and XMP put into another photo.
+std::string PhotoWithMetadata(const std::string& photo = kOrientation6) {
+    Exif data = LoadExif(SplitJpeg(ReadBytes(kOrientation6)).exif);
     const ExifByteOrder order = exif_data_get_byte_order(data.get());
     AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_MAKE, EXIF_FORMAT_ASCII, std::string("QuendrixCam\0", 12));
     AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_IMAGE_WIDTH, EXIF_FORMAT_LONG, Long(order, 1800));
@@ -117,9 +120,8 @@ std::string PhotoWithMetadata() {
     exif_data_save_data(data.get(), &saved, &length);
     const std::string exif(reinterpret_cast<char*>(saved), length);
     std::free(saved);
-    const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) +
-                            "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><!-- " + kXmpMark + " --></x:xmpmeta>";
-    return "\xFF\xD8" + Segment(0xE1, exif) + Segment(0xE1, xmp) + parts.rest;
+    const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + kXmpPacket;
+    return "\xFF\xD8" + Segment(0xE1, exif) + Segment(0xE1, xmp) + SplitJpeg(ReadBytes(photo)).rest;
 }
 
 struct ExifView {
@@ -137,10 +139,84 @@ uint32_t Integer(ExifData* data, ExifIfd ifd, ExifTag tag) {
     return entry->format == EXIF_FORMAT_SHORT ? exif_get_short(entry->data, order) : exif_get_long(entry->data, order);
 }
 
-// What an output's EXIF says (JPEG APP1 or PNG eXIf).
-ExifView ReadExif(const std::string& path) {
+// The EXIF block and the XMP packet of an output, each as its format's own reader finds them; empty when absent.
+struct Blocks {
+    std::string exif;
+    std::string xmp;
+    std::string icc;      // WebP and AVIF
+    bool decodes = true;  // AVIF: the image decoded with them
+};
+
+std::string Text(const uint8_t* data, size_t size) { return std::string(reinterpret_cast<const char*>(data), size); }
+
+Blocks WebpBlocks(const std::string& bytes) {
+    Blocks blocks;
+    const WebPData whole = {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()};
+    WebPMux* mux = WebPMuxCreate(&whole, 0);
+    if (mux == nullptr) {
+        blocks.decodes = false;
+        return blocks;
+    }
+    uint32_t flags = 0;
+    WebPMuxGetFeatures(mux, &flags);
+    WebPData chunk;
+    if (WebPMuxGetChunk(mux, "EXIF", &chunk) == WEBP_MUX_OK) blocks.exif = Text(chunk.bytes, chunk.size);
+    if (WebPMuxGetChunk(mux, "XMP ", &chunk) == WEBP_MUX_OK) blocks.xmp = Text(chunk.bytes, chunk.size);
+    if (WebPMuxGetChunk(mux, "ICCP", &chunk) == WEBP_MUX_OK) blocks.icc = Text(chunk.bytes, chunk.size);
+    WebPMuxDelete(mux);
+    // A reader looks at the flags of the VP8X header before any chunk.
+    EXPECT_EQ((flags & EXIF_FLAG) != 0, !blocks.exif.empty());
+    EXPECT_EQ((flags & XMP_FLAG) != 0, !blocks.xmp.empty());
+    EXPECT_EQ((flags & ICCP_FLAG) != 0, !blocks.icc.empty());
+    return blocks;
+}
+
+Blocks AvifBlocks(const std::string& bytes) {
+    Blocks blocks;
+    avifDecoder* decoder = avifDecoderCreate();
+    decoder->ignoreExif = AVIF_FALSE;
+    decoder->ignoreXMP = AVIF_FALSE;
+    avifImage* image = avifImageCreateEmpty();
+    blocks.decodes = avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(bytes.data()),
+                                           bytes.size()) == AVIF_RESULT_OK;
+    if (blocks.decodes) {
+        blocks.exif = Text(image->exif.data, image->exif.size);
+        blocks.xmp = Text(image->xmp.data, image->xmp.size);
+        blocks.icc = Text(image->icc.data, image->icc.size);
+    }
+    avifImageDestroy(image);
+    avifDecoderDestroy(decoder);
+    return blocks;
+}
+
+Blocks ReadBlocks(const std::string& path) {
     const std::string bytes = ReadBytes(path);
-    const std::string block = bytes.compare(0, 2, "\xFF\xD8") == 0 ? SplitJpeg(bytes).exif : PngExif(bytes);
+    if (bytes.size() < 12) return {};
+    if (bytes.compare(0, 4, "RIFF") == 0) return WebpBlocks(bytes);
+    if (bytes.compare(4, 4, "ftyp") == 0) return AvifBlocks(bytes);
+    Blocks blocks;
+    if (bytes.compare(0, 2, "\xFF\xD8") == 0) {
+        const JpegParts parts = SplitJpeg(bytes);
+        blocks.exif = parts.exif;
+        if (!parts.xmp.empty()) blocks.xmp = parts.xmp.substr(29);
+    } else {
+        blocks.exif = PngChunk(bytes, "eXIf");
+        blocks.xmp = PngChunk(bytes, "iTXt");  // with its keyword and flags before the packet
+    }
+    return blocks;
+}
+
+// Width and height of an output with every pixel decoded (WebP and AVIF by their own libraries).
+std::optional<std::pair<uint32_t, uint32_t>> OutputSize(const std::string& path) {
+    const std::string bytes = ReadBytes(path);
+    if (bytes.compare(0, 4, "RIFF") == 0) return test::DecodedWebpSize(bytes);
+    if (bytes.compare(4, 4, "ftyp") == 0) return test::DecodedAvifSize(bytes);
+    return test::DecodedSize(path);
+}
+
+// What an output's EXIF says (JPEG APP1, PNG eXIf, WebP EXIF chunk, AVIF Exif item).
+ExifView ReadExif(const std::string& path) {
+    const std::string block = ReadBlocks(path).exif;
     ExifView view;
     if (block.empty()) return view;
     Exif data = LoadExif(block);
@@ -176,24 +252,29 @@ TEST_F(OptionsTest, MetadataLeftOutByDefault) {
     const std::string source = dir / "photo.jpg";
     WriteBytes(source, PhotoWithMetadata());
     ASSERT_TRUE(ReadExif(source).gps);  // the source does carry it all
-    for (const char* format : {"jpg", "png", "bmp"}) {
+    for (const char* format : {"jpg", "png", "bmp", "webp", "avif"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format)) << format;
+        EXPECT_TRUE(OutputSize(target)) << format;
         EXPECT_FALSE(ReadExif(target).present) << format;
         EXPECT_EQ(ReadBytes(target).find(kXmpMark), std::string::npos) << format;
+        EXPECT_TRUE(ReadBlocks(target).xmp.empty()) << format;
     }
+    // Without a profile or metadata a WebP output is the plain lossy bitstream, without the extended header.
+    EXPECT_EQ(ReadBytes(dir / "out.webp").substr(12, 4), "VP8 ");
 }
 
 TEST_F(OptionsTest, KeptMetadataIsUprightAndSized) {
     const std::string source = dir / "photo.jpg";
     WriteBytes(source, PhotoWithMetadata());
-    settings.Bildsize = kSizeBox;  // the stored 1200x900 shown as 900x1200, fitted into 640x480: 360x480
+    settings.Bildsize = kSizeBox;  // the stored 1200x1800 shown as 1800x1200, fitted into 640x480: 640x426
     options.MetadatenUebernehmen = 1;
-    for (const char* format : {"jpg", "png"}) {
+    for (const char* format : {"jpg", "png", "webp", "avif"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format)) << format;
-        const auto size = test::DecodedSize(target);
-        ASSERT_TRUE(size);
+        const auto size = OutputSize(target);  // still decodes with the blocks in it
+        ASSERT_TRUE(size) << format;
+        EXPECT_EQ(*size, std::make_pair(640u, 426u)) << format;
         const ExifView exif = ReadExif(target);
         ASSERT_TRUE(exif.present) << format;
         EXPECT_EQ(exif.orientation, 1) << format;
@@ -203,7 +284,7 @@ TEST_F(OptionsTest, KeptMetadataIsUprightAndSized) {
         EXPECT_EQ(exif.imageLength, size->second) << format;
         EXPECT_EQ(exif.make, "QuendrixCam") << format;
         EXPECT_FALSE(exif.gps) << format;  // dropped by default once metadata is kept
-        EXPECT_NE(ReadBytes(target).find(kXmpMark), std::string::npos) << format;
+        EXPECT_TRUE(ReadBlocks(target).xmp.ends_with(kXmpPacket)) << format;
     }
     // BMP has no place for either.
     ASSERT_TRUE(Compress(source, dir / "out.bmp", "bmp"));
@@ -220,10 +301,33 @@ TEST_F(OptionsTest, GpsKeptWhenAsked) {
     WriteBytes(source, PhotoWithMetadata());
     options.MetadatenUebernehmen = 1;
     options.GpsEntfernen = 0;
-    for (const char* format : {"jpg", "png"}) {
+    for (const char* format : {"jpg", "png", "webp", "avif"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format));
-        EXPECT_TRUE(ReadExif(target).gps) << format;
+        const ExifView exif = ReadExif(target);
+        EXPECT_TRUE(exif.gps) << format;
+        EXPECT_EQ(exif.orientation, 1) << format;
+        EXPECT_TRUE(ReadBlocks(target).xmp.ends_with(kXmpPacket)) << format;
+    }
+}
+
+TEST_F(OptionsTest, KeptMetadataBesideAColourProfile) {
+    const std::string source = dir / "profiled.jpg";
+    WriteBytes(source, PhotoWithMetadata(test::kCorpus + "/pillow/icc_profile_big.jpg"));
+    options.MetadatenUebernehmen = 1;
+    for (const char* format : {"webp", "avif"}) {
+        const std::string target = dir / (std::string("out.") + format);
+        ASSERT_TRUE(Compress(source, target, format)) << format;
+        ASSERT_TRUE(OutputSize(target)) << format;
+        const Blocks blocks = ReadBlocks(target);
+        EXPECT_TRUE(blocks.decodes) << format;
+        ASSERT_GE(blocks.icc.size(), 128u) << format;
+        EXPECT_EQ(blocks.icc.substr(36, 4), "acsp") << format;
+        EXPECT_EQ(blocks.xmp, kXmpPacket) << format;
+        const ExifView exif = ReadExif(target);
+        EXPECT_EQ(exif.make, "QuendrixCam") << format;
+        EXPECT_EQ(exif.orientation, 1) << format;
+        EXPECT_FALSE(exif.gps) << format;
     }
 }
 

@@ -117,6 +117,32 @@ TEST_F(BatchTest, EnterStartsTheBatchAndAnEmptyListIsReported) {
     EXPECT_TRUE(dialog.isVisible());  // the batch leaves the window open
 }
 
+TEST_F(BatchTest, ASizeLimitOutOfRangeInTheSettingsFileStopsTheBatch) {
+    CMainDialog dialog(store);
+    dialog.show();
+    Drop(dialog, {source});
+    store.WriteProfileInt("Erweitert", "MaxKBAktiv", 1);
+    for (const char* stored : {"0", "-5", "2000000", "abc"}) {
+        store.WriteProfileStringA("Erweitert", "MaxKB", stored);
+        recorder.messages.clear();
+        QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
+        const std::string shown = std::string(stored) == "abc" ? "0" : stored;  // read as every number is
+        EXPECT_EQ(recorder.messages,
+                  std::vector<std::string>{"Einstellungsdatei MaxKB=" + shown +
+                                           ": Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein."})
+            << stored;
+        EXPECT_FALSE(fs::exists(target)) << stored;
+        EXPECT_TRUE(dialog.CompressButton()->isEnabled());
+        EXPECT_EQ(dialog.FileList()->rowCount(), 3);
+    }
+    // Set right, the batch runs.
+    store.WriteProfileInt("Erweitert", "MaxKB", 1000000);
+    recorder.messages.clear();
+    QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::FormatString(res::IDS_SKIPPED_REPORT, 1)});
+    EXPECT_TRUE(fs::exists(target + "/foto.jpg"));
+}
+
 TEST_F(BatchTest, DropTakesTheInputTypesFromTheSettingsAtEveryDrop) {
     CMainDialog dialog(store);
     store.WriteProfileInt("Parameter", "EingabeTyp", 4);  // PNG only
