@@ -1,6 +1,9 @@
 #include "engine/memory_budget.h"
 
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -124,6 +127,21 @@ uint64_t DefaultMemoryBudgetBytes() {
     uint64_t cgroup = CgroupMemoryLimit();
     if (cgroup > 0 && (total == 0 || cgroup < total)) total = cgroup;
     return total > 0 ? total / 2 : kFallbackBytes;
+}
+
+ImageMemoryReuse::ImageMemoryReuse() {
+#if defined(__GLIBC__)
+    // The largest threshold glibc takes; the trim threshold above it keeps a freed buffer at the top of an
+    // arena from being handed back at once.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
+ImageMemoryReuse::~ImageMemoryReuse() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace qx
