@@ -6,6 +6,7 @@
 #endif
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
 #include <string>
 
@@ -77,6 +78,10 @@ uint64_t MemoryBudget::PeakInUse() const {
 
 namespace {
 
+// glibc's own settings, given back when a batch ends.
+constexpr int kDefaultMmapMax = 65536;
+constexpr int kDefaultTrimThreshold = 128 * 1024;
+
 uint64_t ReadLimit(const std::string& path) {
     std::ifstream file(path);
     std::string text;
@@ -131,15 +136,17 @@ uint64_t DefaultMemoryBudgetBytes() {
 
 ImageMemoryReuse::ImageMemoryReuse() {
 #if defined(__GLIBC__)
-    // The largest threshold glibc takes; the trim threshold above it keeps a freed buffer at the top of an
-    // arena from being handed back at once.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    // Every block from the heap, none mapped on its own (a mapped block goes back to the system when freed,
+    // and the next image faults its pages in again), and nothing trimmed from the heap while the batch runs.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT_MAX);
 #endif
 }
 
 ImageMemoryReuse::~ImageMemoryReuse() {
 #if defined(__GLIBC__)
+    mallopt(M_MMAP_MAX, kDefaultMmapMax);
+    mallopt(M_TRIM_THRESHOLD, kDefaultTrimThreshold);
     malloc_trim(0);
 #endif
 }

@@ -16,12 +16,17 @@ namespace qx::imaging::detail {
 // row and offset computation far inside 32-bit signed range even at 4 bytes per pixel plus filter margins.
 constexpr uint32_t kMaxDimension = 1u << 18;
 
+// Frees what Pixels::Allocate took.
+struct PixelMemoryFree {
+    void operator()(uint8_t* memory) const;
+};
+
 // Straight (not premultiplied) 8-bit pixels, rows packed without padding.
 struct Pixels {
     uint32_t width = 0;
     uint32_t height = 0;
     int channels = 0;  // 1 grey, 3 RGB, 4 RGBA
-    std::unique_ptr<uint8_t[]> data;
+    std::unique_ptr<uint8_t[], PixelMemoryFree> data;
 
     size_t Stride() const { return size_t{width} * static_cast<size_t>(channels); }
     size_t Bytes() const { return Stride() * height; }
