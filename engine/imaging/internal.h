@@ -139,6 +139,9 @@ bool ApplyOrientation(Pixels& pixels, int orientation);
 // Separable Lanczos3 into width x height. Alpha is filtered premultiplied; `in` may be premultiplied in
 // place when mayModifyInput is true (saves a copy).
 bool Resample(Pixels& in, bool mayModifyInput, uint32_t width, uint32_t height, Pixels& out);
+// Whether the resampler may use AVX2 where the processor has it (it does unless told otherwise); tests compare
+// its output with the SSE2 path's.
+void AllowAvx2Resampling(bool allowed);
 
 // Colour space signature of an ICC profile ("RGB ", "GRAY", "CMYK"), empty when too short.
 std::string IccColourSpace(const std::vector<uint8_t>& icc);

@@ -2,6 +2,7 @@
 // vertical pass 16 (or, with AVX2, 32) bytes at a time, the horizontal pass one pixel per vector; two taps per
 // multiply-add. Both instruction sets give the same bytes.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -170,16 +171,18 @@ __attribute__((target("avx2"))) void VerticalRowAvx2(const Pixels& in, uint8_t* 
 
 using VerticalRowFunction = void (*)(const Pixels&, uint8_t*, int32_t, int32_t, const int16_t*);
 
+std::atomic<bool> avx2Allowed{true};
+
 VerticalRowFunction ChooseVerticalRow() {
 #if defined(QX_HAVE_AVX2_PATH)
-    if (__builtin_cpu_supports("avx2")) return VerticalRowAvx2;
+    static const bool available = __builtin_cpu_supports("avx2");
+    if (available && avx2Allowed.load(std::memory_order_relaxed)) return VerticalRowAvx2;
 #endif
     return VerticalRowSse2;
 }
 
 void VerticalRow(const Pixels& in, uint8_t* dst, int32_t first, int32_t count, const int16_t* w) {
-    static const VerticalRowFunction chosen = ChooseVerticalRow();
-    chosen(in, dst, first, count, w);
+    ChooseVerticalRow()(in, dst, first, count, w);
 }
 
 bool VerticalPass(const Pixels& in, uint32_t outHeight, Pixels& out) {
@@ -285,6 +288,8 @@ bool Copy(const Pixels& in, Pixels& out) {
 }
 
 }  // namespace
+
+void AllowAvx2Resampling(bool allowed) { avx2Allowed.store(allowed, std::memory_order_relaxed); }
 
 bool Resample(Pixels& in, bool mayModifyInput, uint32_t width, uint32_t height, Pixels& out) {
     if (in.Empty() || width == 0 || height == 0) return false;
