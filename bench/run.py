@@ -1,10 +1,17 @@
 #!/usr/bin/python3
-"""The main job (fit into 640x480, JPEG quality 80, both cores) through quendrix-batch, our imaging layer alone
-(bench/qx_bench) and the peers,
-side by side in one run: images per second, our ratio to each peer, and SSIM against an exact reference.
+"""Our speed, quality and memory beside the peer tools, every tool of a job run in turn in one sitting.
 
-Usage: bench/run.py [--runs N] [--skip-slow] [--tools a,b,...]
-Needs the packages of packages-bench.txt. The corpus is built once into bench-data/ (cached).
+Jobs (both cores; each tool's runs alternate with the others', so a change in the machine's load hits all alike):
+  photos   the 40 photos fit into 640x480, JPEG quality 80 (the main job)
+  source   10 of the photos at their own size, JPEG quality 80 (the window's default size rule)
+  pngbmp   the 10 PNG and BMP files fit into 640x480, PNG
+  listing  a dropped folder of 10,000 small images listed (bench/listing.py, when present)
+Printed per job and tool: median wall and CPU seconds, our ratio (theirs / ours), peak resident size, SSIM against
+an exact Lanczos reference, output bytes. `floor` is libjpeg-turbo decoding each photo at 1/8 scale and nothing else.
+
+Usage: bench/run.py [--runs N] [--jobs photos,source,...] [--tools a,b,...] [--skip-slow]
+Needs the packages of packages-bench.txt; sharp is installed from npm into bench-data/sharp when npm exists.
+The corpus is built once into bench-data/ (cached).
 """
 import glob, json, os, resource, shutil, statistics, subprocess, sys, time
 
@@ -13,13 +20,16 @@ DATA = os.path.join(ROOT, 'bench-data')
 SHARED = os.path.join(os.path.dirname(ROOT), 'shared', 'bench')
 BUILD = os.path.join(ROOT, 'build-bench')
 BOX_W, BOX_H, QUALITY, PROCS = 640, 480, 80, 2
+SHARP_VERSION = '0.34.5'
 
 
-def corpus():
+def corpus(kind='jpeg'):
     folder = os.path.join(DATA, 'corpus', 'jpeg')
     if len(glob.glob(os.path.join(folder, '*.jpg'))) < 40:
         os.makedirs(os.path.join(DATA, 'x'), exist_ok=True)  # dpkg -x needs the parent folder
         subprocess.run(['/usr/bin/python3', os.path.join(SHARED, 'make_corpus.py'), DATA], check=True)
+    if kind == 'pngbmp':
+        return sorted(glob.glob(os.path.join(DATA, 'corpus', 'pngbmp', '*')))
     return sorted(glob.glob(os.path.join(folder, '*.jpg')))
 
 
@@ -32,102 +42,212 @@ def build():
     return os.path.join(BUILD, 'bench', 'qx_bench')
 
 
-def batch(files, out):
-    # The program as users run it: settings from an empty file, every value from the options.
-    settings = os.path.join(DATA, 'bench-settings.ini')
-    open(settings, 'w').close()
-    subprocess.run([os.path.join(BUILD, 'quendrix-batch'), '--settings', settings, '--quiet',
-                    '--size', 'box:%dx%d' % (BOX_W, BOX_H), '--quality', str(QUALITY), '--threads', str(PROCS),
-                    '--type', 'jpg', '--names', 'source', '--target-folder', out, '--'] + files,
-                   check=True, stdout=subprocess.DEVNULL)
+def sharp_modules():
+    """The folder holding sharp's node_modules, installed on first use; None without node and npm."""
+    folder = os.path.join(DATA, 'sharp')
+    if os.path.exists(os.path.join(folder, 'node_modules', 'sharp')):
+        return os.path.join(folder, 'node_modules')
+    if not shutil.which('npm') or not shutil.which('node'):
+        return None
+    os.makedirs(folder, exist_ok=True)
+    done = subprocess.run(['npm', 'install', '--no-audit', '--no-fund', 'sharp@' + SHARP_VERSION], cwd=folder,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return os.path.join(folder, 'node_modules') if done.returncode == 0 else None
 
 
 def split(files, n):
     return [files[i::n] for i in range(n)]
 
 
-def parallel(commands, env=None):
-    procs = [subprocess.Popen(c, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env) for c in commands]
-    for p in procs:
-        _, err = p.communicate()
-        if p.returncode != 0:
-            raise RuntimeError('%s failed: %s' % (commands[0][0], err.decode(errors='replace')[-500:]))
+class Usage:
+    """CPU seconds and the largest peak resident size of the processes one run started."""
+
+    def __init__(self):
+        self.cpu = 0.0
+        self.peak_kb = 0
+
+    def wait(self, proc, name):
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        self.cpu += usage.ru_utime + usage.ru_stime
+        self.peak_kb = max(self.peak_kb, usage.ru_maxrss)
+        if proc.returncode != 0:
+            err = proc.stderr.read().decode(errors='replace') if proc.stderr else ''
+            raise RuntimeError('%s failed (%d): %s' % (name, proc.returncode, err[-500:]))
+
+    def parallel(self, commands, env=None):
+        procs = [subprocess.Popen(c, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env) for c in commands]
+        for proc, command in zip(procs, commands):
+            self.wait(proc, command[0])
+
+    def streams(self, per_file, files, env=None):
+        """One process per file, PROCS streams of them side by side."""
+        parts = split(files, PROCS)
+        running = {}
+        for i, part in enumerate(parts):
+            if part:
+                running[i] = subprocess.Popen(per_file(part.pop(0)), stdout=subprocess.DEVNULL,
+                                              stderr=subprocess.PIPE, env=env)
+        while running:
+            for i in list(running):
+                self.wait(running[i], 'stream')
+                if parts[i]:
+                    running[i] = subprocess.Popen(per_file(parts[i].pop(0)), stdout=subprocess.DEVNULL,
+                                                  stderr=subprocess.PIPE, env=env)
+                else:
+                    del running[i]
 
 
-def tools(bench):
-    single = dict(os.environ, MAGICK_THREAD_LIMIT='1', OMP_NUM_THREADS='1', VIPS_CONCURRENCY='1')
-    hint = '%dx%d' % (BOX_W * 2, BOX_H * 2)
-    return {
-        'quendrix-batch': batch,
-        'quendrix': lambda files, out: subprocess.run(
-            [bench, '--threads', str(PROCS), '--box', '%dx%d' % (BOX_W, BOX_H), '--quality', str(QUALITY),
-             '--out', out] + files, check=True, stdout=subprocess.DEVNULL),
-        'vipsthumbnail': lambda files, out: parallel(
-            [['vipsthumbnail', '-s', '%dx%d' % (BOX_W, BOX_H), '-o', os.path.join(out, '%%s.jpg[Q=%d]' % QUALITY)] + part
-             for part in split(files, PROCS)], single),
-        'mogrify-hint': lambda files, out: parallel(
-            [['mogrify', '-path', out, '-define', 'jpeg:size=' + hint, '-resize', '%dx%d' % (BOX_W, BOX_H),
-              '-quality', str(QUALITY)] + part for part in split(files, PROCS)], single),
-        'mogrify': lambda files, out: parallel(
-            [['mogrify', '-path', out, '-resize', '%dx%d' % (BOX_W, BOX_H), '-quality', str(QUALITY)] + part
-             for part in split(files, PROCS)], single),
-    }
+SINGLE = dict(os.environ, MAGICK_THREAD_LIMIT='1', OMP_NUM_THREADS='1', VIPS_CONCURRENCY='1')
 
 
-LOAD = 0.0
+def quendrix_batch(size, kind):
+    def run(usage, files, out):
+        settings = os.path.join(DATA, 'bench-settings.ini')
+        open(settings, 'w').close()  # settings from an empty file, every value from the options
+        usage.parallel([[os.path.join(BUILD, 'quendrix-batch'), '--settings', settings, '--quiet', '--size', size,
+                         '--quality', str(QUALITY), '--threads', str(PROCS), '--type', kind, '--names', 'source',
+                         '--target-folder', out, '--'] + files])
+    return run
 
 
-def main():
-    global LOAD
-    LOAD = os.getloadavg()[0]
-    args = sys.argv[1:]
-    runs = int(args[args.index('--runs') + 1]) if '--runs' in args else 3
-    wanted = args[args.index('--tools') + 1].split(',') if '--tools' in args else None
-    files = corpus()
-    bench = build()
-    megapixels = 0
-    results = {}
-    for name, run in tools(bench).items():
-        if wanted and name not in wanted:
-            continue
-        if '--skip-slow' in args and name == 'mogrify':
-            continue
-        out = os.path.join(DATA, 'out', name)
-        times, cpus = [], []
-        for r in range(runs if name != 'mogrify' else 1):  # plain mogrify decodes at full size: one run is enough
+def sharp(modules, box, fmt, fast=True):
+    script = os.path.join(ROOT, 'bench', 'sharp_job.js')
+    env = dict(os.environ, NODE_PATH=modules or '')
+
+    def run(usage, files, out):
+        job = dict(box=box, format=fmt, quality=QUALITY, fastShrinkOnLoad=fast, parallel=PROCS, out=out)
+        usage.parallel([['node', script, json.dumps(job)] + files], env)
+    return run
+
+
+def vipsthumbnail(suffix):
+    return lambda usage, files, out: usage.parallel(
+        [['vipsthumbnail', '-s', '%dx%d' % (BOX_W, BOX_H), '-o', os.path.join(out, '%s' + suffix)] + part
+         for part in split(files, PROCS)], SINGLE)
+
+
+def tools(job, bench, modules):
+    box = '%dx%d' % (BOX_W, BOX_H)
+    found = {}
+    if job == 'photos':
+        found = {
+            'quendrix-batch': quendrix_batch('box:' + box, 'jpg'),
+            'quendrix': lambda usage, files, out: usage.parallel(
+                [[bench, '--threads', str(PROCS), '--box', box, '--quality', str(QUALITY), '--out', out] + files]),
+            'vipsthumbnail': vipsthumbnail('.jpg[Q=%d]' % QUALITY),
+            'sharp': sharp(modules, [BOX_W, BOX_H], 'jpeg'),
+            'sharp-exact': sharp(modules, [BOX_W, BOX_H], 'jpeg', fast=False),
+            'mogrify-hint': lambda usage, files, out: usage.parallel(
+                [['mogrify', '-path', out, '-define', 'jpeg:size=%dx%d' % (BOX_W * 2, BOX_H * 2), '-resize', box,
+                  '-quality', str(QUALITY)] + part for part in split(files, PROCS)], SINGLE),
+            'mogrify': lambda usage, files, out: usage.parallel(
+                [['mogrify', '-path', out, '-resize', box, '-quality', str(QUALITY)] + part
+                 for part in split(files, PROCS)], SINGLE),
+            'floor': lambda usage, files, out: usage.streams(
+                lambda f: ['djpeg', '-scale', '1/8', '-outfile', os.devnull, f], files),
+        }
+    elif job == 'source':
+        found = {
+            'quendrix-batch': quendrix_batch('source', 'jpg'),
+            'vips-copy': lambda usage, files, out: usage.streams(
+                lambda f: ['vips', 'copy', f, os.path.join(out, os.path.basename(f)) +
+                           '[Q=%d,optimize_coding]' % QUALITY], files, SINGLE),
+            'sharp': sharp(modules, None, 'jpeg'),
+        }
+    elif job == 'pngbmp':
+        found = {  # sharp is left out: its libvips reads no BMP
+            'quendrix-batch': quendrix_batch('box:' + box, 'png'),
+            'vipsthumbnail': vipsthumbnail('.png'),
+        }
+    if modules is None:
+        found = {k: v for k, v in found.items() if not k.startswith('sharp')}
+    if not shutil.which('djpeg'):
+        found.pop('floor', None)
+    return found
+
+
+def quality(files, out):
+    env = dict(os.environ, QUALITY_REF_CACHE=os.path.join(DATA, 'ref'))
+    # quality.py takes a folder of sources; the jobs take a part of one, so the sources are linked into a folder.
+    sources = os.path.join(DATA, 'out', 'sources-' + os.path.basename(out.rstrip('/')))
+    shutil.rmtree(sources, ignore_errors=True)
+    os.makedirs(sources)
+    for f in files:
+        os.symlink(f, os.path.join(sources, os.path.basename(f)))
+    q = subprocess.run(['/usr/bin/python3', os.path.join(SHARED, 'quality.py'), sources, out],
+                       capture_output=True, env=env, text=True)
+    shutil.rmtree(sources, ignore_errors=True)
+    lines = q.stdout.strip().splitlines()
+    return json.loads(lines[-1]) if q.returncode == 0 and lines else {}
+
+
+def run_job(job, files, runs, wanted, bench, modules, skip_slow):
+    chosen = {name: run for name, run in tools(job, bench, modules).items()
+              if (not wanted or name in wanted) and not (skip_slow and name == 'mogrify')}
+    samples = {name: [] for name in chosen}
+    for r in range(runs):
+        for name, run in chosen.items():
+            if name == 'mogrify' and r > 0:
+                continue  # plain mogrify decodes at full size: one run is enough
+            out = os.path.join(DATA, 'out', job, name)
             shutil.rmtree(out, ignore_errors=True)
             os.makedirs(out)
             subprocess.run(['sync'])
-            usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+            usage = Usage()
             start = time.perf_counter()
-            run(files, out)
-            times.append(time.perf_counter() - start)
-            after = resource.getrusage(resource.RUSAGE_CHILDREN)
-            cpus.append(after.ru_utime + after.ru_stime - usage.ru_utime - usage.ru_stime)
-        env = dict(os.environ, QUALITY_REF_CACHE=os.path.join(DATA, 'ref'))
-        q = subprocess.run(['/usr/bin/python3', os.path.join(SHARED, 'quality.py'), os.path.dirname(files[0]), out],
-                           check=True, capture_output=True, env=env, text=True)
-        quality = json.loads(q.stdout.strip().splitlines()[-1])
-        results[name] = dict(seconds=statistics.median(times), times=times, cpu=statistics.median(cpus), quality=quality,
-                             count=len(glob.glob(os.path.join(out, '*'))))
-        print('%-14s %s' % (name, json.dumps(results[name])), file=sys.stderr)
+            run(usage, files, out)
+            samples[name].append((time.perf_counter() - start, usage.cpu, usage.peak_kb))
+    results = {}
+    for name, got in samples.items():
+        out = os.path.join(DATA, 'out', job, name)
+        results[name] = dict(seconds=statistics.median(g[0] for g in got), cpu=statistics.median(g[1] for g in got),
+                             peak_mb=max(g[2] for g in got) / 1024.0, times=[round(g[0], 3) for g in got],
+                             quality=quality(files, out) if name != 'floor' else {})
+        print('%-8s %-14s %s' % (job, name, json.dumps(results[name])), file=sys.stderr)
+    return results
 
-    n = len(files)
+
+def report(job, files, runs, results):
     ours = results.get('quendrix-batch') or results.get('quendrix')
-    print('\n%d JPEGs, fit into %dx%d, quality %d, %d at once; median of %d runs' % (n, BOX_W, BOX_H, QUALITY, PROCS, runs))
-    # CPU seconds are what a loaded machine distorts least; wall time is what a user sees.
-    print('load average before the run: %.1f' % LOAD)
-    print('| tool | wall s | images/s | quendrix-batch ratio | CPU s | images per CPU s | quendrix-batch CPU ratio | SSIM mean / min | MS-SSIM mean | output bytes |')
-    print('|---|---|---|---|---|---|---|---|---|---|')
+    print('\n### %s: %d files, %d at once, median of %d runs' % (job, len(files), PROCS, runs))
+    print('| tool | wall s | wall ratio | CPU s | CPU ratio | peak MB | SSIM mean / min | output bytes |')
+    print('|---|---|---|---|---|---|---|---|')
     for name, r in results.items():
-        ips = n / r['seconds']
-        ratio = (n / ours['seconds']) / ips if ours else float('nan')
-        cpu_ratio = r['cpu'] / ours['cpu'] if ours else float('nan')
         q = r['quality']
-        print('| %s | %.2f | %.1f | %.2f | %.2f | %.1f | %.2f | %.4f / %.4f | %.4f | %s |' % (
-            name, r['seconds'], ips, ratio, r['cpu'], n / r['cpu'], cpu_ratio,
-            q.get('ssim_mean', 0), q.get('ssim_min', 0), q.get('msssim_mean', 0),
-            '{:,}'.format(q.get('bytes', 0))))
+        print('| %s | %.2f | %.2f | %.2f | %.2f | %.0f | %s | %s |' % (
+            name, r['seconds'], r['seconds'] / ours['seconds'] if ours else float('nan'), r['cpu'],
+            r['cpu'] / ours['cpu'] if ours else float('nan'), r['peak_mb'],
+            '%.4f / %.4f' % (q['ssim_mean'], q['ssim_min']) if q else '-',
+            '{:,}'.format(q['bytes']) if q else '-'))
+    floor = results.get('floor')
+    if floor and ours:
+        print('our CPU over the decode floor: %.2f' % (ours['cpu'] / floor['cpu']))
+
+
+def main():
+    args = sys.argv[1:]
+    option = lambda name, default: args[args.index(name) + 1] if name in args else default
+    runs = int(option('--runs', '3'))
+    jobs = option('--jobs', 'photos,source,pngbmp,listing').split(',')
+    wanted = option('--tools', '').split(',') if '--tools' in args else None
+    load = os.getloadavg()[0]
+    photos = corpus()
+    bench = build()
+    modules = sharp_modules()
+    print('load average before the run: %.2f%s' % (load, '' if modules else '; sharp skipped (no npm)'))
+    for job in jobs:
+        if job == 'listing':
+            listing = os.path.join(ROOT, 'bench', 'listing.py')
+            if os.path.exists(listing):
+                print('\n### listing')
+                sys.stdout.flush()
+                subprocess.run(['/usr/bin/python3', listing], check=True)
+            continue
+        files = {'photos': photos, 'source': photos[::4], 'pngbmp': corpus('pngbmp')}[job]
+        results = run_job(job, files, runs, wanted, bench, modules, '--skip-slow' in args)
+        report(job, files, runs, results)
+        sys.stdout.flush()
 
 
 if __name__ == '__main__':

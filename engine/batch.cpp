@@ -305,6 +305,7 @@ BatchResult BatchRun::Run() {
     if (!host_.ExchangeAndValidate()) return result;
     const MainSettings& settings = host_.GetMainSettings();
     MemoryBudget* budget = budgetOverride.load();
+    const ImageMemoryReuse reuse;
     Compressor& compressor =
         compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
     host_.SetProgressPos(0);

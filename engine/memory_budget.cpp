@@ -1,8 +1,12 @@
 #include "engine/memory_budget.h"
 
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
 #include <string>
 
@@ -74,6 +78,10 @@ uint64_t MemoryBudget::PeakInUse() const {
 
 namespace {
 
+// glibc's own settings, given back when a batch ends.
+constexpr int kDefaultMmapMax = 65536;
+constexpr int kDefaultTrimThreshold = 128 * 1024;
+
 uint64_t ReadLimit(const std::string& path) {
     std::ifstream file(path);
     std::string text;
@@ -124,6 +132,23 @@ uint64_t DefaultMemoryBudgetBytes() {
     uint64_t cgroup = CgroupMemoryLimit();
     if (cgroup > 0 && (total == 0 || cgroup < total)) total = cgroup;
     return total > 0 ? total / 2 : kFallbackBytes;
+}
+
+ImageMemoryReuse::ImageMemoryReuse() {
+#if defined(__GLIBC__)
+    // Every block from the heap, none mapped on its own (a mapped block goes back to the system when freed,
+    // and the next image faults its pages in again), and nothing trimmed from the heap while the batch runs.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT_MAX);
+#endif
+}
+
+ImageMemoryReuse::~ImageMemoryReuse() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_MAX, kDefaultMmapMax);
+    mallopt(M_TRIM_THRESHOLD, kDefaultTrimThreshold);
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace qx

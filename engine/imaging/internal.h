@@ -16,12 +16,17 @@ namespace qx::imaging::detail {
 // row and offset computation far inside 32-bit signed range even at 4 bytes per pixel plus filter margins.
 constexpr uint32_t kMaxDimension = 1u << 18;
 
+// Frees what Pixels::Allocate took.
+struct PixelMemoryFree {
+    void operator()(uint8_t* memory) const;
+};
+
 // Straight (not premultiplied) 8-bit pixels, rows packed without padding.
 struct Pixels {
     uint32_t width = 0;
     uint32_t height = 0;
     int channels = 0;  // 1 grey, 3 RGB, 4 RGBA
-    std::unique_ptr<uint8_t[]> data;
+    std::unique_ptr<uint8_t[], PixelMemoryFree> data;
 
     size_t Stride() const { return size_t{width} * static_cast<size_t>(channels); }
     size_t Bytes() const { return Stride() * height; }
@@ -134,6 +139,9 @@ bool ApplyOrientation(Pixels& pixels, int orientation);
 // Separable Lanczos3 into width x height. Alpha is filtered premultiplied; `in` may be premultiplied in
 // place when mayModifyInput is true (saves a copy).
 bool Resample(Pixels& in, bool mayModifyInput, uint32_t width, uint32_t height, Pixels& out);
+// Whether the resampler may use AVX2 where the processor has it (it does unless told otherwise); tests compare
+// its output with the SSE2 path's.
+void AllowAvx2Resampling(bool allowed);
 
 // Colour space signature of an ICC profile ("RGB ", "GRAY", "CMYK"), empty when too short.
 std::string IccColourSpace(const std::vector<uint8_t>& icc);

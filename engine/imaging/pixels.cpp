@@ -1,5 +1,8 @@
 // Pixel buffers, size limits, EXIF orientation, errno texts.
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -11,6 +14,20 @@ namespace {
 
 // Slack after every buffer so that a filter may read one whole 4-byte word at the last pixel of a row.
 constexpr size_t kSlack = 16;
+
+// A photo decoded at full size takes tens of MB, which the system hands out in 4 KB pages, each faulted in on
+// first touch: measured, a fifth of the time of recompressing photos at their own size. Buffers this large are
+// aligned to and marked for 2 MB pages, which take one fault where small pages take 512.
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kHugeBufferBytes = size_t{8} << 20;
+
+uint8_t* AllocatePixelMemory(size_t bytes) {
+    if (bytes < kHugeBufferBytes) return static_cast<uint8_t*>(std::malloc(bytes));
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, kHugePage, bytes) != 0) return nullptr;
+    ::madvise(memory, bytes & ~(kHugePage - 1), MADV_HUGEPAGE);  // a hint: without it, small pages
+    return static_cast<uint8_t*>(memory);
+}
 
 template <int Channels>
 void Transform(const Pixels& in, Pixels& out, int orientation) {
@@ -61,11 +78,13 @@ bool SizeAllowed(uint64_t width, uint64_t height) {
     return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension && width * height <= kMaxPixels;
 }
 
+void PixelMemoryFree::operator()(uint8_t* memory) const { std::free(memory); }
+
 bool Pixels::Allocate(uint32_t w, uint32_t h, int ch) {
     Reset();
     if (!SizeAllowed(w, h) || ch < 1 || ch > 4) return false;
     const size_t bytes = size_t{w} * h * static_cast<size_t>(ch) + kSlack;
-    data.reset(new (std::nothrow) uint8_t[bytes]);
+    data.reset(AllocatePixelMemory(bytes));
     if (!data) return false;
     std::memset(data.get() + bytes - kSlack, 0, kSlack);
     width = w;
