@@ -47,6 +47,17 @@ bool ReadFolder(const std::string& folder, std::vector<FoundEntry>& entries) {
     return true;
 }
 
+// Width and height of an image file, and the file's status, read once for both the check that it is a regular
+// file and the row's size.
+bool ProbeRegularFile(const std::string& path, struct stat& status, uint32_t& width, uint32_t& height) {
+    if (!IsRegularFile(path, status)) return false;
+    const std::unique_ptr<imaging::Bitmap> bitmap = imaging::Bitmap::FromFile(path);
+    if (!bitmap) return false;
+    width = bitmap->Width();
+    height = bitmap->Height();
+    return true;
+}
+
 // Marks the folder as walked; false when it was walked before in this drop (or cannot be examined).
 bool MarkVisited(const std::string& folder, DirWalkContext& context) {
     struct stat status {};
@@ -84,12 +95,7 @@ bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& fla
 
 bool ProbeImageSize(const std::string& path, uint32_t& width, uint32_t& height) {
     struct stat status {};
-    if (!IsRegularFile(path, status)) return false;
-    const std::unique_ptr<imaging::Bitmap> bitmap = imaging::Bitmap::FromFile(path);
-    if (!bitmap) return false;
-    width = bitmap->Width();
-    height = bitmap->Height();
-    return true;
+    return ProbeRegularFile(path, status, width, height);
 }
 
 void ImageIntake::AddImageFile(const std::string& path) const {
@@ -98,9 +104,8 @@ void ImageIntake::AddImageFile(const std::string& path) const {
     if (!IsAcceptedExtension(parts.extension, flags_)) return;
     uint32_t width = 0;
     uint32_t height = 0;
-    if (!ProbeImageSize(path, width, height)) return;
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return;
+    if (!ProbeRegularFile(path, status, width, height)) return;
     if (sink_) {
         sink_(FileRow{path, FormatImageSizeCell(width, height), FormatFileSizeCell(status.st_size), width, height,
                       static_cast<int64_t>(status.st_size)});
