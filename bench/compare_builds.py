@@ -14,13 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run as bench  # noqa: E402  (the corpus, the usage counter)
 
 
-def command(build, job, out):
-    settings = os.path.join(bench.DATA, 'bench-settings.ini')
-    open(settings, 'w').close()
-    size, kind = {'photos': ('box:640x480', 'jpg'), 'source': ('source', 'jpg'), 'pngbmp': ('box:640x480', 'png')}[job]
-    return [os.path.join(build, 'quendrix-batch'), '--settings', settings, '--quiet', '--size', size, '--quality',
-            str(bench.QUALITY), '--threads', str(bench.PROCS), '--type', kind, '--names', 'source', '--target-folder',
-            out, '--']
+JOBS = {'photos': ('box:640x480', 'jpg'), 'source': ('source', 'jpg'), 'pngbmp': ('box:640x480', 'png')}
 
 
 def same_outputs(a, b):
@@ -57,7 +51,7 @@ def main():
                 os.makedirs(out)
                 usage = bench.Usage()
                 start = time.perf_counter()
-                usage.parallel([command(b, job, out) + files])
+                usage.parallel([bench.batch_command(*JOBS[job], out, build=b) + files])
                 samples[b].append((time.perf_counter() - start, usage.cpu, usage.peak_kb))
         first = builds[0]
         wall0 = statistics.median(s[0] for s in samples[first])

@@ -101,14 +101,16 @@ class Usage:
 SINGLE = dict(os.environ, MAGICK_THREAD_LIMIT='1', OMP_NUM_THREADS='1', VIPS_CONCURRENCY='1')
 
 
+def batch_command(size, kind, out, build=BUILD):
+    """quendrix-batch of `build` on a job, to be followed by the files."""
+    settings = os.path.join(DATA, 'bench-settings.ini')
+    open(settings, 'w').close()  # settings from an empty file, every value from the options
+    return [os.path.join(build, 'quendrix-batch'), '--settings', settings, '--quiet', '--size', size, '--quality',
+            str(QUALITY), '--threads', str(PROCS), '--type', kind, '--names', 'source', '--target-folder', out, '--']
+
+
 def quendrix_batch(size, kind):
-    def run(usage, files, out):
-        settings = os.path.join(DATA, 'bench-settings.ini')
-        open(settings, 'w').close()  # settings from an empty file, every value from the options
-        usage.parallel([[os.path.join(BUILD, 'quendrix-batch'), '--settings', settings, '--quiet', '--size', size,
-                         '--quality', str(QUALITY), '--threads', str(PROCS), '--type', kind, '--names', 'source',
-                         '--target-folder', out, '--'] + files])
-    return run
+    return lambda usage, files, out: usage.parallel([batch_command(size, kind, out) + files])
 
 
 def sharp(modules, box, fmt, fast=True):
