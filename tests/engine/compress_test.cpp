@@ -17,14 +17,8 @@ using test::ReadBytes;
 using test::WriteImage;
 using Size = std::pair<uint32_t, uint32_t>;
 
-class CompressFileTest : public ::testing::Test {
+class CompressFileTest : public test::CompressorTest {
 protected:
-    MainSettings settings;
-    test::RecordingMessages messages;
-    MemoryBudget budget{uint64_t{1} << 30};
-    Compressor compressor{settings, messages, budget};
-    test::ScratchDir dir;
-
     void SetRule(int32_t bildsize, uint32_t prozent = 100, uint32_t breite = 640, uint32_t hoehe = 480,
                  int32_t noEnlarge = 0) {
         settings.Bildsize = bildsize;

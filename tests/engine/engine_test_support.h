@@ -1,11 +1,15 @@
-// The engine tests' own helper beside the shared ones: a message box that records.
+// The engine tests' own helpers beside the shared ones: a message box that records, and a compressor over
+// a scratch folder.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/compress.h"
+#include "engine/memory_budget.h"
 #include "support/test_support.h"
 
 namespace qx::test {
@@ -36,6 +40,16 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> messages_;
     std::vector<std::string> reasons_;
+};
+
+// A compressor with its own settings, recorded messages, a budget of 1 GiB and a scratch folder.
+class CompressorTest : public ::testing::Test {
+protected:
+    MainSettings settings;
+    RecordingMessages messages;
+    MemoryBudget budget{uint64_t{1} << 30};
+    Compressor compressor{settings, messages, budget};
+    ScratchDir dir;
 };
 
 }  // namespace qx::test

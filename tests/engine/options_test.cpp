@@ -232,13 +232,8 @@ ExifView ReadExif(const std::string& path) {
     return view;
 }
 
-class OptionsTest : public ::testing::Test {
+class OptionsTest : public test::CompressorTest {
 protected:
-    MainSettings settings;
-    test::RecordingMessages messages;
-    MemoryBudget budget{uint64_t{1} << 30};
-    Compressor compressor{settings, messages, budget};
-    test::ScratchDir dir;
     AdvancedSettings options;
 
     bool Compress(const std::string& source, const std::string& target, const char* format,
