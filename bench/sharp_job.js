@@ -1,19 +1,33 @@
 // The benchmark jobs through sharp, as its users write them: auto-orient, fit inside the box (or keep the
-// size), JPEG or PNG; `parallel` files in flight at once.
-// Usage: node sharp_job.js '{"box":[640,480]|null,"format":"jpeg"|"png","quality":80,"fastShrinkOnLoad":true,
-//                             "parallel":2,"out":"FOLDER"}' FILE...
+// size), JPEG, PNG, WebP or AVIF; `parallel` files in flight at once. Unset options keep sharp's defaults;
+// `concurrency` limits libvips' threads, `chromaSubsampling` applies to AVIF.
+// Usage: node sharp_job.js '{"box":[640,480]|null,"format":"jpeg"|"png"|"webp"|"avif","quality":80,
+//                             "fastShrinkOnLoad":true,"parallel":2,"concurrency":1,"chromaSubsampling":"4:2:0",
+//                             "out":"FOLDER"}' FILE...
 const path = require('path');
 const sharp = require('sharp');
 
 const job = JSON.parse(process.argv[2]);
 const files = process.argv.slice(3);
+if (job.concurrency) sharp.concurrency(job.concurrency);
+
+// Only the options the job sets, so that the others keep sharp's defaults.
+function options(all) {
+    return Object.fromEntries(Object.entries(all).filter(([, value]) => value != null));
+}
 
 async function one(file) {
     const base = path.basename(file, path.extname(file));
     let image = sharp(file).rotate();
     if (job.box) image = image.resize(job.box[0], job.box[1], {fit: 'inside', fastShrinkOnLoad: job.fastShrinkOnLoad});
-    image = job.format === 'png' ? image.png() : image.jpeg({quality: job.quality, optimiseCoding: true});
-    await image.toFile(path.join(job.out, base + (job.format === 'png' ? '.png' : '.jpg')));
+    const encoders = {
+        png: () => image.png(),
+        jpeg: () => image.jpeg({quality: job.quality, optimiseCoding: true}),
+        webp: () => image.webp(options({quality: job.quality})),
+        avif: () => image.avif(options({quality: job.quality, chromaSubsampling: job.chromaSubsampling})),
+    };
+    image = encoders[job.format]();
+    await image.toFile(path.join(job.out, base + (job.format === 'jpeg' ? '.jpg' : '.' + job.format)));
 }
 
 async function main() {
