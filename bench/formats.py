@@ -26,12 +26,8 @@ SETTING_STEP = 2  # between the settings tried around our SSIM
 
 def batch(fmt):
     def run(files, out, setting):
-        settings = os.path.join(bench.DATA, 'bench-settings.ini')
-        open(settings, 'w').close()
-        subprocess.run([os.path.join(BUILD, 'quendrix-batch'), '--settings', settings, '--quiet',
-                        '--size', 'box:%dx%d' % (BOX_W, BOX_H), '--quality', str(setting), '--threads', '1',
-                        '--type', fmt, '--names', 'source', '--target-folder', out, '--'] + files,
-                       check=True, stdout=subprocess.DEVNULL)
+        command = bench.batch_command('box:%dx%d' % (BOX_W, BOX_H), fmt, out, build=BUILD, quality=setting, threads=1)
+        subprocess.run(command + files, check=True, stdout=subprocess.DEVNULL)
     return run
 
 

@@ -101,12 +101,12 @@ class Usage:
 SINGLE = dict(os.environ, MAGICK_THREAD_LIMIT='1', OMP_NUM_THREADS='1', VIPS_CONCURRENCY='1')
 
 
-def batch_command(size, kind, out, build=BUILD):
+def batch_command(size, kind, out, build=BUILD, quality=QUALITY, threads=PROCS):
     """quendrix-batch of `build` on a job, to be followed by the files."""
     settings = os.path.join(DATA, 'bench-settings.ini')
     open(settings, 'w').close()  # settings from an empty file, every value from the options
     return [os.path.join(build, 'quendrix-batch'), '--settings', settings, '--quiet', '--size', size, '--quality',
-            str(QUALITY), '--threads', str(PROCS), '--type', kind, '--names', 'source', '--target-folder', out, '--']
+            str(quality), '--threads', str(threads), '--type', kind, '--names', 'source', '--target-folder', out, '--']
 
 
 def quendrix_batch(size, kind):

@@ -16,7 +16,7 @@ constexpr RatePoint kQuantizerForRate[] = {{0, 63}, {50, 37}, {70, 32}, {80, 28}
 
 // Of the encoders Debian's libavif is built with (aom, rav1e, SVT-AV1), aom was the fastest at equal quality
 // for pictures of this kind. Its speed 6 (at 10 bits) is the fastest that writes no more bytes than libvips'
-// slower default at the same SSIM: speed 7 and 8 take 7-10% more, speed 5 three times the time for 2.5% less.
+// slower default at the same SSIM: speed 7 and 8 take 7-10% more, speed 5 three times the time for 5% less.
 // See bench/FORMATS.md.
 constexpr avifCodecChoice kEncoder = AVIF_CODEC_CHOICE_AOM;
 constexpr int kSpeed = 6;
