@@ -83,7 +83,7 @@ void WriteSection(ProfileStore& store, const char* section, const Settings& valu
 
 // The engine keeps its own copies of a few of these values: a new MainSettings or ParameterSettings holds
 // the defaults, and the batch caps the thread count.
-constexpr bool EngineAgrees() {
+[[maybe_unused]] constexpr bool EngineAgrees() {
     const MainSettings m;
     const ParameterSettings p;
     const AdvancedSettings a;
@@ -100,7 +100,11 @@ constexpr bool EngineAgrees() {
            a.MaxKBAktiv == Key(kMaxKBAktiv).defaultValue && a.MaxKB == Key(kMaxKB).defaultValue &&
            a.DatumUebernehmen == Key(kDatumUebernehmen).defaultValue;
 }
+// Clang before 15 cannot build a libstdc++ std::string in a constant expression; GCC, which builds the
+// suite, still checks.
+#if !defined(__clang__) || __clang_major__ >= 15
 static_assert(EngineAgrees());
+#endif
 
 }  // namespace
 
