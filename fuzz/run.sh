@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target seeded from the image corpus (or fuzz/seeds/) and fuzz/regressions/.
-# Usage: fuzz/run.sh jpeg|png|bmp|profile [seconds] [extra libFuzzer options]
+# Usage: fuzz/run.sh jpeg|png|bmp|profile|encoder [seconds] [extra libFuzzer options]
 # Crashing inputs land in build-fuzz/artifacts/TARGET/; keep each in fuzz/regressions/TARGET/ once fixed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,13 +13,13 @@ case $name in
     jpeg) pattern='.*\.(jpe?g|png|bmp)$' ;;  # wrong extensions too: the decoder picks by content
     png)  pattern='.*\.(png|jpe?g|bmp)$' ;;
     bmp)  pattern='.*\.(bmp|png|jpe?g)$' ;;
-    profile) pattern='' ;;
+    profile|encoder) pattern='' ;;
     *) echo "unknown target $name" >&2; exit 2 ;;
 esac
 if [ -n "$pattern" ]; then
     find "$corpus" -type f -size -100k -regextype posix-extended -iregex "$pattern" -exec cp -n {} "$work/" \; 2>/dev/null || true
 else
-    cp -n "$here/fuzz/seeds/profile/"* "$work/"
+    cp -n "$here/fuzz/seeds/$name/"* "$work/"
 fi
 cp -n "$here/fuzz/regressions/$name/"* "$work/" 2>/dev/null || true
 exec "$out/fuzz/fuzz_$name" "$work" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=100000 -timeout=30 \
