@@ -1,12 +1,18 @@
 #include "engine/file_io.h"
 
+#include "engine/file_io_testing.h"
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <random>
@@ -27,12 +33,15 @@ uint64_t RandomToken() {
     return generator();
 }
 
-// The temporary files of replacements in progress. Creating, renaming and abandoning all happen under the
-// lock, so that a process ending at any moment can leave no temporary file and no half-replaced target.
+// The named temporary files of replacements in progress. Creating, naming, renaming and abandoning all
+// happen under the lock, so that a process ending at any moment can leave no temporary file and no
+// half-replaced target.
 struct ReplacementsInProgress {
     std::mutex mutex;
     std::set<std::string> temporaries;
+    std::set<std::string> swept;  // folders already cleared of stale temporaries
     bool abandoned = false;
+    bool anonymousOff = false;
 };
 
 ReplacementsInProgress& Replacements() {
@@ -40,7 +49,55 @@ ReplacementsInProgress& Replacements() {
     return *replacements;
 }
 
-// Creates a new temporary file in `folder` (empty, or ending in "/"); -1 when none can be made.
+// Temporaries made before this moment belong to runs that have ended or to other processes; a sweep never
+// touches a newer one, whoever made it.
+const auto kProcessStart = std::chrono::system_clock::now();
+
+std::string TemporaryName() {
+    // A short name: the target's own name may already be as long as a name can be.
+    char name[40];
+    std::snprintf(name, sizeof name, ".qx-%016llx.tmp", static_cast<unsigned long long>(RandomToken()));
+    return name;
+}
+
+bool IsTemporaryName(const char* name) {
+    const size_t length = std::strlen(name);
+    if (length != 24 || std::strncmp(name, ".qx-", 4) != 0 || std::strcmp(name + 20, ".tmp") != 0) return false;
+    for (size_t i = 4; i < 20; ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    }
+    return true;
+}
+
+// Removes the temporaries of this program in `folder` that a killed run left behind: ours by name and
+// owner, older than this process, and locked by nobody (every live temporary is locked by its writer, and
+// the lock ends with the writer's process).
+void SweepStaleTemporaries(const std::string& folder) {
+    const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return;
+    DIR* listing = ::fdopendir(dirFd);
+    if (listing == nullptr) {
+        ::close(dirFd);
+        return;
+    }
+    const auto before = std::chrono::system_clock::to_time_t(kProcessStart);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (!IsTemporaryName(entry->d_name)) continue;
+        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat status {};
+        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
+            status.st_mtime < before && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(dirFd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(listing);
+}
+
+// A new temporary file for a replacement in `folder` (empty, or ending in "/"), locked while it lives;
+// -1 when none can be made. Where the file system can, the file has no name until it is complete
+// (`temporary` stays empty), so that not even a killed process leaves one behind.
 int CreateTemporary(const std::string& folder, std::string& temporary) {
     ReplacementsInProgress& replacements = Replacements();
     std::lock_guard lock(replacements.mutex);
@@ -48,13 +105,21 @@ int CreateTemporary(const std::string& folder, std::string& temporary) {
         errno = ECANCELED;
         return -1;
     }
+    if (replacements.swept.insert(folder).second) SweepStaleTemporaries(folder);
+    temporary.clear();
+    if (!replacements.anonymousOff) {
+        const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            return fd;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return -1;
+    }
     for (int attempt = 0; attempt < 64; ++attempt) {
-        // A short name: the target's own name may already be as long as a name can be.
-        char name[40];
-        std::snprintf(name, sizeof name, ".qx-%016llx.tmp", static_cast<unsigned long long>(RandomToken()));
-        temporary = folder + name;
+        temporary = folder + TemporaryName();
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // umask applies
         if (fd >= 0) {
+            ::flock(fd, LOCK_EX | LOCK_NB);
             replacements.temporaries.insert(temporary);
             return fd;
         }
@@ -63,13 +128,36 @@ int CreateTemporary(const std::string& folder, std::string& temporary) {
     return -1;
 }
 
-bool RenameOrRemove(const std::string& temporary, const std::string& path, bool complete) {
+// Gives the anonymous file `fd` the free name `temporary` in `folder`.
+bool LinkAnonymous(int fd, const std::string& folder, std::string& temporary) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        temporary = folder + TemporaryName();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+        if (errno == EEXIST) continue;
+        // Without /proc, only a caller allowed to open any file by its handle may link it.
+        if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, temporary.c_str(), AT_EMPTY_PATH) == 0) return true;
+        break;
+    }
+    temporary.clear();
+    return false;
+}
+
+// Puts the complete file `fd` at `path`, or removes it. An anonymous file is linked under a temporary name
+// and renamed at once: the name exists only between the two calls.
+bool RenameOrRemove(int fd, const std::string& folder, std::string& temporary, const std::string& path,
+                    bool complete) {
     ReplacementsInProgress& replacements = Replacements();
     std::lock_guard lock(replacements.mutex);
-    const bool renamed = complete && !replacements.abandoned && ::rename(temporary.c_str(), path.c_str()) == 0;
-    // Callers tell why from errno: the rename's own, or ECANCELED for a process that is ending.
-    const int why = complete && replacements.abandoned ? ECANCELED : errno;
-    if (!renamed) ::unlink(temporary.c_str());
+    const bool abandoned = complete && replacements.abandoned;
+    bool renamed = false;
+    if (complete && !abandoned) {
+        const bool named = !temporary.empty() || LinkAnonymous(fd, folder, temporary);
+        renamed = named && ::rename(temporary.c_str(), path.c_str()) == 0;
+    }
+    // Callers tell why from errno: the link's or the rename's own, or ECANCELED for a process that is ending.
+    const int why = abandoned ? ECANCELED : errno;
+    if (!renamed && !temporary.empty()) ::unlink(temporary.c_str());
     replacements.temporaries.erase(temporary);
     errno = why;
     return renamed;
@@ -147,11 +235,17 @@ bool ReplaceFileAtomically(const std::string& path, const std::function<bool(int
         ok = false;
     }
     ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!RenameOrRemove(temporary, target, ok)) return false;
+    // The descriptor stays open (and the file locked) until the file has its name: a sweep in another
+    // process must not take it for a killed run's leftover.
+    const bool renamed = RenameOrRemove(fd, folder, temporary, target, ok);
+    const int why = errno;
+    ::close(fd);
+    errno = why;
+    if (!renamed) return false;
     SyncFolder(folder);  // makes the rename durable; the new file is complete either way
     return true;
 }
+
 
 void AbandonReplacementsInProgress() {
     ReplacementsInProgress& replacements = Replacements();
@@ -162,3 +256,13 @@ void AbandonReplacementsInProgress() {
 }
 
 }  // namespace qx::files
+
+namespace qx::testing {
+
+void UseNamedTemporariesOnly(bool on) {
+    files::ReplacementsInProgress& replacements = files::Replacements();
+    std::lock_guard lock(replacements.mutex);
+    replacements.anonymousOff = on;
+}
+
+}  // namespace qx::testing

@@ -26,10 +26,13 @@ struct ReplaceOptions {
     bool refuseUnwritable = false;
 };
 
-// Replaces `path` by what `write` puts into a new temporary file in the same folder (".qx-<hex>.tmp"),
-// which is synced and renamed over `path` only when `write` succeeded; the folder is synced after that. On
-// any failure the temporary file is removed and whatever was at `path` stays as it was. The temporary
-// file is registered while it exists, so that AbandonReplacementsInProgress can remove it.
+// Replaces `path` by what `write` puts into a new temporary file in the same folder, which is synced and
+// renamed over `path` only when `write` succeeded; the folder is synced after that. On any failure the
+// temporary file is dropped and whatever was at `path` stays as it was. The temporary file has no name
+// while it is written where the file system allows (O_TMPFILE), and gets the name ".qx-<hex>.tmp" just
+// before the rename; elsewhere it has that name from the start, and is registered while it exists, so that
+// AbandonReplacementsInProgress can remove it. The first replacement in a folder removes the named
+// temporaries that killed processes left there.
 bool ReplaceFileAtomically(const std::string& path, const std::function<bool(int fd)>& write,
                            const ReplaceOptions& options = {});
 

@@ -1,12 +1,16 @@
 // Opening regular files without waiting, and replacing files atomically, on real folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
 #include "engine/file_io.h"
+#include "engine/file_io_testing.h"
 #include "support/test_support.h"
 
 namespace qx::files {
@@ -104,6 +108,54 @@ TEST(ReplaceFileAtomically, LinksAndModesByOption) {
     EXPECT_FALSE(Replace(dir / "link", "4", settings));
     EXPECT_EQ(ReadBytes(dir / "real"), "3");
     EXPECT_EQ(FolderEntries(dir.path()), (Names{"link", "real"}));
+}
+
+// While it is written, an output has no name in the folder: a killed process leaves nothing behind. Where
+// the file system cannot make such a file, the named temporary is the fallback.
+TEST(ReplaceFileAtomically, TheTemporaryHasANameOnlyWhereItMust) {
+    ScratchDir dir;
+    for (bool namedOnly : {false, true}) {
+        testing::UseNamedTemporariesOnly(namedOnly);
+        Names duringWrite;
+        EXPECT_TRUE(ReplaceFileAtomically(dir / "t.bin", [&](int fd) {
+            duringWrite = FolderEntries(dir.path());
+            return WriteAll(fd, "new", 3);
+        }));
+        const auto temporaries = std::count_if(duringWrite.begin(), duringWrite.end(),
+                                               [](const std::string& name) { return name.rfind(".qx-", 0) == 0; });
+        EXPECT_EQ(temporaries, namedOnly ? 1 : 0);
+        EXPECT_EQ(ReadBytes(dir / "t.bin"), "new");
+        EXPECT_EQ(FolderEntries(dir.path()), Names{"t.bin"});
+    }
+    testing::UseNamedTemporariesOnly(false);
+}
+
+// The first replacement in a folder removes the temporaries killed runs left there, and nothing else: not
+// a newer one, not one whose writer still holds it, not another program's or a folder of that name.
+TEST(ReplaceFileAtomically, StaleTemporariesOfKilledRunsAreSwept) {
+    for (bool namedOnly : {false, true}) {
+        testing::UseNamedTemporariesOnly(namedOnly);
+        ScratchDir dir;
+        const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+        const Names stale = {".qx-0123456789abcdef.tmp", ".qx-1111111111111111.tmp", ".qx-notours.tmp",
+                             ".qx-2222222222222222.tmp.jpg", "photo.jpg"};
+        for (const std::string& name : stale) {
+            WriteBytes(dir / name, "x");
+            ::utimensat(AT_FDCWD, (dir / name).c_str(), anHourAgo, 0);
+        }
+        std::filesystem::create_directory(dir / ".qx-3333333333333333.tmp");
+        ::utimensat(AT_FDCWD, (dir / ".qx-3333333333333333.tmp").c_str(), anHourAgo, 0);
+        WriteBytes(dir / ".qx-4444444444444444.tmp", "a newer one");
+        const int held = ::open((dir / ".qx-1111111111111111.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+        EXPECT_TRUE(Replace(dir / "out.jpg", "new"));
+        EXPECT_EQ(FolderEntries(dir.path()),
+                  (Names{".qx-1111111111111111.tmp", ".qx-2222222222222222.tmp.jpg", ".qx-3333333333333333.tmp",
+                         ".qx-4444444444444444.tmp", ".qx-notours.tmp", "out.jpg", "photo.jpg"}));
+        ::close(held);
+    }
+    testing::UseNamedTemporariesOnly(false);
 }
 
 }  // namespace
