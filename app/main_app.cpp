@@ -3,12 +3,18 @@
 #include <QApplication>
 
 #include "app/command_line.h"
+#include "res/strings.h"
 #include "settings/profile_store.h"
 #include "settings/settings_location.h"
 #include "ui/dialog_layer.h"
 #include "ui/main_dialog.h"
 
 namespace qx {
+
+void WarnWhenSettingsFileIsRefused(const std::string& path) {
+    if (CheckProfileFile(path) == ProfileFileState::TooLarge)
+        MessageBoxes().ShowMessage(res::FormatString(res::IDS_SETTINGS_TOO_LARGE, path));
+}
 
 CMainApp::CMainApp(int& argc, char** argv) : argc_(argc), argv_(argv) {}
 CMainApp::~CMainApp() = default;
@@ -19,6 +25,7 @@ bool CMainApp::InitInstance() {
     QApplication application(argc_, argv_);
     InstallQtGermanTexts();
     RelocateProfile();
+    WarnWhenSettingsFileIsRefused(settingsPath_);
     ProfileStore store(settingsPath_);
     CMainDialog dialog(store);
     // QApplication has taken its own options (-platform, -style ...) out of argv: the rest are paths.

@@ -7,6 +7,10 @@
 
 namespace qx {
 
+// Tells the user, in a message box, when the settings file at `path` is too large to be one: the window
+// then starts with the defaults and never overwrites that file.
+void WarnWhenSettingsFileIsRefused(const std::string& path);
+
 class CMainApp {
 public:
     CMainApp(int& argc, char** argv);

@@ -87,10 +87,17 @@ int Run(int argc, char** argv) {
             problem = res::IDS_CLI_SETTINGS_NO_FILE;
         else if (::access(settingsPath.c_str(), R_OK) != 0)
             problem = res::IDS_CLI_SETTINGS_UNREADABLE;
+        else if (CheckProfileFile(settingsPath) == ProfileFileState::TooLarge)
+            problem = res::IDS_CLI_SETTINGS_TOO_LARGE;
         if (problem != 0) {
             return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": --settings \"" + settingsPath +
                          "\": " + res::LoadString(problem));
         }
+    } else if (CheckProfileFile(settingsPath) == ProfileFileState::TooLarge) {
+        // The window's file, as the window treats it: not read, and said so.
+        std::fprintf(stderr, "%s: \"%s\": %s; %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
+                     settingsPath.c_str(), res::LoadString(res::IDS_CLI_SETTINGS_TOO_LARGE).c_str(),
+                     res::LoadString(res::IDS_CLI_SETTINGS_DEFAULTS).c_str());
     }
 
     // Read as the main window reads section Allg when it opens (default folder, then the device-path

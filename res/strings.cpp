@@ -169,6 +169,12 @@ const std::map<int, std::string>& Table() {
         {IDS_RESULT_SKIPPED, "übersprungen"},
         {IDS_RESULT_FAILED, "fehlgeschlagen"},
         {IDS_CLI_METADATA_FORMS, "erwartet keep oder strip"},
+        // A settings file too large to be one.
+        {IDS_SETTINGS_TOO_LARGE,
+         "Die Einstellungsdatei \"%s\" ist größer als 1 MB und wird nicht gelesen. Es gelten die "
+         "Standardeinstellungen; Änderungen werden nicht in dieser Datei gespeichert."},
+        {IDS_CLI_SETTINGS_TOO_LARGE, "Einstellungsdatei größer als 1 MB, nicht gelesen"},
+        {IDS_CLI_SETTINGS_DEFAULTS, "es gelten die Standardeinstellungen"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

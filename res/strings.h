@@ -121,6 +121,10 @@ enum StringId : int {
     IDS_RESULT_SKIPPED = 2048,
     IDS_RESULT_FAILED = 2049,
     IDS_CLI_METADATA_FORMS = 2050,
+    // A settings file too large to be one.
+    IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
+    IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":
+    IDS_CLI_SETTINGS_DEFAULTS = 2202,   // after the reason when the default file is refused
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound

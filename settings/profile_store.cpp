@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "engine/ascii.h"
@@ -48,14 +49,21 @@ struct Line {
 };
 
 struct IniFile {
+    std::string byteOrderMark;  // as Windows editors put it before the first line, kept for writing
     std::vector<Line> lines;
     std::string newLineEnd = "\n";  // for lines we add: the file's own convention
 };
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 IniFile Parse(const std::string& data) {
     IniFile file;
     bool endChosen = false;
     size_t pos = 0;
+    if (std::string_view(data).substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) {
+        file.byteOrderMark = kUtf8ByteOrderMark;
+        pos = kUtf8ByteOrderMark.size();
+    }
     while (pos < data.size()) {
         const size_t nl = data.find('\n', pos);
         Line line;
@@ -123,17 +131,26 @@ Found Find(const IniFile& file, const std::string& section, const std::string& k
     return found;
 }
 
-enum class ReadStatus { Ok, Missing, Unreadable };
+using ReadStatus = ProfileFileState;
 
-// Only a regular file is read: a folder, a pipe or a device in its place would fail or block.
+// Opens the file, or says why it will not be read: only a regular file is (a folder, a pipe or a device in
+// its place would fail or block), and only one of a settings file's size.
+int OpenProfileFile(const std::string& path, ReadStatus& status, struct stat& st) {
+    const int fd = files::OpenRegularFile(path, st);
+    if (fd < 0) {
+        status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
+        return -1;
+    }
+    status = static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes ? ReadStatus::TooLarge : ReadStatus::Usable;
+    return fd;
+}
+
 ReadStatus ReadWholeFile(const std::string& path, std::string& data) {
     struct stat st {};
-    const int fd = files::OpenRegularFile(path, st);
-    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
-    ReadStatus status = ReadStatus::Ok;
-    if (static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes) {
-        status = ReadStatus::Unreadable;
-    } else {
+    ReadStatus status = ReadStatus::Usable;
+    const int fd = OpenProfileFile(path, status, st);
+    if (fd < 0) return status;
+    if (status == ReadStatus::Usable) {
         data.clear();
         data.reserve(static_cast<size_t>(st.st_size));
         char buffer[65536];
@@ -147,7 +164,7 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& data) {
             if (n == 0) break;
             data.append(buffer, static_cast<size_t>(n));
             if (data.size() > kMaxProfileFileBytes) {  // grew while we read
-                status = ReadStatus::Unreadable;
+                status = ReadStatus::TooLarge;
                 break;
             }
         }
@@ -158,7 +175,7 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& data) {
 
 std::optional<std::string> ReadValue(const std::string& path, const std::string& section, const std::string& key) {
     std::string data;
-    if (ReadWholeFile(path, data) != ReadStatus::Ok) return std::nullopt;
+    if (ReadWholeFile(path, data) != ReadStatus::Usable) return std::nullopt;
     Found found = Find(Parse(data), section, key);
     if (!found.keyLine) return std::nullopt;
     return DecodeValue(found.rawValue);
@@ -172,6 +189,14 @@ int DigitValue(char c) {
 }
 
 }  // namespace
+
+ProfileFileState CheckProfileFile(const std::string& path) {
+    struct stat st {};
+    ReadStatus status = ReadStatus::Usable;
+    const int fd = OpenProfileFile(path, status, st);
+    if (fd >= 0) ::close(fd);
+    return status;
+}
 
 int ParseProfileInt(const std::string& text) {
     size_t i = 0;
@@ -220,9 +245,10 @@ bool ProfileStore::WriteProfileStringA(const std::string& section, const std::st
     IniFile file;
     std::string data;
     switch (ReadWholeFile(path_, data)) {
-        case ReadStatus::Ok: file = Parse(data); break;
+        case ReadStatus::Usable: file = Parse(data); break;
         case ReadStatus::Missing: break;
-        case ReadStatus::Unreadable: return false;  // there but not readable: never replace it blindly
+        case ReadStatus::Unreadable:
+        case ReadStatus::TooLarge: return false;  // there but not read: never replace it blindly
     }
     auto insertAt = [&file](size_t index, std::string text) {
         if (index > 0 && file.lines[index - 1].end.empty()) file.lines[index - 1].end = file.newLineEnd;
@@ -240,7 +266,7 @@ bool ProfileStore::WriteProfileStringA(const std::string& section, const std::st
         insertAt(file.lines.size(), "[" + section + "]");
         insertAt(file.lines.size(), key + "=" + stored);
     }
-    std::string out;
+    std::string out = file.byteOrderMark;
     out.reserve(data.size() + key.size() + stored.size() + section.size() + 8);
     for (const Line& line : file.lines) out.append(line.text).append(line.end);
     // Through a link to the file it names; its mode and owner kept; a file made read-only stays as it is.

@@ -8,8 +8,9 @@ namespace qx {
 // Reading follows the Windows profile functions: section and key names match without regard to ASCII
 // letter case (the first section and the first key of a name count), blanks and tabs around names and
 // values are dropped, and one pair of matching quotes ('...' or "...") around a value is removed.
-// Writing keeps every other line of the file byte for byte (line ends included) and quotes a value that
-// would otherwise lose blanks or quotes at its ends, so every text survives a round trip unchanged.
+// Writing keeps every other line of the file byte for byte (line ends and a leading UTF-8 byte-order mark
+// included) and quotes a value that would otherwise lose blanks or quotes at its ends, so every text
+// survives a round trip unchanged.
 class ProfileStore {
 public:
     explicit ProfileStore(std::string path) : path_(std::move(path)) {}
@@ -36,7 +37,12 @@ private:
 // a 32-bit value; no digits give 0.
 int ParseProfileInt(const std::string& text);
 
-// Larger settings files are not ours: they are treated as unreadable (defaults) and never overwritten.
-inline constexpr size_t kMaxProfileFileBytes = 64u * 1024 * 1024;
+// Larger settings files are not ours (a real one holds a few hundred bytes): they are not read (defaults)
+// and never overwritten, and the programs say so.
+inline constexpr size_t kMaxProfileFileBytes = 1024 * 1024;
+
+enum class ProfileFileState { Usable, Missing, Unreadable, TooLarge };
+// What reads of the file at `path` will find, from its status alone (nothing is read).
+ProfileFileState CheckProfileFile(const std::string& path);
 
 }  // namespace qx

@@ -129,6 +129,30 @@ TEST(ProfileStore, LineEndsAndAMissingFinalLineEndAreKept) {
     EXPECT_EQ(test::ReadBytes(dir / "d.ini"), "[allg]\nRATE=9\nRate=2\n[Allg]\nRate=3\n");
 }
 
+// Windows editors put a UTF-8 byte-order mark before the first section: it is read past and kept.
+TEST(ProfileStore, AByteOrderMarkIsReadPastAndKept) {
+    test::ScratchDir dir;
+    const std::string bom = "\xEF\xBB\xBF";
+    const struct {
+        std::string before;
+        int read;
+        std::string after;
+    } cases[] = {
+        {bom + "[Allg]\r\nRate=5\r\n", 5, bom + "[Allg]\r\nRate=6\r\n"},
+        {bom + "  [allg]\nRATE = 5", 5, bom + "  [allg]\nRATE=6"},
+        {bom, 80, bom + "[Allg]\nRate=6\n"},
+        {bom + "Rate=5\n", 80, bom + "Rate=5\n[Allg]\nRate=6\n"},  // a key before any section is in none
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        test::WriteBytes(dir / "b.ini", c.before);
+        ProfileStore store(dir / "b.ini");
+        EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", 80), c.read);
+        EXPECT_TRUE(store.WriteProfileInt("Allg", "Rate", 6));
+        EXPECT_EQ(test::ReadBytes(dir / "b.ini"), c.after);
+    }
+}
+
 TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
     test::ScratchDir dir;
     std::string garbage;
@@ -137,9 +161,10 @@ TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
     ProfileStore g(dir / "g.ini");
     EXPECT_EQ(g.GetProfileIntA("Allg", "Rate", 80), 80);
 
-    test::WriteBytes(dir / "long.ini", "[Allg]\nVerz=" + std::string(1 << 20, 'x') + "\nRate=33");
+    const size_t longest = kMaxProfileFileBytes - 64;  // a line as long as a settings file may be
+    test::WriteBytes(dir / "long.ini", "[Allg]\nVerz=" + std::string(longest, 'x') + "\nRate=33");
     ProfileStore longLines(dir / "long.ini");
-    EXPECT_EQ(longLines.GetProfileStringA("Allg", "Verz", "").size(), size_t{1} << 20);
+    EXPECT_EQ(longLines.GetProfileStringA("Allg", "Verz", "").size(), longest);
     EXPECT_EQ(longLines.GetProfileIntA("Allg", "Rate", 80), 33);
     longLines.WriteProfileInt("Allg", "Rate", 34);  // file without a final line end
     EXPECT_EQ(longLines.GetProfileIntA("Allg", "Rate", 80), 34);
@@ -158,7 +183,12 @@ TEST(ProfileStore, GarbageAndHugeFilesGiveDefaultsWithoutCrashing) {
     // A file too large to be ours is neither read nor replaced (a sparse file costs no disk).
     const std::string big = dir / "big.ini";
     test::WriteBytes(big, "[Allg]\nRate=5\n");
+    std::filesystem::resize_file(big, kMaxProfileFileBytes);
+    EXPECT_EQ(CheckProfileFile(big), ProfileFileState::Usable);
     std::filesystem::resize_file(big, kMaxProfileFileBytes + 1);
+    EXPECT_EQ(CheckProfileFile(big), ProfileFileState::TooLarge);
+    EXPECT_EQ(CheckProfileFile(dir / "fifo.ini"), ProfileFileState::Unreadable);
+    EXPECT_EQ(CheckProfileFile(dir / "none.ini"), ProfileFileState::Missing);
     ProfileStore huge(big);
     EXPECT_EQ(huge.GetProfileIntA("Allg", "Rate", 80), 80);
     EXPECT_FALSE(huge.WriteProfileInt("Allg", "Rate", 1));
