@@ -145,8 +145,7 @@ bool LinkAnonymous(int fd, const std::string& folder, std::string& temporary) {
 
 // Puts the complete file `fd` at `path`, or removes it. An anonymous file is linked under a temporary name
 // and renamed at once: the name exists only between the two calls.
-bool RenameOrRemove(int fd, const std::string& folder, std::string& temporary, const std::string& path,
-                    bool complete) {
+bool RenameOrRemove(int fd, const std::string& folder, std::string& temporary, const std::string& path, bool complete) {
     ReplacementsInProgress& replacements = Replacements();
     std::lock_guard lock(replacements.mutex);
     const bool abandoned = complete && replacements.abandoned;
@@ -245,7 +244,6 @@ bool ReplaceFileAtomically(const std::string& path, const std::function<bool(int
     SyncFolder(folder);  // makes the rename durable; the new file is complete either way
     return true;
 }
-
 
 void AbandonReplacementsInProgress() {
     ReplacementsInProgress& replacements = Replacements();

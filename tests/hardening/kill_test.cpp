@@ -189,8 +189,7 @@ TEST(SettingsKillTest, CtrlCDuringASettingsWriteLeavesNoTemporaryFile) {
         const std::string bytes = ReadBytes(path);
         EXPECT_TRUE(bytes == old || bytes == updated) << "round " << round << ": " << bytes.size() << " bytes";
     }
-    std::printf("SIGINT came while a settings file was being written in %d of %d runs\n", whileWriting,
-                3 * Rounds());
+    std::printf("SIGINT came while a settings file was being written in %d of %d runs\n", whileWriting, 3 * Rounds());
     EXPECT_GT(whileWriting, 0);
 }
 
