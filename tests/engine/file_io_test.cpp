@@ -136,23 +136,24 @@ TEST(ReplaceFileAtomically, StaleTemporariesOfKilledRunsAreSwept) {
     for (bool namedOnly : {false, true}) {
         testing::UseNamedTemporariesOnly(namedOnly);
         ScratchDir dir;
-        const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-        const Names stale = {".qx-0123456789abcdef.tmp", ".qx-1111111111111111.tmp", ".qx-notours.tmp",
-                             ".qx-2222222222222222.tmp.jpg", "photo.jpg"};
-        for (const std::string& name : stale) {
-            WriteBytes(dir / name, "x");
+        const Names kept = {".qx-1111111111111111.tmp",
+                            ".qx-2222222222222222.tmp.jpg",
+                            ".qx-3333333333333333.tmp",
+                            ".qx-4444444444444444.tmp",
+                            ".qx-notours.tmp",
+                            "out.jpg",
+                            "photo.jpg"};
+        std::filesystem::create_directory(dir / kept[2]);
+        for (const std::string& name : Names{".qx-0123456789abcdef.tmp", kept[0], kept[1], kept[4], kept[6], kept[2]}) {
+            if (name != kept[2]) WriteBytes(dir / name, "x");
+            const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
             ::utimensat(AT_FDCWD, (dir / name).c_str(), anHourAgo, 0);
         }
-        std::filesystem::create_directory(dir / ".qx-3333333333333333.tmp");
-        ::utimensat(AT_FDCWD, (dir / ".qx-3333333333333333.tmp").c_str(), anHourAgo, 0);
-        WriteBytes(dir / ".qx-4444444444444444.tmp", "a newer one");
-        const int held = ::open((dir / ".qx-1111111111111111.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+        WriteBytes(dir / kept[3], "a newer one");
+        const int held = ::open((dir / kept[0]).c_str(), O_RDONLY | O_CLOEXEC);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
-
         EXPECT_TRUE(Replace(dir / "out.jpg", "new"));
-        EXPECT_EQ(FolderEntries(dir.path()),
-                  (Names{".qx-1111111111111111.tmp", ".qx-2222222222222222.tmp.jpg", ".qx-3333333333333333.tmp",
-                         ".qx-4444444444444444.tmp", ".qx-notours.tmp", "out.jpg", "photo.jpg"}));
+        EXPECT_EQ(FolderEntries(dir.path()), kept);
         ::close(held);
     }
     testing::UseNamedTemporariesOnly(false);

@@ -223,37 +223,22 @@ TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
     EXPECT_EQ(ReadBytes(store.Path()), before);
 }
 
-// A settings file as a Windows editor saves it keeps its values and its byte-order mark on close, with one
-// section Allg. One too large to be a settings file is announced, gives the defaults and stays untouched.
-TEST_F(MainDialogTest, AByteOrderMarkIsKeptAndATooLargeFileIsLeftAlone) {
-    const std::string bom = "\xEF\xBB\xBF";
-    WriteBytes(store.Path(), bom + "[Allg]\r\nRate=55\r\n");
-    {
-        CMainDialog dialog(store);
-        EXPECT_EQ(Text(dialog, 1003), "55");
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-    }
-    const std::string saved = ReadBytes(store.Path());
-    EXPECT_EQ(saved.substr(0, 3 + 8), bom + "[Allg]\r\n");
-    EXPECT_EQ(saved.find("[Allg]", 4), std::string::npos);
-    EXPECT_NE(saved.find("Rate=55\r\n"), std::string::npos);
-
+// A file too large to be a settings file is announced, gives the defaults and stays untouched on close.
+TEST_F(MainDialogTest, ATooLargeSettingsFileIsAnnouncedAndLeftAlone) {
+    WriteBytes(store.Path(), "[Allg]\nRate=55\n");
     std::filesystem::resize_file(store.Path(), kMaxProfileFileBytes + 1);
     const std::string large = ReadBytes(store.Path());
     WarnWhenSettingsFileIsRefused(store.Path());
+    WarnWhenSettingsFileIsRefused(dir / "missing.ini");
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0], "Die Einstellungsdatei \"" + store.Path() +
                                         "\" ist größer als 1 MB und wird nicht gelesen. Es gelten die "
                                         "Standardeinstellungen; Änderungen werden nicht in dieser Datei gespeichert.");
-    {
-        CMainDialog dialog(store);
-        EXPECT_EQ(Text(dialog, 1003), "80");
-        SetText(dialog, 1003, "60");
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-    }
+    CMainDialog dialog(store);
+    EXPECT_EQ(Text(dialog, 1003), "80");
+    SetText(dialog, 1003, "60");
+    QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(ReadBytes(store.Path()), large);
-    WarnWhenSettingsFileIsRefused(dir / "missing.ini");
-    EXPECT_EQ(recorder.messages.size(), 1u);
 }
 
 TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
