@@ -5,6 +5,7 @@
 
 #include "hardening_support.h"
 #include "res/strings.h"
+#include "settings/profile_store.h"
 
 namespace qx::hardening {
 namespace {
@@ -90,7 +91,9 @@ TEST_F(NamesTest, SettingsFilesOfGarbageGiveTheDefaults) {
     WriteImage(dir / "in/a.jpg", 120, 90);
     std::string garbage;
     for (uint32_t i = 0; i < 300000; ++i) garbage += static_cast<char>(i * 7919u % 256);
-    const std::string hugeLine = "[Allg]\nPrefix=" + std::string(1 << 20, 'p') + "\nBildsize=1\nBreite=64\nHoehe=64\n";
+    // One line as long as a settings file may be.
+    const std::string hugeLine =
+        "[Allg]\nPrefix=" + std::string(kMaxProfileFileBytes - 64, 'p') + "\nBildsize=1\nBreite=64\nHoehe=64\n";
     for (const std::string& contents : {garbage, hugeLine, std::string("\0\0\0[Allg]\0Rate=5", 16)}) {
         WriteBytes(settings, contents);
         std::error_code ignored;
