@@ -413,6 +413,7 @@ void CTemplateDialog::CreateControls() {
             spin->Buddy()->setGeometry(partner);
             spin->setGeometry(partner.right() + 1, partner.top(), rect.width(), partner.height());
         }
+                table->setTabKeyNavigation(false);  // one tab stop, like the file list
         controls_.push_back({&row, widget});
         previous = widget;
     }
