@@ -273,17 +273,17 @@ void CMainDialog::ConnectControls() {
 void CMainDialog::OnSysCommand(unsigned command) {
     switch (command & ~0xFu) {
         case kIdmAboutBox: {
-            CInfoDialog info;
+            CInfoDialog info(this);
             info.exec();
             break;
         }
         case kIdmParameter: {
-            CParameterDialog parameter(store_);
+            CParameterDialog parameter(store_, this);
             parameter.exec();
             break;
         }
         case kIdmAdvanced: {
-            CAdvancedDialog advanced(store_);
+            CAdvancedDialog advanced(store_, this);
             advanced.exec();
             break;
         }
