@@ -61,14 +61,14 @@ const std::map<int, std::string>& Table() {
          "\nWenn \"Zielverzeichnis wie Quellverzeichnis\" ausgewählt ist und im Parameter-Dialog "
          "\"Namen wie die Quelldateien\"  ausgewählt ist, so wird an alle Zieldateinamen ein \"_C\" angefügt."},
         {IDS_TIP_KEEP_METADATA,
-         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG- und PNG-Dateien (Ausrichtung und Bildmaße "
+         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG-, PNG-, WebP- und AVIF-Dateien (Ausrichtung und Bildmaße "
          "werden angepasst); das Farbprofil bleibt immer erhalten."},
         {IDS_TIP_DROP_GPS, "\nEntfernt aus den übernommenen EXIF-Daten den Aufnahmeort (GPS-Position)."},
         {IDS_TIP_ONLY_SMALLER,
          "\nEine Ausgabedatei, die nicht kleiner als ihre Quelldatei wäre, wird nicht gespeichert und als "
          "übersprungen gezählt."},
         {IDS_TIP_MAX_KB_ON,
-         "\nSenkt die Qualität jeder JPG-Ausgabedatei höchstens so weit, bis sie in die angegebene Größe passt "
+         "\nSenkt die Qualität jeder JPG-, WebP- und AVIF-Ausgabedatei höchstens so weit, bis sie in die angegebene Größe passt "
          "(BMP und PNG bleiben unberührt)."},
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
