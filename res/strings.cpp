@@ -169,6 +169,28 @@ const std::map<int, std::string>& Table() {
         {IDS_RESULT_SKIPPED, "übersprungen"},
         {IDS_RESULT_FAILED, "fehlgeschlagen"},
         {IDS_CLI_METADATA_FORMS, "erwartet keep oder strip"},
+        // The quality label for WebP and AVIF, quendrix --help, the CSV report's own headings, the no-enlarge reason.
+        {IDS_QUALITY_LOSSY_TYPES, "Für JPG-, WebP- und AVIF-Ausgabedateien"},
+        {IDS_APP_USAGE,
+         "Aufruf: quendrix [DATEI|ORDNER...]\n"
+         "\n"
+         "Öffnet das Fenster von Quendrix. Angegebene Dateien und Ordner kommen in die Liste, als wären\n"
+         "sie hineingezogen worden; Ordner werden mit allen Unterordnern durchsucht.\n"
+         "\n"
+         "Optionen:\n"
+         "  --help     diese Hilfe\n"
+         "  --version  Version des Programms\n"
+         "  --         Ende der Optionen\n"
+         "\n"
+         "Ohne Fenster komprimiert quendrix-batch mit denselben Einstellungen.\n"},
+        {IDS_CSV_BYTES_BEFORE, "Bytes vorher"},
+        {IDS_CSV_BYTES_AFTER, "Bytes nachher"},
+        {IDS_CSV_WIDTH_BEFORE, "Breite vorher"},
+        {IDS_CSV_HEIGHT_BEFORE, "Höhe vorher"},
+        {IDS_CSV_WIDTH_AFTER, "Breite nachher"},
+        {IDS_CSV_HEIGHT_AFTER, "Höhe nachher"},
+        {IDS_CSV_MESSAGE, "Meldung"},
+        {IDS_SKIPPED_NO_ENLARGE, "Nicht vergrößert: Bild nicht größer als die gewünschte Bildgröße"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

@@ -121,6 +121,17 @@ enum StringId : int {
     IDS_RESULT_SKIPPED = 2048,
     IDS_RESULT_FAILED = 2049,
     IDS_CLI_METADATA_FORMS = 2050,
+    // The quality label for WebP and AVIF, quendrix --help, the CSV report's own headings, the no-enlarge reason.
+    IDS_QUALITY_LOSSY_TYPES = 170,
+    IDS_APP_USAGE = 2150,
+    IDS_CSV_BYTES_BEFORE = 2151,
+    IDS_CSV_BYTES_AFTER = 2152,
+    IDS_CSV_WIDTH_BEFORE = 2153,
+    IDS_CSV_HEIGHT_BEFORE = 2154,
+    IDS_CSV_WIDTH_AFTER = 2155,
+    IDS_CSV_HEIGHT_AFTER = 2156,
+    IDS_CSV_MESSAGE = 2157,
+    IDS_SKIPPED_NO_ENLARGE = 2158,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound
