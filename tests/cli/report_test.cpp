@@ -27,11 +27,28 @@ int64_t SizeOnDisk(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
 }
 
-// RFC 4180: quoted fields may hold commas, quotes (doubled) and line breaks; records end in CR LF.
+// Unescapes a CSV cell: \\xNN is a byte that is no UTF-8, \\\\ a backslash.
+std::string CellBytes(const std::string& cell) {
+    std::string bytes;
+    for (size_t i = 0; i < cell.size(); ++i) {
+        if (cell[i] == '\\' && i + 1 < cell.size() && cell[i + 1] == '\\') {
+            bytes += '\\', ++i;
+        } else if (cell[i] == '\\' && i + 3 < cell.size() && cell[i + 1] == 'x') {
+            bytes += static_cast<char>(std::stoi(cell.substr(i + 2, 2), nullptr, 16)), i += 3;
+        } else {
+            bytes += cell[i];
+        }
+    }
+    return bytes;
+}
+
+// RFC 4180 with ";": quoted fields may hold semicolons, quotes (doubled) and line breaks; records end in CR LF.
+// The German headings and result words are read back as the JSON Lines keys and codes.
 std::vector<Record> ParseCsv(const std::string& text) {
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF") << "a byte order mark first";
     std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
     bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 3; i < text.size(); ++i) {
         const char c = text[i];
         std::string& field = records.back().back();
         if (quoted) {
@@ -43,7 +60,7 @@ std::vector<Record> ParseCsv(const std::string& text) {
                 field += c;
         } else if (c == '"') {
             quoted = true;
-        } else if (c == ',') {
+        } else if (c == ';') {
             records.back().emplace_back();
         } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
             ++i;
@@ -53,11 +70,20 @@ std::vector<Record> ParseCsv(const std::string& text) {
         }
     }
     records.pop_back();  // after the last CR LF
+    const std::map<std::string, std::string> keys = {
+        {"Quelldatei", "source"},      {"Zieldatei", "target"},         {"Ergebnis", "result"},
+        {"Bytes vorher", "bytes_before"}, {"Bytes nachher", "bytes_after"}, {"Breite vorher", "width_before"},
+        {"Höhe vorher", "height_before"}, {"Breite nachher", "width_after"}, {"Höhe nachher", "height_after"},
+        {"Meldung", "message"},         {"Grund", "reason"}};
+    const std::map<std::string, std::string> results = {
+        {"geschrieben", "written"}, {"übersprungen", "skipped"}, {"fehlgeschlagen", "failed"}};
     std::vector<Record> rows;
     for (size_t r = 1; r < records.size(); ++r) {
         EXPECT_EQ(records[r].size(), records[0].size());
         Record row;
-        for (size_t f = 0; f < records[0].size() && f < records[r].size(); ++f) row[records[0][f]] = records[r][f];
+        for (size_t f = 0; f < records[0].size() && f < records[r].size(); ++f)
+            row[keys.at(records[0][f])] = CellBytes(records[r][f]);
+        row["result"] = results.at(row["result"]);
         rows.push_back(row);
     }
     return rows;
@@ -119,6 +145,7 @@ protected:
         EXPECT_EQ(rows[1].at("result"), "skipped");
         EXPECT_EQ(rows[1].at("target"), dir / "aus/b\xff.jpg");
         EXPECT_EQ(rows[1].at("bytes_after"), "");
+        EXPECT_EQ(rows[1].at("reason"), res::LoadString(res::IDS_SKIPPED_NO_ENLARGE));
         EXPECT_EQ(rows[1].at("width_before") + "x" + rows[1].at("height_before"), "40x30");
         EXPECT_EQ(rows[2].at("result"), "failed");
         EXPECT_EQ(rows[2].at("message"), res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "fotos/c.png"));

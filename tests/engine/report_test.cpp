@@ -190,13 +190,31 @@ BatchReport SampleReport() {
     return report;
 }
 
-TEST(ReportText, CsvQuotesWhereItMustAndKeepsPathBytes) {
+TEST(ReportText, CsvForAGermanSpreadsheetWithTheBytesEscaped) {
     EXPECT_EQ(ReportCsv(SampleReport()),
-              "source,target,result,bytes_before,bytes_after,width_before,height_before,width_after,height_after,"
-              "message,reason\r\n"
-              "\"/b/a,\"\"x\"\".png\",/z/a.jpg,written,1000,400,160,120,64,48,,\r\n"
-              "/b/bild\xff.png,/z/bild\xff.jpg,failed,77,,80,60,,,Keine gültige Bilddatei: /b/bild\xff.png,"
+              "\xEF\xBB\xBFQuelldatei;Zieldatei;Ergebnis;Bytes vorher;Bytes nachher;Breite vorher;Höhe vorher;"
+              "Breite nachher;Höhe nachher;Meldung;Grund\r\n"
+              "\"/b/a,\"\"x\"\".png\";/z/a.jpg;geschrieben;1000;400;160;120;64;48;;\r\n"
+              "/b/bild\\xFF.png;/z/bild\\xFF.jpg;fehlgeschlagen;77;;80;60;;;Keine gültige Bilddatei: /b/bild\\xFF.png;"
               "\"Bilddaten fehlerhaft: line\nbreak\"\r\n");
+}
+
+TEST(ReportText, CsvCellsAreNeverFormulasAndTellTheirBytesBack) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"=1+2.jpg", "\"'=1+2.jpg\""},  {"+41.png", "\"'+41.png\""},     {"-x.png", "\"'-x.png\""},
+        {"@SUMME(A1)", "\"'@SUMME(A1)\""}, {"\tx.png", "\"'\tx.png\""},   {"\rx.png", "\"'\rx.png\""},
+        {"=\"x\"", "\"'=\"\"x\"\"\""},       {"a;b.png", "\"a;b.png\""},   {"a\\xFF.png", "a\\\\xFF.png"},
+        {"\xff\xfe.png", "\\xFF\\xFE.png"}, {"\xc3.png", "\\xC3.png"},      {"/a/=b-c.png", "/a/=b-c.png"},
+        {"Größe.png", "Größe.png"},
+    };
+    for (const auto& [path, cell] : cases) {
+        BatchReport report;
+        report.rows.push_back({});
+        report.rows[0].sourcePath = path;
+        const std::string csv = ReportCsv(report);
+        const size_t line = csv.find("\r\n") + 2;
+        EXPECT_EQ(csv.substr(line, cell.size() + 1), cell + ";") << path;
+    }
 }
 
 TEST(ReportText, JsonLinesAreValidUtf8WithTheExactBytesBeside) {
