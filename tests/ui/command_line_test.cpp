@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "res/strings.h"
+#include "tests/support/test_support.h"
 
 namespace qx {
 namespace {
@@ -22,6 +24,19 @@ TEST(CommandLinePaths, AbsoluteAsGivenRelativeAgainstTheWorkingFolder) {
               (std::vector<std::string>{"/home/anna/bild\xff.jpg", "/home/anna/-x.jpg"}));
     // Without a working folder (deleted meanwhile) the relative path is all there is.
     EXPECT_EQ(Paths({"b.png"}, ""), std::vector<std::string>{"b.png"});
+}
+
+TEST(CommandLine, HelpAndVersionPrintAndEndWithoutADisplay) {
+    const std::map<std::string, std::string> noDisplay = {
+        {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
+    const std::string program = QUENDRIX_BINARY_DIR "/quendrix";
+    test::RunResult r = test::RunChild(program, {.args = {"--help"}, .env = noDisplay});
+    ASSERT_TRUE(r.Exited(0)) << test::Describe(r);
+    EXPECT_EQ(r.out, res::LoadString(res::IDS_APP_USAGE));
+    r = test::RunChild(program, {.args = {"x.jpg", "--version"}, .env = noDisplay});
+    ASSERT_TRUE(r.Exited(0)) << test::Describe(r);
+    EXPECT_EQ(r.out, test::RunChild(test::kBatchProgram, {.args = {"--version"}}).out);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '.'), 3) << r.out;
 }
 
 TEST(CommandLinePaths, CurrentFolderIsAbsolute) {
