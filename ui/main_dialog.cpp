@@ -208,6 +208,24 @@ void CMainDialog::OnInitDialog() {
     UpdateSizeControls();
     UpdateTargetControls();
 }
+    UpdateQualityNote();
+}
+
+void CMainDialog::UpdateQualityNote() {
+    auto* label = ControlAs<QLabel>(1033);
+    if (!label) return;
+    const int32_t type = settings::ReadParameterSettings(store_).AusgabeTyp;
+    const bool newerLossy = type == kOutputTypeWebp || type == kOutputTypeAvif;
+    for (const Created& control : Controls()) {
+        if (control.widget != label) continue;
+        const res::DialogControl& row = *control.row;
+        label->setText(newerLossy ? QString::fromUtf8(res::LoadString(res::IDS_QUALITY_LOSSY_TYPES))
+                                  : QString::fromUtf8(row.text));
+        // A note that wraps takes the free space below its first line, as much as the desktop's font needs.
+        QRect rect = MapDialogRect(DialogBaseUnits(font()), row.x, row.y, row.width, row.height);
+        rect.setHeight(std::max(rect.height(), label->heightForWidth(rect.width())));
+        label->setGeometry(rect);
+    }
 
 namespace {
 
@@ -281,6 +299,7 @@ void CMainDialog::OnSysCommand(unsigned command) {
             CParameterDialog parameter(store_, this);
             parameter.exec();
             break;
+            UpdateQualityNote();
         }
         case kIdmAdvanced: {
             CAdvancedDialog advanced(store_, this);

@@ -315,6 +315,30 @@ TEST(FolderChooserRules, PreselectionFlagsAndShellVersion) {
     EXPECT_EQ(GetShellVersion("Shell32.dll"), 0u);  // no shell library here: the classic style
 }
 
+TEST_F(MainDialogTest, TheQualityNoteNamesTheStoredOutputTypesFamily) {
+    const QString jpgOnly = "Nur für JPG-Ausgabedateien";
+    const QString lossy = QString::fromUtf8(res::LoadString(res::IDS_QUALITY_LOSSY_TYPES));
+    for (const auto& [type, note] : {std::pair{0, jpgOnly}, {1, jpgOnly}, {2, jpgOnly}, {3, lossy}, {4, lossy}}) {
+        store.WriteProfileInt(settings::kParameter, "AusgabeTyp", type);
+        CMainDialog dialog(store);
+        auto* label = dialog.ControlAs<QLabel>(1033);
+        EXPECT_EQ(label->text(), note) << type;
+        EXPECT_LE(label->heightForWidth(label->width()), label->height()) << "the whole note in view: " << type;
+    }
+    // Chosen in the Parameter dialog: the note follows as it closes.
+    store.WriteProfileInt(settings::kParameter, "AusgabeTyp", 0);
+    CMainDialog dialog(store);
+    dialog.show();
+    QTimer::singleShot(0, [] {
+        auto* parameter = qobject_cast<CTemplateDialog*>(QApplication::activeModalWidget());
+        if (!parameter) return;
+        parameter->ControlAs<QAbstractButton>(1041)->click();  // AVIF
+        parameter->ControlAs<QAbstractButton>(1)->click();
+    });
+    dialog.OnSysCommand(kIdmParameter);
+    EXPECT_EQ(dialog.ControlAs<QLabel>(1033)->text(), lossy);
+}
+
 TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {
     CMainDialog dialog(store);
     dialog.show();
