@@ -196,7 +196,8 @@ void CMainDialog::OnInitDialog() {
                            QString::fromUtf8(res::LoadString(res::IDS_COL_FILE_SIZE))});
     if (auto* label = ControlAs<QLabel>(1033)) {
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, ColorFromColorref(kMainLabelColor));
+        palette.setColor(QPalette::WindowText,
+                         ReadableOn(ColorFromColorref(kMainLabelColor), palette.color(QPalette::Window)));
         label->setPalette(palette);
     }
     ConnectControls();
@@ -207,7 +208,6 @@ void CMainDialog::OnInitDialog() {
     UpdateData(false);
     UpdateSizeControls();
     UpdateTargetControls();
-}
     UpdateQualityNote();
 }
 
@@ -226,6 +226,7 @@ void CMainDialog::UpdateQualityNote() {
         rect.setHeight(std::max(rect.height(), label->heightForWidth(rect.width())));
         label->setGeometry(rect);
     }
+}
 
 namespace {
 
@@ -298,8 +299,8 @@ void CMainDialog::OnSysCommand(unsigned command) {
         case kIdmParameter: {
             CParameterDialog parameter(store_, this);
             parameter.exec();
-            break;
             UpdateQualityNote();
+            break;
         }
         case kIdmAdvanced: {
             CAdvancedDialog advanced(store_, this);

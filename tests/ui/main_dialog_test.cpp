@@ -339,6 +339,49 @@ TEST_F(MainDialogTest, TheQualityNoteNamesTheStoredOutputTypesFamily) {
     EXPECT_EQ(dialog.ControlAs<QLabel>(1033)->text(), lossy);
 }
 
+TEST_F(MainDialogTest, TheBlueNoteStaysReadableOnADarkPalette) {
+    const QPalette before = QApplication::palette();
+    const QColor specified(0, 0, 250);
+    for (const QColor window : {QColor(0xEF, 0xEF, 0xEF), QColor(Qt::white), QColor(0x35, 0x35, 0x35),
+                                QColor(0x20, 0x20, 0x20), QColor(Qt::black), QColor(0x5A, 0x5A, 0x6E)}) {
+        QPalette palette = before;
+        palette.setColor(QPalette::Window, window);
+        QApplication::setPalette(palette);
+        CMainDialog dialog(store);
+        const QColor shown = dialog.ControlAs<QLabel>(1033)->palette().color(QPalette::WindowText);
+        if (window.lightness() >= 128) {
+            EXPECT_EQ(shown, specified) << window.name().toStdString();
+        } else {
+            EXPECT_GE(ContrastRatio(shown, window), 4.5) << window.name().toStdString();
+            EXPECT_GT(shown.blue(), std::max(shown.red(), shown.green())) << "still blue";
+        }
+    }
+    QApplication::setPalette(before);
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(specified, QColor(0x35, 0x35, 0x35)), 1.39, 0.01) << "what a dark theme had";
+}
+
+TEST_F(MainDialogTest, TheWindowUsesTheDesktopsFontAndGrowsWithIt) {
+    const QFont before = QApplication::font();
+    QFont small("DejaVu Sans");
+    small.setPointSize(8);
+    QFont large("DejaVu Serif");
+    large.setPointSize(12);
+    QApplication::setFont(small);
+    const QSize smallSize = CMainDialog(store).size();
+    QApplication::setFont(large);
+    {
+        CMainDialog dialog(store);
+        EXPECT_EQ(dialog.font().family(), "DejaVu Serif");
+        EXPECT_EQ(dialog.font().pointSize(), 12);
+        EXPECT_GT(dialog.width(), smallSize.width() * 5 / 4) << "dialog units follow the font";
+        EXPECT_GT(dialog.height(), smallSize.height() * 5 / 4);
+        auto* compress = dialog.ControlAs<QPushButton>(1);
+        EXPECT_LE(compress->fontMetrics().horizontalAdvance(compress->text()), compress->width());
+    }
+    QApplication::setFont(before);
+}
+
 TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {
     CMainDialog dialog(store);
     dialog.show();
