@@ -141,7 +141,8 @@ QFont DialogFont() {
 DialogUnits DialogBaseUnits(const QFont& font) {
     QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(width / 26 + 1) / 2, metrics.height()};
+    // Rounded up: the templates were drawn for a narrower face, and a text must still fit its control.
+    return {(width + 51) / 52, metrics.height()};
 }
 
 QRect MapDialogRect(const DialogUnits& units, int x, int y, int width, int height) {

@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -378,6 +380,20 @@ TEST_F(MainDialogTest, TheWindowUsesTheDesktopsFontAndGrowsWithIt) {
         EXPECT_GT(dialog.height(), smallSize.height() * 5 / 4);
         auto* compress = dialog.ControlAs<QPushButton>(1);
         EXPECT_LE(compress->fontMetrics().horizontalAdvance(compress->text()), compress->width());
+    }
+    // Between the steps of the average character width too, every check box and radio button shows its text.
+    for (int points : {8, 9, 10, 11, 12}) {
+        small.setPointSize(points);
+        QApplication::setFont(small);
+        CMainDialog dialog(store);
+        for (const auto& control : dialog.Controls()) {
+            if (!qobject_cast<QCheckBox*>(control.widget) && !qobject_cast<QRadioButton*>(control.widget)) continue;
+            const QStyle* style = control.widget->style();
+            const int needed = style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                               control.widget->fontMetrics().horizontalAdvance(QString::fromUtf8(control.row->text));
+            EXPECT_LE(needed, control.widget->width()) << points << " pt " << control.row->text;
+        }
     }
     QApplication::setFont(before);
 }
