@@ -190,7 +190,7 @@ const std::map<int, std::string>& Table() {
         {IDS_CSV_WIDTH_AFTER, "Breite nachher"},
         {IDS_CSV_HEIGHT_AFTER, "Höhe nachher"},
         {IDS_CSV_MESSAGE, "Meldung"},
-        {IDS_SKIPPED_NO_ENLARGE, "Nicht vergrößert: Bild nicht größer als die gewünschte Bildgröße"},
+        {IDS_SKIPPED_NO_ENLARGE, "Nicht vergrößert (Bilder nicht vergrößern)"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };
