@@ -68,8 +68,8 @@ const std::map<int, std::string>& Table() {
          "\nEine Ausgabedatei, die nicht kleiner als ihre Quelldatei wäre, wird nicht gespeichert und als "
          "übersprungen gezählt."},
         {IDS_TIP_MAX_KB_ON,
-         "\nSenkt die Qualität jeder JPG-, WebP- und AVIF-Ausgabedatei höchstens so weit, bis sie in die angegebene Größe passt "
-         "(BMP und PNG bleiben unberührt)."},
+         "\nSenkt die Qualität jeder JPG-, WebP- und AVIF-Ausgabedatei höchstens so weit, bis sie in die angegebene "
+         "Größe passt (BMP und PNG bleiben unberührt)."},
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
         {IDS_TIP_NO_ENLARGE,

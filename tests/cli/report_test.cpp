@@ -70,11 +70,17 @@ std::vector<Record> ParseCsv(const std::string& text) {
         }
     }
     records.pop_back();  // after the last CR LF
-    const std::map<std::string, std::string> keys = {
-        {"Quelldatei", "source"},      {"Zieldatei", "target"},         {"Ergebnis", "result"},
-        {"Bytes vorher", "bytes_before"}, {"Bytes nachher", "bytes_after"}, {"Breite vorher", "width_before"},
-        {"Höhe vorher", "height_before"}, {"Breite nachher", "width_after"}, {"Höhe nachher", "height_after"},
-        {"Meldung", "message"},         {"Grund", "reason"}};
+    const std::map<std::string, std::string> keys = {{"Quelldatei", "source"},
+                                                     {"Zieldatei", "target"},
+                                                     {"Ergebnis", "result"},
+                                                     {"Bytes vorher", "bytes_before"},
+                                                     {"Bytes nachher", "bytes_after"},
+                                                     {"Breite vorher", "width_before"},
+                                                     {"Höhe vorher", "height_before"},
+                                                     {"Breite nachher", "width_after"},
+                                                     {"Höhe nachher", "height_after"},
+                                                     {"Meldung", "message"},
+                                                     {"Grund", "reason"}};
     const std::map<std::string, std::string> results = {
         {"geschrieben", "written"}, {"übersprungen", "skipped"}, {"fehlgeschlagen", "failed"}};
     std::vector<Record> rows;

@@ -201,10 +201,10 @@ TEST(ReportText, CsvForAGermanSpreadsheetWithTheBytesEscaped) {
 
 TEST(ReportText, CsvCellsAreNeverFormulasAndTellTheirBytesBack) {
     const std::pair<std::string, std::string> cases[] = {
-        {"=1+2.jpg", "\"'=1+2.jpg\""},  {"+41.png", "\"'+41.png\""},     {"-x.png", "\"'-x.png\""},
-        {"@SUMME(A1)", "\"'@SUMME(A1)\""}, {"\tx.png", "\"'\tx.png\""},   {"\rx.png", "\"'\rx.png\""},
-        {"=\"x\"", "\"'=\"\"x\"\"\""},       {"a;b.png", "\"a;b.png\""},   {"a\\xFF.png", "a\\\\xFF.png"},
-        {"\xff\xfe.png", "\\xFF\\xFE.png"}, {"\xc3.png", "\\xC3.png"},      {"/a/=b-c.png", "/a/=b-c.png"},
+        {"=1+2.jpg", "\"'=1+2.jpg\""},      {"+41.png", "\"'+41.png\""}, {"-x.png", "\"'-x.png\""},
+        {"@SUMME(A1)", "\"'@SUMME(A1)\""},  {"\tx.png", "\"'\tx.png\""}, {"\rx.png", "\"'\rx.png\""},
+        {"=\"x\"", "\"'=\"\"x\"\"\""},      {"a;b.png", "\"a;b.png\""},  {"a\\xFF.png", "a\\\\xFF.png"},
+        {"\xff\xfe.png", "\\xFF\\xFE.png"}, {"\xc3.png", "\\xC3.png"},   {"/a/=b-c.png", "/a/=b-c.png"},
         {"Größe.png", "Größe.png"},
     };
     for (const auto& [path, cell] : cases) {
