@@ -1,7 +1,6 @@
 #!/bin/sh
 # Pictures of the main window (empty and with rows), its menu, the Parameter dialog and the info box.
 # Usage: scripts/screenshots.sh [build-dir] [output-dir]
-# QUENDRIX_SCREENSHOT_PALETTE=dark and QUENDRIX_SCREENSHOT_POINTS=N take them under a dark palette, a larger font.
 set -e
 build=${1:-build}
 out=${2:-$build/screenshots}

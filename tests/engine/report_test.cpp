@@ -201,19 +201,14 @@ TEST(ReportText, CsvForAGermanSpreadsheetWithTheBytesEscaped) {
 
 TEST(ReportText, CsvCellsAreNeverFormulasAndTellTheirBytesBack) {
     const std::pair<std::string, std::string> cases[] = {
-        {"=1+2.jpg", "\"'=1+2.jpg\""},      {"+41.png", "\"'+41.png\""}, {"-x.png", "\"'-x.png\""},
-        {"@SUMME(A1)", "\"'@SUMME(A1)\""},  {"\tx.png", "\"'\tx.png\""}, {"\rx.png", "\"'\rx.png\""},
-        {"=\"x\"", "\"'=\"\"x\"\"\""},      {"a;b.png", "\"a;b.png\""},  {"a\\xFF.png", "a\\\\xFF.png"},
-        {"\xff\xfe.png", "\\xFF\\xFE.png"}, {"\xc3.png", "\\xC3.png"},   {"/a/=b-c.png", "/a/=b-c.png"},
-        {"Größe.png", "Größe.png"},
+        {"=1+2.jpg", "\"'=1+2.jpg\""}, {"-x.png", "\"'-x.png\""},  {"@A1", "\"'@A1\""},        {"\tx", "\"'\tx\""},
+        {"a;b.png", "\"a;b.png\""},    {"a\\x.png", "a\\\\x.png"}, {"\xff\xc3", "\\xFF\\xC3"}, {"/=b-c", "/=b-c"},
     };
     for (const auto& [path, cell] : cases) {
-        BatchReport report;
-        report.rows.push_back({});
+        BatchReport report{{FileOutcome{}}};
         report.rows[0].sourcePath = path;
         const std::string csv = ReportCsv(report);
-        const size_t line = csv.find("\r\n") + 2;
-        EXPECT_EQ(csv.substr(line, cell.size() + 1), cell + ";") << path;
+        EXPECT_EQ(csv.substr(csv.find("\r\n") + 2, cell.size() + 1), cell + ";") << path;
     }
 }
 

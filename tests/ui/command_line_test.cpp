@@ -29,14 +29,10 @@ TEST(CommandLinePaths, AbsoluteAsGivenRelativeAgainstTheWorkingFolder) {
 TEST(CommandLine, HelpAndVersionPrintAndEndWithoutADisplay) {
     const std::map<std::string, std::string> noDisplay = {
         {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
-    const std::string program = QUENDRIX_BINARY_DIR "/quendrix";
-    test::RunResult r = test::RunChild(program, {.args = {"--help"}, .env = noDisplay});
-    ASSERT_TRUE(r.Exited(0)) << test::Describe(r);
-    EXPECT_EQ(r.out, res::LoadString(res::IDS_APP_USAGE));
-    r = test::RunChild(program, {.args = {"x.jpg", "--version"}, .env = noDisplay});
-    ASSERT_TRUE(r.Exited(0)) << test::Describe(r);
-    EXPECT_EQ(r.out, test::RunChild(test::kBatchProgram, {.args = {"--version"}}).out);
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '.'), 3) << r.out;
+    test::RunResult r = test::RunChild(QUENDRIX_BINARY_DIR "/quendrix", {.args = {"--help"}, .env = noDisplay});
+    EXPECT_TRUE(r.Exited(0) && r.out == res::LoadString(res::IDS_APP_USAGE)) << test::Describe(r);
+    r = test::RunChild(QUENDRIX_BINARY_DIR "/quendrix", {.args = {"x.jpg", "--version"}, .env = noDisplay});
+    EXPECT_TRUE(r.Exited(0) && r.out == test::RunChild(test::kBatchProgram, {.args = {"--version"}}).out) << r.out;
 }
 
 TEST(CommandLinePaths, CurrentFolderIsAbsolute) {

@@ -13,7 +13,6 @@
 
 #include "settings/settings.h"
 #include "tests/support/test_support.h"
-#include "ui/advanced_dialog.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
@@ -31,26 +30,6 @@ protected:
         folder = qEnvironmentVariable("QUENDRIX_SCREENSHOT_DIR");
         if (folder.isEmpty()) GTEST_SKIP() << "QUENDRIX_SCREENSHOT_DIR not set";
         QDir().mkpath(folder);
-        // QUENDRIX_SCREENSHOT_PALETTE=dark and QUENDRIX_SCREENSHOT_POINTS=N: as under a dark theme, a larger font.
-        if (qEnvironmentVariable("QUENDRIX_SCREENSHOT_PALETTE") == "dark") {
-            QPalette dark;
-            for (auto role : {QPalette::Window, QPalette::Button}) dark.setColor(role, QColor(0x35, 0x35, 0x35));
-            for (auto role : {QPalette::Base, QPalette::ToolTipBase}) dark.setColor(role, QColor(0x2A, 0x2A, 0x2A));
-            dark.setColor(QPalette::AlternateBase, QColor(0x42, 0x42, 0x42));
-            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::ToolTipText})
-                dark.setColor(role, QColor(0xEE, 0xEE, 0xEE));
-            dark.setColor(QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
-            QApplication::setPalette(dark);
-        }
-        if (const int points = qEnvironmentVariableIntValue("QUENDRIX_SCREENSHOT_POINTS"); points > 0) {
-            QFont larger = QApplication::font();
-            larger.setPointSize(points);
-            QApplication::setFont(larger);
-        }
-    }
-    void TearDown() override {
-        QApplication::setPalette(palette);
-        QApplication::setFont(font);
     }
     void Save(QWidget& window, const QString& name) {
         window.show();
@@ -58,8 +37,6 @@ protected:
         ASSERT_TRUE(window.grab().save(folder + "/" + name + ".png"));
     }
     QString folder;
-    const QPalette palette = QApplication::palette();
-    const QFont font = QApplication::font();
 };
 
 TEST_F(Screenshots, AllWindows) {
@@ -128,14 +105,6 @@ TEST_F(Screenshots, AllWindows) {
     {
         CInfoDialog info(nullptr, std::string(QUENDRIX_BINARY_DIR) + "/quendrix");
         Save(info, "info");
-    }
-    {
-        store.WriteProfileInt(settings::kParameter, settings::kAusgabeTyp, 3);
-        CMainDialog main(store);
-        Save(main, "main-webp");
-        store.WriteProfileInt("Erweitert", "MaxKBAktiv", 1);
-        CAdvancedDialog advanced(store);
-        Save(advanced, "advanced");
     }
 }
 
