@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+
+#include "res/strings.h"
+#include "res/version.h"
 
 namespace qx {
 namespace {
@@ -40,6 +44,25 @@ std::vector<std::string> CommandLinePaths(int argc, const char* const* argv, con
             paths.push_back(Join(currentFolder, argument));
     }
     return paths;
+}
+
+std::optional<int> AnswerInfoOption(int argc, const char* const* argv) {
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--") break;
+        if (argument == "--help") {
+            std::fputs(res::LoadString(res::IDS_APP_USAGE).c_str(), stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            VersionInfo info;
+            if (!ReadVersionRecord("/proc/self/exe", info)) return 1;
+            std::printf("%u.%u.%u.%u\n", info.fileVersion[0], info.fileVersion[1], info.fileVersion[2],
+                        info.fileVersion[3]);
+            return 0;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string CurrentFolder() {

@@ -2,7 +2,7 @@
 # quendrix-compress DATEI|ORDNER...
 #
 # Compresses the given files and folders with quendrix-batch and the settings of quendrix, without a window,
-# then tells the user how it went: in a desktop notification (notify-send) when one can be shown, else in a
+# with a notification that it runs where one can be shown, then tells the user how it went: in a desktop notification (notify-send) when one can be shown, else in a
 # small message window (quendrix-notice), else on standard error. The desktop entry's action and the file
 # managers' context menus start it. Exits with the code of quendrix-batch.
 #
@@ -51,6 +51,20 @@ clean_text() {
 }
 
 batch=$(find_program quendrix-batch)
+notify=$(command -v notify-send)
+
+# A long batch shows nothing for minutes: a notification says that it runs, and the outcome replaces it at the
+# end (libnotify 0.7.10 and later print the id and replace by it; an older notify-send just adds the outcome).
+started_id=""
+if [ $# -gt 0 ] && [ -n "$batch" ] && [ -n "$notify" ]; then
+    started_id=$("$notify" --print-id --app-name=Quendrix --icon=quendrix --urgency=low \
+        --hint=string:desktop-entry:quendrix -- "Komprimieren läuft …" \
+        "Die Zusammenfassung folgt, wenn alle Bilder bearbeitet sind." 2>/dev/null </dev/null) || started_id=""
+    case $started_id in
+        '' | *[!0-9]*) started_id="" ;;
+    esac
+fi
+
 if [ $# -eq 0 ]; then
     status=2
     summary="Nichts komprimiert: keine Datei und kein Ordner ausgewählt"
@@ -82,12 +96,11 @@ if [ "$status" -ne 0 ]; then
     notice_kind=--warning
 fi
 
-notify=$(command -v notify-send)
 if [ -n "$notify" ]; then
     # Notification bodies are markup.
     body=$(printf '%s' "$details" | sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g')
-    if "$notify" --app-name=Quendrix --icon=quendrix --urgency="$urgency" \
-        --hint=string:desktop-entry:quendrix -- "$summary" "$body" 2>/dev/null; then
+    if "$notify" ${started_id:+"--replace-id=$started_id"} --app-name=Quendrix --icon=quendrix \
+        --urgency="$urgency" --hint=string:desktop-entry:quendrix -- "$summary" "$body" 2>/dev/null; then
         exit "$status"
     fi
 fi

@@ -195,7 +195,10 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
         switch (loaded.result) {
             case LoadResult::Skipped:
                 ++SkippedCount;
-                if (outcome != nullptr) outcome->result = FileResult::Skipped;
+                if (outcome != nullptr) {
+                    outcome->result = FileResult::Skipped;
+                    outcome->reason = res::LoadString(res::IDS_SKIPPED_NO_ENLARGE);
+                }
                 result.kind = Outcome::Kind::SkippedNoEnlarge;
                 return true;
             case LoadResult::Unreadable: failure = res::IDS_NOT_AN_IMAGE; break;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "engine/file_io.h"
 #include "res/strings.h"
@@ -22,7 +23,8 @@ std::string Dimension(uint32_t value) { return value == 0 ? std::string() : std:
 
 // The fields of a row in file order; empty for what is not known.
 struct Field {
-    const char* name;
+    const char* name;  // the JSON Lines key, stable for programs that read it
+    int heading;       // the CSV column's heading, for people
     std::string value;
     bool number;  // a JSON number (or null when empty) rather than a string
 };
@@ -38,28 +40,18 @@ const char* ResultCode(FileResult result) {
 
 std::vector<Field> Fields(const FileOutcome& row) {
     return {
-        {"source", row.sourcePath, false},
-        {"target", row.targetPath, false},
-        {"result", ResultCode(row.result), false},
-        {"bytes_before", Number(row.bytesBefore), true},
-        {"bytes_after", Number(row.bytesAfter), true},
-        {"width_before", Dimension(row.widthBefore), true},
-        {"height_before", Dimension(row.heightBefore), true},
-        {"width_after", Dimension(row.widthAfter), true},
-        {"height_after", Dimension(row.heightAfter), true},
-        {"message", row.message, false},
-        {"reason", row.reason, false},
+        {"source", res::IDS_REPORT_COL_SOURCE, row.sourcePath, false},
+        {"target", res::IDS_REPORT_COL_TARGET, row.targetPath, false},
+        {"result", res::IDS_REPORT_COL_RESULT, ResultCode(row.result), false},
+        {"bytes_before", res::IDS_CSV_BYTES_BEFORE, Number(row.bytesBefore), true},
+        {"bytes_after", res::IDS_CSV_BYTES_AFTER, Number(row.bytesAfter), true},
+        {"width_before", res::IDS_CSV_WIDTH_BEFORE, Dimension(row.widthBefore), true},
+        {"height_before", res::IDS_CSV_HEIGHT_BEFORE, Dimension(row.heightBefore), true},
+        {"width_after", res::IDS_CSV_WIDTH_AFTER, Dimension(row.widthAfter), true},
+        {"height_after", res::IDS_CSV_HEIGHT_AFTER, Dimension(row.heightAfter), true},
+        {"message", res::IDS_CSV_MESSAGE, row.message, false},
+        {"reason", res::IDS_REPORT_COL_REASON, row.reason, false},
     };
-}
-
-std::string CsvField(const std::string& value) {
-    if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
-    std::string quoted = "\"";
-    for (char c : value) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
 }
 
 // The length of the valid UTF-8 character at `at`, or 0 for a stray byte.
@@ -89,6 +81,36 @@ bool IsUtf8(const std::string& text) {
         i += n;
     }
     return true;
+}
+
+// A CSV cell as a spreadsheet reads it: valid UTF-8 throughout, with each byte that belongs to no UTF-8
+// character written as \xNN and each backslash doubled, so that the exact bytes can be told back. A cell that
+// a spreadsheet would take for a formula (= + - @, tab, CR first) starts with an apostrophe; a cell holding the
+// separator, a quote or a line break is quoted.
+std::string CsvField(const std::string& value) {
+    std::string text;
+    for (size_t i = 0; i < value.size();) {
+        const size_t n = Utf8Length(value, i);
+        if (n == 0) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(value[i]));
+            text += escaped;
+            ++i;
+            continue;
+        }
+        if (value[i] == '\\') text += '\\';
+        text.append(value, i, n);
+        i += n;
+    }
+    const bool formula = !text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+    if (formula) text.insert(0, 1, '\'');
+    if (!formula && text.find_first_of(";\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
 std::string JsonString(const std::string& text) {
@@ -211,13 +233,17 @@ std::optional<ReportFormat> ReportFormatForPath(const std::string& path) {
 }
 
 std::string ReportCsv(const BatchReport& report) {
-    std::string out;
+    // The byte order mark and the semicolon are what a spreadsheet in a German locale opens as UTF-8 columns.
+    std::string out = "\xEF\xBB\xBF";
     const std::vector<Field> header = Fields(FileOutcome{});
-    for (size_t i = 0; i < header.size(); ++i) out += (i ? "," : "") + std::string(header[i].name);
+    for (size_t i = 0; i < header.size(); ++i) out += (i ? ";" : "") + CsvField(res::LoadString(header[i].heading));
     out += "\r\n";
     for (const FileOutcome& row : report.rows) {
         const std::vector<Field> fields = Fields(row);
-        for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + CsvField(fields[i].value);
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const bool result = std::string_view(fields[i].name) == "result";
+            out += (i ? ";" : "") + CsvField(result ? ResultText(row.result) : fields[i].value);
+        }
         out += "\r\n";
     }
     return out;

@@ -63,8 +63,10 @@ enum class ReportFormat { Csv, JsonLines };
 // By the file's extension, letter case ignored: ".csv" or ".jsonl"; nothing for any other.
 std::optional<ReportFormat> ReportFormatForPath(const std::string& path);
 
-// CSV: a header line, then one line per row; fields quoted where they must be (RFC 4180), lines ending in
-// CR LF, texts in UTF-8 and paths as their exact bytes. Empty fields for what is not known.
+// CSV for a spreadsheet: a UTF-8 byte order mark, a line of German headings, then one line per row with the
+// result in words; ";" between fields, quoted where they must be (RFC 4180), lines ending in CR LF. Bytes of a
+// path that are no UTF-8 are written as \xNN (a backslash as \\); a field that would read as a formula starts
+// with an apostrophe. Empty fields for what is not known.
 std::string ReportCsv(const BatchReport& report);
 // JSON Lines: one object per row with the same fields; null for what is not known. Paths are JSON strings:
 // a path that is not UTF-8 shows its stray bytes as U+FFFD and gets its exact bytes percent-encoded in a

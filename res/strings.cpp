@@ -61,15 +61,15 @@ const std::map<int, std::string>& Table() {
          "\nWenn \"Zielverzeichnis wie Quellverzeichnis\" ausgewählt ist und im Parameter-Dialog "
          "\"Namen wie die Quelldateien\"  ausgewählt ist, so wird an alle Zieldateinamen ein \"_C\" angefügt."},
         {IDS_TIP_KEEP_METADATA,
-         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG- und PNG-Dateien (Ausrichtung und Bildmaße "
+         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG-, PNG-, WebP- und AVIF-Dateien (Ausrichtung und Bildmaße "
          "werden angepasst); das Farbprofil bleibt immer erhalten."},
         {IDS_TIP_DROP_GPS, "\nEntfernt aus den übernommenen EXIF-Daten den Aufnahmeort (GPS-Position)."},
         {IDS_TIP_ONLY_SMALLER,
          "\nEine Ausgabedatei, die nicht kleiner als ihre Quelldatei wäre, wird nicht gespeichert und als "
          "übersprungen gezählt."},
         {IDS_TIP_MAX_KB_ON,
-         "\nSenkt die Qualität jeder JPG-Ausgabedatei höchstens so weit, bis sie in die angegebene Größe passt "
-         "(BMP und PNG bleiben unberührt)."},
+         "\nSenkt die Qualität jeder JPG-, WebP- und AVIF-Ausgabedatei höchstens so weit, bis sie in die angegebene "
+         "Größe passt (BMP und PNG bleiben unberührt)."},
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
         {IDS_TIP_NO_ENLARGE,
@@ -175,6 +175,28 @@ const std::map<int, std::string>& Table() {
          "Standardeinstellungen; Änderungen werden nicht in dieser Datei gespeichert."},
         {IDS_CLI_SETTINGS_TOO_LARGE, "Einstellungsdatei größer als 1 MB, nicht gelesen"},
         {IDS_CLI_SETTINGS_DEFAULTS, "es gelten die Standardeinstellungen"},
+        // The quality label for WebP and AVIF, quendrix --help, the CSV report's own headings, the no-enlarge reason.
+        {IDS_QUALITY_LOSSY_TYPES, "Für JPG-, WebP- und AVIF-Ausgabedateien"},
+        {IDS_APP_USAGE,
+         "Aufruf: quendrix [DATEI|ORDNER...]\n"
+         "\n"
+         "Öffnet das Fenster von Quendrix. Angegebene Dateien und Ordner kommen in die Liste, als wären\n"
+         "sie hineingezogen worden; Ordner werden mit allen Unterordnern durchsucht.\n"
+         "\n"
+         "Optionen:\n"
+         "  --help     diese Hilfe\n"
+         "  --version  Version des Programms\n"
+         "  --         Ende der Optionen\n"
+         "\n"
+         "Ohne Fenster komprimiert quendrix-batch mit denselben Einstellungen.\n"},
+        {IDS_CSV_BYTES_BEFORE, "Bytes vorher"},
+        {IDS_CSV_BYTES_AFTER, "Bytes nachher"},
+        {IDS_CSV_WIDTH_BEFORE, "Breite vorher"},
+        {IDS_CSV_HEIGHT_BEFORE, "Höhe vorher"},
+        {IDS_CSV_WIDTH_AFTER, "Breite nachher"},
+        {IDS_CSV_HEIGHT_AFTER, "Höhe nachher"},
+        {IDS_CSV_MESSAGE, "Meldung"},
+        {IDS_SKIPPED_NO_ENLARGE, "Nicht vergrößert (Bilder nicht vergrößern)"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

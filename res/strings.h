@@ -125,6 +125,17 @@ enum StringId : int {
     IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
     IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":
     IDS_CLI_SETTINGS_DEFAULTS = 2202,   // after the reason when the default file is refused
+    // The quality label for WebP and AVIF, quendrix --help, the CSV report's own headings, the no-enlarge reason.
+    IDS_QUALITY_LOSSY_TYPES = 170,
+    IDS_APP_USAGE = 2150,
+    IDS_CSV_BYTES_BEFORE = 2151,
+    IDS_CSV_BYTES_AFTER = 2152,
+    IDS_CSV_WIDTH_BEFORE = 2153,
+    IDS_CSV_HEIGHT_BEFORE = 2154,
+    IDS_CSV_WIDTH_AFTER = 2155,
+    IDS_CSV_HEIGHT_AFTER = 2156,
+    IDS_CSV_MESSAGE = 2157,
+    IDS_SKIPPED_NO_ENLARGE = 2158,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound

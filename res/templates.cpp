@@ -105,7 +105,7 @@ const DialogTemplate kAdvanced{
         {1043, K::CheckBox, kTabStop, "Höchstens", 14, 81, 44, 10},
         {1044, K::Edit, kEdit, "", 62, 80, 40, 12},
         {kNoId, K::Static, kNone, "KB pro Datei", 107, 82, 60, 8},
-        {kNoId, K::Static, kNone, "(nur für JPG-Ausgabedateien; BMP und PNG bleiben unberührt)", 26, 96, 220, 8},
+        {kNoId, K::Static, kNone, "(nur für JPG-, WebP- und AVIF-Ausgabedateien)", 26, 96, 220, 8},
         {kNoId, K::GroupBox, kGroup, "Dateigröße", 7, 54, 246, 56},
         {1045, K::CheckBox, kTabStop, "Änderungsdatum der Quelle übernehmen", 14, 127, 200, 10},
         {kNoId, K::GroupBox, kGroup, "Datum", 7, 115, 246, 27},

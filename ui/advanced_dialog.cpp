@@ -43,7 +43,10 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     dx.Check(1041, GpsEntfernen);
     dx.Check(1042, NurWennKleiner);
     dx.Check(1043, MaxKBAktiv);
-    dx.Number(1044, MaxKB, uint32_t(Key(settings::kMaxKB).lower), uint32_t(Key(settings::kMaxKB).upper));
+    // A greyed limit is not in use and cannot be reached to correct it: it keeps its value unchecked.
+    const QWidget* limit = Control(1044);
+    if (!dx.Saving() || (limit != nullptr && limit->isEnabled()))
+        dx.Number(1044, MaxKB, uint32_t(Key(settings::kMaxKB).lower), uint32_t(Key(settings::kMaxKB).upper));
     dx.Check(1045, DatumUebernehmen);
 }
 

@@ -24,6 +24,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTranslator>
+#include <cmath>
 
 #include "res/strings.h"
 #include "ui/file_list_ctrl.h"
@@ -103,18 +104,45 @@ ParseResult ParseUnsignedDecimal(const std::string& text, uint32_t& value) {
     return tooLarge ? ParseResult::TooLarge : ParseResult::Ok;
 }
 
+namespace {
+
+double RelativeLuminance(const QColor& color) {
+    const auto linear = [](int channel) {
+        const double c = channel / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.red()) + 0.7152 * linear(color.green()) + 0.0722 * linear(color.blue());
+}
+
+}  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = RelativeLuminance(a), lb = RelativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ReadableOn(const QColor& wanted, const QColor& background) {
+    constexpr double kReadable = 4.5;
+    if (background.lightness() >= 128) return wanted;
+    constexpr int kSteps = 40;
+    for (int step = 1; step <= kSteps; ++step) {
+        const auto mix = [step](int channel) { return channel + (255 - channel) * step / kSteps; };
+        const QColor lighter(mix(wanted.red()), mix(wanted.green()), mix(wanted.blue()));
+        if (ContrastRatio(lighter, background) >= kReadable) return lighter;
+    }
+    return QColor(Qt::white);
+}
+
 QFont DialogFont() {
-    // A Debian sans face close in width to the face the templates were drawn for.
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
-    return font;
+    // The templates' dialog units follow the font, so that the layout grows with a larger desktop font.
+    return QApplication::font();
 }
 
 DialogUnits DialogBaseUnits(const QFont& font) {
     QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(width / 26 + 1) / 2, metrics.height()};
+    // Rounded up: the templates were drawn for a narrower face, and a text must still fit its control.
+    return {(width + 51) / 52, metrics.height()};
 }
 
 QRect MapDialogRect(const DialogUnits& units, int x, int y, int width, int height) {
@@ -386,6 +414,7 @@ void CTemplateDialog::CreateControls() {
                 table->setEditTriggers(QAbstractItemView::NoEditTriggers);
                 table->setSelectionBehavior(QAbstractItemView::SelectRows);
                 table->setWordWrap(false);
+                table->setTabKeyNavigation(false);  // one tab stop, like the file list
                 table->verticalHeader()->setVisible(false);
                 table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
                 table->setSortingEnabled(true);

@@ -48,7 +48,13 @@ enum class ParseResult { Ok, NotANumber, TooLarge };
 // Unsigned decimal text: blanks and tabs around the digits are allowed, nothing else (no sign, not empty).
 ParseResult ParseUnsignedDecimal(const std::string& text, uint32_t& value);
 
-// The font all dialogs are laid out in, and the pixel size of its dialog units.
+// WCAG 2's contrast ratio of two colours: 1 (the same) to 21 (black on white).
+double ContrastRatio(const QColor& a, const QColor& b);
+// `wanted` as it is on a light `background`; on a dark one the same colour mixed with white until it has the
+// readable contrast of 4.5:1.
+QColor ReadableOn(const QColor& wanted, const QColor& background);
+
+// The font all dialogs are laid out in, the desktop's, and the pixel size of its dialog units.
 QFont DialogFont();
 struct DialogUnits {
     int averageCharWidth;  // one horizontal unit is a quarter of it

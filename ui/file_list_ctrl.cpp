@@ -17,6 +17,8 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QTableWidget(parent) {
     viewport()->setAcceptDrops(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+    // One tab stop: Tab leaves the list for the next control; the arrows move between rows.
+    setTabKeyNavigation(false);
 }
 
 void CFileListCtrl::SetReportStyle() {

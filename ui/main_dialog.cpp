@@ -196,7 +196,8 @@ void CMainDialog::OnInitDialog() {
                            QString::fromUtf8(res::LoadString(res::IDS_COL_FILE_SIZE))});
     if (auto* label = ControlAs<QLabel>(1033)) {
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, ColorFromColorref(kMainLabelColor));
+        palette.setColor(QPalette::WindowText,
+                         ReadableOn(ColorFromColorref(kMainLabelColor), palette.color(QPalette::Window)));
         label->setPalette(palette);
     }
     ConnectControls();
@@ -207,6 +208,24 @@ void CMainDialog::OnInitDialog() {
     UpdateData(false);
     UpdateSizeControls();
     UpdateTargetControls();
+    UpdateQualityNote();
+}
+
+void CMainDialog::UpdateQualityNote() {
+    auto* label = ControlAs<QLabel>(1033);
+    if (!label) return;
+    const int32_t type = settings::ReadParameterSettings(store_).AusgabeTyp;
+    const bool newerLossy = type == kOutputTypeWebp || type == kOutputTypeAvif;
+    for (const Created& control : Controls()) {
+        if (control.widget != label) continue;
+        const res::DialogControl& row = *control.row;
+        label->setText(newerLossy ? QString::fromUtf8(res::LoadString(res::IDS_QUALITY_LOSSY_TYPES))
+                                  : QString::fromUtf8(row.text));
+        // A note that wraps takes the free space below its first line, as much as the desktop's font needs.
+        QRect rect = MapDialogRect(DialogBaseUnits(font()), row.x, row.y, row.width, row.height);
+        rect.setHeight(std::max(rect.height(), label->heightForWidth(rect.width())));
+        label->setGeometry(rect);
+    }
 }
 
 namespace {
@@ -273,17 +292,18 @@ void CMainDialog::ConnectControls() {
 void CMainDialog::OnSysCommand(unsigned command) {
     switch (command & ~0xFu) {
         case kIdmAboutBox: {
-            CInfoDialog info;
+            CInfoDialog info(this);
             info.exec();
             break;
         }
         case kIdmParameter: {
-            CParameterDialog parameter(store_);
+            CParameterDialog parameter(store_, this);
             parameter.exec();
+            UpdateQualityNote();
             break;
         }
         case kIdmAdvanced: {
-            CAdvancedDialog advanced(store_);
+            CAdvancedDialog advanced(store_, this);
             advanced.exec();
             break;
         }

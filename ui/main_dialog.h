@@ -109,6 +109,8 @@ private:
     // Escape, the close box or Alt+F4 while a batch runs: "Komprimierung abbrechen?" with "Ja" and "Nein".
     void AskToStopBatch();
     void RestoreFocusAfterBatch(QWidget* focusBefore);
+    // The note beside the quality names the stored output type's family: JPG, or JPG, WebP and AVIF.
+    void UpdateQualityNote();
 
     ProfileStore& store_;
     settings::DevicePath devicePath_;

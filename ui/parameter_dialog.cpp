@@ -18,7 +18,8 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
     numberSpin_ = ControlAs<CUpDown>(1021);
     if (auto* example = ControlAs<QLabel>(1023)) {
         QPalette palette = example->palette();
-        palette.setColor(QPalette::WindowText, ColorFromColorref(kExampleColor));
+        palette.setColor(QPalette::WindowText,
+                         ReadableOn(ColorFromColorref(kExampleColor), palette.color(QPalette::Window)));
         example->setPalette(palette);
     }
     auto clicked = [this](int id, void (CParameterDialog::*handler)()) {

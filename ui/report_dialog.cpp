@@ -5,9 +5,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 
 #include <limits>
+#include <vector>
 
 #include "intake/intake.h"
 #include "res/strings.h"
@@ -16,7 +18,8 @@
 namespace qx {
 namespace {
 
-enum Column { kSource, kTarget, kResult, kBytesBefore, kBytesAfter, kChange, kSizeBefore, kSizeAfter, kReason };
+// The reason beside the result, where it is in view at the window's width.
+enum Column { kSource, kTarget, kResult, kReason, kBytesBefore, kBytesAfter, kChange, kSizeBefore, kSizeAfter };
 constexpr int kSortRole = Qt::UserRole;
 constexpr int kTextMargin = 12;
 
@@ -54,12 +57,12 @@ void CReportDialog::Fill() {
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SOURCE)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_TARGET)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_RESULT)),
+        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_REASON)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_BYTES_BEFORE)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_BYTES_AFTER)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_CHANGE)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SIZE_BEFORE)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SIZE_AFTER)),
-        QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_REASON)),
     };
     table->setSortingEnabled(false);  // rows are filled in list order, then sorted by the user
     table->setColumnCount(int(headers.size()));
@@ -92,24 +95,38 @@ void CReportDialog::Fill() {
             r, kSizeAfter,
             new NumberItem(PixelSize(row.widthAfter, row.heightAfter), qint64(row.widthAfter) * row.heightAfter));
         auto* reason = new QTableWidgetItem(QString::fromUtf8(row.reason.empty() ? row.message : row.reason));
-        if (!row.message.empty()) reason->setToolTip(QString::fromUtf8(row.message));
+        reason->setToolTip(row.message.empty() || row.reason.empty()
+                               ? reason->text()
+                               : QString::fromUtf8(row.message) + QLatin1Char('\n') + reason->text());
         table->setItem(r, kReason, reason);
         for (int c : {kBytesBefore, kBytesAfter, kChange})
             table->item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
+    std::vector<int> widths;
     for (int c = 0; c < table->columnCount(); ++c) {
         int width = metrics.horizontalAdvance(headers[c]) + 2 * kTextMargin;
         for (int r = 0; r < rows; ++r)
             width = std::max(width, metrics.horizontalAdvance(table->item(r, c)->text()) + kTextMargin);
-        // Paths give up width first, shortened in the middle where the folder names repeat.
-        table->setColumnWidth(c, std::min(width, c <= kTarget ? 230 : 420));
+        widths.push_back(width);
     }
+    // The two paths, the result and the reason share the visible width; the paths give up width first,
+    // shortened in the middle where the folder names repeat, and a long reason shows whole in its tooltip.
+    const int visible = table->width() - 2 * table->frameWidth() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int minimum = 10 * metrics.averageCharWidth();
+    widths[kReason] = std::min(widths[kReason], std::max(minimum, visible / 3));
+    const int forPaths = std::max(2 * minimum, visible - widths[kResult] - widths[kReason]);
+    const int source = std::min(widths[kSource], std::max(forPaths / 2, forPaths - widths[kTarget]));
+    widths[kTarget] = std::min(widths[kTarget], std::max(minimum, forPaths - source));
+    widths[kSource] = source;
+    for (int c = 0; c < table->columnCount(); ++c) table->setColumnWidth(c, widths[size_t(c)]);
     table->setTextElideMode(Qt::ElideMiddle);
     for (int c : {kBytesBefore, kBytesAfter, kChange})
         table->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     table->horizontalHeader()->setStretchLastSection(true);
+    // In list order until the user picks a column; the header then marks the column and its direction.
+    table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     table->setSortingEnabled(true);
-    table->horizontalHeader()->setSortIndicatorShown(false);
+    table->horizontalHeader()->setSortIndicatorShown(true);
     TotalsLabel()->setText(
         QString::fromUtf8(report_ ? FormatSummaryLine(report_->Totals()) : res::LoadString(res::IDS_REPORT_NONE)));
     if (auto* save = ControlAs<QPushButton>(1103)) save->setEnabled(report_ != nullptr);

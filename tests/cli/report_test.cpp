@@ -27,11 +27,21 @@ int64_t SizeOnDisk(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
 }
 
-// RFC 4180: quoted fields may hold commas, quotes (doubled) and line breaks; records end in CR LF.
+// A CSV cell's bytes: \xNN is a byte that is no UTF-8, \\ a backslash.
+std::string CellBytes(std::string cell) {
+    for (size_t at = 0; (at = cell.find('\\', at)) != std::string::npos; ++at) {
+        const bool hex = cell[at + 1] == 'x';
+        cell.replace(at, hex ? 4 : 2,
+                     hex ? std::string(1, char(std::stoi(cell.substr(at + 2, 2), nullptr, 16))) : "\\");
+    }
+    return cell;
+}
+
+// RFC 4180 with ";" after a byte order mark; the German result words read back as the JSON Lines codes.
 std::vector<Record> ParseCsv(const std::string& text) {
     std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
     bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 3; i < text.size(); ++i) {
         const char c = text[i];
         std::string& field = records.back().back();
         if (quoted) {
@@ -43,7 +53,7 @@ std::vector<Record> ParseCsv(const std::string& text) {
                 field += c;
         } else if (c == '"') {
             quoted = true;
-        } else if (c == ',') {
+        } else if (c == ';') {
             records.back().emplace_back();
         } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
             ++i;
@@ -53,11 +63,18 @@ std::vector<Record> ParseCsv(const std::string& text) {
         }
     }
     records.pop_back();  // after the last CR LF
+    const std::vector<std::string> keys = {"source",       "target",       "result",        "bytes_before",
+                                           "bytes_after",  "width_before", "height_before", "width_after",
+                                           "height_after", "message",      "reason"};
+    const std::map<std::string, std::string> results = {
+        {"geschrieben", "written"}, {"übersprungen", "skipped"}, {"fehlgeschlagen", "failed"}};
     std::vector<Record> rows;
     for (size_t r = 1; r < records.size(); ++r) {
         EXPECT_EQ(records[r].size(), records[0].size());
         Record row;
-        for (size_t f = 0; f < records[0].size() && f < records[r].size(); ++f) row[records[0][f]] = records[r][f];
+        for (size_t f = 0; f < records[0].size() && f < records[r].size(); ++f)
+            row[keys.at(f)] = CellBytes(records[r][f]);
+        row["result"] = results.at(row["result"]);
         rows.push_back(row);
     }
     return rows;
@@ -119,6 +136,7 @@ protected:
         EXPECT_EQ(rows[1].at("result"), "skipped");
         EXPECT_EQ(rows[1].at("target"), dir / "aus/b\xff.jpg");
         EXPECT_EQ(rows[1].at("bytes_after"), "");
+        EXPECT_EQ(rows[1].at("reason"), res::LoadString(res::IDS_SKIPPED_NO_ENLARGE));
         EXPECT_EQ(rows[1].at("width_before") + "x" + rows[1].at("height_before"), "40x30");
         EXPECT_EQ(rows[2].at("result"), "failed");
         EXPECT_EQ(rows[2].at("message"), res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "fotos/c.png"));

@@ -190,13 +190,26 @@ BatchReport SampleReport() {
     return report;
 }
 
-TEST(ReportText, CsvQuotesWhereItMustAndKeepsPathBytes) {
+TEST(ReportText, CsvForAGermanSpreadsheetWithTheBytesEscaped) {
     EXPECT_EQ(ReportCsv(SampleReport()),
-              "source,target,result,bytes_before,bytes_after,width_before,height_before,width_after,height_after,"
-              "message,reason\r\n"
-              "\"/b/a,\"\"x\"\".png\",/z/a.jpg,written,1000,400,160,120,64,48,,\r\n"
-              "/b/bild\xff.png,/z/bild\xff.jpg,failed,77,,80,60,,,Keine gültige Bilddatei: /b/bild\xff.png,"
+              "\xEF\xBB\xBFQuelldatei;Zieldatei;Ergebnis;Bytes vorher;Bytes nachher;Breite vorher;Höhe vorher;"
+              "Breite nachher;Höhe nachher;Meldung;Grund\r\n"
+              "\"/b/a,\"\"x\"\".png\";/z/a.jpg;geschrieben;1000;400;160;120;64;48;;\r\n"
+              "/b/bild\\xFF.png;/z/bild\\xFF.jpg;fehlgeschlagen;77;;80;60;;;Keine gültige Bilddatei: /b/bild\\xFF.png;"
               "\"Bilddaten fehlerhaft: line\nbreak\"\r\n");
+}
+
+TEST(ReportText, CsvCellsAreNeverFormulasAndTellTheirBytesBack) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"=1+2.jpg", "\"'=1+2.jpg\""}, {"-x.png", "\"'-x.png\""},  {"@A1", "\"'@A1\""},        {"\tx", "\"'\tx\""},
+        {"a;b.png", "\"a;b.png\""},    {"a\\x.png", "a\\\\x.png"}, {"\xff\xc3", "\\xFF\\xC3"}, {"/=b-c", "/=b-c"},
+    };
+    for (const auto& [path, cell] : cases) {
+        BatchReport report{{FileOutcome{}}};
+        report.rows[0].sourcePath = path;
+        const std::string csv = ReportCsv(report);
+        EXPECT_EQ(csv.substr(csv.find("\r\n") + 2, cell.size() + 1), cell + ";") << path;
+    }
 }
 
 TEST(ReportText, JsonLinesAreValidUtf8WithTheExactBytesBeside) {

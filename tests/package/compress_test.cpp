@@ -143,6 +143,23 @@ TEST_F(CompressHelperTest, FilesAndFoldersWithTheStoredSettingsThenANotification
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(CompressHelperTest, TheStartIsAnnouncedAndTheOutcomeReplacesTheAnnouncement) {
+    // libnotify 0.8's notify-send: an id when asked for one; "after" once the first output exists.
+    const std::string log = " >> '" + dir / "notified" + "'\n";
+    WriteBytes(dir / "bin/notify-send", "#!/bin/sh\n[ -e '" + dir / "klein" + "' ] && printf 'after\\0'" + log +
+                                            "printf '%s\\0' \"$@\"" + log +
+                                            "[ \"$1\" = --print-id ] && echo 42\nexit 0\n");
+    ASSERT_EQ(::chmod((dir / "bin/notify-send").c_str(), 0755), 0);
+    ASSERT_TRUE(Compress({dir / "Fotos vom See"}).Exited(0));
+    const std::vector<std::string> args = Notified();
+    ASSERT_GE(args.size(), 2u);
+    const auto at = [&](const std::string& arg) { return std::find(args.begin(), args.end(), arg) - args.begin(); };
+    EXPECT_EQ(at("--print-id"), 0);
+    EXPECT_LT(at("Komprimieren läuft …"), at("after")) << "before the batch";
+    EXPECT_EQ(at("--replace-id=42"), at("after") + 1);
+    EXPECT_EQ(args[args.size() - 2], kSucceeded);
+}
+
 TEST_F(CompressHelperTest, AFailedImageGivesAnUrgentNotificationWithTheMessages) {
     FakeNotifySend();
     const std::string broken = dir / "Fotos vom See/Tag 2/" + kAwkward + " kaputt.png";
@@ -201,7 +218,7 @@ TEST_F(CompressHelperTest, WithoutNotificationsTheMessageWindowThenStandardError
     const std::string one = SummaryOf({{dir / "Fotos vom See/blau.jpg", dir / "klein/blau.jpg"}}, 0, 0);
     EXPECT_EQ(one.rfind("1 Bild geschrieben, 0 übersprungen, 0 fehlgeschlagen: ", 0), 0u) << one;
     EXPECT_EQ(r.out, "information\nQuendrix\n" + kSucceeded + "\n\n" + one + "\n");
-    EXPECT_EQ(Notified().size(), 7u);  // it was asked first
+    EXPECT_EQ(Notified().size(), 8u + 7u);  // it was asked first: at the start, and for the outcome
 
     // No graphical session: standard error.
     env["QT_QPA_PLATFORM"] = "";

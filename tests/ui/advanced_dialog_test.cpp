@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include "res/strings.h"
 #include "settings/settings.h"
@@ -66,6 +67,30 @@ TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
         EXPECT_TRUE(dialog.isVisible());
     }
     EXPECT_EQ(store.GetProfileStringA("Erweitert", "MaxKB", "<none>"), "<none>");
+}
+
+TEST_F(AdvancedDialogTest, AGreyedLimitIsNotCheckedAndKeepsItsValue) {
+    store.WriteProfileStringA("Erweitert", "MaxKB", "0");  // out of range, from a hand-edited file
+    CAdvancedDialog dialog(store);
+    ASSERT_FALSE(dialog.Control(1044)->isEnabled());
+    dialog.OnOK();
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings::ReadAdvancedSettings(store).MaxKB, 0);
+}
+
+TEST_F(AdvancedDialogTest, TheMenuDialogsOpenOverTheMainWindow) {
+    CMainDialog main(store);
+    for (unsigned command : {kIdmParameter, kIdmAdvanced, kIdmAboutBox}) {
+        QWidget* parent = nullptr;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = static_cast<QDialog*>(QApplication::activeModalWidget());
+            parent = dialog->parentWidget();
+            dialog->reject();
+        });
+        main.OnSysCommand(command);
+        EXPECT_EQ(parent, &main) << "centred on it: " << command;
+    }
 }
 
 TEST_F(AdvancedDialogTest, MenuEntryInItsOwnGroupAfterTheOthers) {

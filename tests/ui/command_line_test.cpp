@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "res/strings.h"
+#include "tests/support/test_support.h"
 
 namespace qx {
 namespace {
@@ -22,6 +24,15 @@ TEST(CommandLinePaths, AbsoluteAsGivenRelativeAgainstTheWorkingFolder) {
               (std::vector<std::string>{"/home/anna/bild\xff.jpg", "/home/anna/-x.jpg"}));
     // Without a working folder (deleted meanwhile) the relative path is all there is.
     EXPECT_EQ(Paths({"b.png"}, ""), std::vector<std::string>{"b.png"});
+}
+
+TEST(CommandLine, HelpAndVersionPrintAndEndWithoutADisplay) {
+    const std::map<std::string, std::string> noDisplay = {
+        {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
+    test::RunResult r = test::RunChild(QUENDRIX_BINARY_DIR "/quendrix", {.args = {"--help"}, .env = noDisplay});
+    EXPECT_TRUE(r.Exited(0) && r.out == res::LoadString(res::IDS_APP_USAGE)) << test::Describe(r);
+    r = test::RunChild(QUENDRIX_BINARY_DIR "/quendrix", {.args = {"x.jpg", "--version"}, .env = noDisplay});
+    EXPECT_TRUE(r.Exited(0) && r.out == test::RunChild(test::kBatchProgram, {.args = {"--version"}}).out) << r.out;
 }
 
 TEST(CommandLinePaths, CurrentFolderIsAbsolute) {

@@ -80,6 +80,18 @@ TEST_F(KeyboardTest, TheParameterDialogGroupsToo) {
     EXPECT_EQ(Tab(dialog, false), 1026);
 }
 
+TEST_F(KeyboardTest, AFilledListIsOneTabStop) {
+    const std::string folder = dir / "Bilder";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"a.jpg", "b.jpg"}) test::WriteImage(folder + "/" + name, 16, 12);
+    CMainDialog dialog(store);
+    Activate(dialog);
+    dialog.OnDropFiles({folder});
+    dialog.FileList()->setCurrentCell(0, 0);
+    EXPECT_EQ(TabFrom(dialog, 1001), 1);  // on to "Komprimieren", not into the next cell
+    EXPECT_EQ(TabFrom(dialog, 1001, false), 1032);
+}
+
 TEST_F(KeyboardTest, DeleteRemovesTheSelectedRowsButNoFile) {
     const std::string folder = dir / "Bilder";
     std::filesystem::create_directories(folder);

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -332,6 +333,51 @@ TEST(FolderChooserRules, PreselectionFlagsAndShellVersion) {
     EXPECT_EQ(BrowseFlags(0x50000, 0x100), 0x159u);
     EXPECT_EQ(BrowseFlags(0x40047, 0), 0x9u);
     EXPECT_EQ(GetShellVersion("Shell32.dll"), 0u);  // no shell library here: the classic style
+}
+
+TEST_F(MainDialogTest, TheQualityNoteNamesTheOutputTypesFamilyReadablyOnAnyPalette) {
+    const QPalette before = QApplication::palette();
+    for (const auto& [type, window] : {std::pair{2, QColor("#efefef")}, {3, QColor("#353535")}, {0, QColor("#000")}}) {
+        store.WriteProfileInt(settings::kParameter, "AusgabeTyp", type);
+        QApplication::setPalette(QPalette(QColor("#808080"), window));
+        CMainDialog dialog(store);
+        auto* note = dialog.ControlAs<QLabel>(1033);
+        EXPECT_EQ(note->text().toStdString(),
+                  type < 3 ? "Nur für JPG-Ausgabedateien" : res::LoadString(res::IDS_QUALITY_LOSSY_TYPES));
+        EXPECT_LE(note->heightForWidth(note->width()), note->height()) << "all of it in view";
+        const QColor shown = note->palette().color(QPalette::WindowText);
+        EXPECT_TRUE(window.lightness() < 128 || shown == QColor(0, 0, 250)) << "the blue as it is on light grey";
+        EXPECT_GE(ContrastRatio(shown, window), 4.5) << type;
+    }
+    QApplication::setPalette(before);
+    // The note follows a type chosen in the Parameter dialog.
+    CMainDialog dialog(store);
+    QTimer::singleShot(0, [] {
+        auto* parameter = qobject_cast<CTemplateDialog*>(QApplication::activeModalWidget());
+        parameter->ControlAs<QAbstractButton>(1040)->click();  // WebP
+        parameter->ControlAs<QAbstractButton>(1)->click();
+    });
+    dialog.OnSysCommand(kIdmParameter);
+    EXPECT_EQ(dialog.ControlAs<QLabel>(1033)->text().toStdString(), res::LoadString(res::IDS_QUALITY_LOSSY_TYPES));
+}
+
+TEST_F(MainDialogTest, TheWindowTakesTheDesktopsFontAndEveryCheckBoxShowsItsText) {
+    const QFont before = QApplication::font();
+    for (int points : {8, 9, 10, 12}) {
+        QApplication::setFont(QFont("DejaVu Sans", points));
+        CMainDialog dialog(store);
+        EXPECT_EQ(dialog.font().pointSize(), points);
+        for (const auto& control : dialog.Controls()) {
+            if (!qobject_cast<QAbstractButton*>(control.widget) || qobject_cast<QPushButton*>(control.widget)) continue;
+            const QStyle* style = control.widget->style();
+            EXPECT_LE(style->pixelMetric(QStyle::PM_IndicatorWidth) +
+                          style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+                          control.widget->fontMetrics().horizontalAdvance(QString::fromUtf8(control.row->text)),
+                      control.widget->width())
+                << points << " pt " << control.row->text;
+        }
+    }
+    QApplication::setFont(before);
 }
 
 TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {

@@ -104,22 +104,26 @@ TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
     OpenReport(main, [&](CReportDialog& report) {
         QTableWidget* table = report.Table();
         ASSERT_EQ(table->rowCount(), 5);
+        // The reason is in view at the window's width, after the result.
+        EXPECT_EQ(table->horizontalHeaderItem(3)->text(), "Grund");
+        EXPECT_LE(table->columnViewportPosition(3) + table->columnWidth(3), table->viewport()->width());
         const char* names[] = {"a.jpg", "b.png", "c.png", "d.png", "e.png"};
         for (int r = 0; r < 5; ++r) {
             EXPECT_EQ(Text(table, r, 0), dir / "quelle/" + names[r]) << "list order before any sorting";
-            EXPECT_EQ(Text(table, r, 3), FormatByteSize(SizeOnDisk(dir / "quelle/" + names[r])));
+            EXPECT_EQ(Text(table, r, 4), FormatByteSize(SizeOnDisk(dir / "quelle/" + names[r])));
         }
         EXPECT_EQ(Text(table, 0, 1), dir / "ziel/a.jpg");
         EXPECT_EQ(Text(table, 0, 2), "geschrieben");
-        EXPECT_EQ(Text(table, 0, 4), FormatByteSize(SizeOnDisk(dir / "ziel/a.jpg")));
-        EXPECT_EQ(Text(table, 0, 5), *FormatChange(SizeOnDisk(dir / "quelle/a.jpg"), SizeOnDisk(dir / "ziel/a.jpg")));
-        EXPECT_EQ(Text(table, 0, 6), "400 * 300");
-        EXPECT_EQ(Text(table, 0, 7), "100 * 75");
+        EXPECT_EQ(Text(table, 0, 5), FormatByteSize(SizeOnDisk(dir / "ziel/a.jpg")));
+        EXPECT_EQ(Text(table, 0, 6), *FormatChange(SizeOnDisk(dir / "quelle/a.jpg"), SizeOnDisk(dir / "ziel/a.jpg")));
+        EXPECT_EQ(Text(table, 0, 7), "400 * 300");
+        EXPECT_EQ(Text(table, 0, 8), "100 * 75");
         EXPECT_EQ(Text(table, 1, 2), "übersprungen");
-        EXPECT_EQ(Text(table, 1, 4), "");
+        EXPECT_EQ(Text(table, 1, 5), "");
+        EXPECT_EQ(Text(table, 1, 3), res::LoadString(res::IDS_SKIPPED_NO_ENLARGE)) << "every skip says why";
         EXPECT_EQ(Text(table, 2, 2), "fehlgeschlagen");
-        EXPECT_EQ(Text(table, 2, 8).rfind(res::LoadString(res::IDS_REASON_BROKEN_DATA), 0), 0u);
-        EXPECT_EQ(Text(table, 4, 7), "50 * 100");
+        EXPECT_EQ(Text(table, 2, 3).rfind(res::LoadString(res::IDS_REASON_BROKEN_DATA), 0), 0u);
+        EXPECT_EQ(Text(table, 4, 8), "50 * 100");
         const ReportTotals totals = main.LastReport()->Totals();
         EXPECT_EQ(totals.written, 2);
         EXPECT_EQ(totals.bytesBefore, SizeOnDisk(dir / "quelle/a.jpg") + SizeOnDisk(dir / "quelle/e.png"));
@@ -127,16 +131,18 @@ TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
         EXPECT_EQ(report.TotalsLabel()->text().toStdString(), FormatSummaryLine(totals));
 
         // Sizes sort as numbers, not as their texts ("9,5 KB" after "10,1 KB").
-        for (int column : {3, 6}) {
+        for (int column : {4, 7}) {
             table->sortByColumn(column, Qt::AscendingOrder);
             std::vector<int64_t> keys;
             for (int r = 0; r < 5; ++r) keys.push_back(table->item(r, column)->data(Qt::UserRole).toLongLong());
             EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end())) << column;
         }
-        table->sortByColumn(6, Qt::DescendingOrder);
+        table->sortByColumn(7, Qt::DescendingOrder);
         EXPECT_EQ(Text(table, 0, 0), dir / "quelle/d.png") << "900 * 600, the most pixels";
         table->sortByColumn(0, Qt::AscendingOrder);
         EXPECT_EQ(Text(table, 4, 0), dir / "quelle/e.png");
+        EXPECT_TRUE(table->horizontalHeader()->isSortIndicatorShown());
+        EXPECT_EQ(table->horizontalHeader()->sortIndicatorSection(), 0);
 
         report.ControlAs<QPushButton>(1103)->click();
     });
