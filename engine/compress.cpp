@@ -30,6 +30,7 @@ int ReasonStringId(imaging::Failure failure) {
         case Failure::EncodeFailed: return res::IDS_REASON_ENCODE_FAILED;
         case Failure::WriteFailed: return res::IDS_REASON_WRITE_FAILED;
         case Failure::Abandoned: return res::IDS_REASON_ABANDONED;
+        case Failure::Truncated: return res::IDS_REASON_TRUNCATED;
     }
     return 0;
 }

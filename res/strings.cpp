@@ -169,6 +169,8 @@ const std::map<int, std::string>& Table() {
         {IDS_RESULT_SKIPPED, "übersprungen"},
         {IDS_RESULT_FAILED, "fehlgeschlagen"},
         {IDS_CLI_METADATA_FORMS, "erwartet keep oder strip"},
+        // Failures that are said: named files not taken, cut-short sources, size limits, stopped batches.
+        {IDS_REASON_TRUNCATED, "Bilddaten unvollständig"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

@@ -121,6 +121,8 @@ enum StringId : int {
     IDS_RESULT_SKIPPED = 2048,
     IDS_RESULT_FAILED = 2049,
     IDS_CLI_METADATA_FORMS = 2050,
+    // Failures that are said: named files not taken, cut-short sources, size limits, stopped batches.
+    IDS_REASON_TRUNCATED = 2120,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound

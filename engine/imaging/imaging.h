@@ -61,6 +61,7 @@ enum class Failure {
     EncodeFailed,    // the encoder refused the image
     WriteFailed,     // writing or completing the file failed (detail: errno text)
     Abandoned,       // the process is ending: no save replaces anything any more
+    Truncated,       // the file ends before its pixel data does
 };
 
 struct Error {
