@@ -124,6 +124,8 @@ public:
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
+    // The codec table's row the file was read with, found by its content; a blank bitmap has none (nullptr).
+    const Codec* Format() const;
     uint32_t Width() const;  // as viewers show it (EXIF orientation applied)
     uint32_t Height() const;
     bool HasAlpha() const;
