@@ -117,7 +117,8 @@ bool CompressAndMeasure(Compressor& compressor, const imaging::Codec* format, Fi
 std::string SkippedMessage(int noEnlarge, int notSmaller) {
     std::string text;
     if (noEnlarge > 0)
-        text = noEnlarge == 1 ? res::LoadString(res::IDS_SKIPPED_ONE) : res::FormatString(res::IDS_SKIPPED_REPORT, noEnlarge);
+        text = noEnlarge == 1 ? res::LoadString(res::IDS_SKIPPED_ONE)
+                              : res::FormatString(res::IDS_SKIPPED_REPORT, noEnlarge);
     if (notSmaller > 0) {
         if (!text.empty()) text += "\n\n";
         text += notSmaller == 1 ? res::LoadString(res::IDS_SKIPPED_NOT_SMALLER_ONE)

@@ -243,8 +243,8 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                         if (outcome != nullptr) outcome->bytesAfter = static_cast<int64_t>(saved.bytes);
                         if (how.maxBytes > 0 && outcome != nullptr) {
                             outcome->sizeLimit = !format->takesQuality ? SizeLimit::NotApplicable
-                                                 : saved.limitMissed  ? SizeLimit::Missed
-                                                                      : SizeLimit::Met;
+                                                 : saved.limitMissed   ? SizeLimit::Missed
+                                                                       : SizeLimit::Met;
                         }
                     }
                 }

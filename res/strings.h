@@ -122,7 +122,7 @@ enum StringId : int {
     IDS_RESULT_FAILED = 2049,
     IDS_CLI_METADATA_FORMS = 2050,
     // Failures that are said: named files not taken, cut-short sources, size limits, stopped batches.
-    IDS_SKIPPED_ONE = 150,              // the no-enlarge box for one image
+    IDS_SKIPPED_ONE = 150,               // the no-enlarge box for one image
     IDS_SKIPPED_NOT_SMALLER_MANY = 151,  // %d: images not written as they would not have been smaller
     IDS_SKIPPED_NOT_SMALLER_ONE = 152,
     IDS_NAMED_NOT_TAKEN = 153,  // heads the named files not taken, one "path: reason" line each

@@ -471,7 +471,8 @@ void CMainDialog::OnNamedFiles(const std::vector<std::string>& paths) {
     inputTypeFlags_ = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
     int added = 0;
     QElapsedTimer sinceRepaint;
-    const std::vector<RefusedFile> refused = qx::OnNamedPaths(paths, inputTypeFlags_, ListAppender(added, sinceRepaint));
+    const std::vector<RefusedFile> refused =
+        qx::OnNamedPaths(paths, inputTypeFlags_, ListAppender(added, sinceRepaint));
     if (refused.empty()) return;
     std::string text = res::LoadString(res::IDS_NAMED_NOT_TAKEN) + "\n";
     for (size_t i = 0; i < refused.size() && i < kMostLines; ++i)

@@ -24,8 +24,8 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];  // the library's own words for the error that ended the work
     // Warnings that tell a file cut short from one with junk in it: the library fills what is missing with
     // grey and goes on.
-    bool endOfFile = false;     // the file ended before the image did
-    bool dataLacking = false;   // the entropy decoder needed bits the file no longer had
+    bool endOfFile = false;    // the file ended before the image did
+    bool dataLacking = false;  // the entropy decoder needed bits the file no longer had
     char endMessage[JMSG_LENGTH_MAX];
 };
 

@@ -187,10 +187,10 @@ TEST_F(CliTest, NamedFilesThatAreNotTakenFailWithTheirReason) {
     std::filesystem::copy_file(dir / "fotos/a.jpg", dir / "fotos/e.jpe");
     std::filesystem::copy_file(dir / "fotos/a.jpg", dir / "fotos/ohne_endung");
     std::filesystem::copy_file(test::kCorpus + "/generated/jpeg/truncated-half.jpg", dir / "fotos/halb.jpg");
-    const RunResult r = Run({"--verbose", "--target-folder", dir / "aus", "--max-size", "1", "--report",
-                             dir / "bericht.csv", dir / "fotos/a.jpg", dir / "fotos/fehlt.jpg",
-                             dir / "fotos/liesmich.txt", dir / "fotos/e.jpe", dir / "fotos/ohne_endung",
-                             dir / "fotos/halb.jpg", dir / "fotos/urlaub"});
+    const RunResult r =
+        Run({"--verbose", "--target-folder", dir / "aus", "--max-size", "1", "--report", dir / "bericht.csv",
+             dir / "fotos/a.jpg", dir / "fotos/fehlt.jpg", dir / "fotos/liesmich.txt", dir / "fotos/e.jpe",
+             dir / "fotos/ohne_endung", dir / "fotos/halb.jpg", dir / "fotos/urlaub"});
     EXPECT_EQ(r.exitCode, 1);
     const struct {
         std::string line;
@@ -212,7 +212,8 @@ TEST_F(CliTest, NamedFilesThatAreNotTakenFailWithTheirReason) {
     }
     EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "d.jpg", "e.jpg", "ohne_endung.jpg"}));
 
-    const RunResult png = Run({"--max-size", "1", "--type", "png", "--target-folder", dir / "png", dir / "fotos/c.png"});
+    const RunResult png =
+        Run({"--max-size", "1", "--type", "png", "--target-folder", dir / "png", dir / "fotos/c.png"});
     EXPECT_EQ(png.exitCode, 0);
     EXPECT_NE(png.err.find("; Grenze gilt nicht für den Ausgabedateityp: 1\n"), std::string::npos) << png.err;
 }

@@ -325,7 +325,7 @@ TEST_F(BatchTest, SkippedImagesAreReported) {
 
 // The box names the reason that applied, each with its own count, and one image in the singular.
 TEST_F(BatchTest, TheSkippedBoxNamesEachReasonThatApplied) {
-    AddImage("klein.png", 40, 30);  // no larger than the box
+    AddImage("klein.png", 40, 30);         // no larger than the box
     WriteImage(dir / "fein.jpg", 70, 50);  // as a BMP of 64 x 46 more than twice as large
     rows.paths.push_back(dir / "fein.jpg");
     host.main.NichtVergroessern = 1;

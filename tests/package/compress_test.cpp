@@ -180,8 +180,9 @@ TEST_F(CompressHelperTest, NamedFilesAreTakenByTheirContentAndTheRestNamed) {
     ASSERT_TRUE(r.Exited(1)) << Describe(r);
     const std::vector<std::string> args = Notified();
     ASSERT_GE(args.size(), 2u);
-    EXPECT_EQ(args.back(), "0 Bilder geschrieben, 0 übersprungen, 1 fehlgeschlagen\nquendrix-batch: \"" +
-                               dir / "notiz.txt\": unbekanntes Dateiformat\nquendrix-batch: keine Bilddatei angenommen");
+    EXPECT_EQ(args.back(),
+              "0 Bilder geschrieben, 0 übersprungen, 1 fehlgeschlagen\nquendrix-batch: \"" +
+                  dir / "notiz.txt\": unbekanntes Dateiformat\nquendrix-batch: keine Bilddatei angenommen");
 }
 
 TEST_F(CompressHelperTest, ABadStoredValueWritesNothingAndSaysWhich) {

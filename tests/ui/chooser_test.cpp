@@ -56,9 +56,9 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
     EXPECT_EQ(dialog.FileList()->rowCount(), 0);  // not before the window has opened
     dialog.show();
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.FileList()->rowCount() == 5; }));
-    EXPECT_EQ(Rows(dialog), (std::vector<std::string>{folder + "/Bilder/Urlaub/b.png", folder + "/Bilder/a.jpg",
-                                                      folder + "/einzeln.bmp", folder + "/foto.jpe",
-                                                      folder + "/ohne_endung"}));
+    EXPECT_EQ(Rows(dialog),
+              (std::vector<std::string>{folder + "/Bilder/Urlaub/b.png", folder + "/Bilder/a.jpg",
+                                        folder + "/einzeln.bmp", folder + "/foto.jpe", folder + "/ohne_endung"}));
     EXPECT_EQ(dialog.FileList()->CellText(2, 1), "8 * 6");
     // The named files not taken are said in one message, each with its reason; the folder's are passed over.
     EXPECT_EQ(recorder.messages, std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
@@ -75,8 +75,9 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
     png.show();
     QTest::qWait(20);
     EXPECT_EQ(Rows(png), std::vector<std::string>{folder + "/Bilder/Urlaub/b.png"});
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
-                                                          folder + "/einzeln.bmp: Eingabedateityp BMP nicht angenommen"});
+    EXPECT_EQ(recorder.messages,
+              std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" + folder +
+                                       "/einzeln.bmp: Eingabedateityp BMP nicht angenommen"});
 }
 
 TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
@@ -110,7 +111,7 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
                                                           dir / "einzeln.bmp: Eingabedateityp BMP nicht angenommen\n" +
                                                           dir / "kaputt.jpg: unbekanntes Dateiformat"});
     recorder.messages.clear();
-    toChoose.clear();                                                         // cancelled
+    toChoose.clear();  // cancelled
     actions[5]->trigger();
     EXPECT_EQ(startFolder.toStdString(), dir / "Bilder");  // where the last files came from
     EXPECT_EQ(dialog.FileList()->rowCount(), 1);
