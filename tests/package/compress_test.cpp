@@ -165,26 +165,6 @@ TEST_F(CompressHelperTest, AFailedImageGivesAnUrgentNotificationWithTheMessages)
     EXPECT_EQ(args.back(), summary + "\nKeine gültige Bilddatei: " + shown);
 }
 
-// The desktop entry claims every JPEG and BMP: a named file is taken by its content, whatever its name, and
-// one that is not taken is named with its reason, in words about files rather than the window's list.
-TEST_F(CompressHelperTest, NamedFilesAreTakenByTheirContentAndTheRestNamed) {
-    FakeNotifySend();
-    std::filesystem::copy_file(dir / "Fotos vom See/blau.jpg", dir / "foto.jpe");
-    std::filesystem::copy_file(dir / "Fotos vom See/blau.jpg", dir / "ohne_endung");
-    WriteBytes(dir / "notiz.txt", "kein Bild");
-    ASSERT_TRUE(Compress({dir / "foto.jpe", dir / "ohne_endung"}).Exited(0));
-    EXPECT_EQ(DecodedSize(dir / "klein/foto.jpg"), std::make_pair(200u, 150u));
-    EXPECT_EQ(DecodedSize(dir / "klein/ohne_endung.jpg"), std::make_pair(200u, 150u));
-
-    const RunResult r = Compress({dir / "notiz.txt"});
-    ASSERT_TRUE(r.Exited(1)) << Describe(r);
-    const std::vector<std::string> args = Notified();
-    ASSERT_GE(args.size(), 2u);
-    EXPECT_EQ(args.back(),
-              "0 Bilder geschrieben, 0 übersprungen, 1 fehlgeschlagen\nquendrix-batch: \"" +
-                  dir / "notiz.txt\": unbekanntes Dateiformat\nquendrix-batch: keine Bilddatei angenommen");
-}
-
 TEST_F(CompressHelperTest, ABadStoredValueWritesNothingAndSaysWhich) {
     FakeNotifySend();
     WriteBytes(dir / "config/quendrix/quendrix.ini", "[Allg]\nRate=150\n");
