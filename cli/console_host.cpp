@@ -48,7 +48,10 @@ void ConsoleHost::SetProgressRange(int, int upper) {
     Show(done_, total_);
 }
 
-void ConsoleHost::OnFileDone(const FileOutcome&) {
+void ConsoleHost::OnFileDone(const FileOutcome& outcome) {
+    // Written, but larger than asked: said at once, like a failure, so that it is not found only in a report.
+    if (outcome.sizeLimit == SizeLimit::Missed)
+        ShowMessage(res::FormatNumbered(res::IDS_LIMIT_MISSED_LINE, {outcome.targetPath}));
     ++done_;
     Show(done_, total_);
 }

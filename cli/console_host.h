@@ -28,6 +28,7 @@ public:
     void SetAdvancedSettings(const AdvancedSettings& advanced) { advanced_ = advanced; }
     void SetProgressRange(int lower, int upper) override;
     void SetProgressPos(int) override {}
+    // A written file that missed its size limit gets a line of its own.
     void OnFileDone(const FileOutcome& outcome) override;
     void EnableCompressButton(bool) override {}
     void BeginWaitCursor() override {}

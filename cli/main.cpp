@@ -137,11 +137,29 @@ int Run(int argc, char** argv) {
 
     const imaging::Library imagingLibrary;
     RowList rows;
-    OnDropFiles(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp), rows.Appender());
+    // A file named on purpose that is not taken is a failure of the batch; files in named folders are not.
+    const std::vector<RefusedFile> refused =
+        OnNamedPaths(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp), rows.Appender());
+    std::vector<FileOutcome> refusedRows;
+    for (const RefusedFile& file : refused) {
+        FileOutcome outcome;
+        outcome.sourcePath = file.path;
+        outcome.message = res::FormatNumbered(res::IDS_CLI_NAMED_REFUSED, {file.path, file.reason});
+        outcome.reason = file.reason;
+        std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        refusedRows.push_back(std::move(outcome));
+    }
 
-    const BatchResult result = RunBatch(host, rows);
-    if (!host.Validated()) return kExitUsage;
-    if (result.Started && !commandLine.quiet) {
+    // The window's "drag into the list" makes no sense here: with nothing taken the batch does not run.
+    BatchResult result;
+    if (rows.RowCount() > 0) {
+        result = RunBatch(host, rows);
+        if (!host.Validated()) return kExitUsage;
+    } else {
+        std::fprintf(stderr, "%s\n", res::LoadString(res::IDS_CLI_NOTHING_TAKEN).c_str());
+    }
+    result.Report.rows.insert(result.Report.rows.end(), refusedRows.begin(), refusedRows.end());
+    if ((result.Started || !refused.empty()) && !commandLine.quiet) {
         std::fprintf(stderr, "%s\n", FormatSummaryLine(result.Report.Totals()).c_str());
     }
     bool reportWritten = true;
@@ -153,7 +171,7 @@ int Run(int argc, char** argv) {
                          commandLine.reportPath->c_str(), res::LoadString(res::IDS_CLI_REPORT_FAILED).c_str());
         }
     }
-    if (!result.Started || result.Failed > 0 || !reportWritten) return kExitFailed;
+    if (!result.Started || result.Failed > 0 || !refused.empty() || !reportWritten) return kExitFailed;
     return kExitOk;
 }
 

@@ -37,7 +37,7 @@ clean_text() {
         $text =~ s/\s+\z//;
         my @lines = grep { !/^Fortschritt: \d+\/\d+\z/ } split /\n/, $text, -1;
         for (my $i = $#lines; $i >= 0; --$i) {
-            next unless $lines[$i] =~ /^(?:1 Bild|\d+ Bilder) geschrieben, \d+ \xC3\xBCbersprungen, \d+ fehlgeschlagen(?:: |\z)/;
+            next unless $lines[$i] =~ /^(?:1 Bild|\d+ Bilder) geschrieben, \d+ \xC3\xBCbersprungen, \d+ fehlgeschlagen(?:: |; |\z)/;
             unshift @lines, splice(@lines, $i, 1);
             last;
         }

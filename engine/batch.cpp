@@ -106,12 +106,25 @@ int64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
 }
 
-// CompressFile with the file's sizes on disk before and after, for the report.
+// CompressFile with the source's size before, for the report; the output's size comes from its writer.
 bool CompressAndMeasure(Compressor& compressor, const imaging::Codec* format, FileOutcome& outcome) {
     outcome.bytesBefore = FileSize(outcome.sourcePath);
-    const bool ok = compressor.CompressFile(outcome.sourcePath, outcome.targetPath, format, &outcome);
-    if (outcome.result == FileResult::Written) outcome.bytesAfter = FileSize(outcome.targetPath);
-    return ok;
+    return compressor.CompressFile(outcome.sourcePath, outcome.targetPath, format, &outcome);
+}
+
+// The box at the end of a batch that skipped files: each reason with its own count and text; one image in
+// the singular.
+std::string SkippedMessage(int noEnlarge, int notSmaller) {
+    std::string text;
+    if (noEnlarge > 0)
+        text = noEnlarge == 1 ? res::LoadString(res::IDS_SKIPPED_ONE)
+                              : res::FormatString(res::IDS_SKIPPED_REPORT, noEnlarge);
+    if (notSmaller > 0) {
+        if (!text.empty()) text += "\n\n";
+        text += notSmaller == 1 ? res::LoadString(res::IDS_SKIPPED_NOT_SMALLER_ONE)
+                                : res::FormatString(res::IDS_SKIPPED_NOT_SMALLER_MANY, notSmaller);
+    }
+    return text;
 }
 
 FileOutcome StartedOutcome(const FileStart& file) {
@@ -217,6 +230,7 @@ public:
 
 private:
     void WaitForJobs(int32_t mostRemaining, int32_t progressTotal);
+    void AddRowsNotDone(int firstRow, int rowCount);
     void KeepAlive(bool force);
     bool StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format, std::string& error);
     void FileDone(const FileOutcome& outcome);
@@ -229,6 +243,8 @@ private:
     std::vector<std::unique_ptr<CompressJob>> runningJobs_;
     std::chrono::steady_clock::time_point lastKeepAlive_{};
     std::vector<FileOutcome> done_;  // in the order the files were done
+    // Stopped by the user: the bar stays at the files done out of the whole list instead of filling up.
+    bool stopped_ = false;
 };
 
 BatchRun::~BatchRun() {
@@ -256,7 +272,8 @@ void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
     for (;;) {
         relay_.Drain();
         const int32_t running = static_cast<int32_t>(runningJobs_.size());
-        if (progressTotal != -1) host_.SetProgressPos(progressTotal - running);
+        if (progressTotal != -1)
+            host_.SetProgressPos(stopped_ ? static_cast<int32_t>(done_.size()) : progressTotal - running);
         if (running <= mostRemaining) return;
         KeepAlive(true);
         for (int32_t j = running - 1; j >= 0; --j) {
@@ -272,6 +289,16 @@ void BatchRun::WaitForJobs(int32_t mostRemaining, int32_t progressTotal) {
             // moves the progress bar) always finishes its pass.
             if (progressTotal == -1 && static_cast<int32_t>(runningJobs_.size()) <= mostRemaining) return;
         }
+    }
+}
+
+void BatchRun::AddRowsNotDone(int firstRow, int rowCount) {
+    for (int i = firstRow; i < rowCount; ++i) {
+        FileOutcome outcome;
+        outcome.row = i;
+        outcome.sourcePath = rows_.RowPath(i);
+        outcome.result = FileResult::NotDone;
+        done_.push_back(std::move(outcome));
     }
 }
 
@@ -348,6 +375,7 @@ BatchResult BatchRun::Run() {
     host_.BeginWaitCursor();
     host_.SetProgressRange(0, rowCount);
 
+    int notStarted = rowCount;  // the first row no file was started for
     for (int i = 0; i < rowCount; ++i) {
         const std::string sourcePath = rows_.RowPath(i);
         PathParts parts;
@@ -360,6 +388,7 @@ BatchResult BatchRun::Run() {
 
         if (host_.StopRequested()) {
             result.Stopped = true;
+            notStarted = i;
             break;
         }
         const FileStart file{i, sourcePath, targetPath};
@@ -368,6 +397,7 @@ BatchResult BatchRun::Run() {
             // The wait for a free place may have taken long enough for the user to ask for a stop.
             if (host_.StopRequested()) {
                 result.Stopped = true;
+                notStarted = i;
                 break;
             }
             host_.OnFileStarted(file);
@@ -388,14 +418,19 @@ BatchResult BatchRun::Run() {
             FileOutcome outcome = StartedOutcome(file);
             const bool ok = CompressAndMeasure(compressor, saveFormat, outcome);
             FileDone(outcome);
-            if (!ok) break;
+            if (!ok) {
+                notStarted = i + 1;
+                break;
+            }
         }
         host_.SetProgressPos(i + 1);
     }
 
     const int32_t remaining = static_cast<int32_t>(runningJobs_.size());
-    host_.SetProgressRange(0, remaining);
+    stopped_ = result.Stopped;
+    if (!stopped_) host_.SetProgressRange(0, remaining);
     WaitForJobs(0, remaining);
+    AddRowsNotDone(notStarted, rowCount);
 
     host_.EnableCompressButton(true);
     result.SkippedCount = compressor.SkippedCount.load();
@@ -404,7 +439,10 @@ BatchResult BatchRun::Run() {
     result.Report.rows = std::move(done_);
     std::stable_sort(result.Report.rows.begin(), result.Report.rows.end(),
                      [](const FileOutcome& a, const FileOutcome& b) { return a.row < b.row; });
-    if (result.SkippedCount != 0) host_.ShowMessage(res::FormatString(res::IDS_SKIPPED_REPORT, result.SkippedCount));
+    if (result.SkippedCount != 0) {
+        const int notSmaller = compressor.SkippedNotSmallerCount.load();
+        host_.ShowMessage(SkippedMessage(result.SkippedCount - notSmaller, notSmaller));
+    }
     host_.EndWaitCursor();
     return result;
 }

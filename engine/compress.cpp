@@ -30,6 +30,7 @@ int ReasonStringId(imaging::Failure failure) {
         case Failure::EncodeFailed: return res::IDS_REASON_ENCODE_FAILED;
         case Failure::WriteFailed: return res::IDS_REASON_WRITE_FAILED;
         case Failure::Abandoned: return res::IDS_REASON_ABANDONED;
+        case Failure::Truncated: return res::IDS_REASON_TRUNCATED;
     }
     return 0;
 }
@@ -229,6 +230,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                     result.limitMissed = saved.limitMissed;
                     if (!ok && saved.notSmaller) {
                         ++SkippedCount;
+                        ++SkippedNotSmallerCount;
                         result.kind = Outcome::Kind::SkippedNotSmaller;
                         if (outcome != nullptr) {
                             outcome->result = FileResult::Skipped;
@@ -236,10 +238,18 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
                         }
                         return true;
                     }
-                    if (!ok)
+                    if (!ok) {
                         failure = res::IDS_SAVE_FAILED;
-                    else if (options_.DatumUebernehmen != 0)
-                        CopyModificationTime(sourcePath, targetPath);
+                    } else {
+                        if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
+                        // The size the encoder wrote: another program may replace the target at any time.
+                        if (outcome != nullptr) outcome->bytesAfter = static_cast<int64_t>(saved.bytes);
+                        if (how.maxBytes > 0 && outcome != nullptr) {
+                            outcome->sizeLimit = !format->takesQuality ? SizeLimit::NotApplicable
+                                                 : saved.limitMissed   ? SizeLimit::Missed
+                                                                       : SizeLimit::Met;
+                        }
+                    }
                 }
                 break;
         }
@@ -251,7 +261,10 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     if (failure == res::IDS_NOT_AN_IMAGE) return Fail(failure, sourcePath, why, outcome);
     if (failure != 0) return Fail(failure, targetPath, why, outcome);
     result.kind = Outcome::Kind::Written;
-    if (outcome != nullptr && result.limitMissed) outcome->reason = res::LoadString(res::IDS_LIMIT_NOT_REACHED);
+    if (outcome != nullptr && outcome->sizeLimit == SizeLimit::Missed)
+        outcome->reason = res::LoadString(res::IDS_LIMIT_NOT_REACHED);
+    if (outcome != nullptr && outcome->sizeLimit == SizeLimit::NotApplicable)
+        outcome->reason = res::FormatNumbered(res::IDS_LIMIT_NOT_APPLICABLE, {format->description});
     ++WrittenCount;
     if (outcome != nullptr) outcome->result = FileResult::Written;
     return true;

@@ -125,6 +125,7 @@ public:
     void ProtectFiles(std::vector<FileIdentity> identities);
 
     std::atomic<int32_t> SkippedCount{0};
+    std::atomic<int32_t> SkippedNotSmallerCount{0};  // of SkippedCount: outputs not smaller than their sources
     std::atomic<int32_t> FailedCount{0};
     std::atomic<int32_t> WrittenCount{0};
 

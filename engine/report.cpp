@@ -33,6 +33,7 @@ const char* ResultCode(FileResult result) {
     switch (result) {
         case FileResult::Written: return "written";
         case FileResult::Skipped: return "skipped";
+        case FileResult::NotDone: return "not_done";
         case FileResult::Failed: break;
     }
     return "failed";
@@ -163,9 +164,12 @@ ReportTotals BatchReport::Totals() const {
                 ++totals.written;
                 totals.bytesBefore += std::max<int64_t>(row.bytesBefore, 0);
                 totals.bytesAfter += std::max<int64_t>(row.bytesAfter, 0);
+                totals.limitMissed += row.sizeLimit == SizeLimit::Missed;
+                totals.limitNotApplicable += row.sizeLimit == SizeLimit::NotApplicable;
                 break;
             case FileResult::Skipped: ++totals.skipped; break;
             case FileResult::Failed: ++totals.failed; break;
+            case FileResult::NotDone: ++totals.notDone; break;
         }
     }
     return totals;
@@ -200,11 +204,18 @@ std::string FormatSummaryLine(const ReportTotals& totals) {
                                     : res::FormatNumbered(res::IDS_SUMMARY_IMAGES, {std::to_string(totals.written)});
     std::string line = res::FormatNumbered(res::IDS_SUMMARY_COUNTS,
                                            {written, std::to_string(totals.skipped), std::to_string(totals.failed)});
-    if (totals.written == 0) return line;
-    line += res::FormatNumbered(res::IDS_SUMMARY_SIZES,
-                                {FormatByteSize(totals.bytesBefore), FormatByteSize(totals.bytesAfter)});
-    if (const auto change = FormatChange(totals.bytesBefore, totals.bytesAfter)) {
-        line += res::FormatNumbered(res::IDS_SUMMARY_CHANGE, {*change});
+    if (totals.written != 0) {
+        line += res::FormatNumbered(res::IDS_SUMMARY_SIZES,
+                                    {FormatByteSize(totals.bytesBefore), FormatByteSize(totals.bytesAfter)});
+        if (const auto change = FormatChange(totals.bytesBefore, totals.bytesAfter)) {
+            line += res::FormatNumbered(res::IDS_SUMMARY_CHANGE, {*change});
+        }
+    }
+    const std::pair<int, int> notes[] = {{totals.limitMissed, res::IDS_SUMMARY_LIMIT_MISSED},
+                                         {totals.limitNotApplicable, res::IDS_SUMMARY_LIMIT_NOT_APPLICABLE},
+                                         {totals.notDone, res::IDS_SUMMARY_STOPPED}};
+    for (const auto& [count, text] : notes) {
+        if (count > 0) line += res::FormatNumbered(text, {std::to_string(count)});
     }
     return line;
 }
@@ -213,6 +224,7 @@ const std::string& ResultText(FileResult result) {
     switch (result) {
         case FileResult::Written: return res::LoadString(res::IDS_RESULT_WRITTEN);
         case FileResult::Skipped: return res::LoadString(res::IDS_RESULT_SKIPPED);
+        case FileResult::NotDone: return res::LoadString(res::IDS_RESULT_NOT_DONE);
         case FileResult::Failed: break;
     }
     return res::LoadString(res::IDS_RESULT_FAILED);

@@ -15,6 +15,15 @@ enum class FileResult {
     Written,  // the output file was written
     Skipped,  // left alone by the no-enlarge rule: no output
     Failed,   // the user was told (or the message went to the report only)
+    NotDone,  // never started: the batch was stopped before it came to the file
+};
+
+// What a size limit did to a written file.
+enum class SizeLimit {
+    Off,            // no limit was set
+    Met,            // the output fits
+    Missed,         // not even the lowest quality fits: written at it, larger than the limit
+    NotApplicable,  // the output type has no quality to lower (BMP, PNG): written as it came
 };
 
 // One file of a batch, as far as it is known when the file is done.
@@ -27,9 +36,10 @@ struct FileOutcome {
     std::string reason;   // why it failed, where known ("Bilddaten fehlerhaft: ..."); empty otherwise
     imaging::Failure failure = imaging::Failure::None;
     int64_t bytesBefore = -1;  // the source's size when the file was started; -1 when it cannot be read
-    int64_t bytesAfter = -1;   // the output's size; -1 unless written
+    int64_t bytesAfter = -1;   // the output's size as written; -1 unless written
     uint32_t widthBefore = 0, heightBefore = 0;  // the source's pixel size; 0 when it did not open
     uint32_t widthAfter = 0, heightAfter = 0;    // the output's pixel size; 0 unless written
+    SizeLimit sizeLimit = SizeLimit::Off;
 };
 
 struct ReportTotals {
@@ -39,16 +49,20 @@ struct ReportTotals {
     // Over the written files only: what their sources took and what their outputs take.
     int64_t bytesBefore = 0;
     int64_t bytesAfter = 0;
+    int notDone = 0;  // rows a stopped batch never came to
+    int limitMissed = 0;
+    int limitNotApplicable = 0;
 };
 
-// The rows of one batch in list order (rows that were never started have none).
+// The rows of one batch in list order; the rows a stopped batch never started are NotDone.
 struct BatchReport {
     std::vector<FileOutcome> rows;
     ReportTotals Totals() const;
 };
 
 // "40 Bilder geschrieben, 2 übersprungen, 1 fehlgeschlagen: 113,2 MB → 1,3 MB (−98,8 %)". Without a written
-// file the sizes are left out, without a byte before them the change.
+// file the sizes are left out, without a byte before them the change. Missed or inapplicable size limits and a
+// stop before the end follow, each after a semicolon.
 std::string FormatSummaryLine(const ReportTotals& totals);
 // "512 Bytes", "12,5 KB", "113,2 MB": steps of 1024, one decimal with a comma, whatever the locale.
 std::string FormatByteSize(int64_t bytes);
@@ -56,7 +70,8 @@ std::string FormatByteSize(int64_t bytes);
 // Nothing for `before` 0.
 std::optional<std::string> FormatChange(int64_t before, int64_t after);
 
-// The words of one result in the report window: "geschrieben", "übersprungen", "fehlgeschlagen".
+// The words of one result in the report window: "geschrieben", "übersprungen", "fehlgeschlagen",
+// "nicht bearbeitet".
 const std::string& ResultText(FileResult result);
 
 enum class ReportFormat { Csv, JsonLines };

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
+#include "engine/compress.h"
 #include "engine/imaging/imaging.h"
 #include "engine/paths.h"
 #include "res/strings.h"
@@ -112,6 +115,33 @@ void ImageIntake::AddImageFile(const std::string& path) const {
     }
 }
 
+bool ImageIntake::AddNamedFile(const std::string& path, std::string& reason) const {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        reason = errno == ENOENT ? res::LoadString(res::IDS_REASON_NOT_FOUND)
+                                 : FailureText({imaging::Failure::OpenFailed, std::strerror(errno)});
+        return false;
+    }
+    imaging::Error error;
+    const std::unique_ptr<imaging::Bitmap> bitmap =
+        S_ISREG(status.st_mode) ? imaging::Bitmap::FromFile(path, &error) : nullptr;
+    if (!S_ISREG(status.st_mode)) error.failure = imaging::Failure::NotAFile;
+    if (!bitmap) {
+        reason = FailureText(error);
+        return false;
+    }
+    const imaging::Codec* format = bitmap->Format();
+    if (format == nullptr || !HasInputTypeBit(flags_, format->inputTypeBit)) {
+        reason = res::FormatNumbered(res::IDS_REASON_TYPE_NOT_ACCEPTED, {format ? format->description : ""});
+        return false;
+    }
+    if (sink_) {
+        sink_(FileRow{path, FormatImageSizeCell(bitmap->Width(), bitmap->Height()), FormatFileSizeCell(status.st_size),
+                      bitmap->Width(), bitmap->Height(), static_cast<int64_t>(status.st_size)});
+    }
+    return true;
+}
+
 int RowList::Append(FileRow row) {
     rows_.push_back(std::move(row));
     return static_cast<int>(rows_.size()) - 1;
@@ -145,23 +175,44 @@ void AddFoundFile(const std::string& folder, DirWalkContext& context) {
     context.owner->AddImageFile(folder + context.current->name);
 }
 
-void OnDropFiles(const std::vector<std::string>& droppedPaths, const InputTypeFlags& flags, const RowSink& sink) {
-    const ImageIntake intake(flags, sink);
+namespace {
+
+// A drop, or paths named one by one: a file of the list itself goes to `addFile`.
+void TakePaths(const std::vector<std::string>& paths, const ImageIntake& intake,
+               const std::function<void(const std::string&)>& addFile) {
     DirWalkContext context;
     context.recurse = 1;
     context.callback = AddFoundFile;
     context.stop = 0;
     context.owner = &intake;
-    for (const std::string& path : droppedPaths) {
+    for (const std::string& path : paths) {
         if (path.empty()) continue;
         if (ClassifyPath(path) == -1) {
             // Each dropped folder is walked whole, even when it was dropped (or reached) before.
             context.visited.clear();
             WalkDirectory(path, context);
         } else {
-            intake.AddImageFile(path);
+            addFile(path);
         }
     }
+}
+
+}  // namespace
+
+void OnDropFiles(const std::vector<std::string>& droppedPaths, const InputTypeFlags& flags, const RowSink& sink) {
+    const ImageIntake intake(flags, sink);
+    TakePaths(droppedPaths, intake, [&intake](const std::string& path) { intake.AddImageFile(path); });
+}
+
+std::vector<RefusedFile> OnNamedPaths(const std::vector<std::string>& namedPaths, const InputTypeFlags& flags,
+                                      const RowSink& sink) {
+    const ImageIntake intake(flags, sink);
+    std::vector<RefusedFile> refused;
+    TakePaths(namedPaths, intake, [&](const std::string& path) {
+        std::string reason;
+        if (!intake.AddNamedFile(path, reason)) refused.push_back({path, reason});
+    });
+    return refused;
 }
 
 }  // namespace qx

@@ -55,6 +55,18 @@ private:
 // Empty paths are passed over. Nothing is reported for a file that is not taken.
 void OnDropFiles(const std::vector<std::string>& droppedPaths, const InputTypeFlags& flags, const RowSink& sink);
 
+// A file named on purpose that was not taken, and why (a reason from the string table).
+struct RefusedFile {
+    std::string path;
+    std::string reason;
+};
+
+// Paths named one by one (the command line, "Dateien hinzufügen..."): a named file is judged by its content,
+// whatever its name ends in, and one that is missing, unreadable or no image of an enabled input type is
+// returned with its reason, in order. Named folders are walked as in a drop, their files passed over silently.
+std::vector<RefusedFile> OnNamedPaths(const std::vector<std::string>& namedPaths, const InputTypeFlags& flags,
+                                      const RowSink& sink);
+
 // Reads width and height without decoding the pixels. Only regular files are opened, so a named pipe
 // or a device called "x.jpg" cannot block the caller.
 bool ProbeImageSize(const std::string& path, uint32_t& width, uint32_t& height);
@@ -67,6 +79,9 @@ public:
     // Adds a row for `path` when its extension is an enabled input type (letter case ignored), the file
     // opens as an image and its status can be read; silent otherwise.
     void AddImageFile(const std::string& path) const;
+    // Adds a row for a file named on purpose when its content is an image of an enabled input type; else
+    // false with the reason.
+    bool AddNamedFile(const std::string& path, std::string& reason) const;
 
     const InputTypeFlags& Flags() const { return flags_; }
 

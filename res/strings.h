@@ -136,6 +136,23 @@ enum StringId : int {
     IDS_CSV_HEIGHT_AFTER = 2156,
     IDS_CSV_MESSAGE = 2157,
     IDS_SKIPPED_NO_ENLARGE = 2158,
+    // Failures that are said: named files not taken, cut-short sources, size limits, stopped batches.
+    IDS_SKIPPED_ONE = 150,               // the no-enlarge box for one image
+    IDS_SKIPPED_NOT_SMALLER_MANY = 151,  // %d: images not written as they would not have been smaller
+    IDS_SKIPPED_NOT_SMALLER_ONE = 152,
+    IDS_NAMED_NOT_TAKEN = 153,  // heads the named files not taken, one "path: reason" line each
+    IDS_NAMED_MORE = 154,       // %1: how many more were not taken
+    IDS_REASON_TRUNCATED = 2120,
+    IDS_LIMIT_NOT_APPLICABLE = 2121,  // %1: the output type's description
+    IDS_LIMIT_MISSED_LINE = 2122,     // %1: the target path
+    IDS_SUMMARY_LIMIT_MISSED = 2123,  // %1: count
+    IDS_SUMMARY_LIMIT_NOT_APPLICABLE = 2124,
+    IDS_SUMMARY_STOPPED = 2125,  // %1: rows not done
+    IDS_RESULT_NOT_DONE = 2126,
+    IDS_REASON_NOT_FOUND = 2127,
+    IDS_REASON_TYPE_NOT_ACCEPTED = 2128,  // %1: the format's description
+    IDS_CLI_NAMED_REFUSED = 2129,         // %1: the operand, %2: why
+    IDS_CLI_NOTHING_TAKEN = 2130,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound

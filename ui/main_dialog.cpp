@@ -357,7 +357,7 @@ void CMainDialog::ClearList() { fileList_->ClearList(); }
 void CMainDialog::AddPathsWhenShown(std::vector<std::string> paths) {
     if (paths.empty()) return;
     QTimer::singleShot(0, this, [this, paths = std::move(paths)] {
-        if (!batchRunning_) OnDropFiles(paths);
+        if (!batchRunning_) OnNamedFiles(paths);
     });
 }
 
@@ -366,7 +366,7 @@ void CMainDialog::OnAddFiles() {
     const InputTypeFlags accepted = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
     const std::vector<std::string> paths =
         ChooseImageFiles(this, res::LoadString(res::IDS_ADD_FILES_TITLE), addFolder_, accepted);
-    if (!paths.empty()) OnDropFiles(paths);
+    if (!paths.empty()) OnNamedFiles(paths);
 }
 
 void CMainDialog::OnAddFolder() {
@@ -468,17 +468,38 @@ void CMainDialog::dropEvent(QDropEvent* event) {
     OnDropFiles(DroppedPaths(*event->mimeData()));
 }
 
-void CMainDialog::OnDropFiles(const std::vector<std::string>& paths) {
-    inputTypeFlags_ = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
-    int added = 0;
-    QElapsedTimer sinceRepaint;  // invalid until the first repaint of this drop
-    qx::OnDropFiles(paths, inputTypeFlags_, [this, &added, &sinceRepaint](const FileRow& row) {
+RowSink CMainDialog::ListAppender(int& added, QElapsedTimer& sinceRepaint) {
+    return [this, &added, &sinceRepaint](const FileRow& row) {
         fileList_->AppendFileRow(row);
         if (++added % kRowsPerRepaint != 0) return;
         if (sinceRepaint.isValid() && sinceRepaint.elapsed() < kMinRepaintIntervalMs) return;
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         sinceRepaint.start();  // after the repaint, so that painting never takes most of the time
-    });
+    };
+}
+
+void CMainDialog::OnDropFiles(const std::vector<std::string>& paths) {
+    inputTypeFlags_ = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    int added = 0;
+    QElapsedTimer sinceRepaint;  // invalid until the first repaint of this drop
+    qx::OnDropFiles(paths, inputTypeFlags_, ListAppender(added, sinceRepaint));
+}
+
+void CMainDialog::OnNamedFiles(const std::vector<std::string>& paths) {
+    // A box of reasonable height however many chosen files were not taken.
+    constexpr size_t kMostLines = 20;
+    inputTypeFlags_ = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    int added = 0;
+    QElapsedTimer sinceRepaint;
+    const std::vector<RefusedFile> refused =
+        qx::OnNamedPaths(paths, inputTypeFlags_, ListAppender(added, sinceRepaint));
+    if (refused.empty()) return;
+    std::string text = res::LoadString(res::IDS_NAMED_NOT_TAKEN) + "\n";
+    for (size_t i = 0; i < refused.size() && i < kMostLines; ++i)
+        text += "\n" + refused[i].path + ": " + refused[i].reason;
+    if (refused.size() > kMostLines)
+        text += "\n" + res::FormatNumbered(res::IDS_NAMED_MORE, {std::to_string(refused.size() - kMostLines)});
+    ShowMessage(text);
 }
 
 // --- Tooltips ------------------------------------------------------------------------------------------

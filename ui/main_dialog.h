@@ -13,6 +13,7 @@
 #include "settings/settings.h"
 #include "ui/dialog_layer.h"
 
+class QElapsedTimer;
 class QPushButton;
 class QProgressBar;
 class QMenu;
@@ -62,7 +63,10 @@ public:
     void OnOK();  // the batch run
     // The dropped paths, as exact bytes, into the list.
     void OnDropFiles(const std::vector<std::string>& paths);
-    // Paths the program was opened with: taken like a drop as soon as the window is up.
+    // Paths named one by one (the command line, "Dateien hinzufügen..."): taken like a drop, but each named file
+    // by its content, and the files not taken are named in one message with their reasons.
+    void OnNamedFiles(const std::vector<std::string>& paths);
+    // Paths the program was opened with: taken as named files as soon as the window is up.
     void AddPathsWhenShown(std::vector<std::string> paths);
     // "Dateien hinzufügen..." and "Ordner hinzufügen...": chosen files or a folder, taken like a drop.
     void OnAddFiles();
@@ -111,6 +115,8 @@ private:
     void RestoreFocusAfterBatch(QWidget* focusBefore);
     // The note beside the quality names the stored output type's family: JPG, or JPG, WebP and AVIF.
     void UpdateQualityNote();
+    // The sink of a drop or of named files: appends the row and repaints now and then.
+    RowSink ListAppender(int& added, QElapsedTimer& sinceRepaint);
 
     ProfileStore& store_;
     settings::DevicePath devicePath_;

@@ -230,6 +230,7 @@ std::unique_ptr<Bitmap> Bitmap::CreateArgb(uint32_t width, uint32_t height) {
     return std::unique_ptr<Bitmap>(new Bitmap(std::move(impl)));
 }
 
+const Codec* Bitmap::Format() const { return impl_->info.codec; }
 uint32_t Bitmap::Width() const { return impl_->width; }
 uint32_t Bitmap::Height() const { return impl_->height; }
 

@@ -104,6 +104,7 @@ const char* FailureName(Failure failure) {
         case Failure::EncodeFailed: return "encoder failed";
         case Failure::WriteFailed: return "write failed";
         case Failure::Abandoned: return "process ending";
+        case Failure::Truncated: return "image data cut short";
     }
     return "unknown failure";
 }

@@ -61,6 +61,7 @@ enum class Failure {
     EncodeFailed,    // the encoder refused the image
     WriteFailed,     // writing or completing the file failed (detail: errno text)
     Abandoned,       // the process is ending: no save replaces anything any more
+    Truncated,       // the file ends before its pixel data does
 };
 
 struct Error {
@@ -123,6 +124,8 @@ public:
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
+    // The codec table's row the file was read with, found by its content; a blank bitmap has none (nullptr).
+    const Codec* Format() const;
     uint32_t Width() const;  // as viewers show it (EXIF orientation applied)
     uint32_t Height() const;
     bool HasAlpha() const;

@@ -7,6 +7,8 @@
 
 #include <jpeglib.h>
 
+#include <jerror.h>
+
 #include "engine/imaging/imaging.h"
 #include "engine/imaging/internal.h"
 
@@ -20,6 +22,11 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     jmp_buf jump;
     char message[JMSG_LENGTH_MAX];  // the library's own words for the error that ended the work
+    // Warnings that tell a file cut short from one with junk in it: the library fills what is missing with
+    // grey and goes on.
+    bool endOfFile = false;    // the file ended before the image did
+    bool dataLacking = false;  // the entropy decoder needed bits the file no longer had
+    char endMessage[JMSG_LENGTH_MAX];
 };
 
 [[noreturn]] void OnError(j_common_ptr cinfo) {
@@ -29,7 +36,17 @@ struct ErrorManager {
     longjmp(errors->jump, 1);
 }
 
-void OnMessage(j_common_ptr, int) {}  // warnings (junk between markers, premature end) are not fatal
+// Warnings are not fatal: junk before a marker or a bad Huffman code is common in camera files that show
+// well. Only a premature end is noted, so that the decode can refuse a picture whose lower part is made up.
+void OnMessage(j_common_ptr cinfo, int level) {
+    if (level != -1) return;
+    ErrorManager* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF && !errors->endOfFile) {
+        errors->endOfFile = true;
+        (*cinfo->err->format_message)(cinfo, errors->endMessage);
+    }
+    if (cinfo->err->msg_code == JWRN_HIT_MARKER) errors->dataLacking = true;
+}
 void OnOutput(j_common_ptr) {}
 
 void InitErrors(ErrorManager& errors) {
@@ -239,6 +256,13 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
             dst[1] = Multiply255(m, k);
             dst[2] = Multiply255(yel, k);
         }
+    }
+    // A baseline file that lacks only its end marker still had every bit of its scan; a progressive one that
+    // ends early misses scans, which the library does not flag as lacking data.
+    if (d.errors.endOfFile && (d.errors.dataLacking || d.cinfo.progressive_mode)) {
+        jpeg_abort_decompress(&d.cinfo);
+        out.Reset();
+        return Fail(error, Failure::Truncated, d.errors.endMessage);
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;

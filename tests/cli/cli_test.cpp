@@ -173,7 +173,49 @@ TEST_F(CliTest, SkippedImagesAreReportedAndCountAsDone) {
 TEST_F(CliTest, NothingAcceptedSaysSoAndFails) {
     const RunResult r = Run({"--quiet", "--accept", "png", dir / "fotos/a.jpg", dir / "fotos/liesmich.txt"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, res::LoadString(res::IDS_LIST_EMPTY) + "\n");
+    EXPECT_EQ(r.err, "quendrix-batch: \"" + dir / "fotos/a.jpg" + "\": Eingabedateityp JPEG nicht angenommen\n" +
+                         "quendrix-batch: \"" + dir / "fotos/liesmich.txt" + "\": unbekanntes Dateiformat\n" +
+                         "quendrix-batch: keine Bilddatei angenommen\n");
+    const RunResult folder = Run({"--quiet", "--accept", "png", dir / "fotos/urlaub"});
+    EXPECT_EQ(folder.exitCode, 1);
+    EXPECT_EQ(folder.err, "quendrix-batch: keine Bilddatei angenommen\n") << "a folder's files are passed over";
+}
+
+// Files named one by one are judged by their content: every one not taken is a failure with its reason, in
+// the report and in the exit code; a source cut short fails, and a missed size limit is said per file.
+TEST_F(CliTest, NamedFilesThatAreNotTakenFailWithTheirReason) {
+    std::filesystem::copy_file(dir / "fotos/a.jpg", dir / "fotos/e.jpe");
+    std::filesystem::copy_file(dir / "fotos/a.jpg", dir / "fotos/ohne_endung");
+    std::filesystem::copy_file(test::kCorpus + "/generated/jpeg/truncated-half.jpg", dir / "fotos/halb.jpg");
+    const RunResult r =
+        Run({"--verbose", "--target-folder", dir / "aus", "--max-size", "1", "--report", dir / "bericht.csv",
+             dir / "fotos/a.jpg", dir / "fotos/fehlt.jpg", dir / "fotos/liesmich.txt", dir / "fotos/e.jpe",
+             dir / "fotos/ohne_endung", dir / "fotos/halb.jpg", dir / "fotos/urlaub"});
+    EXPECT_EQ(r.exitCode, 1);
+    const struct {
+        std::string line;
+        std::string inReport;
+    } said[] = {
+        {"quendrix-batch: \"" + dir / "fotos/fehlt.jpg" + "\": Datei nicht gefunden", ",failed,"},
+        {"quendrix-batch: \"" + dir / "fotos/liesmich.txt" + "\": unbekanntes Dateiformat", ",failed,"},
+        {res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "fotos/halb.jpg") + "\n  Grund: Bilddaten unvollständig",
+         ",failed,"},
+        {"Grenze nicht erreicht: " + dir / "aus/a.jpg", "Grenze nicht erreicht"},
+        {"Grenze nicht erreicht: " + dir / "aus/ohne_endung.jpg", "Grenze nicht erreicht"},
+        {"4 Bilder geschrieben, 0 übersprungen, 3 fehlgeschlagen: ", "d.jpg,written"},
+        {"; Grenze nicht erreicht: 3\n", "e.jpg,written"},
+    };
+    const std::string report = ReadBytes(dir / "bericht.csv");
+    for (const auto& s : said) {
+        EXPECT_NE(r.err.find(s.line), std::string::npos) << s.line << "\n" << r.err;
+        EXPECT_NE(report.find(s.inReport), std::string::npos) << s.inReport;
+    }
+    EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "d.jpg", "e.jpg", "ohne_endung.jpg"}));
+
+    const RunResult png =
+        Run({"--max-size", "1", "--type", "png", "--target-folder", dir / "png", dir / "fotos/c.png"});
+    EXPECT_EQ(png.exitCode, 0);
+    EXPECT_NE(png.err.find("; Grenze gilt nicht für den Ausgabedateityp: 1\n"), std::string::npos) << png.err;
 }
 
 TEST_F(CliTest, BadValuesStopBeforeAnyFileIsTouched) {
@@ -409,7 +451,7 @@ TEST_F(CliTest, AdvancedOptions) {
     const RunResult skipped = Run({"--quality", "100", "--skip-larger", "--type", "png", "--target-folder", dir / "aus",
                                    "--accept", "jpg", dir / "fotos"});
     EXPECT_EQ(skipped.exitCode, 0) << skipped.err;
-    EXPECT_NE(skipped.err.find("2 Bilder wurden nicht komprimiert."), std::string::npos) << skipped.err;
+    EXPECT_NE(skipped.err.find("2 Bilder wurden nicht gespeichert."), std::string::npos) << skipped.err;
     EXPECT_TRUE(test::FolderEntries(dir / "aus").empty());
 }
 

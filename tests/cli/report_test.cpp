@@ -162,7 +162,7 @@ TEST_F(ReportCliTest, CsvAndJsonLinesHoldEveryFileAndTheSummaryLineTheTotals) {
     const RunResult jsonl = Run({"--quiet", "--report", dir / "bericht.jsonl"});
     EXPECT_EQ(jsonl.exitCode, 1);
     EXPECT_EQ(jsonl.err, res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "fotos/c.png") + "\n" +
-                             res::FormatString(res::IDS_SKIPPED_REPORT, 1) + "\n")
+                             res::LoadString(res::IDS_SKIPPED_ONE) + "\n")
         << "--quiet: no summary";
     ExpectRowsMatchTheDisk(ParseJsonLines(ReadBytes(dir / "bericht.jsonl")));
 }

@@ -46,6 +46,8 @@ public:
     bool ExchangeAndValidate() override { return Record("validate"), valid; }
     const MainSettings& GetMainSettings() const override { return main; }
     ParameterSettings ReadParameterSettings() override { return Record("read parameters"), parameters; }
+    AdvancedSettings advanced;
+    AdvancedSettings ReadAdvancedSettings() override { return advanced; }
     void SetProgressRange(int lower, int upper) override {
         Record("range " + std::to_string(lower) + ".." + std::to_string(upper));
     }
@@ -202,11 +204,16 @@ TEST_F(BatchTest, AStopStartsNoFurtherFileAndRunsTheClosingSteps) {
     host.main.NichtVergroessern = 1;
     host.stop = [&] { return host.calls.back() == "pos 2"; };  // the user said "Ja" after the second file
     BatchResult result = Run();
+    // The bar stays where the work stopped, and the rows never reached are listed as not done.
     EXPECT_EQ(host.calls, (Calls{"validate", "pos 0", "read parameters", "button off", "cursor wait", "range 0..5",
-                                 "pos 1", "pos 2", "range 0..0", "pos 0", "button on", "message", "cursor normal"}));
+                                 "pos 1", "pos 2", "pos 2", "button on", "message", "cursor normal"}));
     EXPECT_EQ(host.messages, Calls{res::FormatString(res::IDS_SKIPPED_REPORT, 2)});
     EXPECT_TRUE(result.Stopped);
     EXPECT_EQ(result.SkippedCount, 2);
+    ASSERT_EQ(result.Report.rows.size(), 5u);
+    EXPECT_EQ(result.Report.rows[2].result, FileResult::NotDone);
+    EXPECT_EQ(result.Report.rows[4].sourcePath, rows.paths[4]);
+    EXPECT_EQ(result.Report.Totals().notDone, 3);
 
     host.calls.clear();
     host.messages.clear();
@@ -314,6 +321,21 @@ TEST_F(BatchTest, SkippedImagesAreReported) {
     host.main.NichtVergroessern = 0;
     EXPECT_EQ(Run().SkippedCount, 0);
     EXPECT_TRUE(host.messages.empty());
+}
+
+// The box names the reason that applied, each with its own count, and one image in the singular.
+TEST_F(BatchTest, TheSkippedBoxNamesEachReasonThatApplied) {
+    AddImage("klein.png", 40, 30);         // no larger than the box
+    WriteImage(dir / "fein.jpg", 70, 50);  // as a BMP of 64 x 46 more than twice as large
+    rows.paths.push_back(dir / "fein.jpg");
+    host.main.NichtVergroessern = 1;
+    host.parameters.AusgabeTyp = 1;
+    host.advanced.NurWennKleiner = 1;
+    const std::string one = "1 Bild wurde nicht komprimiert.\n\nMögliche Gründe:\nBildgröße zu klein.";
+    const std::string oneNotSmaller =
+        "1 Bild wurde nicht gespeichert.\n\nGrund:\nDie Zieldatei wäre nicht kleiner als die Quelldatei.";
+    EXPECT_EQ(Run().SkippedCount, 2);
+    EXPECT_EQ(host.messages, Calls{one + "\n\n" + oneNotSmaller});
 }
 
 TEST_F(BatchTest, StopsBeforeTheBatch) {

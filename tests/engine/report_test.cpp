@@ -90,10 +90,13 @@ TEST_F(ReportTest, RowsMatchTheFilesOnDiskWithAndWithoutWorkers) {
         host.events.clear();
         host.outcomes.clear();
         std::filesystem::remove_all(dir / "out");
-        // Without workers the failure of row 2 ends the batch: row 3 is never started.
+        // Without workers the failure of row 2 ends the batch: row 3 is never started, and listed as not done.
         const BatchResult result = RunBatch(host, rows);
         const size_t started = threads == 0 ? 3 : 4;
-        ASSERT_EQ(result.Report.rows.size(), started);
+        ASSERT_EQ(result.Report.rows.size(), 4u);
+        EXPECT_EQ(result.Report.rows[3].result, threads == 0 ? FileResult::NotDone : FileResult::Written);
+        EXPECT_EQ(result.Report.rows[3].sourcePath, rows.paths[3]);
+        EXPECT_EQ(result.Report.Totals().notDone, threads == 0 ? 1 : 0);
         EXPECT_FALSE(host.otherThread) << "every event on the batch's thread";
         for (size_t i = 0; i < started; ++i) {
             const FileOutcome& row = result.Report.rows[i];

@@ -24,7 +24,7 @@ const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
         case Outcome::Processed: return "processed";
         case Outcome::RefusedWithMessage: return "refused with message";
-        case Outcome::NotTaken: return "not taken by the intake";
+        case Outcome::NotTaken: return "not taken by the intake, with its reason";
         case Outcome::NoTargetSize: return "target size 0, fails as a save";
         case Outcome::Broken: return "BROKEN";
     }
@@ -79,7 +79,10 @@ Outcome RunOne(const ScratchDir& scratch, const std::string& settings, size_t in
     if (run.err == res::FormatString(res::IDS_NOT_AN_IMAGE, source) + "\n") {
         return outputs.empty() ? Outcome::RefusedWithMessage : Outcome::Broken;
     }
-    if (run.err == res::LoadString(res::IDS_LIST_EMPTY) + "\n" && outputs.empty()) return Outcome::NotTaken;
+    const std::string refused = res::FormatNumbered(res::IDS_CLI_NAMED_REFUSED, {source, ""});
+    if (run.err.rfind(refused, 0) == 0 && run.err.ends_with(res::LoadString(res::IDS_CLI_NOTHING_TAKEN) + "\n") &&
+        outputs.empty())
+        return Outcome::NotTaken;
     uint32_t width = 0, height = 0;
     const std::string saveFailed = res::FormatString(res::IDS_SAVE_FAILED, "@");
     const std::string failedHead = saveFailed.substr(0, saveFailed.find('@'));

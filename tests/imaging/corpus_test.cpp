@@ -91,6 +91,39 @@ TEST(Corpus, GoodBmpsMatchTheirReferenceRenderings) {
     EXPECT_GE(compared, 20);
 }
 
+// A JPEG cut short decodes with a grey lower part and only a warning from libjpeg: refused, whether decoded
+// whole or reduced. Junk the library skips, and a scan that lacks only its end marker, still decode.
+TEST(Corpus, JpegsCutShortAreRefusedAndWarningsAloneAreNot) {
+    const struct {
+        const char* path;
+        Failure failure;
+    } cases[] = {
+        {"generated/jpeg/truncated-half.jpg", Failure::Truncated},
+        {"pillow/truncated_jpeg.jpg", Failure::Truncated},  // progressive
+        {"generated/jpeg/missing-eoi.jpg", Failure::None},
+        {"generated/jpeg/corrupt-scan-bytes.jpg", Failure::None},
+        {"pillow/hopper_bad_exif.jpg", Failure::None},  // bad Huffman codes, premature segment ends
+        {"pillow/junk_jpeg_header.jpg", Failure::None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        for (const uint32_t divisor : {1u, 4u}) {
+            std::unique_ptr<Bitmap> source = Bitmap::FromFile(Corpus(c.path));
+            ASSERT_TRUE(source) << "the header reads";
+            std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(source->Width() / divisor, source->Height() / divisor);
+            ASSERT_TRUE(target);
+            Error error;
+            const bool drawn = Graphics(*target).DrawImage(*source, 0, 0, static_cast<int>(target->Width()),
+                                                           static_cast<int>(target->Height()), &error);
+            EXPECT_EQ(drawn, c.failure == Failure::None) << divisor;
+            EXPECT_EQ(error.failure, c.failure) << divisor;
+            if (c.failure == Failure::Truncated) {
+                EXPECT_EQ(error.detail, "Premature end of JPEG file");
+            }
+        }
+    }
+}
+
 TEST(Corpus, QuestionableAndBadBmpsDoNotCrash) {
     for (const char* folder : {"bmpsuite/q", "bmpsuite/b"}) {
         for (const auto& file : std::filesystem::directory_iterator(Corpus(folder))) {

@@ -90,7 +90,7 @@ protected:
         if (threads == 0) {
             EXPECT_TRUE(positions.count(1) && positions.count(2)) << positions.size();
         }
-        EXPECT_EQ(recorder.messages, std::vector<std::string>{res::FormatString(res::IDS_SKIPPED_REPORT, 1)});
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_SKIPPED_ONE)});
         EXPECT_EQ(dialog.SkippedCount(), 1);
         EXPECT_TRUE(dialog.CompressButton()->isEnabled());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -139,7 +139,7 @@ TEST_F(BatchTest, ASizeLimitOutOfRangeInTheSettingsFileStopsTheBatch) {
     store.WriteProfileInt("Erweitert", "MaxKB", 1000000);
     recorder.messages.clear();
     QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::FormatString(res::IDS_SKIPPED_REPORT, 1)});
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_SKIPPED_ONE)});
     EXPECT_TRUE(fs::exists(target + "/foto.jpg"));
 }
 

@@ -119,7 +119,10 @@ protected:
         timer->start(5);
     }
 
-    std::string Report(int processed) { return res::FormatString(res::IDS_SKIPPED_REPORT, processed); }
+    std::string Report(int processed) {
+        return processed == 1 ? res::LoadString(res::IDS_SKIPPED_ONE)
+                              : res::FormatString(res::IDS_SKIPPED_REPORT, processed);
+    }
 
     std::string source, target;
     int questions = 0;
@@ -173,6 +176,15 @@ TEST_F(BatchInputTest, EscapeDuringABatchAsksAndJaStopsItWithTheWindowOpen) {
     EXPECT_TRUE(dialog.CompressButton()->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(dialog.FileList()->rowCount(), kRows);
+    // The bar stays where the work stopped; the report says the batch was stopped and lists the rest.
+    EXPECT_EQ(dialog.ProgressBar()->maximum(), kRows);
+    EXPECT_EQ(dialog.ProgressBar()->value(), processed);
+    ASSERT_NE(dialog.LastReport(), nullptr);
+    const ReportTotals totals = dialog.LastReport()->Totals();
+    EXPECT_EQ(totals.notDone, kRows - processed);
+    EXPECT_TRUE(FormatSummaryLine(totals).ends_with("; abgebrochen, " + std::to_string(kRows - processed) +
+                                                    " nicht bearbeitet"));
+    EXPECT_EQ(dialog.LastReport()->rows.back().result, FileResult::NotDone);
 
     // Escape outside a batch closes the window as always.
     QueueKey(dialog, Qt::Key_Escape);

@@ -46,17 +46,26 @@ protected:
 
 TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
     const std::string folder = dir.path();
-    const std::vector<const char*> argv = {"quendrix", "Bilder", "einzeln.bmp", "kaputt.jpg", "Bilder/liesmich.txt",
-                                           "fehlt.jpg"};
+    // Named files are judged by their content, whatever their names end in.
+    fs::copy_file(dir / "Bilder/a.jpg", dir / "foto.jpe");
+    fs::copy_file(dir / "einzeln.bmp", dir / "ohne_endung");
+    const std::vector<const char*> argv = {"quendrix",  "Bilder",   "einzeln.bmp", "kaputt.jpg", "Bilder/liesmich.txt",
+                                           "fehlt.jpg", "foto.jpe", "ohne_endung"};
     CMainDialog dialog(store);
     dialog.AddPathsWhenShown(CommandLinePaths(int(argv.size()), argv.data(), folder));
     EXPECT_EQ(dialog.FileList()->rowCount(), 0);  // not before the window has opened
     dialog.show();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.FileList()->rowCount() == 3; }));
-    EXPECT_EQ(Rows(dialog), (std::vector<std::string>{folder + "/Bilder/Urlaub/b.png", folder + "/Bilder/a.jpg",
-                                                      folder + "/einzeln.bmp"}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.FileList()->rowCount() == 5; }));
+    EXPECT_EQ(Rows(dialog),
+              (std::vector<std::string>{folder + "/Bilder/Urlaub/b.png", folder + "/Bilder/a.jpg",
+                                        folder + "/einzeln.bmp", folder + "/foto.jpe", folder + "/ohne_endung"}));
     EXPECT_EQ(dialog.FileList()->CellText(2, 1), "8 * 6");
-    EXPECT_TRUE(recorder.messages.empty());  // what is not taken is passed over in silence
+    // The named files not taken are said in one message, each with its reason; the folder's are passed over.
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
+                                                          folder + "/kaputt.jpg: unbekanntes Dateiformat\n" + folder +
+                                                          "/Bilder/liesmich.txt: unbekanntes Dateiformat\n" + folder +
+                                                          "/fehlt.jpg: Datei nicht gefunden"});
+    recorder.messages.clear();
 
     // The input types of the settings apply as to a drop; no arguments, nothing added.
     store.WriteProfileInt("Parameter", "EingabeTyp", 4);
@@ -66,6 +75,9 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
     png.show();
     QTest::qWait(20);
     EXPECT_EQ(Rows(png), std::vector<std::string>{folder + "/Bilder/Urlaub/b.png"});
+    EXPECT_EQ(recorder.messages,
+              std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" + folder +
+                                       "/einzeln.bmp: Eingabedateityp BMP nicht angenommen"});
 }
 
 TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
@@ -95,7 +107,11 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     EXPECT_EQ(title, "Bilddateien hinzufügen");
     EXPECT_EQ(filters, (QStringList{"Bilddateien (*.jpg *.jpeg *.png)", "Alle Dateien (*)"}));
     EXPECT_EQ(Rows(dialog), std::vector<std::string>{dir / "Bilder/a.jpg"});  // BMP is off, kaputt.jpg no image
-    toChoose.clear();                                                         // cancelled
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
+                                                          dir / "einzeln.bmp: Eingabedateityp BMP nicht angenommen\n" +
+                                                          dir / "kaputt.jpg: unbekanntes Dateiformat"});
+    recorder.messages.clear();
+    toChoose.clear();  // cancelled
     actions[5]->trigger();
     EXPECT_EQ(startFolder.toStdString(), dir / "Bilder");  // where the last files came from
     EXPECT_EQ(dialog.FileList()->rowCount(), 1);

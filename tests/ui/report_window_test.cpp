@@ -162,7 +162,7 @@ TEST_F(ReportWindowTest, NoFurtherFailureBoxesOnceAskedButTheSkippedCountAndTheN
     main.CompressButton()->click();
     const auto failed = [&](char c) { return res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "quelle/" + c + ".png"); };
     EXPECT_EQ(recorder.messages,
-              (std::vector<std::string>{failed('b'), failed('c'), res::FormatString(res::IDS_SKIPPED_REPORT, 1)}));
+              (std::vector<std::string>{failed('b'), failed('c'), res::LoadString(res::IDS_SKIPPED_ONE)}));
     ASSERT_NE(main.LastReport(), nullptr);
     ASSERT_EQ(main.LastReport()->rows.size(), 6u);
     for (int r = 1; r < 6; ++r) {
