@@ -61,12 +61,8 @@ public:
         return std::nullopt;
     }
 
-    uint32_t U16(size_t at) const {
-        return little_ ? b_[at] | b_[at + 1] << 8 : b_[at] << 8 | b_[at + 1];
-    }
-    uint32_t U32(size_t at) const {
-        return little_ ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2);
-    }
+    uint32_t U16(size_t at) const { return little_ ? b_[at] | b_[at + 1] << 8 : b_[at] << 8 | b_[at + 1]; }
+    uint32_t U32(size_t at) const { return little_ ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2); }
     void Put16(size_t at, uint32_t value) {
         b_[at + (little_ ? 0 : 1)] = static_cast<uint8_t>(value);
         b_[at + (little_ ? 1 : 0)] = static_cast<uint8_t>(value >> 8);
