@@ -127,25 +127,30 @@ std::vector<uint8_t> PrepareExif(const std::vector<uint8_t>& tiff, uint32_t widt
     // The pixels were turned by the orientation the decoder read (the first Orientation of IFD0, SHORT or
     // LONG, 2..8). The thumbnail in IFD1 was not: it would show the picture sideways, so it is unlinked.
     const int turned = ParseTiffOrientation(tiff.data(), tiff.size());
-    if (const auto entry = t.Find(*ifd0, kTagOrientation)) t.SetInteger(*entry, 1);
     if (turned != 1) t.Put32(ifd0->Next(), 0);
 
-    if (const auto entry = t.Find(*ifd0, kTagImageWidth)) t.SetInteger(*entry, width);
-    if (const auto entry = t.Find(*ifd0, kTagImageLength)) t.SetInteger(*entry, height);
+    // Every copy of an entry is set: a reader may take the first or the last.
+    const auto set = [&t](const Tiff::Ifd& ifd, uint16_t tag, uint32_t value) {
+        for (uint32_t i = 0; i < ifd.count; ++i)
+            if (t.U16(ifd.Entry(i)) == tag) t.SetInteger(ifd.Entry(i), value);
+    };
+    set(*ifd0, kTagOrientation, 1);
+    set(*ifd0, kTagImageWidth, width);
+    set(*ifd0, kTagImageLength, height);
     if (const auto pointer = t.Find(*ifd0, kTagExifIfd)) {
         if (const auto exif = t.OpenIfd(t.U32(*pointer + 8))) {
-            if (const auto entry = t.Find(*exif, kTagPixelXDimension)) t.SetInteger(*entry, width);
-            if (const auto entry = t.Find(*exif, kTagPixelYDimension)) t.SetInteger(*entry, height);
+            set(*exif, kTagPixelXDimension, width);
+            set(*exif, kTagPixelYDimension, height);
         }
     }
 
-    if (dropGps) {
-        if (const auto pointer = t.Find(*ifd0, kTagGpsIfd)) {
-            const std::optional<Tiff::Ifd> gps = t.OpenIfd(t.U32(*pointer + 8));
-            t.Remove(*ifd0, *pointer);
-            // A GPS directory laid over IFD0 (only a forged file has one) would take IFD0 with it.
-            if (gps && (gps->End() <= ifd0->at || gps->at >= ifd0->End() + 12)) t.Blank(*gps);
-        }
+    while (dropGps) {
+        const auto pointer = t.Find(*ifd0, kTagGpsIfd);
+        if (!pointer) break;
+        const std::optional<Tiff::Ifd> gps = t.OpenIfd(t.U32(*pointer + 8));
+        t.Remove(*ifd0, *pointer);
+        // A GPS directory laid over IFD0 (only a forged file has one) would take IFD0 with it.
+        if (gps && (gps->End() <= ifd0->at || gps->at >= ifd0->End() + 12)) t.Blank(*gps);
     }
     return block;
 }
