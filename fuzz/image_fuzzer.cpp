@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -45,6 +46,19 @@ struct MemoryFile {
     }
 };
 
+struct ScratchFolder {
+    std::string folder;
+    ScratchFolder() {
+        char name[] = "/tmp/qx-fuzz-XXXXXX";
+        if (::mkdtemp(name) != nullptr) folder = name;
+    }
+    ~ScratchFolder() {
+        std::remove(Output().c_str());
+        ::rmdir(folder.c_str());
+    }
+    std::string Output() const { return folder + "/kept.png"; }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -65,6 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bitmap->GetPixel(0, 0, argb);
         bitmap->GetPixel(width - 1, height - 1, argb);
         if (bitmap->GetPixel(width, 0, argb)) __builtin_trap();
+        // Kept metadata: the file's EXIF and XMP go through their editors into a PNG (quick to encode).
+        static const ScratchFolder scratch;
+        const qx::imaging::Codec* png = qx::imaging::FindCodecByName("png");
+        if (png != nullptr && !scratch.folder.empty() && uint64_t{width} * height <= 1u << 16) {
+            const qx::imaging::Bitmap::SaveOptions keep{.keepMetadata = true};
+            bitmap->Save(scratch.Output(), *png, keep, nullptr);
+        }
     }
 
     // A fresh bitmap drawn small takes the scaled-decode path (JPEG DCT scaling) and the resampler.

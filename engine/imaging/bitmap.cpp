@@ -344,11 +344,12 @@ bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOption
     detail::EncodeOptions options;
     options.quality = how.quality;
     options.icc = &m.icc;
-    std::vector<uint8_t> exif;
+    std::vector<uint8_t> exif, xmp;
     if (how.keepMetadata) {
         if (!m.exif.empty()) exif = detail::PrepareExif(m.exif, m.width, m.height, how.dropGps);
         if (!exif.empty()) options.exif = &exif;
-        if (!m.xmp.empty()) options.xmp = &m.xmp;
+        if (!m.xmp.empty()) xmp = detail::PrepareXmp(m.xmp, m.width, m.height, how.dropGps);
+        if (!xmp.empty()) options.xmp = &xmp;
     }
 
     if (how.maxBytes == 0 || !format.takesQuality) {

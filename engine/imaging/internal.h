@@ -77,10 +77,15 @@ inline constexpr size_t kXmpJpegHeaderSize = sizeof kXmpJpegHeader;  // the zero
 // The PNG iTXt keyword of an XMP packet.
 inline constexpr char kXmpPngKeyword[] = "XML:com.adobe.xmp";
 
-// EXIF fitted to an output of width x height whose pixels are already upright: Orientation 1, the pixel
-// dimensions it states set to the output's, and without the GPS position when `dropGps`. Empty when the
-// block cannot be read (the output then carries no EXIF rather than a broken one).
+// EXIF fitted to an output of width x height whose pixels are already upright: Orientation 1 (one value), the
+// pixel dimensions it states set to the output's, no thumbnail when the picture was turned, and without the
+// GPS position when `dropGps`. Every other byte stays where it was. Empty when the block cannot be read (the
+// output then carries no EXIF rather than a broken one).
 std::vector<uint8_t> PrepareExif(const std::vector<uint8_t>& tiff, uint32_t width, uint32_t height, bool dropGps);
+// The XMP packet fitted the same way: tiff:Orientation 1, the pixel dimensions of EXIF and TIFF it states set
+// to the output's, every GPS property of the EXIF namespaces gone when `dropGps`, and no pointer to an
+// extension that is not carried. Empty when the packet cannot be read.
+std::vector<uint8_t> PrepareXmp(const std::vector<uint8_t>& xmp, uint32_t width, uint32_t height, bool dropGps);
 
 // What a codec file gives its row of the codec table. Each operation returns false on anything it cannot
 // handle, with the reason in `error`; none of them throws or exits. A format that is only written has no
@@ -133,6 +138,8 @@ std::string ErrnoText(int number);
 
 // EXIF Orientation from an APP1 payload ("Exif\0\0" + TIFF); 1 when absent or malformed.
 int ParseExifOrientation(const uint8_t* data, size_t length);
+// The same from the TIFF structure alone (as a PNG's eXIf chunk holds it).
+int ParseTiffOrientation(const uint8_t* tiff, size_t size);
 // The image as viewers show it; out gets swapped sides for orientations 5..8.
 bool ApplyOrientation(Pixels& pixels, int orientation);
 

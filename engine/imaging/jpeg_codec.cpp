@@ -291,6 +291,9 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     cinfo.input_components = grey ? 1 : 3;
     cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
+    // Kept EXIF goes right after SOI, where camera files have it: a few makers' notes count their offsets
+    // from the start of the file, and a JFIF segment before the EXIF would move them.
+    if (options.exif != nullptr && !options.exif->empty()) cinfo.write_JFIF_header = FALSE;
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.optimize_coding = TRUE;

@@ -116,8 +116,11 @@ std::string ErrnoText(int number) {
 
 int ParseExifOrientation(const uint8_t* data, size_t length) {
     if (length < 6 + 8 || std::memcmp(data, "Exif\0\0", 6) != 0) return 1;
-    const uint8_t* tiff = data + 6;
-    const size_t size = length - 6;
+    return ParseTiffOrientation(data + 6, length - 6);
+}
+
+int ParseTiffOrientation(const uint8_t* tiff, size_t size) {
+    if (size < 8) return 1;
     bool little;
     if (tiff[0] == 'I' && tiff[1] == 'I')
         little = true;

@@ -82,8 +82,9 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     info.hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                     ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || trnsResult == 0;
     info.channels = info.hasAlpha ? 4 : ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 3;
-    info.orientation = 1;
     ReadMetadata(ctx.get(), info);
+    // Viewers turn a PNG by its eXIf orientation as they turn a JPEG.
+    info.orientation = ParseTiffOrientation(info.exif.data(), info.exif.size());
     info.workBytes = uint64_t{ihdr.width} * 16 * 2;  // two scanlines at up to 64 bits per pixel, and slack
     if (info.channels == 1 && ihdr.bit_depth == 16) info.workBytes += uint64_t{ihdr.width} * ihdr.height * 2;
     return true;

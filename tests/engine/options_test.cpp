@@ -104,7 +104,7 @@ std::string Long(ExifByteOrder order, uint32_t value) {
 
 // The corpus photo with orientation 6, its EXIF grown by a maker, stated pixel dimensions, a GPS position,
 // and an XMP packet beside it; with `photo`, that EXIF and XMP put into another photo.
-std::string PhotoWithMetadata(const std::string& photo = kOrientation6) {
+std::string PhotoWithMetadata(const std::string& photo = kOrientation6, const std::string& xmpPacket = kXmpPacket) {
     Exif data = LoadExif(SplitJpeg(ReadBytes(kOrientation6)).exif);
     const ExifByteOrder order = exif_data_get_byte_order(data.get());
     AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_MAKE, EXIF_FORMAT_ASCII, std::string("QuendrixCam\0", 12));
@@ -120,7 +120,7 @@ std::string PhotoWithMetadata(const std::string& photo = kOrientation6) {
     exif_data_save_data(data.get(), &saved, &length);
     const std::string exif(reinterpret_cast<char*>(saved), length);
     std::free(saved);
-    const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + kXmpPacket;
+    const std::string xmp = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + xmpPacket;
     return "\xFF\xD8" + Segment(0xE1, exif) + Segment(0xE1, xmp) + SplitJpeg(ReadBytes(photo)).rest;
 }
 
@@ -422,6 +422,109 @@ TEST_F(OptionsTest, ModificationTimeTakenOver) {
     EXPECT_GT(now.st_mtim.tv_sec, 1000000000);
     EXPECT_EQ(then.st_mtim.tv_sec, 1000000000);
     EXPECT_EQ(then.st_mtim.tv_nsec, 123456789);
+}
+
+// Photo editors write the position into XMP too, as attributes or as elements, under any prefix.
+const std::string kXmpWithPosition =
+    "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+    "<rdf:Description rdf:about=\"\" xmlns:e=\"http://ns.adobe.com/exif/1.0/\" "
+    "xmlns:tiff=\"http://ns.adobe.com/tiff/1.0/\" xmlns:exifEX=\"http://cipa.jp/exif/1.0/\" "
+    "xmlns:xmpNote=\"http://ns.adobe.com/xmp/note/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
+    " e:GPSLatitude=\"52,30.0N\" tiff:Orientation='6' e:PixelXDimension=\"1800\"\n"
+    " xmpNote:HasExtendedXMP=\"0123456789ABCDEF0123456789ABCDEF\" e:ExposureTime=\"1/50\">\n"
+    " <e:GPSLongitude>13,24.0E</e:GPSLongitude>\n"
+    " <exifEX:GPSHPositioningError>5/1</exifEX:GPSHPositioningError>\n"
+    " <e:GPSVersionID><rdf:Seq><rdf:li>2.3.0.0</rdf:li></rdf:Seq></e:GPSVersionID>\n"
+    " <e:PixelYDimension>1200</e:PixelYDimension>\n"
+    " <tiff:ImageWidth>1800</tiff:ImageWidth>\n"
+    " <!-- <e:GPSAltitude> in a comment is no property -->\n"
+    " <dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">Hafen</rdf:li></rdf:Alt></dc:title>\n"
+    "</rdf:Description></rdf:RDF></x:xmpmeta>\n"
+    "<?xpacket end=\"w\"?>";
+
+TEST_F(OptionsTest, KeptXmpFollowsTheOutput) {
+    std::string photo = PhotoWithMetadata(kOrientation6, kXmpWithPosition);
+    // The extension HasExtendedXMP points to, in a segment of its own (not carried over).
+    photo.insert(
+        2, Segment(0xE1, std::string("http://ns.adobe.com/xmp/extension/\0", 35) + "0123456789ABCDEF0123456789ABCDEF" +
+                             std::string("\0\0\0\5\0\0\0\0", 8) + "<x:x>"));
+    const std::string source = dir / "photo.jpg";
+    WriteBytes(source, photo);
+    settings.Bildsize = kSizeBox;  // 640x426 as in KeptMetadataIsUprightAndSized
+    options.MetadatenUebernehmen = 1;
+    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+        const std::string target = dir / (std::string("out.") + format);
+        ASSERT_TRUE(Compress(source, target, format)) << format;
+        const std::string xmp = ReadBlocks(target).xmp;
+        EXPECT_EQ(xmp.find("GPS"), xmp.find("GPSAltitude")) << format << xmp;  // only the comment's is left
+        EXPECT_EQ(xmp.find("HasExtendedXMP"), std::string::npos) << format;
+        EXPECT_NE(xmp.find("/\" tiff:Orientation='1' e:PixelXDimension=\"640\" e:ExposureTime=\"1/50\">\n"
+                           " <e:PixelYDimension>426</e:PixelYDimension>\n <tiff:ImageWidth>640</tiff:ImageWidth>\n"),
+                  std::string::npos)
+            << format << xmp;
+        EXPECT_TRUE(
+            xmp.ends_with("</rdf:Alt></dc:title>\n</rdf:Description></rdf:RDF></x:xmpmeta>\n"
+                          "<?xpacket end=\"w\"?>"))
+            << format;
+    }
+    const std::string jpeg = ReadBytes(dir / "out.jpg");
+    EXPECT_EQ(jpeg.find("http://ns.adobe.com/xmp/extension/"), std::string::npos);
+    // exiftool reads the edited packet as XMP.
+    const test::RunResult read = test::RunChild(
+        "/usr/bin/exiftool", {.args = {"-n", "-s3", "-XMP-tiff:Orientation", "-XMP-dc:Title", dir / "out.jpg"}});
+    EXPECT_EQ(read.out, "1\nHafen\n");
+
+    options.GpsEntfernen = 0;
+    ASSERT_TRUE(Compress(source, dir / "gps.jpg", "jpg"));
+    EXPECT_NE(ReadBlocks(dir / "gps.jpg").xmp.find("<e:GPSLongitude>13,24.0E</e:GPSLongitude>"), std::string::npos);
+}
+
+TEST_F(OptionsTest, KeptOrientationHoldsOneValue) {
+    const JpegParts parts = SplitJpeg(PhotoWithMetadata());
+    Exif data = LoadExif(parts.exif);
+    exif_content_remove_entry(data->ifd[EXIF_IFD_0],
+                              exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION));
+    const std::string six =
+        exif_data_get_byte_order(data.get()) == EXIF_BYTE_ORDER_INTEL ? std::string("\6\0", 2) : std::string("\0\6", 2);
+    AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION, EXIF_FORMAT_SHORT, six + six);
+    unsigned char* saved = nullptr;
+    unsigned int length = 0;
+    exif_data_save_data(data.get(), &saved, &length);
+    const std::string source = dir / "photo.jpg";
+    WriteBytes(source, "\xFF\xD8" + Segment(0xE1, std::string(reinterpret_cast<char*>(saved), length)) + parts.rest);
+    std::free(saved);
+    options.MetadatenUebernehmen = 1;
+    for (const char* format : {"jpg", "png"}) {
+        const std::string target = dir / (std::string("out.") + format);
+        ASSERT_TRUE(Compress(source, target, format)) << format;
+        EXPECT_EQ(OutputSize(target), std::make_pair(1800u, 1200u)) << format;
+        Exif exif = LoadExif(ReadBlocks(target).exif);
+        ExifEntry* orientation = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+        ASSERT_NE(orientation, nullptr) << format;
+        EXPECT_EQ(orientation->components, 1u) << format;
+        EXPECT_EQ(Integer(exif.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION), 1u) << format;
+    }
+}
+
+TEST_F(OptionsTest, PngTurnedByItsExifOrientation) {
+    const std::string plain = dir / "plain.png";
+    test::WriteImage(plain, 30, 20, u"image/png");
+    // A TIFF block with only Orientation 6, in an eXIf chunk right after IHDR.
+    const std::string tiff = std::string("MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+    std::string png = ReadBytes(plain);
+    png.insert(33, test::PngChunk("eXIf" + tiff));
+    const std::string source = dir / "turned.png";
+    WriteBytes(source, png);
+    for (int keep : {0, 1}) {
+        options.MetadatenUebernehmen = keep;
+        for (const char* format : {"png", "jpg"}) {
+            const std::string target = dir / (std::string("out") + char('0' + keep) + "." + format);
+            ASSERT_TRUE(Compress(source, target, format)) << format;
+            EXPECT_EQ(OutputSize(target), std::make_pair(20u, 30u)) << format;
+            EXPECT_EQ(ReadExif(target).orientation, keep ? 1 : 0) << format;
+        }
+    }
 }
 
 }  // namespace
