@@ -40,9 +40,9 @@ struct MemoryFile {
         fd = ::memfd_create("qx-fuzz", 0);
         path = "/proc/self/fd/" + std::to_string(fd);
     }
-    void Fill(const uint8_t* data, size_t size) {
-        ::ftruncate(fd, 0);
-        ::pwrite(fd, data, size, 0);
+    // False when the memory file could not take the input: the decoders would read something else.
+    bool Fill(const uint8_t* data, size_t size) {
+        return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size);
     }
 };
 
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static qx::imaging::Library library;
     static MemoryFile file;
     if (!IsTargetFormat(data, size)) return -1;
-    file.Fill(data, size);
+    if (!file.Fill(data, size)) return -1;
 
     auto bitmap = qx::imaging::Bitmap::FromFile(file.path);
     if (!bitmap) return 0;

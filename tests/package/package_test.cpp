@@ -1,5 +1,5 @@
-// The Debian package as cpack makes it from the build: what it holds, its control data, and that the
-// desktop entry and the metainfo pass the validators the software centres use.
+// The Debian package as cpack makes it from the build: what it holds, its control data, that the desktop entry
+// and the metainfo pass the validators the software centres use, and that lintian finds nothing in it.
 
 #include "engine/imaging/imaging.h"
 #include "support/test_support.h"
@@ -53,6 +53,7 @@ void CheckControlData(const Package& p) {
     for (const char* library : {"libqt6widgets6", "libqt6gui6", "libjpeg62-turbo", "libspng0", "libc6"}) {
         EXPECT_NE(depends.find(library), std::string::npos) << depends;
     }
+    EXPECT_TRUE(depends.starts_with("qt6-translations-l10n, ")) << depends;
     EXPECT_NE(p.Field("Recommends").find("libnotify-bin"), std::string::npos);
     EXPECT_FALSE(p.Field("Maintainer").empty());
     EXPECT_FALSE(p.Field("Description").empty());
@@ -73,14 +74,27 @@ void CheckContents(const Package& p) {
     EXPECT_TRUE(Executable(usr + "/share/quendrix/actions/Mit Quendrix komprimieren"));
     EXPECT_NE(ReadBytes(usr + "/share/icons/hicolor/scalable/apps/quendrix.svg").find("viewBox=\"0 0 32 32\""),
               std::string::npos);
-    // Gzipped as Debian wants them; help2man's page carries the options of --help.
+    // Gzipped as Debian wants them: German pages in de/, English ones where man looks in any other locale.
     for (const char* page : {"quendrix", "quendrix-batch", "quendrix-compress"}) {
-        const std::string path = usr + "/share/man/man1/" + page + ".1.gz";
-        EXPECT_EQ(ReadBytes(path).substr(0, 2), "\x1f\x8b") << page;
+        for (const auto& [folder, heading] : {std::pair{"de/man1", ".SH BEZEICHNUNG\n"}, {"man1", ".SH NAME\n"}}) {
+            const std::string path = usr + "/share/man/" + folder + "/" + page + ".1.gz";
+            EXPECT_EQ(ReadBytes(path).substr(0, 4), std::string("\x1f\x8b\x08\x00", 4)) << path;  // no name
+            const RunResult text = RunChild("/bin/gzip", {.args = {"-dc", path}});
+            EXPECT_NE(text.out.find(heading), std::string::npos) << path;
+        }
     }
-    const RunResult page = RunChild("/bin/gzip", {.args = {"-dc", usr + "/share/man/man1/quendrix-batch.1.gz"}});
+    // help2man's page carries the options of --help.
+    const RunResult page = RunChild("/bin/gzip", {.args = {"-dc", usr + "/share/man/de/man1/quendrix-batch.1.gz"}});
     EXPECT_NE(page.out.find("\\-\\-target\\-folder"), std::string::npos);
-    EXPECT_NE(page.out.find(".SH BEZEICHNUNG\nquendrix-batch \\- "), std::string::npos);
+
+    // The licence of every file, and the history, whose newest entry is this version.
+    const std::string doc = usr + "/share/doc/quendrix/";
+    EXPECT_EQ(ReadBytes(doc + "copyright"), ReadBytes(QUENDRIX_SOURCE_DIR "/res/debian/copyright"));
+    const std::string changelog = p.scratch / "changelog";
+    test::WriteBytes(changelog, RunChild("/bin/gzip", {.args = {"-dc", doc + "changelog.gz"}}).out);
+    const RunResult parsed = RunChild(QUENDRIX_DPKG_PARSECHANGELOG, {.args = {"-l", changelog, "-S", "Version"}});
+    EXPECT_TRUE(parsed.Exited(0)) << Describe(parsed);
+    EXPECT_EQ(parsed.out, QUENDRIX_VERSION "\n");
 }
 
 // The design of the 32 x 32 pixel icon at every size: black frame, sky, sun, meadow and the red arrow.
@@ -132,6 +146,21 @@ void CheckValidators(const Package& p) {
     const std::string xml = ReadBytes(p.Root() + "/usr/share/metainfo/io.github.quendrix.metainfo.xml");
     EXPECT_NE(xml.find("<launchable type=\"desktop-id\">quendrix.desktop</launchable>"), std::string::npos);
     EXPECT_NE(xml.find("<release version=\"" QUENDRIX_VERSION "\""), std::string::npos);
+    // What a software centre shows beside the description; the validator accepts a file without them.
+    for (const char* element : {"<project_license>GPL-3.0-or-later</project_license>",
+                                "<url type=\"homepage\">https://", "<image type=\"source\">https://"}) {
+        EXPECT_NE(xml.find(element), std::string::npos) << element;
+    }
+    // The web site serves the screenshot kept in res/screenshots/, at least as wide as software centres show it.
+    const size_t image = xml.find("<image type=\"source\">");
+    ASSERT_NE(image, std::string::npos);
+    const size_t end = xml.find("</image>", image);
+    const std::string name = xml.substr(xml.rfind('/', end) + 1, end - xml.rfind('/', end) - 1);
+    auto screenshot = imaging::Bitmap::FromFile(QUENDRIX_SOURCE_DIR "/res/screenshots/" + name);
+    ASSERT_TRUE(screenshot && screenshot->Decode()) << name;
+    EXPECT_GE(screenshot->Width(), 620u);
+    const size_t release = xml.find("<release version=\"" QUENDRIX_VERSION "\"");
+    EXPECT_LT(xml.find("<description>", release), xml.find("</release>", release));  // release notes
 }
 
 TEST(Package, BuiltFromThisTreeHoldsAndDeclaresEverything) {
@@ -152,6 +181,59 @@ TEST(Package, BuiltFromThisTreeHoldsAndDeclaresEverything) {
     {
         SCOPED_TRACE("validators");
         CheckValidators(package);
+    }
+}
+
+// lintian with Debian's checks, and hardening-check on every compiled program: a program that reads image
+// files from anywhere is built with fortified libc calls, stack canaries, as PIE and with read-only relocations
+// bound at start-up. Control-flow protection is left out of the check: Debian 12's C start files carry no
+// IBT/SHSTK mark, so no program linked against them is marked, whatever its own objects are.
+TEST(Package, LintianAndHardeningCheckFindNothing) {
+    if (std::string(QUENDRIX_LINTIAN).ends_with("NOTFOUND") ||
+        std::string(QUENDRIX_HARDENING_CHECK).ends_with("NOTFOUND")) {
+        GTEST_SKIP() << "lintian or hardening-check is not installed (packages.txt installs both)";
+    }
+    Package package;
+    ASSERT_NO_FATAL_FAILURE(Build(package));
+    const RunResult lint = RunChild(
+        QUENDRIX_LINTIAN,
+        {.args = {"--fail-on", "error,warning", "--tag-display-limit", "0", package.Deb()}, .timeoutSeconds = 300});
+    EXPECT_TRUE(lint.Exited(0)) << Describe(lint) << lint.out;
+    for (const char* kind : {"E: ", "W: "}) EXPECT_EQ(lint.out.find(kind), std::string::npos) << lint.out;
+
+    if (!QUENDRIX_HARDENED) return;  // the sanitizer and debug builds go without the flags
+    const std::string usr = package.Root() + "/usr/";
+    const RunResult hardening = RunChild(QUENDRIX_HARDENING_CHECK,
+                                         {.args = {"--nocfprotection", usr + "bin/quendrix", usr + "bin/quendrix-batch",
+                                                   usr + "libexec/quendrix/quendrix-notice"}});
+    EXPECT_TRUE(hardening.Exited(0)) << Describe(hardening) << hardening.out;
+}
+
+// The licence of the project, and of every set of test images beside it, where Debian and the software centres
+// look for them.
+TEST(Licence, EveryFileOfTheSourceTreeHasItsLicenceDeclared) {
+    const std::string licence = ReadBytes(QUENDRIX_SOURCE_DIR "/LICENSE");
+    EXPECT_TRUE(licence.find("GNU GENERAL PUBLIC LICENSE") < 100 && licence.find("Version 3, 29 June 2007") < 200);
+    EXPECT_NE(licence.find("END OF TERMS AND CONDITIONS"), std::string::npos);  // the full text
+    EXPECT_NE(ReadBytes(QUENDRIX_SOURCE_DIR "/res/io.github.quendrix.metainfo.xml")
+                  .find("<project_license>GPL-3.0-or-later</project_license>"),
+              std::string::npos);
+
+    const std::string copyright = ReadBytes(QUENDRIX_SOURCE_DIR "/res/debian/copyright");
+    EXPECT_TRUE(copyright.starts_with("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"));
+    EXPECT_NE(copyright.find("\n\nFiles: *\nCopyright: 2026 Quendrix-Projekt\nLicense: GPL-3+\n"), std::string::npos);
+    // Every set that came from elsewhere has its own stanza, so a new set cannot slip in under the project's.
+    for (const std::string& set : FolderEntries(QUENDRIX_SOURCE_DIR "/tests/corpus")) {
+        if (set == "generated" || !std::filesystem::is_directory(QUENDRIX_SOURCE_DIR "/tests/corpus/" + set)) continue;
+        EXPECT_NE(copyright.find("\n\nFiles: tests/corpus/" + set + "/*\n"), std::string::npos) << set;
+    }
+    // Each licence named in a stanza is spelled out in it or in a paragraph of its own.
+    size_t at = 0;
+    while ((at = copyright.find("\nLicense: ", at)) != std::string::npos) {
+        at += 10;
+        const std::string name = copyright.substr(at, copyright.find('\n', at) - at);
+        const bool textHere = copyright.compare(copyright.find('\n', at), 2, "\n ") == 0;
+        EXPECT_TRUE(textHere || copyright.find("\n\nLicense: " + name + "\n ") != std::string::npos) << name;
     }
 }
 
