@@ -188,7 +188,7 @@ TEST_F(CliTest, NamedFilesThatAreNotTakenFailWithTheirReason) {
     std::filesystem::copy_file(dir / "fotos/a.jpg", dir / "fotos/ohne_endung");
     std::filesystem::copy_file(test::kCorpus + "/generated/jpeg/truncated-half.jpg", dir / "fotos/halb.jpg");
     const RunResult r =
-        Run({"--verbose", "--target-folder", dir / "aus", "--max-size", "1", "--report", dir / "bericht.csv",
+        Run({"--verbose", "--target-folder", dir / "aus", "--max-size", "1", "--report", dir / "bericht.jsonl",
              dir / "fotos/a.jpg", dir / "fotos/fehlt.jpg", dir / "fotos/liesmich.txt", dir / "fotos/e.jpe",
              dir / "fotos/ohne_endung", dir / "fotos/halb.jpg", dir / "fotos/urlaub"});
     EXPECT_EQ(r.exitCode, 1);
@@ -196,16 +196,16 @@ TEST_F(CliTest, NamedFilesThatAreNotTakenFailWithTheirReason) {
         std::string line;
         std::string inReport;
     } said[] = {
-        {"quendrix-batch: \"" + dir / "fotos/fehlt.jpg" + "\": Datei nicht gefunden", ",failed,"},
-        {"quendrix-batch: \"" + dir / "fotos/liesmich.txt" + "\": unbekanntes Dateiformat", ",failed,"},
+        {"quendrix-batch: \"" + dir / "fotos/fehlt.jpg" + "\": Datei nicht gefunden", "\"result\":\"failed\""},
+        {"quendrix-batch: \"" + dir / "fotos/liesmich.txt" + "\": unbekanntes Dateiformat", "\"result\":\"failed\""},
         {res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "fotos/halb.jpg") + "\n  Grund: Bilddaten unvollständig",
-         ",failed,"},
+         "\"result\":\"failed\""},
         {"Grenze nicht erreicht: " + dir / "aus/a.jpg", "Grenze nicht erreicht"},
         {"Grenze nicht erreicht: " + dir / "aus/ohne_endung.jpg", "Grenze nicht erreicht"},
-        {"4 Bilder geschrieben, 0 übersprungen, 3 fehlgeschlagen: ", "d.jpg,written"},
-        {"; Grenze nicht erreicht: 3\n", "e.jpg,written"},
+        {"4 Bilder geschrieben, 0 übersprungen, 3 fehlgeschlagen: ", "d.jpg\",\"result\":\"written\""},
+        {"; Grenze nicht erreicht: 3\n", "e.jpg\",\"result\":\"written\""},
     };
-    const std::string report = ReadBytes(dir / "bericht.csv");
+    const std::string report = ReadBytes(dir / "bericht.jsonl");
     for (const auto& s : said) {
         EXPECT_NE(r.err.find(s.line), std::string::npos) << s.line << "\n" << r.err;
         EXPECT_NE(report.find(s.inReport), std::string::npos) << s.inReport;
