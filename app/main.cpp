@@ -8,5 +8,5 @@ int main(int argc, char** argv) {
     qx::EndCleanlyOnTerminationSignals();  // before Qt starts threads of its own
     qx::CMainApp app(argc, argv);
     app.InitInstance();
-    return 0;
+    return qx::ExitCodeUnlessEnding(0);
 }

@@ -180,5 +180,5 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     qx::EndCleanlyOnTerminationSignals();
-    return qx::cli::Run(argc, argv);
+    return qx::ExitCodeUnlessEnding(qx::cli::Run(argc, argv));
 }

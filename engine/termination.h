@@ -9,4 +9,8 @@ namespace qx {
 // before any other thread is started: the signals are blocked in every thread and taken by one of their own.
 void EndCleanlyOnTerminationSignals();
 
+// `code`, or never returns when a termination signal has come and is ending the process: a batch whose last
+// files were refused because the process is ending must not exit as if it had simply failed.
+int ExitCodeUnlessEnding(int code);
+
 }  // namespace qx
