@@ -42,6 +42,7 @@ struct ReplacementsInProgress {
     std::set<std::string> swept;  // folders already cleared of stale temporaries
     bool abandoned = false;
     bool anonymousOff = false;
+    std::function<void(const std::string&)> afterReplacement;
 };
 
 ReplacementsInProgress& Replacements() {
@@ -242,6 +243,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::function<bool(int
     errno = why;
     if (!renamed) return false;
     SyncFolder(folder);  // makes the rename durable; the new file is complete either way
+    if (const auto& hook = Replacements().afterReplacement) hook(target);
     return true;
 }
 
@@ -261,6 +263,10 @@ void UseNamedTemporariesOnly(bool on) {
     files::ReplacementsInProgress& replacements = files::Replacements();
     std::lock_guard lock(replacements.mutex);
     replacements.anonymousOff = on;
+}
+
+void AfterEachReplacement(std::function<void(const std::string& path)> hook) {
+    files::Replacements().afterReplacement = std::move(hook);
 }
 
 }  // namespace qx::testing

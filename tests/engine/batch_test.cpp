@@ -10,6 +10,7 @@
 
 #include "engine/batch.h"
 #include "engine/batch_testing.h"
+#include "engine/file_io_testing.h"
 #include "engine_test_support.h"
 #include "res/strings.h"
 
@@ -321,6 +322,17 @@ TEST_F(BatchTest, SkippedImagesAreReported) {
     host.main.NichtVergroessern = 0;
     EXPECT_EQ(Run().SkippedCount, 0);
     EXPECT_TRUE(host.messages.empty());
+}
+
+// Another process replacing an output the moment it is written does not change this batch's sizes.
+TEST_F(BatchTest, AnOutputsSizeIsTheBytesWrittenNotWhatTheFolderHoldsLater) {
+    AddImage("a.png");
+    AddImage("b.png");
+    testing::AfterEachReplacement([](const std::string& path) { test::WriteBytes(path, "x"); });
+    const BatchResult result = Run();
+    testing::AfterEachReplacement({});
+    ASSERT_EQ(result.Report.rows.size(), 2u);
+    for (const FileOutcome& row : result.Report.rows) EXPECT_GT(row.bytesAfter, 100);
 }
 
 // The box names the reason that applied, each with its own count, and one image in the singular.
