@@ -1,9 +1,7 @@
-// The application object: imaging layer for the process's lifetime, settings location, main window.
+// The application object: settings location, main window.
 #pragma once
 
 #include <string>
-
-#include "engine/imaging/imaging.h"
 
 namespace qx {
 
@@ -22,7 +20,6 @@ public:
 
 private:
     void RelocateProfile();
-    imaging::Library imaging_;
     int& argc_;
     char** argv_;
     std::string settingsPath_;

@@ -1,6 +1,7 @@
 // The main job through the imaging layer: fit each file into a box, draw, save as JPEG; N files at once.
 // Usage: qx_bench [--threads N] [--box WxH] [--quality Q] --out FOLDER FILE...
 // Prints one JSON line: files, failures, seconds, images per second.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,12 +15,6 @@
 namespace {
 
 using namespace qx::imaging;
-
-Guid JpegEncoder() {
-    for (const ImageCodecInfo& codec : GetImageEncoders())
-        if (codec.mimeType == u"image/jpeg") return codec.clsid;
-    return Guid{};
-}
 
 // Fit into the box keeping the aspect ratio; the height fills the box first.
 void Fit(uint32_t& w, uint32_t& h, int32_t boxW, int32_t boxH) {
@@ -37,8 +32,8 @@ void Fit(uint32_t& w, uint32_t& h, int32_t boxW, int32_t boxH) {
     }
 }
 
-bool ProcessOne(const std::string& source, const std::string& target, int32_t boxW, int32_t boxH, uint32_t quality,
-                const Guid& encoder) {
+bool ProcessOne(const std::string& source, const std::string& target, int32_t boxW, int32_t boxH, int quality,
+                const Codec& jpeg) {
     std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(source);
     if (!bitmap) return false;
     uint32_t w = bitmap->Width(), h = bitmap->Height();
@@ -48,8 +43,7 @@ bool ProcessOne(const std::string& source, const std::string& target, int32_t bo
     Graphics graphics(*scaled);
     if (!graphics.DrawImage(*bitmap, 0, 0, static_cast<int>(w), static_cast<int>(h))) return false;
     bitmap.reset();
-    const EncoderParameters parameters = {{EncoderQuality, 1, EncoderParameterValueTypeLong, &quality}};
-    return scaled->Save(target, encoder, parameters);
+    return scaled->Save(target, jpeg, quality);
 }
 
 }  // namespace
@@ -57,7 +51,7 @@ bool ProcessOne(const std::string& source, const std::string& target, int32_t bo
 int main(int argc, char** argv) {
     int threads = 2;
     int32_t boxW = 640, boxH = 480;
-    uint32_t quality = 80;
+    int quality = 80;
     std::string out;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
@@ -67,7 +61,7 @@ int main(int argc, char** argv) {
         else if (arg == "--box" && i + 1 < argc)
             std::sscanf(argv[++i], "%dx%d", &boxW, &boxH);
         else if (arg == "--quality" && i + 1 < argc)
-            quality = static_cast<uint32_t>(std::atoi(argv[++i]));
+            quality = std::clamp(std::atoi(argv[++i]), 0, 100);
         else if (arg == "--out" && i + 1 < argc)
             out = argv[++i];
         else
@@ -77,8 +71,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: qx_bench [--threads N] [--box WxH] [--quality Q] --out FOLDER FILE...\n");
         return 2;
     }
-    Library library;
-    const Guid encoder = JpegEncoder();
+    const Codec& jpeg = *FindCodecByName("jpg");
     std::atomic<size_t> next{0};
     std::atomic<int> failures{0};
     const auto start = std::chrono::steady_clock::now();
@@ -90,7 +83,7 @@ int main(int argc, char** argv) {
                 const size_t slash = source.rfind('/');
                 std::string name = source.substr(slash == std::string::npos ? 0 : slash + 1);
                 name = name.substr(0, name.rfind('.')) + ".jpg";
-                if (!ProcessOne(source, out + "/" + name, boxW, boxH, quality, encoder)) ++failures;
+                if (!ProcessOne(source, out + "/" + name, boxW, boxH, quality, jpeg)) ++failures;
             }
         });
     }

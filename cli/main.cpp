@@ -135,7 +135,6 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
 
-    const imaging::Library imagingLibrary;
     RowList rows;
     // A file named on purpose that is not taken is a failure of the batch; files in named folders are not.
     const std::vector<RefusedFile> refused =

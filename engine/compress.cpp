@@ -48,17 +48,6 @@ std::string DescribeFailure(const imaging::Error& error) {
     return res::FormatString(res::IDS_REASON_LINE, FailureText(error));
 }
 
-int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid) {
-    const std::vector<imaging::ImageCodecInfo> encoders = imaging::GetImageEncoders();
-    for (size_t i = 0; i < encoders.size(); ++i) {
-        if (encoders[i].mimeType == mimeType) {
-            clsid = encoders[i].clsid;
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
 Compressor::Compressor(const MainSettings& settings, MessageBoxService& messages, MemoryBudget& budget)
     : settings_(settings), messages_(messages), budget_(budget) {}
 
@@ -151,14 +140,6 @@ bool Compressor::Fail(int stringId, const std::string& path, const imaging::Erro
     }
     messages_.ShowFailure(message, DescribeFailure(error));
     return false;
-}
-
-bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
-                              const std::u16string& mimeType) {
-    imaging::Guid clsid{};
-    const imaging::Codec* format =
-        FindEncoderByMime(mimeType, clsid) >= 0 ? imaging::FindCodecByEncoder(clsid) : nullptr;
-    return CompressFile(sourcePath, targetPath, format);
 }
 
 namespace {

@@ -35,15 +35,6 @@ TargetSize ComputeTargetSize(const MainSettings& settings, uint32_t width, uint3
 // The no-enlarge rule: an image is left alone unless it shrinks in at least one dimension.
 bool IsLeftAloneByNoEnlarge(const MainSettings& settings, uint32_t width, uint32_t height, TargetSize target);
 
-// UTF-8 text as UTF-16 in at most `capacity` units, the terminator counted (so at most capacity - 1 units of
-// text; the text is cut at a character boundary). Bytes that are not UTF-8 become U+FFFD. File paths are
-// not converted: they go to the imaging layer as the exact bytes the file system gave.
-std::u16string ToWide(const std::string& text, size_t capacity);
-
-// The index of the first encoder whose MIME type equals `mimeType` exactly, its class identifier in `clsid`;
-// -1 (and `clsid` untouched) when there is none.
-int FindEncoderByMime(const std::u16string& mimeType, imaging::Guid& clsid);
-
 // Why a file failed, as one line for whoever can show more than the message: the reason's text from the
 // string table, with the words of the codec library or the system after a colon where there are any.
 std::string DescribeFailure(const imaging::Error& error);
@@ -99,8 +90,6 @@ public:
                       Outcome* detail) {
         return CompressFile(sourcePath, targetPath, format, nullptr, detail);
     }
-    // The same with the encoder found by its MIME type.
-    bool CompressFile(const std::string& sourcePath, const std::string& targetPath, const std::u16string& mimeType);
 
     enum class LoadResult {
         Ready,           // `bitmap` is to be encoded

@@ -82,7 +82,6 @@ bool ThroughSixteenBitPng(Pixels& pixels, std::vector<uint8_t>& icc) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static qx::imaging::Library library;
     if (size < 5) return -1;
     std::vector<const Codec*> outputs;
     for (const Codec& codec : qx::imaging::Codecs()) {

@@ -1,6 +1,6 @@
 // Decoder fuzz target: the input as an image file through Bitmap::FromFile, a full Decode, pixel reads and
-// a scaled DrawImage, the way a batch and a drop use them. Built once per format (QX_FUZZ_FORMAT) so that
-// each run stays on one decoder; the bytes reach the decoder through an in-memory file.
+// a scaled DrawImage, the way a batch and a drop use them. Built once per format (QX_FUZZ_FORMAT, a name of
+// the codec table) so that each run stays on one decoder; the bytes reach the decoder through an in-memory file.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,25 +8,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "engine/imaging/imaging.h"
+#include "engine/imaging/internal.h"
 
 #ifndef QX_FUZZ_FORMAT
-#define QX_FUZZ_FORMAT 0
+#define QX_FUZZ_FORMAT ""
 #endif
 
 namespace {
 
-// Formats by their first bytes: 1 JPEG, 2 PNG, 3 BMP; 0 takes everything.
+// Inputs the codec table's sniffers give to this target's format; every input without one.
 bool IsTargetFormat(const uint8_t* data, size_t size) {
-    switch (QX_FUZZ_FORMAT) {
-        case 1: return size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
-        case 2: return size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
-        case 3: return size >= 2 && data[0] == 'B' && data[1] == 'M';
-        default: return true;
-    }
+    static const qx::imaging::Codec* const format = qx::imaging::FindCodecByName(QX_FUZZ_FORMAT);
+    using qx::imaging::detail::CodecOperations;
+    return format == nullptr ||
+           qx::imaging::detail::SniffCodec(data, std::min(size, CodecOperations::kSniffBytes)) == format;
 }
 
 // Decodes of huge but well-formed images are covered by the bomb tests; here they would only make the
@@ -62,7 +60,6 @@ struct ScratchFolder {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static qx::imaging::Library library;
     static MemoryFile file;
     if (!IsTargetFormat(data, size)) return -1;
     if (!file.Fill(data, size)) return -1;

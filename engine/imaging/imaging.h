@@ -72,45 +72,6 @@ struct Error {
 // A short English name of the failure ("broken data"), for logs and test output.
 const char* FailureName(Failure failure);
 
-// Start-up and shutdown of the layer, held for the process's lifetime by the application object.
-class Library {
-public:
-    Library();
-    ~Library();
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-};
-
-// The encoder table: the codec table seen as a table of encoders with class identifiers and a parameter
-// list, as the one-image routine finds its encoder by MIME type (encoders.cpp).
-using Guid = std::array<uint8_t, 16>;
-
-// The encoder quality parameter's identifier {1d5be4b5-fa4a-452d-9cdd-5db35105e7eb}.
-extern const Guid EncoderQuality;
-constexpr uint32_t EncoderParameterValueTypeLong = 4;
-
-struct EncoderParameter {
-    Guid guid{};
-    uint32_t numberOfValues = 0;
-    uint32_t type = 0;
-    const void* value = nullptr;  // numberOfValues values of `type`
-};
-using EncoderParameters = std::vector<EncoderParameter>;
-
-struct ImageCodecInfo {
-    Guid clsid{};
-    std::u16string mimeType;        // the codec's MIME type
-    std::string formatDescription;  // the codec's description
-    std::string filenameExtension;  // its extensions as patterns: "*.JPG;*.JPEG"
-};
-
-// A copy of the table of encoders, freshly made on each call: one entry per row of the codec table, in its order.
-std::vector<ImageCodecInfo> GetImageEncoders();
-// The codec of an encoder's class identifier; nullptr for one that is not in the table.
-const Codec* FindCodecByEncoder(const Guid& clsid);
-// The quality of a parameter list: its EncoderQuality value (at most 100), 75 when it has none.
-int QualityFrom(const EncoderParameters& parameters);
-
 // A bitmap: created from a file (only the header is read; pixels are decoded when first needed) or blank.
 class Bitmap {
 public:
@@ -158,8 +119,6 @@ public:
     };
     bool Save(const std::string& path, const Codec& format, const SaveOptions& options, SaveOutcome* outcome,
               Error* error = nullptr);
-    // The same with the encoder of class identifier `clsid` and the quality of `parameters`.
-    bool Save(const std::string& path, const Guid& clsid, const EncoderParameters& parameters);
 
     // One pixel as 0xAARRGGBB (straight alpha); decodes first if needed. false outside the bitmap or when
     // the data is broken.

@@ -28,10 +28,10 @@ protected:
     void SetUp() override {
         MakeDir(dir / "fotos");
         MakeDir(dir / "fotos/urlaub");
-        WriteImage(dir / "fotos/a.jpg", 800, 600, u"image/jpeg");
-        WriteImage(dir / "fotos/b.JPG", 600, 800, u"image/jpeg");
-        WriteImage(dir / "fotos/c.png", 400, 300, u"image/png");
-        WriteImage(dir / "fotos/urlaub/d.bmp", 320, 240, u"image/bmp");
+        WriteImage(dir / "fotos/a.jpg", 800, 600, "jpg");
+        WriteImage(dir / "fotos/b.JPG", 600, 800, "jpg");
+        WriteImage(dir / "fotos/c.png", 400, 300, "png");
+        WriteImage(dir / "fotos/urlaub/d.bmp", 320, 240, "bmp");
         WriteBytes(dir / "fotos/liesmich.txt", "kein Bild");
         settings = dir / "quendrix.ini";
         WriteBytes(settings, "[Allg]\nRate=75\n[Parameter]\nThreadAnzahl=2\n");
@@ -151,7 +151,7 @@ TEST_F(CliTest, UndecodableImageIsReportedAndTheOthersAreWritten) {
 }
 
 TEST_F(CliTest, AVeryWideSourceFitsTheBox) {
-    WriteImage(dir / "breit.png", 250000, 25, u"image/png");
+    WriteImage(dir / "breit.png", 250000, 25, "png");
     for (const char* enlarge : {"--enlarge", "--no-enlarge"}) {
         const RunResult r = Run({"--quiet", enlarge, "--size", "box:10000x10000", "--type", "png", "--target-folder",
                                  dir / "aus", dir / "breit.png"});
@@ -400,7 +400,7 @@ TEST_F(CliTest, VerboseGivesTheReasonUnderTheMessage) {
 }
 
 TEST_F(CliTest, DoubleDashEndsTheOptions) {
-    WriteImage(dir / "--quality.jpg", 40, 30, u"image/jpeg");
+    WriteImage(dir / "--quality.jpg", 40, 30, "jpg");
     ASSERT_EQ(::chdir(dir.path().c_str()), 0);
     const RunResult r = Run({"--quiet", "--target-folder", dir / "aus", "--", "--quality.jpg"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -410,7 +410,7 @@ TEST_F(CliTest, DoubleDashEndsTheOptions) {
 
 TEST_F(CliTest, NonUtf8FileNameIsProcessed) {
     const std::string name = std::string("bild-\xff-\xe4");
-    WriteImage(dir / "fotos/" + name + ".png", 50, 40, u"image/png");
+    WriteImage(dir / "fotos/" + name + ".png", 50, 40, "png");
     const RunResult r = Run({"--quiet", "--target-folder", dir / "aus", dir / "fotos/" + name + ".png"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(DecodedSize(dir / "aus/" + name + ".jpg"), std::make_pair(50u, 40u));

@@ -111,9 +111,9 @@ protected:
     void SetUp() override {
         MakeDir(dir / "fotos");
         WriteImage(dir / "fotos/a.jpg", 800, 600);
-        WriteImage(dir / "fotos/b\xff.png", 40, 30, u"image/png");  // left alone, and a name that is not UTF-8
+        WriteImage(dir / "fotos/b\xff.png", 40, 30, "png");  // left alone, and a name that is not UTF-8
         WriteBytes(dir / "fotos/c.png", test::PngWithBrokenPixels(800, 600));  // larger than the box: decoded
-        WriteImage(dir / "fotos/d.png", 300, 400, u"image/png");
+        WriteImage(dir / "fotos/d.png", 300, 400, "png");
         WriteBytes(dir / "quendrix.ini", "[Parameter]\nThreadAnzahl=2\n");
     }
     RunResult Run(std::vector<std::string> args) {

@@ -123,7 +123,7 @@ protected:
     std::string AddImage(const std::string& name, uint32_t w = 120, uint32_t h = 90) {
         const std::string path = dir / name;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        WriteImage(path, w, h, u"image/png");
+        WriteImage(path, w, h, "png");
         rows.paths.push_back(path);
         return path;
     }
@@ -438,7 +438,7 @@ TEST_F(BatchTest, ASourceIsNeverReplacedByAnOutput) {
     // Outputs into the sources' folder with their names: a.jpg is its own target, and a.png's target is
     // a.jpg, another source of the list.
     const std::string jpg = dir / "a.jpg";
-    WriteImage(jpg, 120, 90, u"image/jpeg");
+    WriteImage(jpg, 120, 90, "jpg");
     rows.paths.push_back(jpg);
     const std::string png = AddImage("a.png");
     const std::string jpgBytes = ReadBytes(jpg), pngBytes = ReadBytes(png);
@@ -512,7 +512,7 @@ TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
         if (i == 1)
             test::WriteBytes(rows.paths.back(), "kaputt");
         else
-            WriteImage(rows.paths.back(), 60, 40, u"image/png");
+            WriteImage(rows.paths.back(), 60, 40, "png");
     }
     EXPECT_THROW(RunBatch(host, rows), std::runtime_error);
     EXPECT_GE(host.messages.size(), 1u);

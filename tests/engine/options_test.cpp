@@ -329,7 +329,7 @@ TEST_F(OptionsTest, KeptMetadataBesideAColourProfile) {
 TEST_F(OptionsTest, OutputNotSmallerIsNotWritten) {
     // A JPEG at quality 10 becomes larger at 100: skipped, the old target stays, the file counts as skipped.
     const std::string source = dir / "small.jpg";
-    test::WriteImage(dir / "src.png", 300, 200, u"image/png");
+    test::WriteImage(dir / "src.png", 300, 200, "png");
     settings.Rate = 10;
     ASSERT_TRUE(Compress(dir / "src.png", source, "jpg"));
     settings.Rate = 100;
@@ -509,7 +509,7 @@ TEST_F(OptionsTest, KeptOrientationHoldsOneValue) {
 
 TEST_F(OptionsTest, PngTurnedByItsExifOrientation) {
     const std::string plain = dir / "plain.png";
-    test::WriteImage(plain, 30, 20, u"image/png");
+    test::WriteImage(plain, 30, 20, "png");
     // A TIFF block with only Orientation 6, in an eXIf chunk right after IHDR.
     const std::string tiff = std::string("MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
     std::string png = ReadBytes(plain);

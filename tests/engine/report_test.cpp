@@ -74,8 +74,8 @@ protected:
     }
     // Rows 0 and 3 are written, 1 is left alone (no larger than the box), 2 does not decode.
     void MixedRows() {
-        WriteImage(dir / "a.png", 160, 120, u"image/png");
-        WriteImage(dir / "b.png", 40, 30, u"image/png");
+        WriteImage(dir / "a.png", 160, 120, "png");
+        WriteImage(dir / "b.png", 40, 30, "png");
         test::WriteBytes(dir / "c.png", test::PngWithBrokenPixels(80, 60));
         WriteImage(dir / "d.jpg", 90, 120);
         rows.paths = {dir / "a.png", dir / "b.png", dir / "c.png", dir / "d.jpg"};

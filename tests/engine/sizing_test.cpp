@@ -93,23 +93,5 @@ TEST(NoEnlarge, SkipsUnlessOneDimensionShrinks) {
     EXPECT_TRUE(IsLeftAloneByNoEnlarge(box, 10, 10, TargetSize{0xFFFFFFF0u, 0xFFFFFFF0u}));
 }
 
-TEST(ToWide, ConvertsUtf8AndRespectsTheCapacity) {
-    EXPECT_EQ(ToWide("image/jpeg", 100), u"image/jpeg");
-    EXPECT_EQ(ToWide("Gr\xC3\xB6\xC3\x9F"
-                     "e",
-                     100),
-              u"Größe");
-    EXPECT_EQ(ToWide("\xF0\x9F\x98\x80", 100), u"\U0001F600");  // a surrogate pair
-    EXPECT_EQ(ToWide("abcdef", 4), u"abc");                     // the terminator takes one unit
-    EXPECT_EQ(ToWide("a\xF0\x9F\x98\x80", 3), u"a");            // no half surrogate pair
-    EXPECT_EQ(ToWide("abc", 0), u"");
-    EXPECT_EQ(ToWide("a\xFF"
-                     "b\xC3",
-                     10),
-              u"a\uFFFD"
-              "b\uFFFD");                                // not UTF-8
-    EXPECT_EQ(ToWide("\xC0\xAF", 10), u"\uFFFD\uFFFD");  // overlong form refused
-}
-
 }  // namespace
 }  // namespace qx

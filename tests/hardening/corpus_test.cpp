@@ -136,7 +136,6 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
         std::vector<std::string> shown;
         void ShowMessage(const std::string& text) override { shown.push_back(text); }
     };
-    const imaging::Library library;
     ScratchDir scratch;
     MainSettings settings;
     settings.Bildsize = 0;  // percent
@@ -159,7 +158,7 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
         MemoryBudget budget(uint64_t{4} << 30);
         Compressor compressor(settings, messages, budget);
         const std::string target = scratch / ("t" + std::to_string(index++) + ".png");
-        const bool ok = compressor.CompressFile(source, target, u"image/png");
+        const bool ok = compressor.CompressFile(source, target, test::CodecNamed("png"));
         if (ok) {
             ++written;
             EXPECT_TRUE(messages.shown.empty());

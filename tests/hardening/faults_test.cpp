@@ -194,7 +194,6 @@ public:
 // thread of its own so that a hang shows as a failure, not as a test that never ends.
 void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::function<void(const std::string&)>& change,
                       const std::string& expectedMessage) {
-    const imaging::Library library;
     for (int32_t threads : {3, 0}) {
         SCOPED_TRACE("threads " + std::to_string(threads));
         const std::string out = dir / ("out" + std::to_string(threads));

@@ -10,7 +10,6 @@ namespace qx::hardening {
 
 using test::DecodedSize;
 using test::Describe;
-using test::EncoderFor;
 using test::Exists;
 using test::IsRoot;
 using test::kCorpus;

@@ -37,8 +37,8 @@ protected:
         MakeDir(dir / "in/sub");
         // Large enough that a batch runs for a while; the names sort in the order the batch takes them.
         for (int i = 0; i < 10; ++i) WriteImage(dir / ("in/p" + std::to_string(i) + ".jpg"), 1600, 1200);
-        WriteImage(dir / "in/sub/q.png", 900, 700, u"image/png");
-        WriteImage(dir / "in/sub/r.bmp", 900, 700, u"image/bmp");
+        WriteImage(dir / "in/sub/q.png", 900, 700, "png");
+        WriteImage(dir / "in/sub/r.bmp", 900, 700, "bmp");
         settings = dir / "quendrix.ini";
         WriteBytes(settings,
                    "[Allg]\r\nRate=85\r\nBildsize=1\r\nBreite=1024\r\nHoehe=768\r\n"

@@ -58,22 +58,6 @@ TEST(CodecTable, ExtensionsIgnoreLetterCaseAndNothingElse) {
     EXPECT_FALSE(FindCodecByName("bmp")->HasExtension(".dib"));
 }
 
-TEST(CodecTable, TheEncoderTableIsAViewOfIt) {
-    const std::vector<ImageCodecInfo> encoders = GetImageEncoders();
-    ASSERT_EQ(encoders.size(), Codecs().size());
-    for (size_t i = 0; i < encoders.size(); ++i) {
-        EXPECT_EQ(FindCodecByEncoder(encoders[i].clsid), &Codecs()[i]);
-        EXPECT_EQ(std::string(encoders[i].mimeType.begin(), encoders[i].mimeType.end()), Codecs()[i].mimeType);
-    }
-    EXPECT_EQ(encoders[0].filenameExtension, "*.JPG;*.JPEG");
-    Guid unknown = encoders[0].clsid;
-    unknown[0] = 0x7F;
-    EXPECT_EQ(FindCodecByEncoder(unknown), nullptr);
-    unknown = encoders[0].clsid;
-    unknown[15] ^= 1;
-    EXPECT_EQ(FindCodecByEncoder(unknown), nullptr);
-}
-
 TEST(Reasons, ReadingSaysWhyAFileIsNoImage) {
     ScratchDir folder;
     Error error;

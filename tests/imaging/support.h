@@ -19,10 +19,6 @@ using namespace qx::imaging;
 
 inline std::string Corpus(const std::string& relative) { return std::string(QUENDRIX_CORPUS) + "/" + relative; }
 
-inline EncoderParameters Quality(const uint32_t& quality) {
-    return {{EncoderQuality, 1, EncoderParameterValueTypeLong, &quality}};
-}
-
 inline uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) { return a << 24 | r << 16 | g << 8 | b; }
 inline int Channel(uint32_t argb, int shift) { return static_cast<int>((argb >> shift) & 0xFF); }
 

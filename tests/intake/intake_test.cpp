@@ -37,10 +37,10 @@ InputTypeFlags FlagsFromSettings(const std::string& settingsPath) {
 class IntakeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WriteImage(dir / "a.jpg", 64, 48, u"image/jpeg");
-        WriteImage(dir / "b.jpeg", 32, 16, u"image/jpeg");
-        WriteImage(dir / "c.bmp", 20, 10, u"image/bmp");
-        WriteImage(dir / "d.png", 30, 40, u"image/png");
+        WriteImage(dir / "a.jpg", 64, 48, "jpg");
+        WriteImage(dir / "b.jpeg", 32, 16, "jpg");
+        WriteImage(dir / "c.bmp", 20, 10, "bmp");
+        WriteImage(dir / "d.png", 30, 40, "png");
     }
     std::vector<std::string> All() { return {dir / "a.jpg", dir / "b.jpeg", dir / "c.bmp", dir / "d.png"}; }
     ScratchDir dir;
@@ -63,12 +63,12 @@ TEST_F(IntakeTest, InputTypesComeFromEingabeTypAtEveryDrop) {
 }
 
 TEST_F(IntakeTest, ExtensionsIgnoreLetterCaseAndOnlyFourAreTaken) {
-    WriteImage(dir / "FOTO.JPEG", 8, 8, u"image/jpeg");
-    WriteImage(dir / "Bild.Png", 8, 8, u"image/png");
-    WriteImage(dir / "Gross.BMP", 8, 8, u"image/bmp");
+    WriteImage(dir / "FOTO.JPEG", 8, 8, "jpg");
+    WriteImage(dir / "Bild.Png", 8, 8, "png");
+    WriteImage(dir / "Gross.BMP", 8, 8, "bmp");
     // Real images under names of other or no types are never taken.
     for (const char* name : {"bild.jpe", "bild.gif", "bild.tif", "bild.jfif", "bild", "bild.jpg.txt"}) {
-        WriteImage(dir / name, 8, 8, u"image/jpeg");
+        WriteImage(dir / name, 8, 8, "jpg");
     }
     const auto rows = Drop({dir / "FOTO.JPEG", dir / "Bild.Png", dir / "Gross.BMP", dir / "bild.jpe", dir / "bild.gif",
                             dir / "bild.tif", dir / "bild.jfif", dir / "bild", dir / "bild.jpg.txt"});
@@ -77,7 +77,7 @@ TEST_F(IntakeTest, ExtensionsIgnoreLetterCaseAndOnlyFourAreTaken) {
 }
 
 TEST_F(IntakeTest, ContentNeedNotMatchTheExtension) {
-    WriteImage(dir / "x.png", 640, 480, u"image/jpeg");
+    WriteImage(dir / "x.png", 640, 480, "jpg");
     const auto rows = Drop({dir / "x.png"}, InputTypeFlags{false, false, true});
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].sizeCell, "640 * 480");
@@ -99,7 +99,7 @@ TEST_F(IntakeTest, FilesThatAreNoImagesGetNoRow) {
 }
 
 TEST_F(IntakeTest, RowCellsOfARealImage) {
-    WriteImage(dir / "p.bmp", 640, 480, u"image/bmp");  // 640*480*3 + 54 bytes
+    WriteImage(dir / "p.bmp", 640, 480, "bmp");  // 640*480*3 + 54 bytes
     const auto rows = Drop({dir / "p.bmp"});
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].path, dir / "p.bmp");
@@ -133,7 +133,7 @@ TEST(FileSizeCell, SameTextUnderAGermanLocale) {
 TEST_F(IntakeTest, SparseFileOfThreeGigabytesShowsItsRealSize) {
     // A real BMP header with the file grown sparsely past 3 GiB: only the header is read.
     const std::string big = dir / "big.bmp";
-    WriteImage(big, 4, 4, u"image/bmp");
+    WriteImage(big, 4, 4, "bmp");
     const int fd = ::open(big.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     const off_t size = off_t{3} << 30;
@@ -163,9 +163,9 @@ TEST_F(IntakeTest, FoldersAreWalkedWholeInNameOrder) {
     ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((dir / "sub/tief").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((dir / "leer").c_str(), 0700), 0);
-    WriteImage(dir / "sub/e.jpg", 8, 8, u"image/jpeg");
-    WriteImage(dir / "sub/tief/f.png", 8, 8, u"image/png");
-    WriteImage(dir / ".versteckt.png", 8, 8, u"image/png");
+    WriteImage(dir / "sub/e.jpg", 8, 8, "jpg");
+    WriteImage(dir / "sub/tief/f.png", 8, 8, "png");
+    WriteImage(dir / ".versteckt.png", 8, 8, "png");
     WriteBytes(dir / "notiz.txt", "x");
     const std::vector<std::string> expected = {dir / ".versteckt.png", dir / "a.jpg", dir / "b.jpeg",
                                                dir / "c.bmp",          dir / "d.png", dir / "sub/e.jpg",
@@ -195,7 +195,7 @@ TEST(WalkDirectory, RootFolderGetsNoDoubledSeparator) {
 
 TEST_F(IntakeTest, StopFlagEndsTheWalkAtEveryLevel) {
     ASSERT_EQ(::mkdir((dir / "a-sub").c_str(), 0700), 0);
-    WriteImage(dir / "a-sub/x.jpg", 8, 8, u"image/jpeg");
+    WriteImage(dir / "a-sub/x.jpg", 8, 8, "jpg");
     DirWalkContext context;
     context.recurse = 1;
     std::vector<std::string> seen;
@@ -218,7 +218,7 @@ TEST_F(IntakeTest, DuplicatesAreKept) {
 
 TEST_F(IntakeTest, LinkLoopsEndAndEachRealFolderIsWalkedOnce) {
     ScratchDir other;
-    WriteImage(other / "fern.png", 8, 8, u"image/png");
+    WriteImage(other / "fern.png", 8, 8, "png");
     ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
     ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "sub/zurueck").c_str()), 0);  // back to the top
     ASSERT_EQ(::symlink(".", (dir / "sub/selbst").c_str()), 0);
@@ -234,7 +234,7 @@ TEST_F(IntakeTest, LinkLoopsEndAndEachRealFolderIsWalkedOnce) {
 
 TEST_F(IntakeTest, NonUtf8NamesKeepTheirBytes) {
     const std::string name = dir / std::string("bild-\xff\xfe-\xe4.jpg");
-    WriteImage(name, 8, 8, u"image/jpeg");
+    WriteImage(name, 8, 8, "jpg");
     EXPECT_EQ(Paths(Drop({name})), std::vector<std::string>{name});
     const auto walked = Paths(Drop({dir.path()}));
     ASSERT_EQ(walked.size(), 5u);
@@ -243,7 +243,7 @@ TEST_F(IntakeTest, NonUtf8NamesKeepTheirBytes) {
 
 TEST_F(IntakeTest, RowsArriveWhileTheWalkGoesOn) {
     ASSERT_EQ(::mkdir((dir / "z").c_str(), 0700), 0);
-    WriteImage(dir / "z/spaet.jpg", 8, 8, u"image/jpeg");
+    WriteImage(dir / "z/spaet.jpg", 8, 8, "jpg");
     std::vector<bool> laterFileExistedYet;
     OnDropFiles({dir.path()}, {}, [&](const FileRow& row) {
         // The first row is handed over before the walk reaches the subfolder: rename it away now.

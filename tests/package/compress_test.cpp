@@ -83,8 +83,8 @@ protected:
         MakeDir(dir / "Fotos vom See");
         MakeDir(dir / "Fotos vom See/Tag 2");
         WriteImage(dir / "Fotos vom See/blau.jpg", 640, 480);
-        WriteImage(dir / "Fotos vom See/Tag 2/" + kAwkward + ".png", 300, 400, u"image/png");
-        WriteImage(dir / ("-am Ufer.bmp"), 500, 500, u"image/bmp");
+        WriteImage(dir / "Fotos vom See/Tag 2/" + kAwkward + ".png", 300, 400, "png");
+        WriteImage(dir / ("-am Ufer.bmp"), 500, 500, "bmp");
 
         // Only what the helper itself runs, so that no notify-send is found unless a test puts one here.
         MakeDir(dir / "bin");

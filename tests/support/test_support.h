@@ -121,24 +121,19 @@ inline std::vector<std::string> Tree(const std::string& folder) {
 
 // ---- Images
 
-inline imaging::Guid EncoderFor(const std::u16string& mime) {
-    imaging::Guid clsid{};
-    EXPECT_GE(FindEncoderByMime(mime, clsid), 0);
-    return clsid;
-}
+// The codec table's row of that name ("jpg", "png", ...); nullptr for a name no row has.
+inline const imaging::Codec* CodecNamed(std::string_view name) { return imaging::FindCodecByName(name); }
 
-// A width x height image of type `mime`, a photo of the corpus drawn into it so that it compresses like one.
-inline void WriteImage(const std::string& path, uint32_t width, uint32_t height,
-                       const std::u16string& mime = u"image/jpeg") {
+// A width x height image in format `format`, a photo of the corpus drawn into it so that it compresses like one.
+inline void WriteImage(const std::string& path, uint32_t width, uint32_t height, std::string_view format = "jpg") {
     auto bitmap = imaging::Bitmap::CreateArgb(width, height);
     ASSERT_TRUE(bitmap) << width << "x" << height;
     auto photo = imaging::Bitmap::FromFile(kCorpus + "/libjpeg-turbo/testorig.jpg");
     ASSERT_TRUE(photo);
     ASSERT_TRUE(imaging::Graphics(*bitmap).DrawImage(*photo, 0, 0, static_cast<int>(width), static_cast<int>(height)));
-    uint32_t quality = 90;
-    const imaging::EncoderParameters parameters = {
-        {imaging::EncoderQuality, 1, imaging::EncoderParameterValueTypeLong, &quality}};
-    ASSERT_TRUE(bitmap->Save(path, EncoderFor(mime), parameters)) << path;
+    const imaging::Codec* codec = CodecNamed(format);
+    ASSERT_TRUE(codec) << format;
+    ASSERT_TRUE(bitmap->Save(path, *codec, 90)) << path;
 }
 
 // Width and height of a fully decoded image file, or nothing when it does not decode.

@@ -28,8 +28,8 @@ protected:
     void SetUp() override {
         fs::create_directories(dir / "Bilder/Urlaub");
         test::WriteImage(dir / "Bilder/a.jpg", 32, 24);
-        test::WriteImage(dir / "Bilder/Urlaub/b.png", 20, 10, u"image/png");
-        test::WriteImage(dir / "einzeln.bmp", 8, 6, u"image/bmp");
+        test::WriteImage(dir / "Bilder/Urlaub/b.png", 20, 10, "png");
+        test::WriteImage(dir / "einzeln.bmp", 8, 6, "bmp");
         test::WriteBytes(dir / "Bilder/liesmich.txt", "kein Bild");
         test::WriteBytes(dir / "kaputt.jpg", "kein Bild");
     }

@@ -43,10 +43,10 @@ protected:
     // a and e written, b left alone, c and d do not decode.
     void MixedFiles() {
         test::WriteImage(dir / "quelle/a.jpg", 400, 300);
-        test::WriteImage(dir / "quelle/b.png", 40, 30, u"image/png");
+        test::WriteImage(dir / "quelle/b.png", 40, 30, "png");
         test::WriteBytes(dir / "quelle/c.png", test::PngWithBrokenPixels(800, 600));
         test::WriteBytes(dir / "quelle/d.png", test::PngWithBrokenPixels(900, 600));
-        test::WriteImage(dir / "quelle/e.png", 150, 300, u"image/png");
+        test::WriteImage(dir / "quelle/e.png", 150, 300, "png");
     }
     // Opens the report through its menu entry and hands the window to `look` while it is up.
     void OpenReport(CMainDialog& main, const std::function<void(CReportDialog&)>& look) {
@@ -152,7 +152,7 @@ TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
 }
 
 TEST_F(ReportWindowTest, NoFurtherFailureBoxesOnceAskedButTheSkippedCountAndTheNextBatchStillShow) {
-    test::WriteImage(dir / "quelle/a.png", 40, 30, u"image/png");  // left alone
+    test::WriteImage(dir / "quelle/a.png", 40, 30, "png");  // left alone
     for (char c = 'b'; c <= 'f'; ++c)
         test::WriteBytes(dir / "quelle/" + c + std::string(".png"), test::PngWithBrokenPixels(800, 600));
     CMainDialog main(store);

@@ -113,9 +113,9 @@ TEST_F(Screenshots, ReportAfterAMixedBatch) {
     std::filesystem::create_directories(source);
     test::WriteImage(source + "/Strand.jpg", 1600, 1200);
     test::WriteImage(source + "/Hafen am Abend.jpg", 1200, 1600);
-    test::WriteImage(source + "/Symbol.png", 48, 48, u"image/png");
+    test::WriteImage(source + "/Symbol.png", 48, 48, "png");
     test::WriteBytes(source + "/kaputt.png", test::PngWithBrokenPixels(2000, 1500));
-    test::WriteImage(source + "/Berge.png", 2000, 1000, u"image/png");
+    test::WriteImage(source + "/Berge.png", 2000, 1000, "png");
     store.WriteProfileInt(settings::kAllg, "Bildsize", 1);
     store.WriteProfileInt(settings::kAllg, "NichtVergroessern", 1);
     store.WriteProfileInt(settings::kAllg, "ZielPath", 1);
