@@ -4,8 +4,8 @@
 Usage: scripts/same-outputs.py [--batch PROGRAM] [--photos FOLDER] [--jobs N] > list.txt
 
 Every conformance image of tests/corpus (MANIFEST.tsv) and every photo of the photo folder goes alone through
-PROGRAM (default: build/quendrix-batch) once for each output type (jpg, bmp, png, and the stored output type 3
-that no build knows) and each size rule (source size, box 640x480, percent 50), with quality 80, names like
+PROGRAM (default: build/quendrix-batch) once for each output type its --help names for --type, and once with
+the stored output type 99, which no build knows, and each size rule (source size, box 640x480, percent 50), with quality 80, names like
 the sources and its own empty target folder. For each run the list holds the exit code, every line the
 program printed (scratch paths replaced by <scratch>) and the sha256 of every file left in the target folder
 (so a temporary file left behind shows too). The inputs' own hashes head the list.
@@ -23,6 +23,7 @@ import argparse
 import concurrent.futures
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -31,7 +32,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
-OUTPUT_TYPES = ["jpg", "bmp", "png", "3"]  # words of --type; "3" goes through the settings file
+UNKNOWN_TYPE = "99"  # a stored AusgabeTyp no row of the codec table has; it goes through the settings file
 SIZE_RULES = ["source", "box:640x480", "percent:50"]
 
 ICC_RGB = "/usr/share/color/icc/ghostscript/srgb.icc"
@@ -109,10 +110,10 @@ def run_one(batch, scratch, settings_files, job):
     index, (kind, relative, source), output_type, size = job
     target = os.path.join(scratch, "out-%06d" % index)
     os.mkdir(target)
-    settings = settings_files["3" if output_type == "3" else "plain"]
+    settings = settings_files[output_type if output_type == UNKNOWN_TYPE else "plain"]
     command = [batch, "--settings", settings, "--quiet", "--threads", "0", "--names", "source", "--quality", "80",
                "--enlarge", "--accept", "jpg,bmp,png", "--size", size, "--target-folder", target + "/"]
-    if output_type != "3":
+    if output_type != UNKNOWN_TYPE:
         command += ["--type", output_type]
     command += ["--", source]
     environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": scratch, "LC_ALL": "C.UTF-8",
@@ -144,20 +145,26 @@ def main():
     if not os.path.isdir(args.photos):
         make_photos(args.photos)
 
+    help_text = subprocess.run([batch, "--help"], stdout=subprocess.PIPE, check=True).stdout.decode()
+    words = re.search(r"--type ([a-z|]+)", help_text)
+    if not words:
+        sys.exit("same-outputs: %s --help names no output types" % batch)
+    output_types = words.group(1).split("|") + [UNKNOWN_TYPE]
+
     sources = inputs(os.path.abspath(args.corpus), os.path.abspath(args.photos))
     out = sys.stdout
     for kind, relative, path in sources:
         out.write("%s/%s\tinput %d %s\n" % (kind, relative, os.path.getsize(path), sha256(path)))
 
     jobs = [(i, source, t, s) for i, (source, t, s) in enumerate(
-        (source, t, s) for source in sources for t in OUTPUT_TYPES for s in SIZE_RULES)]
+        (source, t, s) for source in sources for t in output_types for s in SIZE_RULES)]
     runs = outputs = failures = 0
     with tempfile.TemporaryDirectory(prefix="quendrix-same-outputs-") as scratch:
-        settings_files = {"plain": os.path.join(scratch, "plain.ini"), "3": os.path.join(scratch, "type3.ini")}
+        settings_files = {"plain": os.path.join(scratch, "plain.ini"), UNKNOWN_TYPE: os.path.join(scratch, "unknown.ini")}
         with open(settings_files["plain"], "w") as f:
             f.write("")
-        with open(settings_files["3"], "w") as f:
-            f.write("[Parameter]\nAusgabeTyp=3\n")
+        with open(settings_files[UNKNOWN_TYPE], "w") as f:
+            f.write("[Parameter]\nAusgabeTyp=%s\n" % UNKNOWN_TYPE)
         with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
             for lines in pool.map(lambda job: run_one(batch, scratch, settings_files, job), jobs):
                 runs += 1
