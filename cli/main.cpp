@@ -70,7 +70,7 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!ParseCommandLine(argc, argv, commandLine, error)) return Usage(error);
     if (commandLine.help) {
-        std::fputs(res::LoadString(res::IDS_CLI_USAGE).c_str(), stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return kExitOk;
     }
     if (commandLine.version) return PrintVersion();

@@ -73,16 +73,36 @@ std::string Describe(const std::string& option, const std::string& value, const 
     return res::LoadString(res::IDS_CLI_PROGRAM) + ": " + option + " \"" + value + "\": " + problem;
 }
 
+// The codec table's names of its output types (or input types), in its order.
+std::vector<std::string> CodecNames(bool outputTypes) {
+    std::vector<std::string> names;
+    for (const imaging::Codec& codec : imaging::Codecs())
+        if ((outputTypes ? codec.outputType : codec.inputTypeBit) >= 0) names.push_back(codec.name);
+    return names;
+}
+
+std::string Join(const std::vector<std::string>& words, size_t count, const char* separator) {
+    std::string text;
+    for (size_t i = 0; i < count && i < words.size(); ++i) text += (i == 0 ? "" : separator) + words[i];
+    return text;
+}
+
+// The text of `id` with all names but the last for %1 and the last for %2 ("jpg, bmp oder png").
+std::string NamesInWords(int id, bool outputTypes) {
+    const std::vector<std::string> names = CodecNames(outputTypes);
+    return res::FormatNumbered(id, {Join(names, names.size() - 1, ", "), names.back()});
+}
+
 // Formats by the codec table's names ("jpg"), among those with an input type.
 bool ParseAccept(const std::string& value, InputTypeFlags& flags) {
-    flags = InputTypeFlags{false, false, false};
+    flags = InputTypeFlags::Only(0);
     size_t start = 0;
     for (;;) {
         const size_t comma = value.find(',', start);
         const std::string token = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const imaging::Codec* codec = imaging::FindCodecByName(token);
         if (codec == nullptr || codec->inputTypeBit < 0) return false;
-        SetInputTypeBit(flags, codec->inputTypeBit);
+        flags.Set(codec->inputTypeBit);
         if (comma == std::string::npos) return true;
         start = comma + 1;
     }
@@ -224,7 +244,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             case kOptSourceFolders: o.ZielPath = kTargetSourceFolder; break;
             case kOptType: {
                 const imaging::Codec* codec = imaging::FindCodecByName(value);
-                if (codec == nullptr || codec->outputType < 0) return fail(res::LoadString(res::IDS_CLI_TYPE_FORMS));
+                if (codec == nullptr || codec->outputType < 0) return fail(NamesInWords(res::IDS_CLI_TYPE_FORMS, true));
                 o.AusgabeTyp = codec->outputType;
                 break;
             }
@@ -249,7 +269,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
                 break;
             case kOptAccept: {
                 InputTypeFlags flags;
-                if (!ParseAccept(value, flags)) return fail(res::LoadString(res::IDS_CLI_ACCEPT_FORMS));
+                if (!ParseAccept(value, flags)) return fail(NamesInWords(res::IDS_CLI_ACCEPT_FORMS, false));
                 o.accept = flags;
                 break;
             }
@@ -318,6 +338,12 @@ void ApplyOverrides(const Overrides& o, AdvancedSettings& advanced) {
         advanced.MaxKB = *o.MaxKB;
     }
     if (o.DatumUebernehmen) advanced.DatumUebernehmen = *o.DatumUebernehmen;
+}
+
+std::string UsageText() {
+    const std::vector<std::string> outputs = CodecNames(true), inputs = CodecNames(false);
+    return res::FormatNumbered(res::IDS_CLI_USAGE,
+                               {Join(outputs, outputs.size(), "|"), Join(inputs, inputs.size(), ",")});
 }
 
 }  // namespace qx::cli

@@ -51,6 +51,9 @@ struct CommandLine {
 // value; the caller then exits with the usage code before touching any file.
 bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::string& error);
 
+// The help text, naming the output and input types of the codec table.
+std::string UsageText();
+
 // "Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein." and the like, with the dialogs' rule for
 // numbers: unsigned decimal digits, blanks allowed around them.
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error);

@@ -57,31 +57,25 @@ struct AdvancedSettings {
     int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
 };
 
-// The input types a drop takes: EingabeTyp unpacked, bit 0 BMP, bit 1 JPG, bit 2 PNG. The codec table
-// gives each input format its bit.
-struct InputTypeFlags {
-    bool Bmp = true;
-    bool Jpg = true;
-    bool Png = true;
+// The input types a drop takes, by the input bit the codec table gives each input format (EingabeTyp
+// stores bit 0 BMP, bit 1 JPG, bit 2 PNG).
+class InputTypeFlags {
+public:
+    InputTypeFlags() = default;  // every input type
+    static InputTypeFlags Only(uint32_t bits) {
+        InputTypeFlags flags;
+        flags.bits_ = bits;
+        return flags;
+    }
+    bool Has(int bit) const { return bit >= 0 && bit < 32 && ((bits_ >> bit) & 1u) != 0; }
+    void Set(int bit) {
+        if (bit >= 0 && bit < 32) bits_ |= 1u << bit;
+    }
+    uint32_t Bits() const { return bits_; }
+
+private:
+    uint32_t bits_ = ~0u;
 };
-
-inline bool HasInputTypeBit(const InputTypeFlags& flags, int bit) {
-    switch (bit) {
-        case 0: return flags.Bmp;
-        case 1: return flags.Jpg;
-        case 2: return flags.Png;
-        default: return false;
-    }
-}
-
-inline void SetInputTypeBit(InputTypeFlags& flags, int bit) {
-    switch (bit) {
-        case 0: flags.Bmp = true; break;
-        case 1: flags.Jpg = true; break;
-        case 2: flags.Png = true; break;
-        default: break;
-    }
-}
 
 // A message box that blocks its caller until the user has answered it (one OK button).
 class MessageBoxService {

@@ -91,7 +91,7 @@ std::string FormatFileSizeCell(int64_t bytes) {
 
 bool IsAcceptedExtension(const std::string& extension, const InputTypeFlags& flags) {
     for (const imaging::Codec& codec : imaging::Codecs()) {
-        if (HasInputTypeBit(flags, codec.inputTypeBit) && codec.HasExtension(extension)) return true;
+        if (flags.Has(codec.inputTypeBit) && codec.HasExtension(extension)) return true;
     }
     return false;
 }
@@ -131,7 +131,7 @@ bool ImageIntake::AddNamedFile(const std::string& path, std::string& reason) con
         return false;
     }
     const imaging::Codec* format = bitmap->Format();
-    if (format == nullptr || !HasInputTypeBit(flags_, format->inputTypeBit)) {
+    if (format == nullptr || !flags_.Has(format->inputTypeBit)) {
         reason = res::FormatNumbered(res::IDS_REASON_TYPE_NOT_ACCEPTED, {format ? format->description : ""});
         return false;
     }

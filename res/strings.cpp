@@ -96,7 +96,7 @@ const std::map<int, std::string>& Table() {
          "  --enlarge               Bilder auch vergrößern\n"
          "  --target-folder ORDNER  alle Zieldateien in diesen Ordner\n"
          "  --source-folders        Zielverzeichnis wie Quellverzeichnis\n"
-         "  --type jpg|bmp|png|webp|avif\n"
+         "  --type %1\n"
          "                          Ausgabedateityp\n"
          "  --names source          Namen wie die Quelldateien\n"
          "  --names pattern         Namen aus Präfix und laufender Nummer\n"
@@ -104,7 +104,8 @@ const std::map<int, std::string>& Table() {
          "  --first N               erste laufende Nummer (1..9999)\n"
          "  --digits N              Stellen der laufenden Nummer (1..4)\n"
          "  --threads N             höchstens N Threads zugleich (0..1000; 0: nacheinander)\n"
-         "  --accept jpg,bmp,png    angenommene Eingabedateitypen\n"
+         "  --accept %2\n"
+         "                          angenommene Eingabedateitypen\n"
          "  --metadata keep|strip   EXIF und XMP der Quelle übernehmen oder weglassen\n"
          "  --keep-gps              mit übernommenen Metadaten auch die GPS-Position behalten\n"
          "  --skip-larger           nur speichern, wenn kleiner als die Quelldatei\n"
@@ -125,9 +126,9 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_MISSING_VALUE, "Wert fehlt"},
         {IDS_CLI_NO_OPERANDS, "keine Datei und kein Ordner angegeben"},
         {IDS_CLI_SIZE_FORMS, "erwartet source, percent:N oder box:BxH"},
-        {IDS_CLI_TYPE_FORMS, "erwartet jpg, bmp, png, webp oder avif"},
+        {IDS_CLI_TYPE_FORMS, "erwartet %1 oder %2"},
         {IDS_CLI_NAMES_FORMS, "erwartet source oder pattern"},
-        {IDS_CLI_ACCEPT_FORMS, "erwartet eine Liste aus jpg, bmp und png, etwa jpg,png"},
+        {IDS_CLI_ACCEPT_FORMS, "erwartet eine Liste aus %1 und %2, etwa jpg,png"},
         {IDS_CLI_SETTINGS_MISSING, "Einstellungsdatei nicht gefunden"},
         {IDS_CLI_SETTINGS_NO_FILE, "ist keine Datei"},
         {IDS_CLI_SETTINGS_UNREADABLE, "Einstellungsdatei nicht lesbar"},

@@ -189,12 +189,10 @@ int ReadEingabeTyp(const ProfileStore& store) {
 }
 
 InputTypeFlags UnpackEingabeTyp(int value) {
-    return InputTypeFlags{(value & 1) != 0, (value & 2) != 0, (value & 4) != 0};
+    return InputTypeFlags::Only(static_cast<uint32_t>(value) & kEingabeTypBits);
 }
 
-int PackEingabeTyp(const InputTypeFlags& flags) {
-    return (flags.Bmp ? 1 : 0) + (flags.Jpg ? 2 : 0) + (flags.Png ? 4 : 0);
-}
+int PackEingabeTyp(const InputTypeFlags& flags) { return static_cast<int>(flags.Bits() & kEingabeTypBits); }
 
 std::string DefaultVerz() {
     std::string root = Environment("U3_DEVICE_DOCUMENT_PATH");

@@ -133,6 +133,8 @@ void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values
 AdvancedSettings ReadAdvancedSettings(const ProfileStore& store);
 void WriteAdvancedSettings(ProfileStore& store, const AdvancedSettings& values);
 
+// The bits EingabeTyp stores (BMP, JPG, PNG); higher bits of a stored value are ignored.
+inline constexpr uint32_t kEingabeTypBits = 0b111;
 // Only the key EingabeTyp, as a drop reads it.
 int ReadEingabeTyp(const ProfileStore& store);
 // Bit 0 BMP, bit 1 JPG, bit 2 PNG; higher bits are ignored.

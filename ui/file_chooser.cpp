@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <algorithm>
+#include <span>
 
+#include "engine/imaging/imaging.h"
 #include "res/strings.h"
 
 namespace qx {
@@ -37,11 +40,16 @@ FilesPicker& Picker() {
 }  // namespace
 
 QStringList ImageNameFilters(const InputTypeFlags& accepted) {
-    const bool none = !accepted.Jpg && !accepted.Bmp && !accepted.Png;
+    const std::span<const imaging::Codec> codecs = imaging::Codecs();
+    const bool none = std::none_of(codecs.begin(), codecs.end(),
+                                   [&](const imaging::Codec& codec) { return accepted.Has(codec.inputTypeBit); });
     QStringList patterns;
-    if (accepted.Jpg || none) patterns << QStringLiteral("*.jpg") << QStringLiteral("*.jpeg");
-    if (accepted.Bmp || none) patterns << QStringLiteral("*.bmp");
-    if (accepted.Png || none) patterns << QStringLiteral("*.png");
+    for (const imaging::Codec& codec : codecs) {
+        if (codec.inputTypeBit < 0 || !(accepted.Has(codec.inputTypeBit) || none)) continue;
+        patterns << QStringLiteral("*") + QString::fromLatin1(codec.extension);
+        for (const char* more : codec.moreExtensions)
+            if (more != nullptr) patterns << QStringLiteral("*") + QString::fromLatin1(more);
+    }
     return {QStringLiteral("%1 (%2)").arg(QString::fromUtf8(res::LoadString(res::IDS_IMAGE_FILES)), patterns.join(' ')),
             QStringLiteral("%1 (*)").arg(QString::fromUtf8(res::LoadString(res::IDS_ALL_FILES)))};
 }

@@ -68,9 +68,9 @@ void CParameterDialog::OnInitDialog() {
     LfdNr = uint32_t(stored.LfdNr);
     Stellen = uint32_t(stored.Stellen);
     const InputTypeFlags accepted = settings::UnpackEingabeTyp(stored.EingabeTyp);
-    AcceptBmp = accepted.Bmp;
-    AcceptJpg = accepted.Jpg;
-    AcceptPng = accepted.Png;
+    AcceptBmp = accepted.Has(0);
+    AcceptJpg = accepted.Has(1);
+    AcceptPng = accepted.Has(2);
     AusgabeTyp = stored.AusgabeTyp;
     ThreadAnzahl = uint32_t(stored.ThreadAnzahl);
     numberSpin_->SetRange(1, 9999);

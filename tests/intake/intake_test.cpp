@@ -73,12 +73,12 @@ TEST_F(IntakeTest, ExtensionsIgnoreLetterCaseAndOnlyFourAreTaken) {
     const auto rows = Drop({dir / "FOTO.JPEG", dir / "Bild.Png", dir / "Gross.BMP", dir / "bild.jpe", dir / "bild.gif",
                             dir / "bild.tif", dir / "bild.jfif", dir / "bild", dir / "bild.jpg.txt"});
     EXPECT_EQ(Paths(rows), (std::vector<std::string>{dir / "FOTO.JPEG", dir / "Bild.Png", dir / "Gross.BMP"}));
-    EXPECT_TRUE(Drop({dir / "FOTO.JPEG"}, InputTypeFlags{true, false, true}).empty());
+    EXPECT_TRUE(Drop({dir / "FOTO.JPEG"}, InputTypeFlags::Only(0b101)).empty());
 }
 
 TEST_F(IntakeTest, ContentNeedNotMatchTheExtension) {
     WriteImage(dir / "x.png", 640, 480, "jpg");
-    const auto rows = Drop({dir / "x.png"}, InputTypeFlags{false, false, true});
+    const auto rows = Drop({dir / "x.png"}, InputTypeFlags::Only(0b100));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].sizeCell, "640 * 480");
 }

@@ -105,11 +105,12 @@ TEST(Settings, HandEditedValuesAreReadAndShownUnchanged) {
 
 TEST(Settings, InputTypeBitsAreBmpJpgPng) {
     InputTypeFlags none = UnpackEingabeTyp(8);  // only higher bits: nothing accepted
-    EXPECT_FALSE(none.Bmp || none.Jpg || none.Png);
+    EXPECT_FALSE(none.Has(0) || none.Has(1) || none.Has(2));
     InputTypeFlags jpg = UnpackEingabeTyp(2);
-    EXPECT_TRUE(jpg.Jpg);
-    EXPECT_FALSE(jpg.Bmp || jpg.Png);
-    EXPECT_EQ(PackEingabeTyp({true, false, true}), 5);
+    EXPECT_TRUE(jpg.Has(1));
+    EXPECT_FALSE(jpg.Has(0) || jpg.Has(2));
+    EXPECT_EQ(PackEingabeTyp(InputTypeFlags::Only(0b101)), 5);
+    EXPECT_EQ(PackEingabeTyp(InputTypeFlags{}), 7);  // every type: the three stored bits
     EXPECT_EQ(PackEingabeTyp(UnpackEingabeTyp(15)), 7);
 }
 

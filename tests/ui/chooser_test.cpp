@@ -143,7 +143,8 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     EXPECT_EQ(dialog.FileList()->rowCount(), 6);
     EXPECT_TRUE(recorder.messages.empty());
 
-    EXPECT_EQ(ImageNameFilters({false, false, false}).front(), "Bilddateien (*.jpg *.jpeg *.bmp *.png)");
+    EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0)).front(), "Bilddateien (*.jpg *.jpeg *.bmp *.png)");
+    EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0b110)).front(), "Bilddateien (*.jpg *.jpeg *.png)");
 }
 
 TEST_F(ChooserTest, TheFolderChooserSpeaksGermanAndAMissingTranslationBreaksNothing) {
