@@ -129,31 +129,41 @@ int CreateTemporary(const std::string& folder, std::string& temporary) {
     return -1;
 }
 
+// Gives the anonymous file `fd` the name `name`; false with errno (EEXIST: the name is taken).
+bool LinkAnonymousAs(int fd, const std::string& name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    // Without /proc, only a caller allowed to open any file by its handle may link it.
+    return errno == ENOENT && ::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
 // Gives the anonymous file `fd` the free name `temporary` in `folder`.
 bool LinkAnonymous(int fd, const std::string& folder, std::string& temporary) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 64; ++attempt) {
         temporary = folder + TemporaryName();
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-        if (errno == EEXIST) continue;
-        // Without /proc, only a caller allowed to open any file by its handle may link it.
-        if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, temporary.c_str(), AT_EMPTY_PATH) == 0) return true;
-        break;
+        if (LinkAnonymousAs(fd, temporary)) return true;
+        if (errno != EEXIST) break;
     }
     temporary.clear();
     return false;
 }
 
-// Puts the complete file `fd` at `path`, or removes it. An anonymous file is linked under a temporary name
-// and renamed at once: the name exists only between the two calls.
+// Puts the complete file `fd` at `path`, or removes it. An anonymous file for a new name takes that name at
+// once; one that replaces a file is linked under a temporary name and renamed over it at once (Linux cannot
+// link over a name), so that a temporary name exists only between the two calls, and a later batch sweeps
+// one that a kill left there.
 bool RenameOrRemove(int fd, const std::string& folder, std::string& temporary, const std::string& path, bool complete) {
     ReplacementsInProgress& replacements = Replacements();
     std::lock_guard lock(replacements.mutex);
     const bool abandoned = complete && replacements.abandoned;
     bool renamed = false;
     if (complete && !abandoned) {
-        const bool named = !temporary.empty() || LinkAnonymous(fd, folder, temporary);
-        renamed = named && ::rename(temporary.c_str(), path.c_str()) == 0;
+        if (temporary.empty() && LinkAnonymousAs(fd, path)) {
+            renamed = true;
+        } else {
+            const bool named = !temporary.empty() || LinkAnonymous(fd, folder, temporary);
+            renamed = named && ::rename(temporary.c_str(), path.c_str()) == 0;
+        }
     }
     // Callers tell why from errno: the link's or the rename's own, or ECANCELED for a process that is ending.
     const int why = abandoned ? ECANCELED : errno;
