@@ -21,7 +21,7 @@ CMainApp::~CMainApp() = default;
 
 void CMainApp::RelocateProfile() { settingsPath_ = ResolveSettingsPath(ProgramPath()); }
 
-bool CMainApp::InitInstance() {
+void CMainApp::InitInstance() {
     QApplication application(argc_, argv_);
     InstallQtGermanTexts();
     RelocateProfile();
@@ -31,7 +31,6 @@ bool CMainApp::InitInstance() {
     // QApplication has taken its own options (-platform, -style ...) out of argv: the rest are paths.
     dialog.AddPathsWhenShown(CommandLinePaths(argc_, argv_, CurrentFolder()));
     dialog.exec();
-    return false;
 }
 
 }  // namespace qx

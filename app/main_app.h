@@ -13,9 +13,9 @@ class CMainApp {
 public:
     CMainApp(int& argc, char** argv);
     ~CMainApp();
-    // Chooses the settings path, runs the main window modally; false when it has closed. The Help command
-    // (F1) names no help file here: the main window answers it with the info box.
-    bool InitInstance();
+    // Chooses the settings path, runs the main window modally until it is closed. The Help command (F1) names
+    // no help file here: the main window answers it with the info box.
+    void InitInstance();
     const std::string& SettingsPath() const { return settingsPath_; }
 
 private:

@@ -83,8 +83,6 @@ public:
     // false with the reason.
     bool AddNamedFile(const std::string& path, std::string& reason) const;
 
-    const InputTypeFlags& Flags() const { return flags_; }
-
 private:
     InputTypeFlags flags_;
     RowSink sink_;

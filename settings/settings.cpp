@@ -45,14 +45,13 @@ void WithMember(const SettingKey& row, Apply&& apply) {
         row.member);
 }
 
-// Every key of `section` but `skip`, each read anew with its default; a text key without a default of
-// its own (Verz) gets `defaultText`.
+// Every key of `section`, each read anew with its default; a text key without a default of its own (Verz)
+// gets `defaultText`.
 template <class Settings>
-Settings ReadSection(const ProfileStore& store, const char* section, const std::string& defaultText,
-                     const std::string& skip = {}) {
+Settings ReadSection(const ProfileStore& store, const char* section, const std::string& defaultText) {
     Settings values;
     for (const SettingKey& row : kSchema) {
-        if (std::string_view(row.section) != section || row.key == skip) continue;
+        if (std::string_view(row.section) != section) continue;
         WithMember<Settings>(row, [&](auto member) {
             using Value = typename MemberOf<decltype(member)>::Value;
             if constexpr (std::is_same_v<Value, std::string>) {
@@ -164,13 +163,6 @@ ParameterSettings ReadParameterSettings(const ProfileStore& store) {
     return ReadSection<ParameterSettings>(store, kParameter, {});
 }
 
-ParameterSettings ReadBatchParameterSettings(const ProfileStore& store) {
-    // A batch does not read the input types: they keep their default.
-    ParameterSettings values = ReadSection<ParameterSettings>(store, kParameter, {}, kEingabeTyp);
-    values.EingabeTyp = Key(kEingabeTyp).defaultValue;
-    return values;
-}
-
 void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values) {
     WriteSection(store, kParameter, values);
 }
@@ -203,6 +195,8 @@ std::string DefaultVerz() {
 
 std::string DeviceToken() { return "%U3_DEVICE_PATH%"; }
 
+namespace {
+
 // ASCII only: upper-casing bytes of a multibyte character would corrupt the path.
 std::string UpperCase(std::string text) {
     for (char& c : text)
@@ -216,10 +210,7 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-void DevicePaths(std::string& upper, std::string& lower) {
-    upper = UpperCase(Environment("U3_DEVICE_PATH"));
-    lower = upper.empty() ? std::string() : LowerCase(upper);
-}
+}  // namespace
 
 DevicePath ReadDevicePath() {
     DevicePath device;

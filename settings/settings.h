@@ -124,8 +124,6 @@ void WriteMainSettings(ProfileStore& store, const MainSettings& values);
 
 // All seven keys, as the Parameter dialog reads them.
 ParameterSettings ReadParameterSettings(const ProfileStore& store);
-// The six keys a batch start reads (all but EingabeTyp, which keeps its default here).
-ParameterSettings ReadBatchParameterSettings(const ProfileStore& store);
 void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values);
 
 // Section "Erweitert", read by the dialog when it opens and by every batch start; written only by the
@@ -146,10 +144,6 @@ std::string DefaultVerz();
 
 // The device-path placeholder "%U3_DEVICE_PATH%" of a stored target folder.
 std::string DeviceToken();
-// The device path from U3_DEVICE_PATH, upper-cased, and a lower-cased copy; both empty when unset or empty.
-void DevicePaths(std::string& upper, std::string& lower);
-std::string UpperCase(std::string text);
-std::string LowerCase(std::string text);
 
 // The device path from U3_DEVICE_PATH as given, with its upper- and lower-cased copies; all empty when the
 // variable is unset or empty.

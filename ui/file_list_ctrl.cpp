@@ -47,8 +47,7 @@ void CFileListCtrl::SetColumns(const QStringList& headers) {
     ClearList();
 }
 
-int CFileListCtrl::AppendRow(const QStringList& cells, quintptr itemData, int image) {
-    Q_UNUSED(image);  // the list shows no images
+int CFileListCtrl::AppendRow(const QStringList& cells, quintptr itemData) {
     if (cells.isEmpty()) return rowCount();
     FileRow row;
     row.path = QFile::encodeName(cells[0]).toStdString();

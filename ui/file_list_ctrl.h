@@ -19,7 +19,7 @@ public:
     // Replaces every column by one per text, each as wide as its padded header; removes all rows.
     void SetColumns(const QStringList& headers);
     // Appends a row at the end; columns widen to the padded width of a wider cell. Returns the row's index.
-    int AppendRow(const QStringList& cells, quintptr data, int image);
+    int AppendRow(const QStringList& cells, quintptr data);
     // A row made by the intake: its path keeps its exact bytes for the batch.
     int AppendFileRow(const FileRow& row);
     void ClearList();

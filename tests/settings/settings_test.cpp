@@ -126,15 +126,6 @@ TEST(Settings, DeviceTokenRule) {
     // Without a device path the token stays plain text, both ways.
     EXPECT_EQ(ApplyTokenOnRead("%U3_DEVICE_PATH%\\x", ""), "%U3_DEVICE_PATH%\\x");
     EXPECT_EQ(ApplyTokenOnWrite("%U3_DEVICE_PATH%\\x", "", ""), "%U3_DEVICE_PATH%\\x");
-
-    ScopedEnv device("U3_DEVICE_PATH", "/media/e");
-    std::string upper, lower;
-    DevicePaths(upper, lower);
-    EXPECT_EQ(upper, "/MEDIA/E");
-    EXPECT_EQ(lower, "/media/e");
-    ScopedEnv unset("U3_DEVICE_PATH", "");
-    DevicePaths(upper, lower);
-    EXPECT_TRUE(upper.empty() && lower.empty());
 }
 
 TEST(Settings, DeviceTokenRuleKeepsTheDevicePathsCaseInTheNativeStyle) {
@@ -260,23 +251,5 @@ TEST(SettingsLocation, TheGuiPathWhateverTheCallerIsCalledAndNothingCreated) {
     ScopedEnv noHome("HOME", "");
     EXPECT_FALSE(HomeFolder().empty());  // from the user database, else "/"
 }
-
-TEST(Settings, BatchReadsSixKeysAndLeavesTheInputTypes) {
-    test::ScratchDir dir;
-    test::WriteBytes(dir / "q.ini",
-                     "[Parameter]\nAusgabeDateiTyp=1\nPrefix=\nLfdNr=12\nStellen=9\nEingabeTyp=0\n"
-                     "AusgabeTyp=2\nThreadAnzahl=0\n");
-    ProfileStore store(dir / "q.ini");
-    const ParameterSettings p = ReadBatchParameterSettings(store);
-    EXPECT_EQ(p.AusgabeDateiTyp, 1);
-    EXPECT_EQ(p.Prefix, "");
-    EXPECT_EQ(p.LfdNr, 12);
-    EXPECT_EQ(p.Stellen, 9);  // out of range, used unchanged
-    EXPECT_EQ(p.EingabeTyp, 7);
-    EXPECT_EQ(p.AusgabeTyp, 2);
-    EXPECT_EQ(p.ThreadAnzahl, 0);
-    EXPECT_EQ(ReadParameterSettings(store).EingabeTyp, 0);
-}
-
 }  // namespace
 }  // namespace qx::settings

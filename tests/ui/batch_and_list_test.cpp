@@ -192,24 +192,24 @@ TEST_F(FileListTest, ColumnsRowsAndWidthsThatOnlyGrow) {
     EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_TRUE(list.horizontalHeader()->sectionsMovable());
     list.SetColumns({"x", "y"});
-    list.AppendRow({"1", "2"}, 0, -1);
+    list.AppendRow({"1", "2"}, 0);
     list.SetColumns({"Dateiname", "Bildgröße (Breite * Hoehe)", "Dateigröße"});
     ASSERT_EQ(list.columnCount(), 3);
     EXPECT_EQ(list.rowCount(), 0);
     EXPECT_EQ(list.columnWidth(0), list.PaddedWidth("Dateiname"));
     EXPECT_EQ(list.PaddedWidth("Dateiname"), list.fontMetrics().horizontalAdvance("Dateiname") + 12);
 
-    EXPECT_EQ(list.AppendRow({"/kurz", "1 * 1", "0,01 KB"}, 0, -1), 0);
+    EXPECT_EQ(list.AppendRow({"/kurz", "1 * 1", "0,01 KB"}, 0), 0);
     EXPECT_EQ(list.columnWidth(0), list.PaddedWidth("Dateiname"));  // narrower: unchanged
     const QString longPath = "/ein/sehr/langer/Pfad/zu/einem/Bild/mit/vielen/Ordnern.jpg";
-    EXPECT_EQ(list.AppendRow({longPath, "1 * 1", "0,01 KB"}, 0, -1), 1);
+    EXPECT_EQ(list.AppendRow({longPath, "1 * 1", "0,01 KB"}, 0), 1);
     EXPECT_EQ(list.columnWidth(0), list.PaddedWidth(longPath));
-    EXPECT_EQ(list.AppendRow({}, 0, -1), 2);  // nothing inserted
+    EXPECT_EQ(list.AppendRow({}, 0), 2);  // nothing inserted
     EXPECT_EQ(list.rowCount(), 2);
 
     list.ClearList();
     EXPECT_EQ(list.rowCount(), 0);
-    list.AppendRow({"/k", "1 * 1", "0,01 KB"}, 0, -1);
+    list.AppendRow({"/k", "1 * 1", "0,01 KB"}, 0);
     EXPECT_EQ(list.columnWidth(0), list.PaddedWidth(longPath));
     // Moving a header changes the display only: column 0 still holds the path.
     list.horizontalHeader()->moveSection(0, 2);
