@@ -128,28 +128,17 @@ bool ParseKeyword(const std::string& text, std::initializer_list<Keyword> keywor
 
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value,
                           std::string& error) {
-    size_t i = 0;
-    auto blank = [&](size_t at) { return at < text.size() && (text[at] == ' ' || text[at] == '\t'); };
-    while (blank(i)) ++i;
-    const size_t digitsStart = i;
-    uint64_t number = 0;
-    bool tooLarge = false;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        number = number * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (number > UINT32_MAX) tooLarge = true, number = UINT32_MAX;
-        ++i;
-    }
-    const bool digits = i > digitsStart;
-    while (blank(i)) ++i;
-    if (!digits || i != text.size()) {
+    uint32_t number = 0;
+    const settings::ParseResult parsed = settings::ParseUnsignedDecimal(text, number);
+    if (parsed == settings::ParseResult::NotANumber) {
         error = res::LoadString(res::IDS_PARSE_INT);
         return false;
     }
-    if (tooLarge || number < lower || number > upper) {
+    if (parsed == settings::ParseResult::TooLarge || number < lower || number > upper) {
         error = settings::RangeMessage(lower, upper);
         return false;
     }
-    value = static_cast<uint32_t>(number);
+    value = number;
     return true;
 }
 

@@ -135,10 +135,28 @@ int64_t IntValue(const SettingKey& row, const MainSettings& main, const Paramete
 }
 
 std::string RangeMessage(int64_t lower, int64_t upper) {
-    std::string message = res::LoadString(res::IDS_PARSE_INT_RANGE);
-    if (const size_t at = message.find("%1"); at != std::string::npos) message.replace(at, 2, std::to_string(lower));
-    if (const size_t at = message.find("%2"); at != std::string::npos) message.replace(at, 2, std::to_string(upper));
-    return message;
+    return res::FormatNumbered(res::IDS_PARSE_INT_RANGE, {std::to_string(lower), std::to_string(upper)});
+}
+
+ParseResult ParseUnsignedDecimal(const std::string& text, uint32_t& value) {
+    size_t begin = 0, end = text.size();
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (begin < end && blank(text[begin])) ++begin;
+    while (end > begin && blank(text[end - 1])) --end;
+    if (begin == end) return ParseResult::NotANumber;
+    uint64_t number = 0;
+    bool tooLarge = false;
+    for (size_t i = begin; i < end; ++i) {
+        char c = text[i];
+        if (c < '0' || c > '9') return ParseResult::NotANumber;
+        number = number * 10 + uint64_t(c - '0');
+        if (number > 0xFFFFFFFFull) {
+            tooLarge = true;
+            number = 0xFFFFFFFFull;
+        }
+    }
+    value = uint32_t(number);
+    return tooLarge ? ParseResult::TooLarge : ParseResult::Ok;
 }
 
 std::string StoredValueMessage(const SettingKey& row, int64_t value) {

@@ -104,6 +104,11 @@ constexpr const SettingKey& Key(std::string_view key) {
 
 // "Bitte geben Sie eine ganze Zahl zwischen `lower` und `upper` ein."
 std::string RangeMessage(int64_t lower, int64_t upper);
+
+enum class ParseResult { Ok, NotANumber, TooLarge };
+// Unsigned decimal text as the dialogs and the command line take a number: blanks and tabs around the
+// digits are allowed, nothing else (no sign, not empty). A number above 2^32 - 1 is TooLarge.
+ParseResult ParseUnsignedDecimal(const std::string& text, uint32_t& value);
 // Why a batch does not start with `value` of `row` from the settings file (only a hand-edited file holds a
 // value out of range): "Einstellungsdatei Rate=150: " and the range message.
 std::string StoredValueMessage(const SettingKey& row, int64_t value);

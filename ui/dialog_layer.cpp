@@ -27,6 +27,7 @@
 #include <cmath>
 
 #include "res/strings.h"
+#include "settings/settings.h"
 #include "ui/file_list_ctrl.h"
 
 namespace qx {
@@ -81,27 +82,6 @@ QTranslator* InstallQtGermanTexts(const QString& folder) {
 
 QColor ColorFromColorref(uint32_t colorref) {
     return QColor(int(colorref & 0xFF), int((colorref >> 8) & 0xFF), int((colorref >> 16) & 0xFF));
-}
-
-ParseResult ParseUnsignedDecimal(const std::string& text, uint32_t& value) {
-    size_t begin = 0, end = text.size();
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (begin < end && blank(text[begin])) ++begin;
-    while (end > begin && blank(text[end - 1])) --end;
-    if (begin == end) return ParseResult::NotANumber;
-    uint64_t number = 0;
-    bool tooLarge = false;
-    for (size_t i = begin; i < end; ++i) {
-        char c = text[i];
-        if (c < '0' || c > '9') return ParseResult::NotANumber;
-        number = number * 10 + uint64_t(c - '0');
-        if (number > 0xFFFFFFFFull) {
-            tooLarge = true;
-            number = 0xFFFFFFFFull;
-        }
-    }
-    value = uint32_t(number);
-    return tooLarge ? ParseResult::TooLarge : ParseResult::Ok;
 }
 
 namespace {
@@ -179,8 +159,8 @@ void CUpDown::Step(int direction) {
     const int low = std::min(lower_, upper_), high = std::max(lower_, upper_);
     if (buddy_) {
         uint32_t typed = 0;
-        if (ParseUnsignedDecimal(buddy_->text().toStdString(), typed) == ParseResult::Ok && typed <= uint32_t(high) &&
-            int(typed) >= low)
+        if (settings::ParseUnsignedDecimal(buddy_->text().toStdString(), typed) == settings::ParseResult::Ok &&
+            typed <= uint32_t(high) && int(typed) >= low)
             position_ = int(typed);
     }
     position_ = std::clamp(position_, low, high);
@@ -263,16 +243,13 @@ void DataExchange::Number(int id, uint32_t& value, uint32_t minimum, uint32_t ma
         return;
     }
     uint32_t number = 0;
-    const ParseResult parsed = ParseUnsignedDecimal(ToBytes(edit->text()), number);
-    if (parsed == ParseResult::NotANumber) {
+    const settings::ParseResult parsed = settings::ParseUnsignedDecimal(ToBytes(edit->text()), number);
+    if (parsed == settings::ParseResult::NotANumber) {
         Fail(id, res::LoadString(res::IDS_PARSE_INT));
         return;
     }
-    if (parsed == ParseResult::TooLarge || number < minimum || number > maximum) {
-        QString message = QString::fromUtf8(res::LoadString(res::IDS_PARSE_INT_RANGE));
-        message.replace(QStringLiteral("%1"), QString::number(minimum))
-            .replace(QStringLiteral("%2"), QString::number(maximum));
-        Fail(id, message.toStdString());
+    if (parsed == settings::ParseResult::TooLarge || number < minimum || number > maximum) {
+        Fail(id, settings::RangeMessage(minimum, maximum));
         return;
     }
     value = number;

@@ -44,10 +44,6 @@ QTranslator* InstallQtGermanTexts(const QString& folder = QString());
 // A colour value as the templates' owners give it: 0x00BBGGRR.
 QColor ColorFromColorref(uint32_t colorref);
 
-enum class ParseResult { Ok, NotANumber, TooLarge };
-// Unsigned decimal text: blanks and tabs around the digits are allowed, nothing else (no sign, not empty).
-ParseResult ParseUnsignedDecimal(const std::string& text, uint32_t& value);
-
 // WCAG 2's contrast ratio of two colours: 1 (the same) to 21 (black on white).
 double ContrastRatio(const QColor& a, const QColor& b);
 // `wanted` as it is on a light `background`; on a dark one the same colour mixed with white until it has the

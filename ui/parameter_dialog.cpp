@@ -3,8 +3,6 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
-#include <cstdio>
-#include <vector>
 
 #include "engine/batch.h"
 #include "res/strings.h"
@@ -93,13 +91,13 @@ void CParameterDialog::UpdateExample() {
     std::string text;
     if (UpdateData(true) && AusgabeDateiTyp == 1) {
         const OutputFormat* format = FindOutputFormat(AusgabeTyp);
-        const std::string& pattern = res::LoadString(res::IDS_NAME_PATTERN);
+        ParameterSettings naming;
+        naming.AusgabeDateiTyp = kNamingPattern;
+        naming.Prefix = Prefix;
+        naming.LfdNr = int32_t(LfdNr);
+        naming.Stellen = int32_t(Stellen);
         for (int i = 0; i < 3; ++i) {
-            const int number = int(LfdNr) + i;
-            const int n = std::snprintf(nullptr, 0, pattern.c_str(), Prefix.c_str(), int(Stellen), number);
-            std::vector<char> name(size_t(std::max(n, 0)) + 1);
-            std::snprintf(name.data(), name.size(), pattern.c_str(), Prefix.c_str(), int(Stellen), number);
-            text += name.data();
+            text += MakeOutputName(naming, kTargetVerz, PathParts{}, i);
             if (format) text += format->extension;
             text += ",   ";
         }
