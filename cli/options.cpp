@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <initializer_list>
+#include <span>
 
 #include "engine/imaging/imaging.h"
 #include "engine/report.h"
@@ -81,16 +82,16 @@ std::vector<std::string> CodecNames(bool outputTypes) {
     return names;
 }
 
-std::string Join(const std::vector<std::string>& words, size_t count, const char* separator) {
+std::string Join(std::span<const std::string> words, const char* separator) {
     std::string text;
-    for (size_t i = 0; i < count && i < words.size(); ++i) text += (i == 0 ? "" : separator) + words[i];
+    for (const std::string& word : words) text += (text.empty() ? "" : separator) + word;
     return text;
 }
 
 // The text of `id` with all names but the last for %1 and the last for %2 ("jpg, bmp oder png").
 std::string NamesInWords(int id, bool outputTypes) {
     const std::vector<std::string> names = CodecNames(outputTypes);
-    return res::FormatNumbered(id, {Join(names, names.size() - 1, ", "), names.back()});
+    return res::FormatNumbered(id, {Join(std::span(names).first(names.size() - 1), ", "), names.back()});
 }
 
 // Formats by the codec table's names ("jpg"), among those with an input type.
@@ -330,9 +331,7 @@ void ApplyOverrides(const Overrides& o, AdvancedSettings& advanced) {
 }
 
 std::string UsageText() {
-    const std::vector<std::string> outputs = CodecNames(true), inputs = CodecNames(false);
-    return res::FormatNumbered(res::IDS_CLI_USAGE,
-                               {Join(outputs, outputs.size(), "|"), Join(inputs, inputs.size(), ",")});
+    return res::FormatNumbered(res::IDS_CLI_USAGE, {Join(CodecNames(true), "|"), Join(CodecNames(false), ",")});
 }
 
 }  // namespace qx::cli
