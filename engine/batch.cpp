@@ -222,6 +222,15 @@ private:
     std::deque<Request*> pending_;
 };
 
+// What every file of one batch shares.
+struct BatchPlan {
+    const MainSettings& settings;
+    ParameterSettings parameters;
+    std::string extension;
+    const imaging::Codec* saveFormat = nullptr;
+    int32_t threadAnzahl = 0;
+};
+
 class BatchRun {
 public:
     BatchRun(BatchHost& host, const RowSource& rows) : host_(host), rows_(rows), relay_(host, doorbell_) {}
@@ -232,8 +241,14 @@ private:
     void WaitForJobs(int32_t mostRemaining, int32_t progressTotal);
     void AddRowsNotDone(int firstRow, int rowCount);
     void KeepAlive(bool force);
-    bool StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format, std::string& error);
+    // Starts a worker for the file; a worker that cannot start fails the file at once.
+    void StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format);
     void FileDone(const FileOutcome& outcome);
+    bool TargetFolderReady(const MainSettings& settings);
+    void ProtectSources(Compressor& compressor, int rowCount);
+    // Starts (or, without workers, does) the files in list order; returns the first row none was started for.
+    int StartFiles(Compressor& compressor, const BatchPlan& plan, int rowCount, bool& stopped);
+    void Finish(Compressor& compressor, BatchResult& result);
 
     BatchHost& host_;
     const RowSource& rows_;
@@ -307,8 +322,7 @@ void BatchRun::FileDone(const FileOutcome& outcome) {
     host_.OnFileDone(outcome);
 }
 
-bool BatchRun::StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format,
-                        std::string& error) {
+void BatchRun::StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format) {
     auto job = std::make_unique<CompressJob>(doorbell_);
     job->owner = &compressor;
     job->sourcePath = file.sourcePath;
@@ -320,47 +334,32 @@ bool BatchRun::StartJob(Compressor& compressor, const FileStart& file, const ima
     try {
         job->thread = StartThread([raw] { WorkerMain(*raw); });
     } catch (const std::system_error& e) {
-        error = e.code().message();
-        return false;
+        // No thread, so no output: the file fails as a save would (its source may be fine, so "not a valid
+        // image" would be wrong), and the batch goes on as with any worker failure.
+        const std::string error = e.code().message();
+        ++compressor.FailedCount;
+        FileOutcome outcome = StartedOutcome(file);
+        outcome.bytesBefore = FileSize(file.sourcePath);
+        outcome.message = res::FormatString(res::IDS_SAVE_FAILED, file.targetPath);
+        outcome.reason = res::LoadString(res::IDS_REASON_NO_THREAD) + (error.empty() ? "" : ": " + error);
+        relay_.ShowFailure(outcome.message, res::FormatString(res::IDS_REASON_LINE, outcome.reason));
+        FileDone(outcome);
+        return;
     }
     runningJobs_.push_back(std::move(job));
+}
+
+bool BatchRun::TargetFolderReady(const MainSettings& settings) {
+    if (settings.ZielPath != kTargetVerz) return true;
+    if (settings.Verz.empty()) {
+        host_.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
+        return false;
+    }
+    CreateDirectoryTree(settings.Verz);  // a folder that cannot be made shows as failed saves
     return true;
 }
 
-BatchResult BatchRun::Run() {
-    BatchResult result;
-    if (!host_.ExchangeAndValidate()) return result;
-    const MainSettings& settings = host_.GetMainSettings();
-    MemoryBudget* budget = budgetOverride.load();
-    const ImageMemoryReuse reuse;
-    Compressor& compressor =
-        compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
-    host_.SetProgressPos(0);
-
-    if (settings.ZielPath == kTargetVerz) {
-        if (settings.Verz.empty()) {
-            host_.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
-            return result;
-        }
-        CreateDirectoryTree(settings.Verz);  // a folder that cannot be made shows as failed saves
-    }
-
-    const int rowCount = rows_.RowCount();
-    if (rowCount <= 0) {
-        host_.ShowMessage(res::LoadString(res::IDS_LIST_EMPTY));
-        return result;
-    }
-
-    const ParameterSettings parameters = host_.ReadParameterSettings();
-    compressor.SetOptions(host_.ReadAdvancedSettings());
-    const OutputFormat* format = FindOutputFormat(parameters.AusgabeTyp);
-    const std::string extension = format != nullptr ? format->extension : "";
-    // No output type, or no naming rule: nothing to save with, so every file fails as a save naming the
-    // path it would have had.
-    const imaging::Codec* saveFormat = HasNamingRule(parameters.AusgabeDateiTyp) ? format : nullptr;
-    const int32_t threadAnzahl = EffectiveThreadAnzahl(parameters.ThreadAnzahl);
-    std::string targetFolder = TargetFolderText(settings.Verz);
-
+void BatchRun::ProtectSources(Compressor& compressor, int rowCount) {
     // No output may replace any file of the list, whatever name the output has.
     std::vector<FileIdentity> sources;
     sources.reserve(static_cast<size_t>(rowCount));
@@ -369,69 +368,47 @@ BatchResult BatchRun::Run() {
         if (GetFileIdentity(rows_.RowPath(i), identity)) sources.push_back(identity);
     }
     compressor.ProtectFiles(std::move(sources));
+}
 
-    result.Started = true;
-    host_.EnableCompressButton(false);
-    host_.BeginWaitCursor();
-    host_.SetProgressRange(0, rowCount);
-
-    int notStarted = rowCount;  // the first row no file was started for
+int BatchRun::StartFiles(Compressor& compressor, const BatchPlan& plan, int rowCount, bool& stopped) {
+    const MainSettings& settings = plan.settings;
+    std::string targetFolder = TargetFolderText(settings.Verz);
     for (int i = 0; i < rowCount; ++i) {
         const std::string sourcePath = rows_.RowPath(i);
         PathParts parts;
         SplitPath(parts, sourcePath);
-        const std::string name = MakeOutputName(parameters, settings.ZielPath, parts, i);
+        const std::string name = MakeOutputName(plan.parameters, settings.ZielPath, parts, i);
         if (settings.ZielPath == kTargetSourceFolder) targetFolder = parts.drive + parts.directory;
         // Targets are not compared with each other: two rows may share one (equal titles). Every save
         // replaces its target whole, so the last one wins and no file is mixed.
-        const std::string targetPath = targetFolder + name + extension;
+        const FileStart file{i, sourcePath, targetFolder + name + plan.extension};
 
         if (host_.StopRequested()) {
-            result.Stopped = true;
-            notStarted = i;
-            break;
+            stopped = true;
+            return i;
         }
-        const FileStart file{i, sourcePath, targetPath};
-        if (threadAnzahl != 0) {
-            WaitForJobs(threadAnzahl - 1, -1);
+        if (plan.threadAnzahl != 0) {
+            WaitForJobs(plan.threadAnzahl - 1, -1);
             // The wait for a free place may have taken long enough for the user to ask for a stop.
             if (host_.StopRequested()) {
-                result.Stopped = true;
-                notStarted = i;
-                break;
+                stopped = true;
+                return i;
             }
             host_.OnFileStarted(file);
-            std::string error;
-            if (!StartJob(compressor, file, saveFormat, error)) {
-                // No thread, so no output: the file fails as a save would (its source may be fine, so
-                // "not a valid image" would be wrong), and the batch goes on as with any worker failure.
-                ++compressor.FailedCount;
-                FileOutcome outcome = StartedOutcome(file);
-                outcome.bytesBefore = FileSize(sourcePath);
-                outcome.message = res::FormatString(res::IDS_SAVE_FAILED, targetPath);
-                outcome.reason = res::LoadString(res::IDS_REASON_NO_THREAD) + (error.empty() ? "" : ": " + error);
-                relay_.ShowFailure(outcome.message, res::FormatString(res::IDS_REASON_LINE, outcome.reason));
-                FileDone(outcome);
-            }
+            StartJob(compressor, file, plan.saveFormat);
         } else {
             host_.OnFileStarted(file);
             FileOutcome outcome = StartedOutcome(file);
-            const bool ok = CompressAndMeasure(compressor, saveFormat, outcome);
+            const bool ok = CompressAndMeasure(compressor, plan.saveFormat, outcome);
             FileDone(outcome);
-            if (!ok) {
-                notStarted = i + 1;
-                break;
-            }
+            if (!ok) return i + 1;
         }
         host_.SetProgressPos(i + 1);
     }
+    return rowCount;
+}
 
-    const int32_t remaining = static_cast<int32_t>(runningJobs_.size());
-    stopped_ = result.Stopped;
-    if (!stopped_) host_.SetProgressRange(0, remaining);
-    WaitForJobs(0, remaining);
-    AddRowsNotDone(notStarted, rowCount);
-
+void BatchRun::Finish(Compressor& compressor, BatchResult& result) {
     host_.EnableCompressButton(true);
     result.SkippedCount = compressor.SkippedCount.load();
     result.Failed = compressor.FailedCount.load();
@@ -444,6 +421,47 @@ BatchResult BatchRun::Run() {
         host_.ShowMessage(SkippedMessage(result.SkippedCount - notSmaller, notSmaller));
     }
     host_.EndWaitCursor();
+}
+
+BatchResult BatchRun::Run() {
+    BatchResult result;
+    if (!host_.ExchangeAndValidate()) return result;
+    const MainSettings& settings = host_.GetMainSettings();
+    MemoryBudget* budget = budgetOverride.load();
+    const ImageMemoryReuse reuse;
+    Compressor& compressor =
+        compressor_.emplace(settings, relay_, budget != nullptr ? *budget : MemoryBudget::Process());
+    host_.SetProgressPos(0);
+    if (!TargetFolderReady(settings)) return result;
+
+    const int rowCount = rows_.RowCount();
+    if (rowCount <= 0) {
+        host_.ShowMessage(res::LoadString(res::IDS_LIST_EMPTY));
+        return result;
+    }
+
+    BatchPlan plan{settings, host_.ReadParameterSettings()};
+    compressor.SetOptions(host_.ReadAdvancedSettings());
+    const OutputFormat* format = FindOutputFormat(plan.parameters.AusgabeTyp);
+    plan.extension = format != nullptr ? format->extension : "";
+    // No output type, or no naming rule: nothing to save with, so every file fails as a save naming the
+    // path it would have had.
+    plan.saveFormat = HasNamingRule(plan.parameters.AusgabeDateiTyp) ? format : nullptr;
+    plan.threadAnzahl = EffectiveThreadAnzahl(plan.parameters.ThreadAnzahl);
+    ProtectSources(compressor, rowCount);
+
+    result.Started = true;
+    host_.EnableCompressButton(false);
+    host_.BeginWaitCursor();
+    host_.SetProgressRange(0, rowCount);
+    const int notStarted = StartFiles(compressor, plan, rowCount, result.Stopped);
+
+    const int32_t remaining = static_cast<int32_t>(runningJobs_.size());
+    stopped_ = result.Stopped;
+    if (!stopped_) host_.SetProgressRange(0, remaining);
+    WaitForJobs(0, remaining);
+    AddRowsNotDone(notStarted, rowCount);
+    Finish(compressor, result);
     return result;
 }
 

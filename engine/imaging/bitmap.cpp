@@ -325,6 +325,72 @@ bool EncodeInMemory(const Codec& format, const Pixels& pixels, const detail::Enc
     return ok;
 }
 
+// Straight into the file; a file that turns out too large is discarded with its temporary.
+bool SaveStraight(const std::string& path, const Codec& format, const Pixels& pixels,
+                  const detail::EncodeOptions& options, const Bitmap::SaveOptions& how, Bitmap::SaveOutcome& result,
+                  Error& why) {
+    result.quality = how.quality;
+    result.encodes = 1;
+    const bool saved = detail::WriteFileAtomically(
+        path,
+        [&](FILE* file, Error& e) {
+            if (!format.operations->encode(file, pixels, options, e)) return false;
+            const long size = std::ftell(file);
+            result.bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
+            if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
+                result.notSmaller = true;
+                return false;
+            }
+            return true;
+        },
+        why);
+    if (result.notSmaller) why = {};
+    return saved;
+}
+
+// The highest quality not above the given one whose output fits: the given one first, then halving the
+// interval below it (sizes grow with the quality, closely enough for a search). When not even the lowest
+// quality fits, the smallest output there is, marked as such.
+bool EncodeToFit(const Codec& format, const Pixels& pixels, detail::EncodeOptions options,
+                 const Bitmap::SaveOptions& how, Bitmap::SaveOutcome& result, std::vector<uint8_t>& chosen,
+                 Error& why) {
+    std::vector<uint8_t> trial;
+    const int top = std::clamp(how.quality, 0, 100);
+    auto encode = [&](int quality, std::vector<uint8_t>& bytes) {
+        options.quality = quality;
+        ++result.encodes;
+        return EncodeInMemory(format, pixels, options, bytes, why);
+    };
+    if (!encode(top, trial)) return false;
+    if (trial.size() <= how.maxBytes) {
+        chosen.swap(trial);
+        result.quality = top;
+        return true;
+    }
+    std::vector<uint8_t> lowest = top == 0 ? std::move(trial) : std::vector<uint8_t>();
+    int low = 0;
+    int high = top - 1;
+    while (low <= high) {
+        const int middle = (low + high + 1) / 2;
+        if (!encode(middle, trial)) return false;
+        if (trial.size() <= how.maxBytes) {
+            chosen.swap(trial);
+            result.quality = middle;
+            low = middle + 1;
+        } else {
+            if (middle == 0) lowest.swap(trial);
+            high = middle - 1;
+        }
+    }
+    if (result.quality < 0) {
+        if (lowest.empty() && !encode(0, lowest)) return false;
+        chosen.swap(lowest);
+        result.quality = 0;
+        result.limitMissed = true;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOptions& how, SaveOutcome* outcome,
@@ -357,65 +423,10 @@ bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOption
         if (!xmp.empty()) options.xmp = &xmp;
     }
 
-    if (how.maxBytes == 0 || !format.takesQuality) {
-        // Straight into the file; a file that turns out too large is discarded with its temporary.
-        result.quality = how.quality;
-        result.encodes = 1;
-        const bool saved = detail::WriteFileAtomically(
-            path,
-            [&](FILE* file, Error& e) {
-                if (!format.operations->encode(file, m.pixels, options, e)) return false;
-                const long size = std::ftell(file);
-                result.bytes = size > 0 ? static_cast<uint64_t>(size) : 0;
-                if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
-                    result.notSmaller = true;
-                    return false;
-                }
-                return true;
-            },
-            why);
-        if (result.notSmaller) why = {};
-        return saved;
-    }
-
-    // The highest quality not above the given one whose output fits: the given one first, then halving the
-    // interval below it (sizes grow with the quality, closely enough for a search).
+    if (how.maxBytes == 0 || !format.takesQuality)
+        return SaveStraight(path, format, m.pixels, options, how, result, why);
     std::vector<uint8_t> chosen;
-    std::vector<uint8_t> trial;
-    const int top = std::clamp(how.quality, 0, 100);
-    auto encode = [&](int quality, std::vector<uint8_t>& bytes) {
-        options.quality = quality;
-        ++result.encodes;
-        return EncodeInMemory(format, m.pixels, options, bytes, why);
-    };
-    if (!encode(top, trial)) return false;
-    if (trial.size() <= how.maxBytes) {
-        chosen.swap(trial);
-        result.quality = top;
-    } else {
-        std::vector<uint8_t> lowest = top == 0 ? std::move(trial) : std::vector<uint8_t>();
-        int low = 0;
-        int high = top - 1;
-        while (low <= high) {
-            const int middle = (low + high + 1) / 2;
-            if (!encode(middle, trial)) return false;
-            if (trial.size() <= how.maxBytes) {
-                chosen.swap(trial);
-                result.quality = middle;
-                low = middle + 1;
-            } else {
-                if (middle == 0) lowest.swap(trial);
-                high = middle - 1;
-            }
-        }
-        if (result.quality < 0) {
-            // Not even the lowest quality fits: the smallest output there is, marked as such.
-            if (lowest.empty() && !encode(0, lowest)) return false;
-            chosen.swap(lowest);
-            result.quality = 0;
-            result.limitMissed = true;
-        }
-    }
+    if (!EncodeToFit(format, m.pixels, options, how, result, chosen, why)) return false;
     result.bytes = chosen.size();
     if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
         result.notSmaller = true;

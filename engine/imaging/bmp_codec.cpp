@@ -39,28 +39,23 @@ struct Layout {
     bool hasAlpha = false;
 };
 
-// Everything but the pixels, from the first bytes of the file (at most the headers and the palette).
-bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& layout) {
-    if (size < 14 + 12 || data[0] != 'B' || data[1] != 'M') return false;
-    layout.pixelOffset = U32(data + 10);
+// The header's size, dimensions, bit depth and compression.
+bool ParseHeader(const uint8_t* data, size_t size, Layout& layout, uint32_t& headerSize) {
     const uint8_t* h = data + 14;
-    const uint32_t headerSize = U32(h);
+    headerSize = U32(h);
     int64_t width = 0, height = 0;
-    uint32_t planes = 1;
-    bool os2 = false;
+    // Plane counts are not checked: wrong ones are common in old writers and harmless.
     if (headerSize == 12) {  // OS/2 1.x core header
         width = U16(h + 4);
         height = static_cast<int16_t>(U16(h + 6));
-        planes = U16(h + 8);
         layout.bits = U16(h + 10);
         layout.paletteEntrySize = 3;
     } else if (headerSize >= 16 && headerSize <= 124 + 64) {
         if (size < 14 + std::min<size_t>(headerSize, 56)) return false;
         width = static_cast<int32_t>(U32(h + 4));
         height = static_cast<int32_t>(U32(h + 8));
-        planes = U16(h + 12);
         layout.bits = U16(h + 14);
-        os2 = headerSize == 16 || headerSize == 64;
+        const bool os2 = headerSize == 16 || headerSize == 64;
         if (headerSize >= 20) layout.compression = U32(h + 16);
         if (headerSize >= 36) layout.paletteEntries = U32(h + 32);
         if (os2 && layout.compression != kRgb && layout.compression != kRle8 && layout.compression != kRle4)
@@ -68,41 +63,34 @@ bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& lay
     } else {
         return false;
     }
-    (void)planes;  // wrong plane counts are common in old writers and harmless
     if (width <= 0 || height == 0 || height == INT32_MIN) return false;
+    // Top-down RLE is not allowed by the format; reading it as stored is the forgiving choice.
     layout.topDown = height < 0;
     layout.width = static_cast<uint32_t>(width);
     layout.height = static_cast<uint32_t>(height < 0 ? -height : height);
-    if (!SizeAllowed(layout.width, layout.height)) return false;
+    return SizeAllowed(layout.width, layout.height);
+}
 
-    const uint32_t bits = layout.bits;
-    switch (layout.compression) {
-        case kRgb:
-            if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-                return false;
-            break;
-        case kRle8:
-            if (bits != 8) return false;
-            break;
-        case kRle4:
-            if (bits != 4) return false;
-            break;
+bool BitsFitCompression(uint32_t bits, uint32_t compression) {
+    switch (compression) {
+        case kRgb: return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+        case kRle8: return bits == 8;
+        case kRle4: return bits == 4;
         case kBitFields:
-        case kAlphaBitFields:
-            if (bits != 16 && bits != 32) return false;
-            break;
+        case kAlphaBitFields: return bits == 16 || bits == 32;
         default: return false;  // embedded JPEG/PNG and unknown methods
     }
-    if (layout.topDown && (layout.compression == kRle8 || layout.compression == kRle4)) {
-        // Top-down RLE is not allowed by the format; reading it as stored is the forgiving choice.
-    }
+}
 
-    uint64_t afterHeader = 14 + uint64_t{headerSize};
+// The channel masks, stored or implied; moves afterHeader past masks that follow a plain info header.
+bool ReadMasks(const uint8_t* data, size_t size, uint32_t headerSize, Layout& layout, uint64_t& afterHeader) {
+    const uint8_t* h = data + 14;
+    const uint32_t bits = layout.bits;
     if (layout.compression == kBitFields || layout.compression == kAlphaBitFields) {
         const int count = layout.compression == kAlphaBitFields ? 4 : 3;
         const uint8_t* maskData = nullptr;
         if (headerSize == 40) {
-            maskData = data + afterHeader;  // masks follow a plain info header
+            maskData = data + afterHeader;
             if (size < afterHeader + 4u * count) return false;
             afterHeader += 4u * count;
         } else if (headerSize >= 52) {
@@ -122,25 +110,41 @@ bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& lay
         layout.masks[2] = 0xFF;
     }
     layout.hasAlpha = (bits == 16 || bits == 32) && layout.masks[3] != 0;
+    return true;
+}
 
-    if (bits <= 8) {
-        const uint32_t maxEntries = 1u << bits;
-        if (layout.paletteEntries == 0 || layout.paletteEntries > maxEntries) layout.paletteEntries = maxEntries;
-        layout.paletteOffset = afterHeader;
-        // A palette may be shorter than claimed when the pixels start earlier.
-        if (layout.pixelOffset > afterHeader) {
-            const uint64_t room = (layout.pixelOffset - afterHeader) / layout.paletteEntrySize;
-            if (room < layout.paletteEntries) layout.paletteEntries = static_cast<uint32_t>(room);
-        } else {
-            layout.paletteEntries = 0;
-        }
-        if (layout.paletteEntries == 0) return false;
-    } else {
+// Where the palette lies and how many entries it really has.
+bool PlacePalette(uint64_t afterHeader, Layout& layout) {
+    if (layout.bits > 8) {
         layout.paletteEntries = 0;  // a colour table beside direct colours is only a display hint
+        return true;
     }
+    const uint32_t maxEntries = 1u << layout.bits;
+    if (layout.paletteEntries == 0 || layout.paletteEntries > maxEntries) layout.paletteEntries = maxEntries;
+    layout.paletteOffset = afterHeader;
+    // A palette may be shorter than claimed when the pixels start earlier.
+    if (layout.pixelOffset > afterHeader) {
+        const uint64_t room = (layout.pixelOffset - afterHeader) / layout.paletteEntrySize;
+        if (room < layout.paletteEntries) layout.paletteEntries = static_cast<uint32_t>(room);
+    } else {
+        layout.paletteEntries = 0;
+    }
+    return layout.paletteEntries != 0;
+}
+
+// Everything but the pixels, from the first bytes of the file (at most the headers and the palette).
+bool ParseLayout(const uint8_t* data, size_t size, int64_t fileSize, Layout& layout) {
+    if (size < 14 + 12 || data[0] != 'B' || data[1] != 'M') return false;
+    layout.pixelOffset = U32(data + 10);
+    uint32_t headerSize = 0;
+    if (!ParseHeader(data, size, layout, headerSize) || !BitsFitCompression(layout.bits, layout.compression))
+        return false;
+    uint64_t afterHeader = 14 + uint64_t{headerSize};
+    if (!ReadMasks(data, size, headerSize, layout, afterHeader) || !PlacePalette(afterHeader, layout)) return false;
     if (layout.pixelOffset == 0 || static_cast<int64_t>(layout.pixelOffset) >= fileSize) return false;
     // Uncompressed data must be all there; a cut file is broken, not an image with a grey tail.
     if (layout.compression == kRgb || layout.compression == kBitFields || layout.compression == kAlphaBitFields) {
+        const uint32_t bits = layout.bits;
         const uint64_t stride = ((uint64_t{layout.width} * bits + 31) / 32) * 4;
         const uint64_t lastRow = (uint64_t{layout.width} * bits + 7) / 8;
         if (layout.pixelOffset + stride * (layout.height - 1) + lastRow > static_cast<uint64_t>(fileSize)) return false;
