@@ -12,7 +12,9 @@ programs=(test_engine test_settings test_intake test_cli test_hardening)
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target quendrix-batch "${programs[@]}"
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
-export QX_KILL_ROUNDS=${QX_KILL_ROUNDS:-3}
+# A killed child cannot report, so more kills than one per signal and thread mode find nothing a sanitizer
+# could; the plain build's suite runs the many random kills.
+export QX_KILL_ROUNDS=${QX_KILL_ROUNDS:-1}
 status=0
 for name in "${programs[@]}"; do
   echo "== $name (ThreadSanitizer)"

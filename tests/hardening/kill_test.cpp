@@ -67,6 +67,29 @@ protected:
     Snapshot old;
     int leftovers = 0;  // temporary files found after all runs
 
+    // The bytes of an uninterrupted run, and how long it takes: made once per thread mode, for every signal.
+    struct Reference {
+        Snapshot files;
+        std::chrono::microseconds duration{};
+    };
+    std::map<int, Reference> references;
+
+    const Reference& ReferenceRun(int threads) {
+        if (const auto found = references.find(threads); found != references.end()) return found->second;
+        const std::string folder = dir / ("reference" + std::to_string(threads));
+        ResetTarget(folder);
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult whole = RunBatchProgram(settings, Args(folder, threads));
+        Reference& reference = references[threads];
+        reference.duration =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        EXPECT_TRUE(whole.Exited(0)) << Describe(whole);
+        reference.files = Take(folder);
+        EXPECT_EQ(reference.files.files.size(), 12u);
+        EXPECT_TRUE(TemporaryFiles(folder).empty());
+        return reference;
+    }
+
     // Runs the batch `Rounds()` times per thread mode, each ended by `signal` at a random moment within its
     // uninterrupted duration, and checks every file afterwards. Returns how many runs the signal ended.
     int InterruptRepeatedly(int signal) {
@@ -77,19 +100,9 @@ protected:
         int ended = 0;
         for (int threads : {4, 0}) {
             SCOPED_TRACE("threads " + std::to_string(threads));
-            // The bytes of an uninterrupted run, and how long it takes.
-            const std::string reference = dir / ("reference" + std::to_string(threads));
-            ResetTarget(reference);
-            const auto start = std::chrono::steady_clock::now();
-            const RunResult whole = RunBatchProgram(settings, Args(reference, threads));
-            const auto duration =
-                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-            EXPECT_TRUE(whole.Exited(0)) << Describe(whole);
-            const Snapshot expected = Take(reference);
-            EXPECT_EQ(expected.files.size(), 12u);
-            EXPECT_TRUE(TemporaryFiles(reference).empty());
-
-            std::uniform_int_distribution<int64_t> moment(0, duration.count() * 11 / 10);
+            const Reference& reference = ReferenceRun(threads);
+            const Snapshot& expected = reference.files;
+            std::uniform_int_distribution<int64_t> moment(0, reference.duration.count() * 11 / 10);
             const std::string target = dir / "out";
             for (int round = 0; round < Rounds(); ++round) {
                 ResetTarget(target);
