@@ -440,7 +440,7 @@ BatchResult BatchRun::Run() {
         return result;
     }
 
-    BatchPlan plan{settings, host_.ReadParameterSettings()};
+    BatchPlan plan{settings, host_.ReadParameterSettings(), {}, nullptr, 0};
     compressor.SetOptions(host_.ReadAdvancedSettings());
     const OutputFormat* format = FindOutputFormat(plan.parameters.AusgabeTyp);
     plan.extension = format != nullptr ? format->extension : "";
