@@ -106,9 +106,8 @@ int Run(int argc, char** argv) {
     MainSettings main = settings::ReadMainSettings(store, settings::DefaultVerz());
     main.Verz = settings::ApplyTokenOnRead(main.Verz, settings::ReadDevicePath());
     ParameterSettings parameters = settings::ReadParameterSettings(store);
-    ApplyOverrides(commandLine.overrides, main, parameters);
     AdvancedSettings advanced = settings::ReadAdvancedSettings(store);
-    ApplyOverrides(commandLine.overrides, advanced);
+    ApplyOverrides(commandLine.overrides, main, parameters, advanced);
 
     if (commandLine.showSettings) {
         PrintSettings(settingsPath, main, parameters, advanced);

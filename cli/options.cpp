@@ -2,7 +2,6 @@
 
 #include <getopt.h>
 
-#include <initializer_list>
 #include <span>
 
 #include "engine/imaging/imaging.h"
@@ -13,62 +12,53 @@
 namespace qx::cli {
 namespace {
 
+// The options with code of their own; those that set one key with a number, a text or a word are the settings
+// rows' (kSchema), with ids from kRowOption on.
 enum OptionId : int {
     kOptSettings = 256,
     kOptShowSettings,
     kOptSize,
-    kOptQuality,
-    kOptNoEnlarge,
-    kOptEnlarge,
     kOptTargetFolder,
-    kOptSourceFolders,
     kOptType,
-    kOptNames,
-    kOptPrefix,
-    kOptFirst,
-    kOptDigits,
-    kOptThreads,
     kOptAccept,
-    kOptMetadata,
-    kOptKeepGps,
-    kOptSkipLarger,
     kOptMaxSize,
-    kOptKeepDate,
     kOptQuiet,
     kOptVerbose,
     kOptReport,
     kOptHelp,
     kOptVersion,
+    kRowOption = 1024,  // + 2 * the row's index + the option's index in the row
 };
 
-const option kOptions[] = {
+const option kOwnOptions[] = {
     {"settings", required_argument, nullptr, kOptSettings},
     {"show-settings", no_argument, nullptr, kOptShowSettings},
     {"size", required_argument, nullptr, kOptSize},
-    {"quality", required_argument, nullptr, kOptQuality},
-    {"no-enlarge", no_argument, nullptr, kOptNoEnlarge},
-    {"enlarge", no_argument, nullptr, kOptEnlarge},
     {"target-folder", required_argument, nullptr, kOptTargetFolder},
-    {"source-folders", no_argument, nullptr, kOptSourceFolders},
     {"type", required_argument, nullptr, kOptType},
-    {"names", required_argument, nullptr, kOptNames},
-    {"prefix", required_argument, nullptr, kOptPrefix},
-    {"first", required_argument, nullptr, kOptFirst},
-    {"digits", required_argument, nullptr, kOptDigits},
-    {"threads", required_argument, nullptr, kOptThreads},
     {"accept", required_argument, nullptr, kOptAccept},
-    {"metadata", required_argument, nullptr, kOptMetadata},
-    {"keep-gps", no_argument, nullptr, kOptKeepGps},
-    {"skip-larger", no_argument, nullptr, kOptSkipLarger},
     {"max-size", required_argument, nullptr, kOptMaxSize},
-    {"keep-date", no_argument, nullptr, kOptKeepDate},
     {"quiet", no_argument, nullptr, kOptQuiet},
     {"verbose", no_argument, nullptr, kOptVerbose},
     {"report", required_argument, nullptr, kOptReport},
     {"help", no_argument, nullptr, kOptHelp},
     {"version", no_argument, nullptr, kOptVersion},
-    {nullptr, 0, nullptr, 0},
 };
+
+// Our own options and the rows', as getopt_long takes them.
+std::vector<option> AllOptions() {
+    std::vector<option> options(std::begin(kOwnOptions), std::end(kOwnOptions));
+    for (size_t i = 0; i < std::size(settings::kSchema); ++i) {
+        for (size_t k = 0; k < std::size(settings::kSchema[i].options); ++k) {
+            const settings::CommandOption& word = settings::kSchema[i].options[k];
+            if (word.word == nullptr) continue;
+            const int takes = word.sets == settings::kTakesValue ? required_argument : no_argument;
+            options.push_back({word.word, takes, nullptr, kRowOption + static_cast<int>(2 * i + k)});
+        }
+    }
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
+}
 
 std::string Describe(const std::string& option, const std::string& value, const std::string& problem) {
     return res::LoadString(res::IDS_CLI_PROGRAM) + ": " + option + " \"" + value + "\": " + problem;
@@ -109,20 +99,112 @@ bool ParseAccept(const std::string& value, InputTypeFlags& flags) {
     }
 }
 
-struct Keyword {
-    const char* word;
-    int32_t value;
-};
+// A number in the range the dialogs enforce for `row`.
+bool ParseInRange(const std::string& text, const settings::SettingKey& row, uint32_t& value, std::string& problem) {
+    return ParseUnsignedInRange(text, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), value,
+                                problem);
+}
 
-// One of a fixed set of words, exactly as spelled.
-bool ParseKeyword(const std::string& text, std::initializer_list<Keyword> keywords, int32_t& value) {
-    for (const Keyword& keyword : keywords) {
-        if (text == keyword.word) {
-            value = keyword.value;
+// The value after a row's option: one of its words, a text, or a number in its range.
+bool ParseRowValue(const settings::SettingKey& row, const std::string& value, Override& given, std::string& problem) {
+    if (row.words[0].word != nullptr) {
+        for (const settings::ValueWord& word : row.words) {
+            if (value == word.word) {
+                given.number = word.value;
+                return true;
+            }
+        }
+        problem = res::FormatNumbered(res::IDS_CLI_ONE_OF, {row.words[0].word, row.words[1].word});
+        return false;
+    }
+    if (row.IsText()) {
+        given.text = value;
+        return true;
+    }
+    uint32_t number = 0;
+    if (!ParseInRange(value, row, number, problem)) return false;
+    given.number = number;
+    return true;
+}
+
+// --size source|percent:N|box:BxH.
+bool ParseSize(const std::string& value, std::vector<Override>& overrides, std::string& problem) {
+    using settings::Key;
+    auto set = [&](const char* key, int64_t number) { overrides.push_back({&Key(key), number, {}}); };
+    uint32_t n = 0;
+    if (value == "source") {
+        set(settings::kBildsize, kSizeSource);
+    } else if (value.rfind("percent:", 0) == 0) {
+        if (!ParseInRange(value.substr(8), Key(settings::kProzent), n, problem)) return false;
+        set(settings::kBildsize, kSizePercent);
+        set(settings::kProzent, n);
+    } else if (value.rfind("box:", 0) == 0) {
+        const std::string box = value.substr(4);
+        const size_t x = box.find_first_of("xX");
+        uint32_t h = 0;
+        if (x == std::string::npos) {
+            problem = res::LoadString(res::IDS_CLI_SIZE_FORMS);
+            return false;
+        }
+        if (!ParseInRange(box.substr(0, x), Key(settings::kBreite), n, problem) ||
+            !ParseInRange(box.substr(x + 1), Key(settings::kHoehe), h, problem)) {
+            return false;
+        }
+        set(settings::kBildsize, kSizeBox);
+        set(settings::kBreite, n);
+        set(settings::kHoehe, h);
+    } else {
+        problem = res::LoadString(res::IDS_CLI_SIZE_FORMS);
+        return false;
+    }
+    return true;
+}
+
+// One of the options with code of their own that set keys: false with `problem` for a bad value.
+bool ParseOwnOption(int id, const std::string& value, std::vector<Override>& overrides, std::string& problem) {
+    using settings::Key;
+    auto set = [&](const char* key, int64_t number, std::string text = {}) {
+        overrides.push_back({&Key(key), number, std::move(text)});
+    };
+    uint32_t n = 0;
+    switch (id) {
+        case kOptSize: return ParseSize(value, overrides, problem);
+        case kOptTargetFolder:
+            if (value.empty()) {
+                problem = res::LoadString(res::IDS_TARGET_EMPTY);
+                return false;
+            }
+            set(settings::kZielPath, kTargetVerz);
+            set(settings::kVerz, 0, value);
+            return true;
+        case kOptType: {
+            const imaging::Codec* codec = imaging::FindCodecByName(value);
+            if (codec == nullptr || codec->outputType < 0) {
+                problem = NamesInWords(res::IDS_CLI_ONE_OF, true);
+                return false;
+            }
+            set(settings::kAusgabeTyp, codec->outputType);
             return true;
         }
+        case kOptAccept: {
+            InputTypeFlags flags;
+            if (!ParseAccept(value, flags)) {
+                problem = NamesInWords(res::IDS_CLI_ACCEPT_FORMS, false);
+                return false;
+            }
+            set(settings::kEingabeTyp, settings::PackEingabeTyp(flags));
+            return true;
+        }
+        case kOptMaxSize: {
+            const settings::SettingKey& row = Key(settings::kMaxKB);
+            if (!ParseKilobytes(value, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), n, problem))
+                return false;
+            set(settings::kMaxKBAktiv, 1);
+            set(settings::kMaxKB, n);
+            return true;
+        }
+        default: return true;
     }
-    return false;
 }
 
 }  // namespace
@@ -164,174 +246,69 @@ bool ParseKilobytes(const std::string& text, uint32_t lower, uint32_t upper, uin
 }
 
 bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::string& error) {
+    const std::vector<option> options = AllOptions();
     // getopt keeps its state in globals: start afresh, and let us word every message ourselves.
     optind = 0;
     opterr = 0;
     for (;;) {
         int index = -1;
-        const int id = getopt_long(argc, argv, ":h", kOptions, &index);
+        const int id = getopt_long(argc, argv, ":h", options.data(), &index);
         if (id == -1) break;
-        const std::string name = index >= 0 ? std::string("--") + kOptions[index].name : std::string(argv[optind - 1]);
-        const std::string value = optarg != nullptr ? optarg : "";
-        auto fail = [&](const std::string& problem) {
-            error = Describe(name, value, problem);
-            return false;
-        };
-        // A number in the range the dialogs enforce for `key`.
-        auto number = [&](const char* key, uint32_t& out, const std::string& digits) {
-            const settings::SettingKey& row = settings::Key(key);
-            std::string problem;
-            return ParseUnsignedInRange(digits, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), out,
-                                        problem) ||
-                   fail(problem);
-        };
-        auto usage = [&](int problemId) {
+        if (id == ':' || id == '?') {
+            const int problemId = id == ':' ? res::IDS_CLI_MISSING_VALUE : res::IDS_CLI_UNKNOWN_OPTION;
             error = res::LoadString(res::IDS_CLI_PROGRAM) + ": " + argv[optind - 1] + ": " + res::LoadString(problemId);
             return false;
-        };
-        uint32_t n = 0;
-        int32_t keyword = 0;
-        Overrides& o = commandLine.overrides;
-        switch (id) {
-            case kOptSettings: commandLine.settingsPath = value; break;
-            case kOptShowSettings: commandLine.showSettings = true; break;
-            case kOptSize: {
-                if (value == "source") {
-                    o.Bildsize = kSizeSource;
-                } else if (value.rfind("percent:", 0) == 0) {
-                    if (!number(settings::kProzent, n, value.substr(8))) return false;
-                    o.Bildsize = kSizePercent;
-                    o.Prozent = n;
-                } else if (value.rfind("box:", 0) == 0) {
-                    const std::string box = value.substr(4);
-                    const size_t x = box.find_first_of("xX");
-                    uint32_t w = 0;
-                    uint32_t h = 0;
-                    if (x == std::string::npos) return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
-                    if (!number(settings::kBreite, w, box.substr(0, x)) ||
-                        !number(settings::kHoehe, h, box.substr(x + 1))) {
-                        return false;
-                    }
-                    o.Bildsize = kSizeBox;
-                    o.Breite = w;
-                    o.Hoehe = h;
-                } else {
-                    return fail(res::LoadString(res::IDS_CLI_SIZE_FORMS));
-                }
-                break;
-            }
-            case kOptQuality:
-                if (!number(settings::kRate, n, value)) return false;
-                o.Rate = n;
-                break;
-            case kOptNoEnlarge: o.NichtVergroessern = 1; break;
-            case kOptEnlarge: o.NichtVergroessern = 0; break;
-            case kOptTargetFolder:
-                if (value.empty()) return fail(res::LoadString(res::IDS_TARGET_EMPTY));
-                o.ZielPath = kTargetVerz;
-                o.Verz = value;
-                break;
-            case kOptSourceFolders: o.ZielPath = kTargetSourceFolder; break;
-            case kOptType: {
-                const imaging::Codec* codec = imaging::FindCodecByName(value);
-                if (codec == nullptr || codec->outputType < 0) return fail(NamesInWords(res::IDS_CLI_TYPE_FORMS, true));
-                o.AusgabeTyp = codec->outputType;
-                break;
-            }
-            case kOptNames:
-                if (!ParseKeyword(value, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, keyword)) {
-                    return fail(res::LoadString(res::IDS_CLI_NAMES_FORMS));
-                }
-                o.AusgabeDateiTyp = keyword;
-                break;
-            case kOptPrefix: o.Prefix = value; break;
-            case kOptFirst:
-                if (!number(settings::kLfdNr, n, value)) return false;
-                o.LfdNr = static_cast<int32_t>(n);
-                break;
-            case kOptDigits:
-                if (!number(settings::kStellen, n, value)) return false;
-                o.Stellen = static_cast<int32_t>(n);
-                break;
-            case kOptThreads:
-                if (!number(settings::kThreadAnzahl, n, value)) return false;
-                o.ThreadAnzahl = static_cast<int32_t>(n);
-                break;
-            case kOptAccept: {
-                InputTypeFlags flags;
-                if (!ParseAccept(value, flags)) return fail(NamesInWords(res::IDS_CLI_ACCEPT_FORMS, false));
-                o.accept = flags;
-                break;
-            }
-            case kOptMetadata:
-                if (!ParseKeyword(value, {{"keep", 1}, {"strip", 0}}, keyword)) {
-                    return fail(res::LoadString(res::IDS_CLI_METADATA_FORMS));
-                }
-                o.MetadatenUebernehmen = keyword;
-                break;
-            case kOptKeepGps: o.GpsEntfernen = 0; break;
-            case kOptSkipLarger: o.NurWennKleiner = 1; break;
-            case kOptMaxSize: {
-                const settings::SettingKey& row = settings::Key(settings::kMaxKB);
-                std::string problem;
-                if (!ParseKilobytes(value, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper), n,
-                                    problem)) {
-                    return fail(problem);
-                }
-                o.MaxKB = static_cast<int32_t>(n);
-                break;
-            }
-            case kOptKeepDate: o.DatumUebernehmen = 1; break;
-            case kOptQuiet: commandLine.quiet = true; break;
-            case kOptVerbose: commandLine.verbose = true; break;
-            case kOptReport:
-                if (!ReportFormatForPath(value)) return fail(res::LoadString(res::IDS_CLI_REPORT_FORMS));
-                commandLine.reportPath = value;
-                break;
-            case 'h':
-            case kOptHelp: commandLine.help = true; break;
-            case kOptVersion: commandLine.version = true; break;
-            case ':': return usage(res::IDS_CLI_MISSING_VALUE);
-            default: return usage(res::IDS_CLI_UNKNOWN_OPTION);
         }
+        const std::string name = index >= 0 ? std::string("--") + options[index].name : std::string(argv[optind - 1]);
+        const std::string value = optarg != nullptr ? optarg : "";
+        std::string problem;
+        bool ok = true;
+        if (id >= kRowOption) {
+            const settings::SettingKey& row = settings::kSchema[(id - kRowOption) / 2];
+            const settings::CommandOption& word = row.options[(id - kRowOption) % 2];
+            Override given{&row, word.sets, {}};
+            ok = word.sets != settings::kTakesValue || ParseRowValue(row, value, given, problem);
+            if (ok) commandLine.overrides.push_back(std::move(given));
+        } else if (id == kOptReport) {
+            ok = ReportFormatForPath(value).has_value();
+            if (ok)
+                commandLine.reportPath = value;
+            else
+                problem = res::LoadString(res::IDS_CLI_REPORT_FORMS);
+        } else {
+            ok = ParseOwnOption(id, value, commandLine.overrides, problem);
+        }
+        if (!ok) {
+            error = Describe(name, value, problem);
+            return false;
+        }
+        if (id == kOptSettings) commandLine.settingsPath = value;
+        commandLine.showSettings |= id == kOptShowSettings;
+        commandLine.quiet |= id == kOptQuiet;
+        commandLine.verbose |= id == kOptVerbose;
+        commandLine.help |= id == kOptHelp || id == 'h';
+        commandLine.version |= id == kOptVersion;
     }
     for (int i = optind; i < argc; ++i) commandLine.operands.emplace_back(argv[i]);
     return true;
 }
 
-void ApplyOverrides(const Overrides& o, MainSettings& main, ParameterSettings& parameters) {
-    if (o.Bildsize) main.Bildsize = *o.Bildsize;
-    if (o.Prozent) main.Prozent = *o.Prozent;
-    if (o.Breite) main.Breite = *o.Breite;
-    if (o.Hoehe) main.Hoehe = *o.Hoehe;
-    if (o.Rate) main.Rate = *o.Rate;
-    if (o.NichtVergroessern) main.NichtVergroessern = *o.NichtVergroessern;
-    if (o.ZielPath) main.ZielPath = *o.ZielPath;
-    if (o.Verz) main.Verz = *o.Verz;
-    if (o.AusgabeTyp) parameters.AusgabeTyp = *o.AusgabeTyp;
-    if (o.AusgabeDateiTyp) parameters.AusgabeDateiTyp = *o.AusgabeDateiTyp;
-    if (o.Prefix) parameters.Prefix = *o.Prefix;
-    if (o.LfdNr) parameters.LfdNr = *o.LfdNr;
-    if (o.Stellen) parameters.Stellen = *o.Stellen;
-    if (o.ThreadAnzahl) parameters.ThreadAnzahl = *o.ThreadAnzahl;
-    if (o.accept) {
-        parameters.EingabeTyp = settings::PackEingabeTyp(*o.accept);
-    }
-}
-
-void ApplyOverrides(const Overrides& o, AdvancedSettings& advanced) {
-    if (o.MetadatenUebernehmen) advanced.MetadatenUebernehmen = *o.MetadatenUebernehmen;
-    if (o.GpsEntfernen) advanced.GpsEntfernen = *o.GpsEntfernen;
-    if (o.NurWennKleiner) advanced.NurWennKleiner = *o.NurWennKleiner;
-    if (o.MaxKB) {
-        advanced.MaxKBAktiv = 1;
-        advanced.MaxKB = *o.MaxKB;
-    }
-    if (o.DatumUebernehmen) advanced.DatumUebernehmen = *o.DatumUebernehmen;
+void ApplyOverrides(const std::vector<Override>& overrides, MainSettings& main, ParameterSettings& parameters,
+                    AdvancedSettings& advanced) {
+    for (const Override& given : overrides)
+        settings::SetValue(*given.row, given.number, given.text, main, parameters, advanced);
 }
 
 std::string UsageText() {
-    return res::FormatNumbered(res::IDS_CLI_USAGE, {Join(CodecNames(true), "|"), Join(CodecNames(false), ",")});
+    const std::string outputTypes = Join(CodecNames(true), "|");
+    const std::string inputTypes = Join(CodecNames(false), ",");
+    std::string text = res::LoadString(res::IDS_CLI_USAGE);
+    for (const settings::SettingKey& row : settings::kSchema) {
+        if (row.help == 0) continue;
+        text += res::FormatNumbered(row.help,
+                                    {std::to_string(row.lower), std::to_string(row.upper), outputTypes, inputTypes});
+    }
+    return text + res::LoadString(res::IDS_CLI_USAGE_END);
 }
 
 }  // namespace qx::cli

@@ -8,31 +8,15 @@
 
 #include "engine/types.h"
 #include "intake/intake.h"
+#include "settings/settings.h"
 
 namespace qx::cli {
 
-// Values given on the command line; an empty optional keeps the settings file's value.
-struct Overrides {
-    std::optional<int32_t> Bildsize;
-    std::optional<uint32_t> Prozent;
-    std::optional<uint32_t> Breite;
-    std::optional<uint32_t> Hoehe;
-    std::optional<uint32_t> Rate;
-    std::optional<int32_t> NichtVergroessern;
-    std::optional<int32_t> ZielPath;
-    std::optional<std::string> Verz;
-    std::optional<int32_t> AusgabeTyp;
-    std::optional<int32_t> AusgabeDateiTyp;
-    std::optional<std::string> Prefix;
-    std::optional<int32_t> LfdNr;
-    std::optional<int32_t> Stellen;
-    std::optional<int32_t> ThreadAnzahl;
-    std::optional<InputTypeFlags> accept;
-    std::optional<int32_t> MetadatenUebernehmen;
-    std::optional<int32_t> GpsEntfernen;
-    std::optional<int32_t> NurWennKleiner;
-    std::optional<int32_t> MaxKB;  // given: MaxKBAktiv on
-    std::optional<int32_t> DatumUebernehmen;
+// A value given on the command line for one key of the settings file, in the order given: a later one wins.
+struct Override {
+    const settings::SettingKey* row = nullptr;
+    int64_t number = 0;  // integer keys
+    std::string text;    // text keys
 };
 
 struct CommandLine {
@@ -43,7 +27,7 @@ struct CommandLine {
     std::optional<std::string> reportPath;  // --report: a ".csv" or ".jsonl" file
     bool help = false;
     bool version = false;
-    Overrides overrides;
+    std::vector<Override> overrides;
     std::vector<std::string> operands;  // files and folders, exactly as given
 };
 
@@ -58,8 +42,8 @@ std::string UsageText();
 // numbers: unsigned decimal digits, blanks allowed around them.
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error);
 
-void ApplyOverrides(const Overrides& overrides, MainSettings& main, ParameterSettings& parameters);
-void ApplyOverrides(const Overrides& overrides, AdvancedSettings& advanced);
+void ApplyOverrides(const std::vector<Override>& overrides, MainSettings& main, ParameterSettings& parameters,
+                    AdvancedSettings& advanced);
 
 // A size in kilobytes: digits, optionally followed by "K" (kilobytes) or "M" (1024 kilobytes).
 bool ParseKilobytes(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value, std::string& error);

@@ -87,31 +87,38 @@ const std::map<int, std::string>& Table() {
          "\n"
          "Optionen (überschreiben einzelne Einstellungen):\n"
          "  --settings DATEI        diese Einstellungsdatei lesen\n"
-         "  --show-settings         Einstellungsdatei und alle wirksamen Werte zeigen, dann enden\n"
-         "  --size source           Bildgröße wie Quelldatei\n"
-         "  --size percent:N        Bildgröße in Prozent (1..999)\n"
-         "  --size box:BxH          höchstens B Pixel breit und H Pixel hoch (je 1..10000)\n"
-         "  --quality N             Qualität 0..100 (für JPG-, WebP- und AVIF-Ausgabedateien)\n"
+         "  --show-settings         Einstellungsdatei und alle wirksamen Werte zeigen, dann enden\n"},
+        {IDS_CLI_HELP_QUALITY, "  --quality N             Qualität %1..%2 (für JPG-, WebP- und AVIF-Ausgabedateien)\n"},
+        {IDS_CLI_HELP_TARGET_FOLDER, "  --target-folder ORDNER  alle Zieldateien in diesen Ordner\n"},
+        {IDS_CLI_HELP_SIZE_SOURCE, "  --size source           Bildgröße wie Quelldatei\n"},
+        {IDS_CLI_HELP_SIZE_PERCENT, "  --size percent:N        Bildgröße in Prozent (%1..%2)\n"},
+        {IDS_CLI_HELP_SIZE_BOX, "  --size box:BxH          höchstens B Pixel breit und H Pixel hoch (je %1..%2)\n"},
+        {IDS_CLI_HELP_SOURCE_FOLDERS, "  --source-folders        Zielverzeichnis wie Quellverzeichnis\n"},
+        {IDS_CLI_HELP_ENLARGE,
          "  --no-enlarge            Bilder nicht vergrößern (Bildgröße)\n"
-         "  --enlarge               Bilder auch vergrößern\n"
-         "  --target-folder ORDNER  alle Zieldateien in diesen Ordner\n"
-         "  --source-folders        Zielverzeichnis wie Quellverzeichnis\n"
-         "  --type %1\n"
-         "                          Ausgabedateityp\n"
+         "  --enlarge               Bilder auch vergrößern\n"},
+        {IDS_CLI_HELP_NAMES,
          "  --names source          Namen wie die Quelldateien\n"
-         "  --names pattern         Namen aus Präfix und laufender Nummer\n"
-         "  --prefix P              Präfix der Namen\n"
-         "  --first N               erste laufende Nummer (1..9999)\n"
-         "  --digits N              Stellen der laufenden Nummer (1..4)\n"
-         "  --threads N             höchstens N Threads zugleich (0..1000; 0: nacheinander)\n"
-         "  --accept %2\n"
-         "                          angenommene Eingabedateitypen\n"
-         "  --metadata keep|strip   EXIF und XMP der Quelle übernehmen oder weglassen\n"
-         "  --keep-gps              mit übernommenen Metadaten auch die GPS-Position behalten\n"
-         "  --skip-larger           nur speichern, wenn kleiner als die Quelldatei\n"
-         "  --max-size N            höchstens N KB pro Datei (auch 300K, 2M; 1..1000000 KB;\n"
-         "                          nur für Ausgabetypen mit Qualität)\n"
-         "  --keep-date             Änderungsdatum der Quelle übernehmen\n"
+         "  --names pattern         Namen aus Präfix und laufender Nummer\n"},
+        {IDS_CLI_HELP_PREFIX, "  --prefix P              Präfix der Namen\n"},
+        {IDS_CLI_HELP_FIRST, "  --first N               erste laufende Nummer (%1..%2)\n"},
+        {IDS_CLI_HELP_DIGITS, "  --digits N              Stellen der laufenden Nummer (%1..%2)\n"},
+        {IDS_CLI_HELP_ACCEPT,
+         "  --accept %4\n"
+         "                          angenommene Eingabedateitypen\n"},
+        {IDS_CLI_HELP_TYPE,
+         "  --type %3\n"
+         "                          Ausgabedateityp\n"},
+        {IDS_CLI_HELP_THREADS, "  --threads N             höchstens N Threads zugleich (%1..%2; 0: nacheinander)\n"},
+        {IDS_CLI_HELP_METADATA, "  --metadata keep|strip   EXIF und XMP der Quelle übernehmen oder weglassen\n"},
+        {IDS_CLI_HELP_KEEP_GPS,
+         "  --keep-gps              mit übernommenen Metadaten auch die GPS-Position behalten\n"},
+        {IDS_CLI_HELP_SKIP_LARGER, "  --skip-larger           nur speichern, wenn kleiner als die Quelldatei\n"},
+        {IDS_CLI_HELP_MAX_SIZE,
+         "  --max-size N            höchstens N KB pro Datei (auch 300K, 2M; %1..%2 KB;\n"
+         "                          nur für Ausgabetypen mit Qualität)\n"},
+        {IDS_CLI_HELP_KEEP_DATE, "  --keep-date             Änderungsdatum der Quelle übernehmen\n"},
+        {IDS_CLI_USAGE_END,
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"
          "  --report DATEI          Bericht über jedes Bild in DATEI schreiben (.csv oder .jsonl)\n"
@@ -126,8 +133,7 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_MISSING_VALUE, "Wert fehlt"},
         {IDS_CLI_NO_OPERANDS, "keine Datei und kein Ordner angegeben"},
         {IDS_CLI_SIZE_FORMS, "erwartet source, percent:N oder box:BxH"},
-        {IDS_CLI_TYPE_FORMS, "erwartet %1 oder %2"},
-        {IDS_CLI_NAMES_FORMS, "erwartet source oder pattern"},
+        {IDS_CLI_ONE_OF, "erwartet %1 oder %2"},
         {IDS_CLI_ACCEPT_FORMS, "erwartet eine Liste aus %1 und %2, etwa jpg,png"},
         {IDS_CLI_SETTINGS_MISSING, "Einstellungsdatei nicht gefunden"},
         {IDS_CLI_SETTINGS_NO_FILE, "ist keine Datei"},
@@ -170,7 +176,6 @@ const std::map<int, std::string>& Table() {
         {IDS_RESULT_WRITTEN, "geschrieben"},
         {IDS_RESULT_SKIPPED, "übersprungen"},
         {IDS_RESULT_FAILED, "fehlgeschlagen"},
-        {IDS_CLI_METADATA_FORMS, "erwartet keep oder strip"},
         // A settings file too large to be one.
         {IDS_SETTINGS_TOO_LARGE,
          "Die Einstellungsdatei \"%s\" ist größer als 1 MB und wird nicht gelesen. Es gelten die "

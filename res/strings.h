@@ -69,14 +69,13 @@ enum StringId : int {
     IDS_TIP_KEEP_DATE = 1045,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
-    IDS_CLI_USAGE = 2002,     // --help
+    IDS_CLI_USAGE = 2002,     // --help, up to the options that set a key of the settings file
     IDS_CLI_TRY_HELP = 2003,  // last line of every usage error
     IDS_CLI_UNKNOWN_OPTION = 2004,
     IDS_CLI_MISSING_VALUE = 2005,
     IDS_CLI_NO_OPERANDS = 2006,
     IDS_CLI_SIZE_FORMS = 2007,
-    IDS_CLI_TYPE_FORMS = 2008,
-    IDS_CLI_NAMES_FORMS = 2009,
+    IDS_CLI_ONE_OF = 2008,  // %1 all words but the last, %2 the last
     IDS_CLI_ACCEPT_FORMS = 2010,
     IDS_CLI_SETTINGS_MISSING = 2011,
     IDS_CLI_SETTINGS_NO_FILE = 2012,
@@ -120,7 +119,28 @@ enum StringId : int {
     IDS_RESULT_WRITTEN = 2047,
     IDS_RESULT_SKIPPED = 2048,
     IDS_RESULT_FAILED = 2049,
-    IDS_CLI_METADATA_FORMS = 2050,
+    // quendrix-batch --help: the end, and the lines of the options that set a key (%1..%2 its range, %3 the
+    // output types, %4 the input types).
+    IDS_CLI_USAGE_END = 2051,
+    IDS_CLI_HELP_QUALITY = 2052,
+    IDS_CLI_HELP_TARGET_FOLDER = 2053,
+    IDS_CLI_HELP_SIZE_SOURCE = 2054,
+    IDS_CLI_HELP_SIZE_PERCENT = 2055,
+    IDS_CLI_HELP_SIZE_BOX = 2056,
+    IDS_CLI_HELP_SOURCE_FOLDERS = 2057,
+    IDS_CLI_HELP_ENLARGE = 2058,
+    IDS_CLI_HELP_NAMES = 2059,
+    IDS_CLI_HELP_PREFIX = 2060,
+    IDS_CLI_HELP_FIRST = 2061,
+    IDS_CLI_HELP_DIGITS = 2062,
+    IDS_CLI_HELP_ACCEPT = 2063,
+    IDS_CLI_HELP_TYPE = 2064,
+    IDS_CLI_HELP_THREADS = 2065,
+    IDS_CLI_HELP_METADATA = 2066,
+    IDS_CLI_HELP_KEEP_GPS = 2067,
+    IDS_CLI_HELP_SKIP_LARGER = 2068,
+    IDS_CLI_HELP_MAX_SIZE = 2069,
+    IDS_CLI_HELP_KEEP_DATE = 2070,
     // A settings file too large to be one.
     IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
     IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":

@@ -134,6 +134,20 @@ int64_t IntValue(const SettingKey& row, const MainSettings& main, const Paramete
     return result;
 }
 
+void SetValue(const SettingKey& row, int64_t number, const std::string& text, MainSettings& main,
+              ParameterSettings& parameters, AdvancedSettings& advanced) {
+    auto set = [&](auto& value) {
+        using Value = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, std::string>)
+            value = text;
+        else
+            value = static_cast<Value>(number);
+    };
+    WithMember<MainSettings>(row, [&](auto member) { set(main.*member); });
+    WithMember<ParameterSettings>(row, [&](auto member) { set(parameters.*member); });
+    WithMember<AdvancedSettings>(row, [&](auto member) { set(advanced.*member); });
+}
+
 std::string RangeMessage(int64_t lower, int64_t upper) {
     return res::FormatNumbered(res::IDS_PARSE_INT_RANGE, {std::to_string(lower), std::to_string(upper)});
 }

@@ -9,6 +9,7 @@
 
 #include "engine/paths.h"
 #include "engine/types.h"
+#include "res/strings.h"
 #include "settings/profile_store.h"
 
 namespace qx::settings {
@@ -44,9 +45,25 @@ inline constexpr const char* kMaxKBAktiv = "MaxKBAktiv";
 inline constexpr const char* kMaxKB = "MaxKB";
 inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
 
+// An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
+inline constexpr int32_t kTakesValue = INT32_MIN;
+struct CommandOption {
+    const char* word = nullptr;  // without the dashes; nullptr: none
+    int32_t sets = kTakesValue;
+};
+
+// A word that stands for a coded value on the command line ("keep" for 1).
+struct ValueWord {
+    const char* word = nullptr;
+    int32_t value = 0;
+};
+
 // One key of the settings file: where it lives, the member that holds it, its default, and the range a
 // dialog enforces when it takes the value from its control (radio groups and check boxes: the coded values;
 // a group with nothing checked gives -1 all the same). Values read from the file are never range-checked.
+// quendrix-batch takes a key's value from its options: after `--word`, a number in the range, a text, or one
+// of the words; keys without options here have options of their own (--size, --type, --accept,
+// --target-folder, --max-size), whose lines in the help are the keys' all the same.
 struct SettingKey {
     using Member =
         std::variant<uint32_t MainSettings::*, int32_t MainSettings::*, std::string MainSettings::*,
@@ -58,6 +75,9 @@ struct SettingKey {
     const char* defaultText;  // text keys; nullptr for Verz, whose default is DefaultVerz()
     int64_t lower;            // lower > upper: no range (texts)
     int64_t upper;
+    CommandOption options[2] = {};
+    ValueWord words[2] = {};  // the values an option's word may name; none: a number or a text
+    int help = 0;             // the key's lines in quendrix-batch --help; 0: none
 
     constexpr bool IsText() const {
         return std::holds_alternative<std::string MainSettings::*>(member) ||
@@ -68,30 +88,42 @@ struct SettingKey {
 
 // Every key of sections Allg, Parameter and Erweitert, in the order the file keeps them and every reader and writer
 // takes them.
+// clang-format off
 inline constexpr SettingKey kSchema[] = {
-    {kAllg, kRate, &MainSettings::Rate, 80, nullptr, 0, 100},
-    {kAllg, kVerz, &MainSettings::Verz, 0, nullptr, 1, 0},
-    {kAllg, kBildsize, &MainSettings::Bildsize, kSizeSource, nullptr, kSizePercent, kSizeSource},
-    {kAllg, kProzent, &MainSettings::Prozent, 100, nullptr, 1, 999},
-    {kAllg, kBreite, &MainSettings::Breite, 640, nullptr, 1, 10000},
+    {kAllg, kRate, &MainSettings::Rate, 80, nullptr, 0, 100, {{"quality"}}, {}, res::IDS_CLI_HELP_QUALITY},
+    {kAllg, kVerz, &MainSettings::Verz, 0, nullptr, 1, 0, {}, {}, res::IDS_CLI_HELP_TARGET_FOLDER},
+    {kAllg, kBildsize, &MainSettings::Bildsize, kSizeSource, nullptr, kSizePercent, kSizeSource, {}, {},
+     res::IDS_CLI_HELP_SIZE_SOURCE},
+    {kAllg, kProzent, &MainSettings::Prozent, 100, nullptr, 1, 999, {}, {}, res::IDS_CLI_HELP_SIZE_PERCENT},
+    {kAllg, kBreite, &MainSettings::Breite, 640, nullptr, 1, 10000, {}, {}, res::IDS_CLI_HELP_SIZE_BOX},
     {kAllg, kHoehe, &MainSettings::Hoehe, 480, nullptr, 1, 10000},
-    {kAllg, kZielPath, &MainSettings::ZielPath, kTargetSourceFolder, nullptr, kTargetSourceFolder, kTargetVerz},
-    {kAllg, kNichtVergroessern, &MainSettings::NichtVergroessern, 0, nullptr, 0, 1},
-    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, nullptr, kNamingLikeSources,
-     kNamingPattern},
-    {kParameter, kPrefix, &ParameterSettings::Prefix, 0, "Pic", 1, 0},
-    {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, nullptr, 1, 9999},
-    {kParameter, kStellen, &ParameterSettings::Stellen, 3, nullptr, 1, 4},
-    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 7, nullptr, 0, 7},
-    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg, kOutputTypeAvif},
-    {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 10, nullptr, 0, 1000},
-    {kErweitert, kMetadatenUebernehmen, &AdvancedSettings::MetadatenUebernehmen, 0, nullptr, 0, 1},
-    {kErweitert, kGpsEntfernen, &AdvancedSettings::GpsEntfernen, 1, nullptr, 0, 1},
-    {kErweitert, kNurWennKleiner, &AdvancedSettings::NurWennKleiner, 0, nullptr, 0, 1},
+    {kAllg, kZielPath, &MainSettings::ZielPath, kTargetSourceFolder, nullptr, kTargetSourceFolder, kTargetVerz,
+     {{"source-folders", kTargetSourceFolder}}, {}, res::IDS_CLI_HELP_SOURCE_FOLDERS},
+    {kAllg, kNichtVergroessern, &MainSettings::NichtVergroessern, 0, nullptr, 0, 1,
+     {{"no-enlarge", 1}, {"enlarge", 0}}, {}, res::IDS_CLI_HELP_ENLARGE},
+    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, nullptr,
+     kNamingLikeSources, kNamingPattern,
+     {{"names"}}, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, res::IDS_CLI_HELP_NAMES},
+    {kParameter, kPrefix, &ParameterSettings::Prefix, 0, "Pic", 1, 0, {{"prefix"}}, {}, res::IDS_CLI_HELP_PREFIX},
+    {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, nullptr, 1, 9999, {{"first"}}, {}, res::IDS_CLI_HELP_FIRST},
+    {kParameter, kStellen, &ParameterSettings::Stellen, 3, nullptr, 1, 4, {{"digits"}}, {}, res::IDS_CLI_HELP_DIGITS},
+    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 7, nullptr, 0, 7, {}, {}, res::IDS_CLI_HELP_ACCEPT},
+    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg,
+     kOutputTypeAvif, {}, {}, res::IDS_CLI_HELP_TYPE},
+    {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 10, nullptr, 0, 1000, {{"threads"}}, {},
+     res::IDS_CLI_HELP_THREADS},
+    {kErweitert, kMetadatenUebernehmen, &AdvancedSettings::MetadatenUebernehmen, 0, nullptr, 0, 1,
+     {{"metadata"}}, {{"keep", 1}, {"strip", 0}}, res::IDS_CLI_HELP_METADATA},
+    {kErweitert, kGpsEntfernen, &AdvancedSettings::GpsEntfernen, 1, nullptr, 0, 1, {{"keep-gps", 0}}, {},
+     res::IDS_CLI_HELP_KEEP_GPS},
+    {kErweitert, kNurWennKleiner, &AdvancedSettings::NurWennKleiner, 0, nullptr, 0, 1, {{"skip-larger", 1}}, {},
+     res::IDS_CLI_HELP_SKIP_LARGER},
     {kErweitert, kMaxKBAktiv, &AdvancedSettings::MaxKBAktiv, 0, nullptr, 0, 1},
-    {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 500, nullptr, 1, 1000000},
-    {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, nullptr, 0, 1},
+    {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 500, nullptr, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
+    {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, nullptr, 0, 1, {{"keep-date", 1}}, {},
+     res::IDS_CLI_HELP_KEEP_DATE},
 };
+// clang-format on
 
 // The row of `key` (keys are unique across both sections); a name that is no key does not compile where
 // it is looked up at compile time.
@@ -122,6 +154,9 @@ std::string ValueText(const SettingKey& row, const MainSettings& main, const Par
 // The integer value of `row`; 0 for a text.
 int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
                  const AdvancedSettings& advanced = {});
+// Sets `row`'s member to `number` (integer keys) or `text` (text keys).
+void SetValue(const SettingKey& row, int64_t number, const std::string& text, MainSettings& main,
+              ParameterSettings& parameters, AdvancedSettings& advanced);
 
 // Section "Allg", with `defaultVerz` for the target folder; the Verz token rule is the caller's.
 MainSettings ReadMainSettings(const ProfileStore& store, const std::string& defaultVerz);

@@ -6,6 +6,7 @@
 
 #include "res/strings.h"
 #include "res/version.h"
+#include "settings/settings.h"
 #include "support/test_support.h"
 
 namespace qx {
@@ -424,6 +425,28 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
                          "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
                          "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
                          "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\n");
+}
+
+// Each option a settings row names is parsed into that row's key and has its line in the help.
+TEST_F(CliTest, EveryOptionOfASettingsRowSetsItsKey) {
+    const std::string help = Run({"--help"}).out;
+    for (const settings::SettingKey& row : settings::kSchema) {
+        for (const settings::CommandOption& option : row.options) {
+            if (option.word == nullptr) continue;
+            const std::string word = std::string("--") + option.word;
+            std::vector<std::string> args{"--show-settings", word};
+            int64_t expected = option.sets;
+            if (option.sets == settings::kTakesValue) {
+                expected = row.words[1].word != nullptr ? row.words[1].value : row.upper;
+                args.push_back(row.IsText()        ? "Bild"
+                               : row.words[1].word ? row.words[1].word
+                                                   : std::to_string(expected));
+            }
+            const std::string line = std::string(row.key) + "=" + (row.IsText() ? "Bild" : std::to_string(expected));
+            EXPECT_NE(Run(args).out.find("\n" + line + "\n"), std::string::npos) << word << " " << line;
+            EXPECT_NE(help.find(word + (option.sets == settings::kTakesValue ? " " : "")), std::string::npos) << word;
+        }
+    }
 }
 
 TEST_F(CliTest, AdvancedOptions) {
