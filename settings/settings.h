@@ -58,7 +58,8 @@ struct ValueWord {
     int32_t value = 0;
 };
 
-// One key of the settings file: where it lives, the member that holds it, its default, and the range a
+// One key of the settings file: where it lives, the member that holds it (whose initializer is the key's
+// default; Verz's is DefaultVerz()), and the range a
 // dialog enforces when it takes the value from its control (radio groups and check boxes: the coded values;
 // a group with nothing checked gives -1 all the same). Values read from the file are never range-checked.
 // quendrix-batch takes a key's value from its options: after `--word`, a number in the range, a text, or one
@@ -71,9 +72,7 @@ struct SettingKey {
     const char* section;
     const char* key;
     Member member;
-    int32_t defaultValue;     // integer keys
-    const char* defaultText;  // text keys; nullptr for Verz, whose default is DefaultVerz()
-    int64_t lower;            // lower > upper: no range (texts)
+    int64_t lower;  // lower > upper: no range (texts)
     int64_t upper;
     CommandOption options[2] = {};
     ValueWord words[2] = {};  // the values an option's word may name; none: a number or a text
@@ -90,37 +89,35 @@ struct SettingKey {
 // takes them.
 // clang-format off
 inline constexpr SettingKey kSchema[] = {
-    {kAllg, kRate, &MainSettings::Rate, 80, nullptr, 0, 100, {{"quality"}}, {}, res::IDS_CLI_HELP_QUALITY},
-    {kAllg, kVerz, &MainSettings::Verz, 0, nullptr, 1, 0, {}, {}, res::IDS_CLI_HELP_TARGET_FOLDER},
-    {kAllg, kBildsize, &MainSettings::Bildsize, kSizeSource, nullptr, kSizePercent, kSizeSource, {}, {},
-     res::IDS_CLI_HELP_SIZE_SOURCE},
-    {kAllg, kProzent, &MainSettings::Prozent, 100, nullptr, 1, 999, {}, {}, res::IDS_CLI_HELP_SIZE_PERCENT},
-    {kAllg, kBreite, &MainSettings::Breite, 640, nullptr, 1, 10000, {}, {}, res::IDS_CLI_HELP_SIZE_BOX},
-    {kAllg, kHoehe, &MainSettings::Hoehe, 480, nullptr, 1, 10000},
-    {kAllg, kZielPath, &MainSettings::ZielPath, kTargetSourceFolder, nullptr, kTargetSourceFolder, kTargetVerz,
+    {kAllg, kRate, &MainSettings::Rate, 0, 100, {{"quality"}}, {}, res::IDS_CLI_HELP_QUALITY},
+    {kAllg, kVerz, &MainSettings::Verz, 1, 0, {}, {}, res::IDS_CLI_HELP_TARGET_FOLDER},
+    {kAllg, kBildsize, &MainSettings::Bildsize, kSizePercent, kSizeSource, {}, {}, res::IDS_CLI_HELP_SIZE_SOURCE},
+    {kAllg, kProzent, &MainSettings::Prozent, 1, 999, {}, {}, res::IDS_CLI_HELP_SIZE_PERCENT},
+    {kAllg, kBreite, &MainSettings::Breite, 1, 10000, {}, {}, res::IDS_CLI_HELP_SIZE_BOX},
+    {kAllg, kHoehe, &MainSettings::Hoehe, 1, 10000},
+    {kAllg, kZielPath, &MainSettings::ZielPath, kTargetSourceFolder, kTargetVerz,
      {{"source-folders", kTargetSourceFolder}}, {}, res::IDS_CLI_HELP_SOURCE_FOLDERS},
-    {kAllg, kNichtVergroessern, &MainSettings::NichtVergroessern, 0, nullptr, 0, 1,
-     {{"no-enlarge", 1}, {"enlarge", 0}}, {}, res::IDS_CLI_HELP_ENLARGE},
-    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, nullptr,
-     kNamingLikeSources, kNamingPattern,
+    {kAllg, kNichtVergroessern, &MainSettings::NichtVergroessern, 0, 1, {{"no-enlarge", 1}, {"enlarge", 0}}, {},
+     res::IDS_CLI_HELP_ENLARGE},
+    {kParameter, kAusgabeDateiTyp, &ParameterSettings::AusgabeDateiTyp, kNamingLikeSources, kNamingPattern,
      {{"names"}}, {{"source", kNamingLikeSources}, {"pattern", kNamingPattern}}, res::IDS_CLI_HELP_NAMES},
-    {kParameter, kPrefix, &ParameterSettings::Prefix, 0, "Pic", 1, 0, {{"prefix"}}, {}, res::IDS_CLI_HELP_PREFIX},
-    {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, nullptr, 1, 9999, {{"first"}}, {}, res::IDS_CLI_HELP_FIRST},
-    {kParameter, kStellen, &ParameterSettings::Stellen, 3, nullptr, 1, 4, {{"digits"}}, {}, res::IDS_CLI_HELP_DIGITS},
-    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 7, nullptr, 0, 7, {}, {}, res::IDS_CLI_HELP_ACCEPT},
-    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, nullptr, kOutputTypeJpg,
-     kOutputTypeAvif, {}, {}, res::IDS_CLI_HELP_TYPE},
-    {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 10, nullptr, 0, 1000, {{"threads"}}, {},
+    {kParameter, kPrefix, &ParameterSettings::Prefix, 1, 0, {{"prefix"}}, {}, res::IDS_CLI_HELP_PREFIX},
+    {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, 9999, {{"first"}}, {}, res::IDS_CLI_HELP_FIRST},
+    {kParameter, kStellen, &ParameterSettings::Stellen, 1, 4, {{"digits"}}, {}, res::IDS_CLI_HELP_DIGITS},
+    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 0, 7, {}, {}, res::IDS_CLI_HELP_ACCEPT},
+    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, kOutputTypeAvif, {}, {},
+     res::IDS_CLI_HELP_TYPE},
+    {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 0, 1000, {{"threads"}}, {},
      res::IDS_CLI_HELP_THREADS},
-    {kErweitert, kMetadatenUebernehmen, &AdvancedSettings::MetadatenUebernehmen, 0, nullptr, 0, 1,
+    {kErweitert, kMetadatenUebernehmen, &AdvancedSettings::MetadatenUebernehmen, 0, 1,
      {{"metadata"}}, {{"keep", 1}, {"strip", 0}}, res::IDS_CLI_HELP_METADATA},
-    {kErweitert, kGpsEntfernen, &AdvancedSettings::GpsEntfernen, 1, nullptr, 0, 1, {{"keep-gps", 0}}, {},
+    {kErweitert, kGpsEntfernen, &AdvancedSettings::GpsEntfernen, 0, 1, {{"keep-gps", 0}}, {},
      res::IDS_CLI_HELP_KEEP_GPS},
-    {kErweitert, kNurWennKleiner, &AdvancedSettings::NurWennKleiner, 0, nullptr, 0, 1, {{"skip-larger", 1}}, {},
+    {kErweitert, kNurWennKleiner, &AdvancedSettings::NurWennKleiner, 0, 1, {{"skip-larger", 1}}, {},
      res::IDS_CLI_HELP_SKIP_LARGER},
-    {kErweitert, kMaxKBAktiv, &AdvancedSettings::MaxKBAktiv, 0, nullptr, 0, 1},
-    {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 500, nullptr, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
-    {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, nullptr, 0, 1, {{"keep-date", 1}}, {},
+    {kErweitert, kMaxKBAktiv, &AdvancedSettings::MaxKBAktiv, 0, 1},
+    {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
+    {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
 };
 // clang-format on
