@@ -59,6 +59,76 @@ inline constexpr int IDD_PARAMETER = 130;
 inline constexpr int IDD_REPORT = 140;
 inline constexpr int IDD_ADVANCED = 131;
 
+// Control ids, one enum per dialog. A value never changes: the tooltip strings are numbered like the
+// controls they explain. The same number may name different controls in different dialogs (1040, 1041).
+
+// The two buttons every dialog numbers alike: the one that takes the dialog's values ("OK", in the main
+// window "Komprimieren") and the one that closes it without ("Abbrechen", "Schließen").
+enum CommonControl : int {
+    kOkButton = 1,
+    kCancelButton = 2,
+};
+
+enum MainControl : int {
+    kMainTargetFolder = 1000,  // the edit beside "Zielverzeichnis"
+    kMainFileList = 1001,
+    kMainRate = 1003,    // Kompressionsrate
+    kMainBrowse = 1004,  // "..." beside the target folder
+    kMainClearList = 1005,
+    kMainProgress = 1006,
+    kMainSizePercent = 1007,  // first of the size group: "Prozent", "Breite, Höhe", "wie Quelldatei"
+    kMainSizeBox = 1008,
+    kMainSizeLikeSource = 1009,
+    kMainPercent = 1010,
+    kMainWidth = 1011,
+    kMainHeight = 1012,
+    kMainRateSpin = 1013,
+    kMainPercentSpin = 1014,
+    kMainTargetLikeSource = 1029,  // first of the target group: like the source folder, the own folder
+    kMainTargetOwnFolder = 1031,
+    kMainNoEnlarge = 1032,
+    kMainQualityNote = 1033,  // which output types the rate counts for
+};
+
+enum ParameterControl : int {
+    kParameterNamesLikeSource = 1016,  // first of the naming group
+    kParameterNamesByPattern = 1017,
+    kParameterPrefix = 1018,
+    kParameterDigits = 1019,
+    kParameterNumber = 1020,  // the first running number
+    kParameterNumberSpin = 1021,
+    kParameterDigitsSpin = 1022,
+    kParameterExample = 1023,
+    kParameterOutputJpg = 1024,  // first of the output type group, which goes on with WebP and AVIF
+    kParameterOutputBmp = 1025,
+    kParameterOutputPng = 1026,
+    kParameterAcceptJpg = 1027,  // the input types
+    kParameterAcceptBmp = 1028,
+    kParameterAcceptPng = 1030,
+    kParameterThreads = 1034,
+    kParameterOutputWebp = 1040,
+    kParameterOutputAvif = 1041,
+};
+
+enum AdvancedControl : int {
+    kAdvancedKeepMetadata = 1040,
+    kAdvancedDropGps = 1041,
+    kAdvancedOnlySmaller = 1042,
+    kAdvancedMaxKBOn = 1043,
+    kAdvancedMaxKB = 1044,
+    kAdvancedKeepDate = 1045,
+};
+
+enum InfoControl : int {
+    kInfoVersion = 1015,
+};
+
+enum ReportControl : int {
+    kReportTable = 1101,
+    kReportTotals = 1102,
+    kReportSave = 1103,
+};
+
 // The template with that number; nullptr when there is none.
 const DialogTemplate* FindTemplate(int id);
 

@@ -20,10 +20,10 @@ CAdvancedDialog::CAdvancedDialog(ProfileStore& store, QWidget* parent)
         if (auto* button = ControlAs<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
     };
-    clicked(1040, &CAdvancedDialog::UpdateControls);
-    clicked(1043, &CAdvancedDialog::UpdateControls);
-    clicked(1, &CAdvancedDialog::OnOK);
-    clicked(2, &CAdvancedDialog::reject);
+    clicked(res::kAdvancedKeepMetadata, &CAdvancedDialog::UpdateControls);
+    clicked(res::kAdvancedMaxKBOn, &CAdvancedDialog::UpdateControls);
+    clicked(res::kOkButton, &CAdvancedDialog::OnOK);
+    clicked(res::kCancelButton, &CAdvancedDialog::reject);
 
     const AdvancedSettings stored = settings::ReadAdvancedSettings(store_);
     MetadatenUebernehmen = stored.MetadatenUebernehmen;
@@ -34,20 +34,21 @@ CAdvancedDialog::CAdvancedDialog(ProfileStore& store, QWidget* parent)
     DatumUebernehmen = stored.DatumUebernehmen;
     UpdateData(false);
     UpdateControls();
-    if (QWidget* first = Control(1040)) first->setFocus(Qt::OtherFocusReason);
+    if (QWidget* first = Control(res::kAdvancedKeepMetadata)) first->setFocus(Qt::OtherFocusReason);
 }
 
 void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     using settings::Key;
-    dx.Check(1040, MetadatenUebernehmen);
-    dx.Check(1041, GpsEntfernen);
-    dx.Check(1042, NurWennKleiner);
-    dx.Check(1043, MaxKBAktiv);
+    dx.Check(res::kAdvancedKeepMetadata, MetadatenUebernehmen);
+    dx.Check(res::kAdvancedDropGps, GpsEntfernen);
+    dx.Check(res::kAdvancedOnlySmaller, NurWennKleiner);
+    dx.Check(res::kAdvancedMaxKBOn, MaxKBAktiv);
     // A greyed limit is not in use and cannot be reached to correct it: it keeps its value unchecked.
-    const QWidget* limit = Control(1044);
+    const QWidget* limit = Control(res::kAdvancedMaxKB);
     if (!dx.Saving() || (limit != nullptr && limit->isEnabled()))
-        dx.Number(1044, MaxKB, uint32_t(Key(settings::kMaxKB).lower), uint32_t(Key(settings::kMaxKB).upper));
-    dx.Check(1045, DatumUebernehmen);
+        dx.Number(res::kAdvancedMaxKB, MaxKB, uint32_t(Key(settings::kMaxKB).lower),
+                  uint32_t(Key(settings::kMaxKB).upper));
+    dx.Check(res::kAdvancedKeepDate, DatumUebernehmen);
 }
 
 void CAdvancedDialog::UpdateControls() {
@@ -55,8 +56,8 @@ void CAdvancedDialog::UpdateControls() {
         auto* box = ControlAs<QAbstractButton>(id);
         return box != nullptr && box->isChecked();
     };
-    if (QWidget* gps = Control(1041)) gps->setEnabled(checked(1040));
-    if (QWidget* size = Control(1044)) size->setEnabled(checked(1043));
+    if (QWidget* gps = Control(res::kAdvancedDropGps)) gps->setEnabled(checked(res::kAdvancedKeepMetadata));
+    if (QWidget* size = Control(res::kAdvancedMaxKB)) size->setEnabled(checked(res::kAdvancedMaxKBOn));
 }
 
 void CAdvancedDialog::OnOK() {

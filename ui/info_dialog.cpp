@@ -18,9 +18,9 @@ CInfoDialog::CInfoDialog(QWidget* parent, const std::string& programFile) : CTem
     UpdateData(false);
     versionText_ = GetVersionString(programFile);
     UpdateData(false);
-    connect(ControlAs<QAbstractButton>(1), &QAbstractButton::clicked, this, &QDialog::accept);
+    connect(ControlAs<QAbstractButton>(res::kOkButton), &QAbstractButton::clicked, this, &QDialog::accept);
 }
 
-void CInfoDialog::DoDataExchange(DataExchange& dx) { dx.Text(1015, versionText_); }
+void CInfoDialog::DoDataExchange(DataExchange& dx) { dx.Text(res::kInfoVersion, versionText_); }
 
 }  // namespace qx

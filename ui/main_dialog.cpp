@@ -162,9 +162,9 @@ CMainDialog::CMainDialog(ProfileStore& store, QWidget* parent)
     : CTemplateDialog(res::IDD_MAIN, parent), store_(store), mainIcon_(QPixmap(res::MainIconXpm())) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    compressButton_ = ControlAs<QPushButton>(1);
-    progressBar_ = ControlAs<QProgressBar>(1006);
-    fileList_ = ControlAs<CFileListCtrl>(1001);
+    compressButton_ = ControlAs<QPushButton>(res::kOkButton);
+    progressBar_ = ControlAs<QProgressBar>(res::kMainProgress);
+    fileList_ = ControlAs<CFileListCtrl>(res::kMainFileList);
     OnInitDialog();
 }
 
@@ -174,14 +174,14 @@ CMainDialog::~CMainDialog() {
 
 void CMainDialog::DoDataExchange(DataExchange& dx) {
     using settings::Key;
-    dx.Number(1003, values_.Rate, Key(settings::kRate).lower, Key(settings::kRate).upper);
-    dx.Text(1000, values_.Verz);
-    dx.Radio(1007, values_.Bildsize);
-    dx.Number(1011, values_.Breite, Key(settings::kBreite).lower, Key(settings::kBreite).upper);
-    dx.Number(1012, values_.Hoehe, Key(settings::kHoehe).lower, Key(settings::kHoehe).upper);
-    dx.Number(1010, values_.Prozent, Key(settings::kProzent).lower, Key(settings::kProzent).upper);
-    dx.Radio(1029, values_.ZielPath);
-    dx.Check(1032, values_.NichtVergroessern);
+    dx.Number(res::kMainRate, values_.Rate, Key(settings::kRate).lower, Key(settings::kRate).upper);
+    dx.Text(res::kMainTargetFolder, values_.Verz);
+    dx.Radio(res::kMainSizePercent, values_.Bildsize);
+    dx.Number(res::kMainWidth, values_.Breite, Key(settings::kBreite).lower, Key(settings::kBreite).upper);
+    dx.Number(res::kMainHeight, values_.Hoehe, Key(settings::kHoehe).lower, Key(settings::kHoehe).upper);
+    dx.Number(res::kMainPercent, values_.Prozent, Key(settings::kProzent).lower, Key(settings::kProzent).upper);
+    dx.Radio(res::kMainTargetLikeSource, values_.ZielPath);
+    dx.Check(res::kMainNoEnlarge, values_.NichtVergroessern);
 }
 
 void CMainDialog::OnInitDialog() {
@@ -194,7 +194,7 @@ void CMainDialog::OnInitDialog() {
     fileList_->SetColumns({QString::fromUtf8(res::LoadString(res::IDS_COL_FILENAME)),
                            QString::fromUtf8(res::LoadString(res::IDS_COL_IMAGE_SIZE)),
                            QString::fromUtf8(res::LoadString(res::IDS_COL_FILE_SIZE))});
-    if (auto* label = ControlAs<QLabel>(1033)) {
+    if (auto* label = ControlAs<QLabel>(res::kMainQualityNote)) {
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText,
                          ReadableOn(ColorFromColorref(kMainLabelColor), palette.color(QPalette::Window)));
@@ -212,7 +212,7 @@ void CMainDialog::OnInitDialog() {
 }
 
 void CMainDialog::UpdateQualityNote() {
-    auto* label = ControlAs<QLabel>(1033);
+    auto* label = ControlAs<QLabel>(res::kMainQualityNote);
     if (!label) return;
     const int32_t type = settings::ReadParameterSettings(store_).AusgabeTyp;
     const bool newerLossy = type == kOutputTypeWebp || type == kOutputTypeAvif;
@@ -278,15 +278,15 @@ void CMainDialog::ConnectControls() {
         if (auto* button = ControlAs<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
     };
-    clicked(1004, &CMainDialog::OnBrowse);
-    clicked(1005, &CMainDialog::ClearList);
-    clicked(1007, &CMainDialog::UpdateSizeControls);
-    clicked(1031, &CMainDialog::UpdateTargetControls);
-    clicked(1009, &CMainDialog::UpdateSizeControls);
-    clicked(1008, &CMainDialog::UpdateSizeControls);
-    clicked(1029, &CMainDialog::UpdateTargetControls);
-    clicked(1, &CMainDialog::OnOK);
-    clicked(2, &CMainDialog::reject);
+    clicked(res::kMainBrowse, &CMainDialog::OnBrowse);
+    clicked(res::kMainClearList, &CMainDialog::ClearList);
+    clicked(res::kMainSizePercent, &CMainDialog::UpdateSizeControls);
+    clicked(res::kMainTargetOwnFolder, &CMainDialog::UpdateTargetControls);
+    clicked(res::kMainSizeLikeSource, &CMainDialog::UpdateSizeControls);
+    clicked(res::kMainSizeBox, &CMainDialog::UpdateSizeControls);
+    clicked(res::kMainTargetLikeSource, &CMainDialog::UpdateTargetControls);
+    clicked(res::kOkButton, &CMainDialog::OnOK);
+    clicked(res::kCancelButton, &CMainDialog::reject);
 }
 
 void CMainDialog::OnSysCommand(unsigned command) {
@@ -340,16 +340,16 @@ void CMainDialog::UpdateSizeControls() {
         case 2: percent = box = false; break;
         default: break;  // no size rule chosen: everything stays editable
     }
-    Control(1011)->setEnabled(box);
-    Control(1012)->setEnabled(box);
-    Control(1010)->setEnabled(percent);
+    Control(res::kMainWidth)->setEnabled(box);
+    Control(res::kMainHeight)->setEnabled(box);
+    Control(res::kMainPercent)->setEnabled(percent);
 }
 
 void CMainDialog::UpdateTargetControls() {
     if (!UpdateData(true)) return;
     const bool ownFolder = values_.ZielPath != 0;
-    Control(1000)->setEnabled(ownFolder);
-    Control(1004)->setEnabled(ownFolder);
+    Control(res::kMainTargetFolder)->setEnabled(ownFolder);
+    Control(res::kMainBrowse)->setEnabled(ownFolder);
 }
 
 void CMainDialog::ClearList() { fileList_->ClearList(); }

@@ -12,9 +12,9 @@ namespace qx {
 
 CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
     : CTemplateDialog(res::IDD_PARAMETER, parent), store_(store) {
-    digitsSpin_ = ControlAs<CUpDown>(1022);
-    numberSpin_ = ControlAs<CUpDown>(1021);
-    if (auto* example = ControlAs<QLabel>(1023)) {
+    digitsSpin_ = ControlAs<CUpDown>(res::kParameterDigitsSpin);
+    numberSpin_ = ControlAs<CUpDown>(res::kParameterNumberSpin);
+    if (auto* example = ControlAs<QLabel>(res::kParameterExample)) {
         QPalette palette = example->palette();
         palette.setColor(QPalette::WindowText,
                          ReadableOn(ColorFromColorref(kExampleColor), palette.color(QPalette::Window)));
@@ -30,32 +30,33 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
                 if (!Exchanging()) UpdateExample();
             });
     };
-    clicked(1017, &CParameterDialog::UpdateNamingControls);
-    changed(1018);
-    clicked(1016, &CParameterDialog::UpdateNamingControls);
-    changed(1020);
-    changed(1019);
-    clicked(1025, &CParameterDialog::OnOutputTypeChanged);
-    clicked(1024, &CParameterDialog::OnOutputTypeChanged);
-    clicked(1026, &CParameterDialog::OnOutputTypeChanged);
-    clicked(1040, &CParameterDialog::OnOutputTypeChanged);  // "WebP (mit Kompression)"
-    clicked(1041, &CParameterDialog::OnOutputTypeChanged);  // "AVIF (mit Kompression)"
-    clicked(1, &CParameterDialog::OnOK);
-    clicked(2, &CParameterDialog::reject);
+    clicked(res::kParameterNamesByPattern, &CParameterDialog::UpdateNamingControls);
+    changed(res::kParameterPrefix);
+    clicked(res::kParameterNamesLikeSource, &CParameterDialog::UpdateNamingControls);
+    changed(res::kParameterNumber);
+    changed(res::kParameterDigits);
+    clicked(res::kParameterOutputBmp, &CParameterDialog::OnOutputTypeChanged);
+    clicked(res::kParameterOutputJpg, &CParameterDialog::OnOutputTypeChanged);
+    clicked(res::kParameterOutputPng, &CParameterDialog::OnOutputTypeChanged);
+    clicked(res::kParameterOutputWebp, &CParameterDialog::OnOutputTypeChanged);
+    clicked(res::kParameterOutputAvif, &CParameterDialog::OnOutputTypeChanged);
+    clicked(res::kOkButton, &CParameterDialog::OnOK);
+    clicked(res::kCancelButton, &CParameterDialog::reject);
     OnInitDialog();
 }
 
 void CParameterDialog::DoDataExchange(DataExchange& dx) {
-    dx.Radio(1016, AusgabeDateiTyp);
+    dx.Radio(res::kParameterNamesLikeSource, AusgabeDateiTyp);
     using settings::Key;
-    dx.Number(1019, Stellen, Key(settings::kStellen).lower, Key(settings::kStellen).upper);
-    dx.Number(1020, LfdNr, Key(settings::kLfdNr).lower, Key(settings::kLfdNr).upper);
-    dx.Text(1018, Prefix);
-    dx.Check(1028, AcceptBmp);
-    dx.Check(1027, AcceptJpg);
-    dx.Check(1030, AcceptPng);
-    dx.Radio(1024, AusgabeTyp);
-    dx.Number(1034, ThreadAnzahl, Key(settings::kThreadAnzahl).lower, Key(settings::kThreadAnzahl).upper);
+    dx.Number(res::kParameterDigits, Stellen, Key(settings::kStellen).lower, Key(settings::kStellen).upper);
+    dx.Number(res::kParameterNumber, LfdNr, Key(settings::kLfdNr).lower, Key(settings::kLfdNr).upper);
+    dx.Text(res::kParameterPrefix, Prefix);
+    dx.Check(res::kParameterAcceptBmp, AcceptBmp);
+    dx.Check(res::kParameterAcceptJpg, AcceptJpg);
+    dx.Check(res::kParameterAcceptPng, AcceptPng);
+    dx.Radio(res::kParameterOutputJpg, AusgabeTyp);
+    dx.Number(res::kParameterThreads, ThreadAnzahl, Key(settings::kThreadAnzahl).lower,
+              Key(settings::kThreadAnzahl).upper);
 }
 
 void CParameterDialog::OnInitDialog() {
@@ -75,18 +76,19 @@ void CParameterDialog::OnInitDialog() {
     digitsSpin_->SetRange(1, 4);
     UpdateData(false);
     UpdateNamingControls();
-    if (QWidget* first = Control(1027)) first->setFocus(Qt::OtherFocusReason);
+    if (QWidget* first = Control(res::kParameterAcceptJpg)) first->setFocus(Qt::OtherFocusReason);
 }
 
 void CParameterDialog::UpdateNamingControls() {
     if (!UpdateData(true)) return;
     const bool pattern = AusgabeDateiTyp == 1;
-    for (int id : {1018, 1020, 1019}) Control(id)->setEnabled(pattern);
+    for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
+        Control(id)->setEnabled(pattern);
     UpdateExample();
 }
 
 void CParameterDialog::UpdateExample() {
-    auto* example = ControlAs<QLabel>(1023);
+    auto* example = ControlAs<QLabel>(res::kParameterExample);
     if (!example) return;
     std::string text;
     if (UpdateData(true) && AusgabeDateiTyp == 1) {
@@ -106,7 +108,7 @@ void CParameterDialog::UpdateExample() {
 }
 
 QString CParameterDialog::ExampleText() const {
-    auto* example = ControlAs<QLabel>(1023);
+    auto* example = ControlAs<QLabel>(res::kParameterExample);
     return example ? example->text() : QString();
 }
 

@@ -43,13 +43,15 @@ QString PixelSize(uint32_t width, uint32_t height) {
 
 CReportDialog::CReportDialog(const BatchReport* report, QWidget* parent)
     : CTemplateDialog(res::IDD_REPORT, parent), report_(report) {
-    if (auto* save = ControlAs<QPushButton>(1103)) connect(save, &QPushButton::clicked, this, &CReportDialog::OnSave);
-    if (auto* close = ControlAs<QPushButton>(2)) connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    if (auto* save = ControlAs<QPushButton>(res::kReportSave))
+        connect(save, &QPushButton::clicked, this, &CReportDialog::OnSave);
+    if (auto* close = ControlAs<QPushButton>(res::kCancelButton))
+        connect(close, &QPushButton::clicked, this, &QDialog::reject);
     Fill();
 }
 
-QTableWidget* CReportDialog::Table() const { return ControlAs<QTableWidget>(1101); }
-QLabel* CReportDialog::TotalsLabel() const { return ControlAs<QLabel>(1102); }
+QTableWidget* CReportDialog::Table() const { return ControlAs<QTableWidget>(res::kReportTable); }
+QLabel* CReportDialog::TotalsLabel() const { return ControlAs<QLabel>(res::kReportTotals); }
 
 void CReportDialog::Fill() {
     QTableWidget* table = Table();
@@ -129,7 +131,7 @@ void CReportDialog::Fill() {
     table->horizontalHeader()->setSortIndicatorShown(true);
     TotalsLabel()->setText(
         QString::fromUtf8(report_ ? FormatSummaryLine(report_->Totals()) : res::LoadString(res::IDS_REPORT_NONE)));
-    if (auto* save = ControlAs<QPushButton>(1103)) save->setEnabled(report_ != nullptr);
+    if (auto* save = ControlAs<QPushButton>(res::kReportSave)) save->setEnabled(report_ != nullptr);
 }
 
 void CReportDialog::OnSave() {

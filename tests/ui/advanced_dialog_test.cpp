@@ -26,24 +26,28 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     {
         CAdvancedDialog dialog(store);
         EXPECT_EQ(dialog.windowTitle(), "Erweiterte Einstellungen");
-        for (int id : {1040, 1042, 1043, 1045}) EXPECT_FALSE(Checked(dialog, id)) << id;
-        EXPECT_TRUE(Checked(dialog, 1041));
-        EXPECT_FALSE(dialog.Control(1041)->isEnabled());  // counts only with metadata kept
-        EXPECT_FALSE(dialog.Control(1044)->isEnabled());
-        EXPECT_EQ(Edit(dialog, 1044)->text(), "500");
-        for (int id : {1040, 1041, 1042, 1043, 1044, 1045}) EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
-        Click(dialog, 1040);
-        Click(dialog, 2);  // Abbrechen writes nothing
+        for (int id :
+             {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn, res::kAdvancedKeepDate})
+            EXPECT_FALSE(Checked(dialog, id)) << id;
+        EXPECT_TRUE(Checked(dialog, res::kAdvancedDropGps));
+        EXPECT_FALSE(dialog.Control(res::kAdvancedDropGps)->isEnabled());  // counts only with metadata kept
+        EXPECT_FALSE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
+        EXPECT_EQ(Edit(dialog, res::kAdvancedMaxKB)->text(), "500");
+        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller,
+                       res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate})
+            EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
+        Click(dialog, res::kAdvancedKeepMetadata);
+        Click(dialog, res::kCancelButton);  // Abbrechen writes nothing
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(dir / "quendrix.ini")));
 
     CAdvancedDialog dialog(store);
-    Click(dialog, 1043);
-    EXPECT_TRUE(dialog.Control(1044)->isEnabled());
-    Click(dialog, 1040);
-    EXPECT_TRUE(dialog.Control(1041)->isEnabled());
-    Edit(dialog, 1044)->setText("300");
-    Click(dialog, 1);
+    Click(dialog, res::kAdvancedMaxKBOn);
+    EXPECT_TRUE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
+    Click(dialog, res::kAdvancedKeepMetadata);
+    EXPECT_TRUE(dialog.Control(res::kAdvancedDropGps)->isEnabled());
+    Edit(dialog, res::kAdvancedMaxKB)->setText("300");
+    Click(dialog, res::kOkButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     const AdvancedSettings saved = settings::ReadAdvancedSettings(store);
     EXPECT_EQ(saved.MetadatenUebernehmen, 1);
@@ -57,10 +61,10 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
 TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
     CAdvancedDialog dialog(store);
     dialog.show();
-    Click(dialog, 1043);
+    Click(dialog, res::kAdvancedMaxKBOn);
     for (const char* text : {"0", "1000001"}) {
         recorder.messages.clear();
-        Edit(dialog, 1044)->setText(text);
+        Edit(dialog, res::kAdvancedMaxKB)->setText(text);
         dialog.OnOK();
         ASSERT_FALSE(recorder.messages.empty()) << text;
         EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein.");
@@ -72,7 +76,7 @@ TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
 TEST_F(AdvancedDialogTest, AGreyedLimitIsNotCheckedAndKeepsItsValue) {
     store.WriteProfileStringA("Erweitert", "MaxKB", "0");  // out of range, from a hand-edited file
     CAdvancedDialog dialog(store);
-    ASSERT_FALSE(dialog.Control(1044)->isEnabled());
+    ASSERT_FALSE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
     dialog.OnOK();
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);

@@ -112,7 +112,7 @@ TEST_F(BatchTest, DropThenCompressOnWorkers) { RunFromTheButton(10); }
 TEST_F(BatchTest, EnterStartsTheBatchAndAnEmptyListIsReported) {
     CMainDialog dialog(store);
     dialog.show();
-    QTest::keyClick(dialog.Control(1011), Qt::Key_Return);
+    QTest::keyClick(dialog.Control(res::kMainWidth), Qt::Key_Return);
     EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_LIST_EMPTY)});
     EXPECT_TRUE(dialog.isVisible());  // the batch leaves the window open
 }
@@ -153,7 +153,7 @@ TEST_F(BatchTest, DropTakesTheInputTypesFromTheSettingsAtEveryDrop) {
     Drop(dialog, {source + "/foto.jpg", source + "/foto.jpg", source + "/unter/klein.png"});
     ASSERT_EQ(dialog.FileList()->rowCount(), 3);
     EXPECT_EQ(dialog.FileList()->RowPath(2), source + "/foto.jpg");
-    QTest::mouseClick(dialog.ControlAs<QPushButton>(1005), Qt::LeftButton);  // "Liste löschen"
+    QTest::mouseClick(dialog.ControlAs<QPushButton>(res::kMainClearList), Qt::LeftButton);
     EXPECT_EQ(dialog.FileList()->rowCount(), 0);
     EXPECT_TRUE(fs::exists(source + "/foto.jpg"));
 }
@@ -221,7 +221,7 @@ TEST_F(FileListTest, InfoBoxShowsTheProgramFilesVersion) {
     CInfoDialog info(nullptr, std::string(QUENDRIX_BINARY_DIR) + "/quendrix");
     EXPECT_EQ(info.windowTitle(), "Info über Quendrix");
     EXPECT_EQ(info.VersionText(), "1,0,0,6");
-    EXPECT_EQ(info.ControlAs<QLabel>(1015)->text(), "1,0,0,6");
+    EXPECT_EQ(info.ControlAs<QLabel>(res::kInfoVersion)->text(), "1,0,0,6");
     // A file without a record: the field stays empty.
     const std::string plain = dir / "ohne";
     QFile file(QString::fromStdString(plain));
@@ -229,13 +229,13 @@ TEST_F(FileListTest, InfoBoxShowsTheProgramFilesVersion) {
     file.write("kein Programm");
     file.close();
     CInfoDialog without(nullptr, plain);
-    EXPECT_EQ(without.ControlAs<QLabel>(1015)->text(), "");
+    EXPECT_EQ(without.ControlAs<QLabel>(res::kInfoVersion)->text(), "");
 }
 
 TEST_F(FileListTest, MainWindowUpDownsKeepTheDefaultRangeSoUpLowers) {
     CMainDialog dialog(store);
-    auto* rate = dialog.ControlAs<QLineEdit>(1003);
-    auto* spin = dialog.ControlAs<CUpDown>(1013);
+    auto* rate = dialog.ControlAs<QLineEdit>(res::kMainRate);
+    auto* spin = dialog.ControlAs<CUpDown>(res::kMainRateSpin);
     ASSERT_NE(spin, nullptr);
     EXPECT_EQ(spin->Buddy(), rate);
     EXPECT_EQ(spin->geometry().left(), rate->geometry().right() + 1);  // at the partner's right edge

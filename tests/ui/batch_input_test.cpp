@@ -132,7 +132,7 @@ protected:
 TEST_F(BatchInputTest, ClicksAndKeysMadeDuringABatchAreDroppedNotReplayedAfterIt) {
     CMainDialog dialog(store);
     Open(dialog);
-    auto* clear = dialog.ControlAs<QPushButton>(1005);
+    auto* clear = dialog.ControlAs<QPushButton>(res::kMainClearList);
     DuringTheBatch(dialog, [&] {
         QueueClick(dialog, dialog.CompressButton());  // greyed, but once enabled it would start a second batch
         QueueClick(dialog, clear);
@@ -237,7 +237,7 @@ TEST_F(BatchInputTest, ABatchWithoutWorkersLeavesAnEmptyStillBar) {
 TEST_F(BatchInputTest, KomprimierenStaysTheDefaultAndTheFocusComesBack) {
     CMainDialog dialog(store);
     Open(dialog);
-    auto* clear = dialog.ControlAs<QPushButton>(1005);
+    auto* clear = dialog.ControlAs<QPushButton>(res::kMainClearList);
     bool focusMovedAway = false;
     DuringTheBatch(dialog, [&] { focusMovedAway = dialog.focusWidget() != dialog.CompressButton(); });
     QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
@@ -250,7 +250,7 @@ TEST_F(BatchInputTest, KomprimierenStaysTheDefaultAndTheFocusComesBack) {
     EXPECT_EQ(dialog.FileList()->rowCount(), kRows);
 
     // Started by Enter in an edit: the focus stays there, Enter starts the next batch.
-    auto* rate = dialog.ControlAs<QLineEdit>(1003);
+    auto* rate = dialog.ControlAs<QLineEdit>(res::kMainRate);
     rate->setFocus();
     QTest::keyClick(rate, Qt::Key_Return);
     EXPECT_EQ(recorder.messages.size(), 3u);

@@ -136,10 +136,10 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     QApplication::setActiveWindow(&dialog);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     choose = true;
-    QTest::keyClick(dialog.Control(1003), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(dialog.Control(res::kMainRate), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(dialog.FileList()->rowCount(), 5);
     toChoose = {QString::fromStdString(dir / "Bilder/Urlaub/b.png")};
-    QTest::keyClick(dialog.Control(1003), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(dialog.Control(res::kMainRate), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(dialog.FileList()->rowCount(), 6);
     EXPECT_TRUE(recorder.messages.empty());
 

@@ -23,7 +23,7 @@ TEST_F(ExchangeBytesTest, TargetFolderThatIsNotUtf8SurvivesTheWindow) {
     // Once the user types a new folder, the typed text counts.
     {
         CMainDialog dialog(store);
-        dialog.ControlAs<QLineEdit>(1000)->setText(QString::fromUtf8("/tmp/größer"));
+        dialog.ControlAs<QLineEdit>(res::kMainTargetFolder)->setText(QString::fromUtf8("/tmp/größer"));
     }
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""),
               "/tmp/gr\xc3\xb6\xc3\x9f"

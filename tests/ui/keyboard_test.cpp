@@ -42,22 +42,24 @@ TEST_F(KeyboardTest, TabIntoARadioGroupLandsOnItsCheckedButton) {
     Activate(dialog);
     ASSERT_EQ(dialog.Values().Bildsize, 2);
 
-    EXPECT_EQ(TabFrom(dialog, 1004), 1009);  // "wie Quelldatei", not "Prozent"
+    EXPECT_EQ(TabFrom(dialog, res::kMainBrowse), res::kMainSizeLikeSource);  // "wie Quelldatei", not "Prozent"
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_TRUE(dialog.ControlAs<QAbstractButton>(1009)->isChecked());  // Space changed nothing
-    EXPECT_EQ(Tab(dialog), 1003);                                       // and the next Tab leaves the group
-    EXPECT_EQ(Tab(dialog, false), 1009);
-    EXPECT_EQ(Tab(dialog, false), 1004);
-    EXPECT_EQ(Tab(dialog, false), 1000);
-    EXPECT_EQ(Tab(dialog, false), 1031);  // backwards into the target group: its checked button too
-    EXPECT_EQ(TabFrom(dialog, 2), 1031);  // Tab from the last control wraps into the same group
+    EXPECT_TRUE(dialog.ControlAs<QAbstractButton>(res::kMainSizeLikeSource)->isChecked());  // Space changed nothing
+    EXPECT_EQ(Tab(dialog), res::kMainRate);  // and the next Tab leaves the group
+    EXPECT_EQ(Tab(dialog, false), res::kMainSizeLikeSource);
+    EXPECT_EQ(Tab(dialog, false), res::kMainBrowse);
+    EXPECT_EQ(Tab(dialog, false), res::kMainTargetFolder);
+    EXPECT_EQ(Tab(dialog, false),
+              res::kMainTargetOwnFolder);  // backwards into the target group: its checked button too
+    EXPECT_EQ(TabFrom(dialog, res::kCancelButton),
+              res::kMainTargetOwnFolder);  // Tab from the last control wraps into the same group
 
     // Checking another button moves the group's stop with it.
-    dialog.ControlAs<QAbstractButton>(1008)->click();
-    EXPECT_EQ(TabFrom(dialog, 1004), 1008);
-    EXPECT_EQ(Tab(dialog), 1011);
-    EXPECT_EQ(Tab(dialog), 1012);
-    EXPECT_EQ(Tab(dialog), 1003);
+    dialog.ControlAs<QAbstractButton>(res::kMainSizeBox)->click();
+    EXPECT_EQ(TabFrom(dialog, res::kMainBrowse), res::kMainSizeBox);
+    EXPECT_EQ(Tab(dialog), res::kMainWidth);
+    EXPECT_EQ(Tab(dialog), res::kMainHeight);
+    EXPECT_EQ(Tab(dialog), res::kMainRate);
 }
 
 TEST_F(KeyboardTest, TabIntoAGroupWithoutACheckedButtonLandsOnItsFirst) {
@@ -65,9 +67,9 @@ TEST_F(KeyboardTest, TabIntoAGroupWithoutACheckedButtonLandsOnItsFirst) {
     store.WriteProfileInt("Allg", "Bildsize", 5);
     CMainDialog dialog(store);
     Activate(dialog);
-    dialog.Control(1009)->setFocus(Qt::OtherFocusReason);  // the toolkit would come back here
-    EXPECT_EQ(TabFrom(dialog, 1004), 1007);
-    EXPECT_EQ(TabFrom(dialog, 1010, false), 1007);
+    dialog.Control(res::kMainSizeLikeSource)->setFocus(Qt::OtherFocusReason);  // the toolkit would come back here
+    EXPECT_EQ(TabFrom(dialog, res::kMainBrowse), res::kMainSizePercent);
+    EXPECT_EQ(TabFrom(dialog, res::kMainPercent, false), res::kMainSizePercent);
 }
 
 TEST_F(KeyboardTest, TheParameterDialogGroupsToo) {
@@ -75,9 +77,9 @@ TEST_F(KeyboardTest, TheParameterDialogGroupsToo) {
     store.WriteProfileInt(settings::kParameter, settings::kAusgabeDateiTyp, 1);
     CParameterDialog dialog(store);
     Activate(dialog);
-    EXPECT_EQ(TabFrom(dialog, 1030), 1026);  // "PNG (ohne Kompression)"
-    EXPECT_EQ(Tab(dialog), 1017);            // "Namen nach Muster bilden"
-    EXPECT_EQ(Tab(dialog, false), 1026);
+    EXPECT_EQ(TabFrom(dialog, res::kParameterAcceptPng), res::kParameterOutputPng);
+    EXPECT_EQ(Tab(dialog), res::kParameterNamesByPattern);
+    EXPECT_EQ(Tab(dialog, false), res::kParameterOutputPng);
 }
 
 TEST_F(KeyboardTest, AFilledListIsOneTabStop) {
@@ -88,8 +90,8 @@ TEST_F(KeyboardTest, AFilledListIsOneTabStop) {
     Activate(dialog);
     dialog.OnDropFiles({folder});
     dialog.FileList()->setCurrentCell(0, 0);
-    EXPECT_EQ(TabFrom(dialog, 1001), 1);  // on to "Komprimieren", not into the next cell
-    EXPECT_EQ(TabFrom(dialog, 1001, false), 1032);
+    EXPECT_EQ(TabFrom(dialog, res::kMainFileList), res::kOkButton);  // on to "Komprimieren", not into the next cell
+    EXPECT_EQ(TabFrom(dialog, res::kMainFileList, false), res::kMainNoEnlarge);
 }
 
 TEST_F(KeyboardTest, DeleteRemovesTheSelectedRowsButNoFile) {

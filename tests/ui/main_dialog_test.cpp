@@ -33,29 +33,29 @@ protected:
     bool Enabled(CMainDialog& d, int id) { return d.Control(id)->isEnabled(); }
     void Click(CMainDialog& d, int id) { d.ControlAs<QAbstractButton>(id)->click(); }
     bool Checked(CMainDialog& d, int id) { return d.ControlAs<QAbstractButton>(id)->isChecked(); }
-    // The enabled states of 1010, 1011, 1012.
+    // The enabled states of the percent, width and height edits.
     std::string SizeEnabling(CMainDialog& d) {
-        return std::string(Enabled(d, 1010) ? "P" : "-") + (Enabled(d, 1011) ? "B" : "-") +
-               (Enabled(d, 1012) ? "H" : "-");
+        return std::string(Enabled(d, res::kMainPercent) ? "P" : "-") + (Enabled(d, res::kMainWidth) ? "B" : "-") +
+               (Enabled(d, res::kMainHeight) ? "H" : "-");
     }
 };
 
 TEST_F(MainDialogTest, FirstStartShowsTheDefaultsWithTheSizeAndTargetControlsDisabled) {
     CMainDialog dialog(store);
     EXPECT_EQ(dialog.windowTitle(), "Quendrix");
-    EXPECT_EQ(Text(dialog, 1003), "80");
-    EXPECT_EQ(Text(dialog, 1000).toStdString(), settings::DefaultVerz());
-    EXPECT_TRUE(Checked(dialog, 1009));
-    EXPECT_FALSE(Checked(dialog, 1007) || Checked(dialog, 1008));
-    EXPECT_EQ(Text(dialog, 1010), "100");
-    EXPECT_EQ(Text(dialog, 1011), "640");
-    EXPECT_EQ(Text(dialog, 1012), "480");
-    EXPECT_TRUE(Checked(dialog, 1029));
-    EXPECT_FALSE(Checked(dialog, 1031));
-    EXPECT_FALSE(Checked(dialog, 1032));
+    EXPECT_EQ(Text(dialog, res::kMainRate), "80");
+    EXPECT_EQ(Text(dialog, res::kMainTargetFolder).toStdString(), settings::DefaultVerz());
+    EXPECT_TRUE(Checked(dialog, res::kMainSizeLikeSource));
+    EXPECT_FALSE(Checked(dialog, res::kMainSizePercent) || Checked(dialog, res::kMainSizeBox));
+    EXPECT_EQ(Text(dialog, res::kMainPercent), "100");
+    EXPECT_EQ(Text(dialog, res::kMainWidth), "640");
+    EXPECT_EQ(Text(dialog, res::kMainHeight), "480");
+    EXPECT_TRUE(Checked(dialog, res::kMainTargetLikeSource));
+    EXPECT_FALSE(Checked(dialog, res::kMainTargetOwnFolder));
+    EXPECT_FALSE(Checked(dialog, res::kMainNoEnlarge));
     EXPECT_EQ(SizeEnabling(dialog), "---");
-    EXPECT_FALSE(Enabled(dialog, 1000));
-    EXPECT_FALSE(Enabled(dialog, 1004));
+    EXPECT_FALSE(Enabled(dialog, res::kMainTargetFolder));
+    EXPECT_FALSE(Enabled(dialog, res::kMainBrowse));
     EXPECT_TRUE(recorder.messages.empty());
 
     // The list, the default button, the label colour, the icon, a fixed size.
@@ -67,7 +67,8 @@ TEST_F(MainDialogTest, FirstStartShowsTheDefaultsWithTheSizeAndTargetControlsDis
     EXPECT_EQ(list->rowCount(), 0);
     EXPECT_TRUE(dialog.CompressButton()->isDefault());
     EXPECT_EQ(dialog.CompressButton()->text(), "Komprimieren");
-    EXPECT_EQ(dialog.ControlAs<QLabel>(1033)->palette().color(QPalette::WindowText), QColor(0, 0, 250));
+    EXPECT_EQ(dialog.ControlAs<QLabel>(res::kMainQualityNote)->palette().color(QPalette::WindowText),
+              QColor(0, 0, 250));
     EXPECT_FALSE(dialog.windowIcon().isNull());
     EXPECT_EQ(dialog.MainIcon().availableSizes().value(0), QSize(32, 32));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
@@ -102,21 +103,26 @@ TEST_F(MainDialogTest, MenuHoldsTheTwoEntriesWithTheirSeparators) {
 TEST_F(MainDialogTest, ControlsSitInTemplateOrderAboveTheirGroupBoxes) {
     CMainDialog dialog(store);
     QWidget* client = dialog.Client();
-    for (int id : {1029, 1031, 1000, 1004, 1007, 1008, 1009, 1010, 1011, 1012, 1003, 1032}) {
+    for (int id : {res::kMainTargetLikeSource, res::kMainTargetOwnFolder, res::kMainTargetFolder, res::kMainBrowse,
+                   res::kMainSizePercent, res::kMainSizeBox, res::kMainSizeLikeSource, res::kMainPercent,
+                   res::kMainWidth, res::kMainHeight, res::kMainRate, res::kMainNoEnlarge}) {
         QWidget* hit = client->childAt(dialog.Control(id)->geometry().center());
         while (hit && hit->parentWidget() != client) hit = hit->parentWidget();
         EXPECT_EQ(hit, dialog.Control(id)) << id;  // the frame around it does not take the click
     }
     // The focus chain follows the template.
     std::vector<int> order;
-    QWidget* w = dialog.Control(1029);
+    QWidget* w = dialog.Control(res::kMainTargetLikeSource);
     do {
         for (const auto& c : dialog.Controls())
             if (c.widget == w && (w->focusPolicy() & Qt::TabFocus)) order.push_back(c.row->id);
         w = w->nextInFocusChain();
-    } while (w != dialog.Control(1029));
-    EXPECT_EQ(order, (std::vector<int>{1029, 1031, 1000, 1004, 1007, 1010, 1008, 1011, 1012, 1009, 1003, 1032, 1001, 1,
-                                       1005, 2}));
+    } while (w != dialog.Control(res::kMainTargetLikeSource));
+    EXPECT_EQ(order, (std::vector<int>{res::kMainTargetLikeSource, res::kMainTargetOwnFolder, res::kMainTargetFolder,
+                                       res::kMainBrowse, res::kMainSizePercent, res::kMainPercent, res::kMainSizeBox,
+                                       res::kMainWidth, res::kMainHeight, res::kMainSizeLikeSource, res::kMainRate,
+                                       res::kMainNoEnlarge, res::kMainFileList, res::kOkButton, res::kMainClearList,
+                                       res::kCancelButton}));
 }
 
 TEST_F(MainDialogTest, F1OpensTheInfoBox) {
@@ -130,52 +136,53 @@ TEST_F(MainDialogTest, F1OpensTheInfoBox) {
             static_cast<QDialog*>(modal)->reject();
         }
     });
-    QTest::keyClick(dialog.Control(1003), Qt::Key_F1);
+    QTest::keyClick(dialog.Control(res::kMainRate), Qt::Key_F1);
     EXPECT_EQ(seen, "Info über Quendrix");
 }
 
 TEST_F(MainDialogTest, EnablingFollowsTheSizeAndTargetChoices) {
     CMainDialog dialog(store);
-    Click(dialog, 1008);
+    Click(dialog, res::kMainSizeBox);
     EXPECT_EQ(SizeEnabling(dialog), "-BH");
-    Click(dialog, 1007);
+    Click(dialog, res::kMainSizePercent);
     EXPECT_EQ(SizeEnabling(dialog), "P--");
-    Click(dialog, 1009);
+    Click(dialog, res::kMainSizeLikeSource);
     EXPECT_EQ(SizeEnabling(dialog), "---");
-    Click(dialog, 1031);
-    EXPECT_TRUE(Enabled(dialog, 1000) && Enabled(dialog, 1004));
-    Click(dialog, 1029);
-    EXPECT_FALSE(Enabled(dialog, 1000) || Enabled(dialog, 1004));
+    Click(dialog, res::kMainTargetOwnFolder);
+    EXPECT_TRUE(Enabled(dialog, res::kMainTargetFolder) && Enabled(dialog, res::kMainBrowse));
+    Click(dialog, res::kMainTargetLikeSource);
+    EXPECT_FALSE(Enabled(dialog, res::kMainTargetFolder) || Enabled(dialog, res::kMainBrowse));
     EXPECT_TRUE(recorder.messages.empty());
 }
 
 TEST_F(MainDialogTest, InvalidQualityStopsEveryEnablingUpdate) {
     CMainDialog dialog(store);
     dialog.show();
-    SetText(dialog, 1003, "abc");
-    for (int id : {1007, 1008, 1009, 1031, 1029}) {
+    SetText(dialog, res::kMainRate, "abc");
+    for (int id : {res::kMainSizePercent, res::kMainSizeBox, res::kMainSizeLikeSource, res::kMainTargetOwnFolder,
+                   res::kMainTargetLikeSource}) {
         recorder.messages.clear();
         Click(dialog, id);
         EXPECT_TRUE(Checked(dialog, id)) << id;  // the button changes ...
         ASSERT_EQ(recorder.messages.size(), 1u) << id;
         EXPECT_EQ(recorder.messages[0], res::LoadString(res::IDS_PARSE_INT));
         EXPECT_EQ(SizeEnabling(dialog), "---") << id;  // ... the enabling does not
-        EXPECT_FALSE(Enabled(dialog, 1000)) << id;
+        EXPECT_FALSE(Enabled(dialog, res::kMainTargetFolder)) << id;
     }
-    EXPECT_EQ(dialog.focusWidget(), dialog.Control(1003));
+    EXPECT_EQ(dialog.focusWidget(), dialog.Control(res::kMainRate));
 }
 
 TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
     store.WriteProfileInt("Allg", "Rate", 150);
     {
         CMainDialog dialog(store);
-        EXPECT_EQ(Text(dialog, 1003), "150");
+        EXPECT_EQ(Text(dialog, res::kMainRate), "150");
         // Both enabling updates at opening report it; the template state (all enabled) stays.
         ASSERT_EQ(recorder.messages.size(), 2u);
         EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
         EXPECT_EQ(SizeEnabling(dialog), "PBH");
-        EXPECT_TRUE(Enabled(dialog, 1000));
-        SetText(dialog, 1003, " 75\t");  // blanks and tabs around the number are fine
+        EXPECT_TRUE(Enabled(dialog, res::kMainTargetFolder));
+        SetText(dialog, res::kMainRate, " 75\t");  // blanks and tabs around the number are fine
     }
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", -1), 75);
 
@@ -183,7 +190,8 @@ TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
     recorder.messages.clear();
     {
         CMainDialog dialog(store);
-        EXPECT_FALSE(Checked(dialog, 1007) || Checked(dialog, 1008) || Checked(dialog, 1009));
+        EXPECT_FALSE(Checked(dialog, res::kMainSizePercent) || Checked(dialog, res::kMainSizeBox) ||
+                     Checked(dialog, res::kMainSizeLikeSource));
         EXPECT_EQ(SizeEnabling(dialog), "PBH");
     }
     EXPECT_EQ(store.GetProfileIntA("Allg", "Bildsize", 0), -1);
@@ -193,12 +201,12 @@ TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
 TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
     {
         CMainDialog dialog(store);
-        Click(dialog, 1008);
-        SetText(dialog, 1011, "800");
-        SetText(dialog, 1012, "600");
-        Click(dialog, 1031);
-        SetText(dialog, 1000, "/tmp/ziel");
-        dialog.ControlAs<QCheckBox>(1032)->setChecked(true);
+        Click(dialog, res::kMainSizeBox);
+        SetText(dialog, res::kMainWidth, "800");
+        SetText(dialog, res::kMainHeight, "600");
+        Click(dialog, res::kMainTargetOwnFolder);
+        SetText(dialog, res::kMainTargetFolder, "/tmp/ziel");
+        dialog.ControlAs<QCheckBox>(res::kMainNoEnlarge)->setChecked(true);
         QTest::keyClick(&dialog, Qt::Key_Escape);  // Escape closes and saves
         EXPECT_TRUE(dialog.isHidden());
     }
@@ -215,8 +223,8 @@ TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
     const std::string before = ReadBytes(store.Path());
     {
         CMainDialog dialog(store);
-        SetText(dialog, 1003, "90");
-        SetText(dialog, 1011, "0");
+        SetText(dialog, res::kMainRate, "90");
+        SetText(dialog, res::kMainWidth, "0");
         dialog.reject();
         ASSERT_EQ(recorder.messages.size(), 1u);
         EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.");
@@ -236,8 +244,8 @@ TEST_F(MainDialogTest, ATooLargeSettingsFileIsAnnouncedAndLeftAlone) {
                                         "\" ist größer als 1 MB und wird nicht gelesen. Es gelten die "
                                         "Standardeinstellungen; Änderungen werden nicht in dieser Datei gespeichert.");
     CMainDialog dialog(store);
-    EXPECT_EQ(Text(dialog, 1003), "80");
-    SetText(dialog, 1003, "60");
+    EXPECT_EQ(Text(dialog, res::kMainRate), "80");
+    SetText(dialog, res::kMainRate, "60");
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(ReadBytes(store.Path()), large);
 }
@@ -246,14 +254,14 @@ TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
     CMainDialog dialog(store);
     for (const char* text : {"", "-5", "+5", "5 5", "1e2"}) {
         recorder.messages.clear();
-        SetText(dialog, 1003, text);
+        SetText(dialog, res::kMainRate, text);
         EXPECT_FALSE(dialog.ExchangeAndValidate()) << text;
         EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)}) << text;
     }
     // Earlier rows already hold their new values, later ones are not read.
-    SetText(dialog, 1003, "33");
-    SetText(dialog, 1011, "99999");
-    SetText(dialog, 1012, "77");
+    SetText(dialog, res::kMainRate, "33");
+    SetText(dialog, res::kMainWidth, "99999");
+    SetText(dialog, res::kMainHeight, "77");
     EXPECT_FALSE(dialog.ExchangeAndValidate());
     EXPECT_EQ(dialog.Values().Rate, 33u);
     EXPECT_EQ(dialog.Values().Hoehe, 480u);
@@ -266,17 +274,17 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
         CMainDialog dialog(store);
         EXPECT_EQ(dialog.DevicePathUpper(), "E:");
         EXPECT_EQ(dialog.DevicePathLower(), "e:");
-        EXPECT_EQ(Text(dialog, 1000), "e:/Bilder");  // the device path as given: case counts here
+        EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "e:/Bilder");  // the device path as given: case counts here
     }
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
     {
         CMainDialog dialog(store);
-        SetText(dialog, 1000, "e:/Bilder und E:/mehr");
+        SetText(dialog, res::kMainTargetFolder, "e:/Bilder und E:/mehr");
     }
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder und %U3_DEVICE_PATH%/mehr");
     {
         CMainDialog dialog(store);
-        SetText(dialog, 1000, "E:/Bilder");
+        SetText(dialog, res::kMainTargetFolder, "E:/Bilder");
     }
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
 
@@ -284,7 +292,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
     unsetenv("U3_DEVICE_PATH");
     {
         CMainDialog dialog(store);
-        EXPECT_EQ(Text(dialog, 1000), "%U3_DEVICE_PATH%/Bilder");
+        EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "%U3_DEVICE_PATH%/Bilder");
         EXPECT_EQ(dialog.DevicePathUpper(), "");
     }
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
@@ -293,7 +301,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
 TEST_F(MainDialogTest, DefaultTargetFollowsTheDeviceDocumentPath) {
     setenv("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Dokumente", 1);
     CMainDialog dialog(store);
-    EXPECT_EQ(Text(dialog, 1000), "/media/stick/Dokumente/Quendrix");
+    EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "/media/stick/Dokumente/Quendrix");
 }
 
 TEST_F(MainDialogTest, BrowseChangesTheTargetOnlyWhenAFolderWasChosen) {
@@ -313,10 +321,10 @@ TEST_F(MainDialogTest, BrowseChangesTheTargetOnlyWhenAFolderWasChosen) {
     EXPECT_EQ(title, "Bitte Zielverzeichnis auswählen");
     EXPECT_EQ(preselected, "/tmp/bilder");
     EXPECT_EQ(flags, kBifReturnOnlyFsDirs | kBifReturnFsAncestors);
-    EXPECT_EQ(Text(dialog, 1000), "/tmp/bilder/");  // cancelled: the trailing "/" stays
+    EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "/tmp/bilder/");  // cancelled: the trailing "/" stays
     choose = true;
     dialog.OnBrowse();
-    EXPECT_EQ(Text(dialog, 1000), "/srv/ausgabe");
+    EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "/srv/ausgabe");
     EXPECT_EQ(dialog.Values().Verz, "/srv/ausgabe");
     SetFolderPicker({});
 }
@@ -341,7 +349,7 @@ TEST_F(MainDialogTest, TheQualityNoteNamesTheOutputTypesFamilyReadablyOnAnyPalet
         store.WriteProfileInt(settings::kParameter, "AusgabeTyp", type);
         QApplication::setPalette(QPalette(QColor("#808080"), window));
         CMainDialog dialog(store);
-        auto* note = dialog.ControlAs<QLabel>(1033);
+        auto* note = dialog.ControlAs<QLabel>(res::kMainQualityNote);
         EXPECT_EQ(note->text().toStdString(),
                   type < 3 ? "Nur für JPG-Ausgabedateien" : res::LoadString(res::IDS_QUALITY_LOSSY_TYPES));
         EXPECT_LE(note->heightForWidth(note->width()), note->height()) << "all of it in view";
@@ -354,11 +362,12 @@ TEST_F(MainDialogTest, TheQualityNoteNamesTheOutputTypesFamilyReadablyOnAnyPalet
     CMainDialog dialog(store);
     QTimer::singleShot(0, [] {
         auto* parameter = qobject_cast<CTemplateDialog*>(QApplication::activeModalWidget());
-        parameter->ControlAs<QAbstractButton>(1040)->click();  // WebP
-        parameter->ControlAs<QAbstractButton>(1)->click();
+        parameter->ControlAs<QAbstractButton>(res::kParameterOutputWebp)->click();
+        parameter->ControlAs<QAbstractButton>(res::kOkButton)->click();
     });
     dialog.OnSysCommand(kIdmParameter);
-    EXPECT_EQ(dialog.ControlAs<QLabel>(1033)->text().toStdString(), res::LoadString(res::IDS_QUALITY_LOSSY_TYPES));
+    EXPECT_EQ(dialog.ControlAs<QLabel>(res::kMainQualityNote)->text().toStdString(),
+              res::LoadString(res::IDS_QUALITY_LOSSY_TYPES));
 }
 
 TEST_F(MainDialogTest, TheWindowTakesTheDesktopsFontAndEveryCheckBoxShowsItsText) {
@@ -385,53 +394,58 @@ TEST_F(MainDialogTest, TooltipsOfTheSixControlsAlsoWhenDisabled) {
     dialog.show();
     const QFontMetrics metrics(QToolTip::font());
     auto centre = [&](int id) { return dialog.Control(id)->geometry().center(); };
-    ASSERT_FALSE(dialog.Control(1011)->isEnabled());
-    for (int id : {1004, 1005, 1011, 1012, 1029, 1032}) {
+    ASSERT_FALSE(dialog.Control(res::kMainWidth)->isEnabled());
+    for (int id : {res::kMainBrowse, res::kMainClearList, res::kMainWidth, res::kMainHeight, res::kMainTargetLikeSource,
+                   res::kMainNoEnlarge}) {
         const QString tip = dialog.ToolTipAt(centre(id));
         EXPECT_FALSE(tip.isEmpty()) << id;
         EXPECT_EQ(tip, WrapToolTip(ToolTipText(id), metrics)) << id;
     }
-    for (int id : {1, 2, 1001, 1033}) EXPECT_TRUE(dialog.ToolTipAt(centre(id)).isEmpty()) << id;
+    for (int id :
+         std::initializer_list<int>{res::kOkButton, res::kCancelButton, res::kMainFileList, res::kMainQualityNote})
+        EXPECT_TRUE(dialog.ToolTipAt(centre(id)).isEmpty()) << id;
 
     // The mouse resting on the disabled edit brings up its tip through the platform's machinery.
     QApplication::setActiveWindow(&dialog);
-    QTest::mouseMove(dialog.Control(1011), QPoint(5, 5));
-    QTest::mouseMove(dialog.Control(1011), QPoint(6, 6));
+    QTest::mouseMove(dialog.Control(res::kMainWidth), QPoint(5, 5));
+    QTest::mouseMove(dialog.Control(res::kMainWidth), QPoint(6, 6));
     EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 3000));
-    EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(1011), metrics));
+    EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(res::kMainWidth), metrics));
     QToolTip::hideText();
 
     // Through the help event itself.
-    QHelpEvent help(QEvent::ToolTip, centre(1011), dialog.Client()->mapToGlobal(centre(1011)));
+    QHelpEvent help(QEvent::ToolTip, centre(res::kMainWidth), dialog.Client()->mapToGlobal(centre(res::kMainWidth)));
     QApplication::sendEvent(dialog.Client(), &help);
-    EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(1011), metrics));
+    EXPECT_EQ(QToolTip::text(), WrapToolTip(ToolTipText(res::kMainWidth), metrics));
     QToolTip::hideText();
 }
 
 TEST(ToolTipTexts, FieldOneWithLineBreaksAndWrapping) {
     App();
-    const std::vector<std::pair<int, size_t>> lengths = {{1004, 48}, {1005, 67},  {1011, 73},
-                                                         {1012, 71}, {1029, 178}, {1032, 157}};
+    const std::vector<std::pair<int, size_t>> lengths = {
+        {res::kMainBrowse, 48}, {res::kMainClearList, 67},         {res::kMainWidth, 73},
+        {res::kMainHeight, 71}, {res::kMainTargetLikeSource, 178}, {res::kMainNoEnlarge, 157}};
     for (auto [id, length] : lengths) {
         const QString tip = QString::fromUtf8(ToolTipText(id));
         EXPECT_EQ(size_t(tip.size() - tip.count('\r')), length) << id;  // each "\r" became "\r\n"
     }
-    EXPECT_EQ(ToolTipText(1004), "Hier kann das Zielverzeichnis ausgewählt werden.");
-    EXPECT_NE(ToolTipText(1029).find("\"_C\""), std::string::npos);
-    EXPECT_EQ(ToolTipText(1), "");
-    EXPECT_EQ(ToolTipText(1001), "");
+    EXPECT_EQ(ToolTipText(res::kMainBrowse), "Hier kann das Zielverzeichnis ausgewählt werden.");
+    EXPECT_NE(ToolTipText(res::kMainTargetLikeSource).find("\"_C\""), std::string::npos);
+    EXPECT_EQ(ToolTipText(res::kOkButton), "");
+    EXPECT_EQ(ToolTipText(res::kMainFileList), "");
     EXPECT_EQ(ToolTipText(104), "");  // a string without "\n"
 
     const QFontMetrics metrics(QToolTip::font());
-    const QStringList lines1032 = WrapToolTip(ToolTipText(1032), metrics).split('\n');
-    const QStringList lines1029 = WrapToolTip(ToolTipText(1029), metrics).split('\n');
-    EXPECT_GT(lines1029.size(), 1);
-    for (const QStringList& lines : {lines1029, lines1032})
+    const QStringList linesNoEnlarge = WrapToolTip(ToolTipText(res::kMainNoEnlarge), metrics).split('\n');
+    const QStringList linesTargetLikeSource = WrapToolTip(ToolTipText(res::kMainTargetLikeSource), metrics).split('\n');
+    EXPECT_GT(linesTargetLikeSource.size(), 1);
+    for (const QStringList& lines : {linesTargetLikeSource, linesNoEnlarge})
         for (const QString& line : lines) EXPECT_LE(metrics.horizontalAdvance(line), 300) << line.toStdString();
-    // 1032 breaks after "ist," besides wrapping; 1029 only wraps.
-    EXPECT_TRUE(std::any_of(lines1032.begin(), lines1032.end(), [](const QString& l) { return l.endsWith("ist,"); }));
-    EXPECT_TRUE(WrapToolTip(ToolTipText(1029), metrics).contains("Quelldateien\"  ausgewählt") ||
-                WrapToolTip(ToolTipText(1029), metrics).contains("Quelldateien\"\n"));
+    // The no-enlarge tip breaks after "ist," besides wrapping; the same-folder tip only wraps.
+    EXPECT_TRUE(
+        std::any_of(linesNoEnlarge.begin(), linesNoEnlarge.end(), [](const QString& l) { return l.endsWith("ist,"); }));
+    EXPECT_TRUE(WrapToolTip(ToolTipText(res::kMainTargetLikeSource), metrics).contains("Quelldateien\"  ausgewählt") ||
+                WrapToolTip(ToolTipText(res::kMainTargetLikeSource), metrics).contains("Quelldateien\"\n"));
 }
 
 }  // namespace

@@ -21,10 +21,10 @@ protected:
     // Pattern naming with these fields, typed in one after the other.
     void Pattern(CParameterDialog& d, const QString& prefix, const QString& digits, const QString& number,
                  int outputButton) {
-        Click(d, 1017);
-        Edit(d, 1018)->setText(prefix);
-        Edit(d, 1019)->setText(digits);
-        Edit(d, 1020)->setText(number);
+        Click(d, res::kParameterNamesByPattern);
+        Edit(d, res::kParameterPrefix)->setText(prefix);
+        Edit(d, res::kParameterDigits)->setText(digits);
+        Edit(d, res::kParameterNumber)->setText(number);
         Click(d, outputButton);
     }
 };
@@ -32,80 +32,86 @@ protected:
 TEST_F(ParameterDialogTest, FirstStartShowsTheDefaults) {
     CParameterDialog dialog(store);
     EXPECT_EQ(dialog.windowTitle(), "Parameter");
-    EXPECT_TRUE(Checked(dialog, 1016));
-    EXPECT_FALSE(Checked(dialog, 1017));
-    for (int id : {1018, 1020, 1019}) EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
-    EXPECT_EQ(Edit(dialog, 1018)->text(), "Pic");
-    EXPECT_EQ(Edit(dialog, 1020)->text(), "1");
-    EXPECT_EQ(Edit(dialog, 1019)->text(), "3");
+    EXPECT_TRUE(Checked(dialog, res::kParameterNamesLikeSource));
+    EXPECT_FALSE(Checked(dialog, res::kParameterNamesByPattern));
+    for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
+        EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(Edit(dialog, res::kParameterPrefix)->text(), "Pic");
+    EXPECT_EQ(Edit(dialog, res::kParameterNumber)->text(), "1");
+    EXPECT_EQ(Edit(dialog, res::kParameterDigits)->text(), "3");
     EXPECT_EQ(dialog.ExampleText(), "");
-    EXPECT_TRUE(Checked(dialog, 1027) && Checked(dialog, 1028) && Checked(dialog, 1030));
-    EXPECT_TRUE(Checked(dialog, 1024));
-    EXPECT_EQ(Edit(dialog, 1034)->text(), "10");
+    EXPECT_TRUE(Checked(dialog, res::kParameterAcceptJpg) && Checked(dialog, res::kParameterAcceptBmp) &&
+                Checked(dialog, res::kParameterAcceptPng));
+    EXPECT_TRUE(Checked(dialog, res::kParameterOutputJpg));
+    EXPECT_EQ(Edit(dialog, res::kParameterThreads)->text(), "10");
     EXPECT_EQ(dialog.NumberSpin()->Lower(), 1);
     EXPECT_EQ(dialog.NumberSpin()->Upper(), 9999);
     EXPECT_EQ(dialog.DigitsSpin()->Lower(), 1);
     EXPECT_EQ(dialog.DigitsSpin()->Upper(), 4);
-    EXPECT_EQ(dialog.ControlAs<QLabel>(1023)->palette().color(QPalette::WindowText), QColor(0, 0, 200));
-    EXPECT_EQ(dialog.focusWidget(), dialog.Control(1027));
+    EXPECT_EQ(dialog.ControlAs<QLabel>(res::kParameterExample)->palette().color(QPalette::WindowText),
+              QColor(0, 0, 200));
+    EXPECT_EQ(dialog.focusWidget(), dialog.Control(res::kParameterAcceptJpg));
     EXPECT_TRUE(recorder.messages.empty());
 }
 
 TEST_F(ParameterDialogTest, ExampleLineFollowsEveryChange) {
     CParameterDialog dialog(store);
-    Pattern(dialog, "Pic", "3", "1", 1024);
+    Pattern(dialog, "Pic", "3", "1", res::kParameterOutputJpg);
     EXPECT_EQ(dialog.ExampleText(), "Pic001.jpg,   Pic002.jpg,   Pic003.jpg,   ");
-    Pattern(dialog, "Pic", "1", "9", 1026);
+    Pattern(dialog, "Pic", "1", "9", res::kParameterOutputPng);
     EXPECT_EQ(dialog.ExampleText(), "Pic9.png,   Pic10.png,   Pic11.png,   ");
-    Pattern(dialog, "Pic", "4", "9999", 1025);
+    Pattern(dialog, "Pic", "4", "9999", res::kParameterOutputBmp);
     EXPECT_EQ(dialog.ExampleText(), "Pic9999.bmp,   Pic10000.bmp,   Pic10001.bmp,   ");
-    Pattern(dialog, "", "3", "1", 1024);
+    Pattern(dialog, "", "3", "1", res::kParameterOutputJpg);
     EXPECT_EQ(dialog.ExampleText(), "001.jpg,   002.jpg,   003.jpg,   ");
-    Pattern(dialog, "a%d", "3", "1", 1024);
+    Pattern(dialog, "a%d", "3", "1", res::kParameterOutputJpg);
     EXPECT_EQ(dialog.ExampleText(), "a%d001.jpg,   a%d002.jpg,   a%d003.jpg,   ");
     EXPECT_TRUE(recorder.messages.empty());
 
     // Each keystroke counts, also the up-down arrows.
-    QTest::keyClick(Edit(dialog, 1018), Qt::Key_X);
+    QTest::keyClick(Edit(dialog, res::kParameterPrefix), Qt::Key_X);
     EXPECT_EQ(dialog.ExampleText(), "a%dx001.jpg,   a%dx002.jpg,   a%dx003.jpg,   ");
     dialog.NumberSpin()->Step(+1);
-    EXPECT_EQ(Edit(dialog, 1020)->text(), "2");
+    EXPECT_EQ(Edit(dialog, res::kParameterNumber)->text(), "2");
     EXPECT_EQ(dialog.ExampleText(), "a%dx002.jpg,   a%dx003.jpg,   a%dx004.jpg,   ");
 
     // Names like the sources: edits off, example empty; back again: filled.
-    Click(dialog, 1016);
-    for (int id : {1018, 1020, 1019}) EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
+    Click(dialog, res::kParameterNamesLikeSource);
+    for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
+        EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
     EXPECT_EQ(dialog.ExampleText(), "");
-    Click(dialog, 1017);
-    for (int id : {1018, 1020, 1019}) EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;
+    Click(dialog, res::kParameterNamesByPattern);
+    for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
+        EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;
     EXPECT_EQ(dialog.ExampleText(), "a%dx002.jpg,   a%dx003.jpg,   a%dx004.jpg,   ");
 }
 
 TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
     {
         CParameterDialog dialog(store);
-        EXPECT_EQ(dialog.RadioGroup(1024).size(), 5u);  // one group: choosing one unchecks the others
-        Pattern(dialog, "Pic", "3", "1", 1040);
-        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(1040)->text(), "WebP (mit Kompression)");
+        EXPECT_EQ(dialog.RadioGroup(res::kParameterOutputJpg).size(),
+                  5u);  // one group: choosing one unchecks the others
+        Pattern(dialog, "Pic", "3", "1", res::kParameterOutputWebp);
+        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(res::kParameterOutputWebp)->text(), "WebP (mit Kompression)");
         EXPECT_EQ(dialog.ExampleText(), "Pic001.webp,   Pic002.webp,   Pic003.webp,   ");
-        EXPECT_FALSE(Checked(dialog, 1024));
-        Pattern(dialog, "Pic", "3", "1", 1041);
-        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(1041)->text(), "AVIF (mit Kompression)");
+        EXPECT_FALSE(Checked(dialog, res::kParameterOutputJpg));
+        Pattern(dialog, "Pic", "3", "1", res::kParameterOutputAvif);
+        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(res::kParameterOutputAvif)->text(), "AVIF (mit Kompression)");
         EXPECT_EQ(dialog.ExampleText(), "Pic001.avif,   Pic002.avif,   Pic003.avif,   ");
-        EXPECT_FALSE(Checked(dialog, 1040));
+        EXPECT_FALSE(Checked(dialog, res::kParameterOutputWebp));
         dialog.OnOK();
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
     }
     EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 4);
     {
         CParameterDialog dialog(store);
-        EXPECT_TRUE(Checked(dialog, 1041));
-        Click(dialog, 1040);
+        EXPECT_TRUE(Checked(dialog, res::kParameterOutputAvif));
+        Click(dialog, res::kParameterOutputWebp);
         dialog.OnOK();
     }
     EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 3);
     CParameterDialog dialog(store);
-    EXPECT_TRUE(Checked(dialog, 1040));
+    EXPECT_TRUE(Checked(dialog, res::kParameterOutputWebp));
     // Laid out in order: the new buttons inside the output types' box, which ends above the naming box, which
     // ends above the buttons, which lie inside the dialog.
     auto box = [&](const std::string& title) {
@@ -117,42 +123,46 @@ TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
     const QRect outputs = box("Ausgabedateitypen");
     const QRect naming =
         box("Namen der Ausgabedateien (bereits vorhandene Dateien werden OHNE Nachfrage überschrieben !!)");
-    for (int id : {1024, 1026, 1040, 1041}) EXPECT_TRUE(outputs.contains(dialog.Control(id)->geometry())) << id;
+    for (int id :
+         {res::kParameterOutputJpg, res::kParameterOutputPng, res::kParameterOutputWebp, res::kParameterOutputAvif})
+        EXPECT_TRUE(outputs.contains(dialog.Control(id)->geometry())) << id;
     EXPECT_LT(outputs.bottom(), naming.top());
-    for (int id : {1016, 1017, 1018, 1019, 1023}) EXPECT_TRUE(naming.contains(dialog.Control(id)->geometry())) << id;
-    EXPECT_LT(naming.bottom(), dialog.Control(1)->geometry().top());
-    EXPECT_TRUE(dialog.Client()->rect().contains(dialog.Control(2)->geometry()));
+    for (int id : {res::kParameterNamesLikeSource, res::kParameterNamesByPattern, res::kParameterPrefix,
+                   res::kParameterDigits, res::kParameterExample})
+        EXPECT_TRUE(naming.contains(dialog.Control(id)->geometry())) << id;
+    EXPECT_LT(naming.bottom(), dialog.Control(res::kOkButton)->geometry().top());
+    EXPECT_TRUE(dialog.Client()->rect().contains(dialog.Control(res::kCancelButton)->geometry()));
     EXPECT_TRUE(recorder.messages.empty());
 }
 
 TEST_F(ParameterDialogTest, ValidationWhileTyping) {
     CParameterDialog dialog(store);
-    Pattern(dialog, "Pic", "3", "1", 1024);
+    Pattern(dialog, "Pic", "3", "1", res::kParameterOutputJpg);
     ASSERT_TRUE(recorder.messages.empty());
-    Edit(dialog, 1019)->setText("");
-    QTest::keyClick(Edit(dialog, 1019), Qt::Key_5);
+    Edit(dialog, res::kParameterDigits)->setText("");
+    QTest::keyClick(Edit(dialog, res::kParameterDigits), Qt::Key_5);
     ASSERT_FALSE(recorder.messages.empty());
     EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein.");
     EXPECT_EQ(dialog.ExampleText(), "");
-    EXPECT_EQ(dialog.focusWidget(), dialog.Control(1019));
+    EXPECT_EQ(dialog.focusWidget(), dialog.Control(res::kParameterDigits));
 
-    Edit(dialog, 1019)->setText("2");
+    Edit(dialog, res::kParameterDigits)->setText("2");
     recorder.messages.clear();
-    Edit(dialog, 1020)->clear();
+    Edit(dialog, res::kParameterNumber)->clear();
     EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)});
     recorder.messages.clear();
     dialog.OnOK();  // refused until a number is entered
     EXPECT_EQ(recorder.messages.size(), 1u);
     EXPECT_FALSE(store.GetProfileStringA("Parameter", "Prefix", "<none>") != "<none>");
-    Edit(dialog, 1020)->setText("7");
+    Edit(dialog, res::kParameterNumber)->setText("7");
     EXPECT_EQ(dialog.ExampleText(), "Pic07.jpg,   Pic08.jpg,   Pic09.jpg,   ");
 
     // Thread count 0 is accepted, 1001 refused.
     recorder.messages.clear();
-    Edit(dialog, 1034)->setText("1001");
+    Edit(dialog, res::kParameterThreads)->setText("1001");
     EXPECT_FALSE(dialog.UpdateData(true));
     EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 0 und 1000 ein.");
-    Edit(dialog, 1034)->setText("0");
+    Edit(dialog, res::kParameterThreads)->setText("0");
     EXPECT_TRUE(dialog.UpdateData(true));
     dialog.OnOK();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -169,8 +179,9 @@ TEST_F(ParameterDialogTest, ValidationWhileTyping) {
 TEST_F(ParameterDialogTest, NoInputTypeWritesAllKeysAndKeepsTheDialogOpen) {
     CParameterDialog dialog(store);
     dialog.show();
-    for (int id : {1027, 1028, 1030}) dialog.ControlAs<QCheckBox>(id)->setChecked(false);
-    Click(dialog, 1026);
+    for (int id : {res::kParameterAcceptJpg, res::kParameterAcceptBmp, res::kParameterAcceptPng})
+        dialog.ControlAs<QCheckBox>(id)->setChecked(false);
+    Click(dialog, res::kParameterOutputPng);
     dialog.OnOK();
     EXPECT_EQ(recorder.messages, std::vector<std::string>{"Es muß mindestens ein Eingabedateityp angegeben werden."});
     EXPECT_TRUE(dialog.isVisible());
@@ -189,8 +200,9 @@ TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
     store.WriteProfileInt("Parameter", "AusgabeTyp", 5);
     {
         CParameterDialog dialog(store);
-        EXPECT_FALSE(Checked(dialog, 1024) || Checked(dialog, 1025) || Checked(dialog, 1026));
-        EXPECT_FALSE(Checked(dialog, 1040) || Checked(dialog, 1041));
+        EXPECT_FALSE(Checked(dialog, res::kParameterOutputJpg) || Checked(dialog, res::kParameterOutputBmp) ||
+                     Checked(dialog, res::kParameterOutputPng));
+        EXPECT_FALSE(Checked(dialog, res::kParameterOutputWebp) || Checked(dialog, res::kParameterOutputAvif));
         EXPECT_EQ(dialog.ExampleText(), "Pic001,   Pic002,   Pic003,   ");
         dialog.OnOK();
     }
@@ -199,8 +211,9 @@ TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
     store.WriteProfileInt("Parameter", "AusgabeDateiTyp", 2);
     {
         CParameterDialog dialog(store);
-        EXPECT_FALSE(Checked(dialog, 1016) || Checked(dialog, 1017));
-        for (int id : {1018, 1020, 1019}) EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
+        EXPECT_FALSE(Checked(dialog, res::kParameterNamesLikeSource) || Checked(dialog, res::kParameterNamesByPattern));
+        for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
+            EXPECT_FALSE(dialog.Control(id)->isEnabled()) << id;
         EXPECT_EQ(dialog.ExampleText(), "");
         dialog.OnOK();
     }
@@ -211,15 +224,16 @@ TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
     recorder.messages.clear();
     CParameterDialog dialog(store);
     EXPECT_EQ(recorder.messages, std::vector<std::string>{"Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein."});
-    EXPECT_EQ(Edit(dialog, 1019)->text(), "9");
-    for (int id : {1018, 1020, 1019}) EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;
+    EXPECT_EQ(Edit(dialog, res::kParameterDigits)->text(), "9");
+    for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
+        EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;
     EXPECT_EQ(dialog.ExampleText(), "IDC_BEISPIEL");
 }
 
 TEST_F(ParameterDialogTest, UpDownStepsWithinItsRangeWithoutWrapping) {
     CParameterDialog dialog(store);
-    Click(dialog, 1017);
-    QLineEdit* digits = Edit(dialog, 1019);
+    Click(dialog, res::kParameterNamesByPattern);
+    QLineEdit* digits = Edit(dialog, res::kParameterDigits);
     digits->setText("4");
     dialog.DigitsSpin()->Step(+1);
     EXPECT_EQ(digits->text(), "4");
@@ -232,7 +246,7 @@ TEST_F(ParameterDialogTest, UpDownStepsWithinItsRangeWithoutWrapping) {
     // The edit takes any text; the up-down leaves a bad one to the validation.
     digits->setText("x");
     EXPECT_EQ(digits->text(), "x");
-    QLineEdit* number = Edit(dialog, 1020);
+    QLineEdit* number = Edit(dialog, res::kParameterNumber);
     number->setText("9998");
     dialog.NumberSpin()->Step(+1);
     dialog.NumberSpin()->Step(+1);

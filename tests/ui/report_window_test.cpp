@@ -79,7 +79,7 @@ TEST_F(ReportWindowTest, TheLastEntryOpensAnEmptyReportBeforeAnyBatch) {
         EXPECT_EQ(report.Table()->rowCount(), 0);
         EXPECT_EQ(report.Table()->columnCount(), 9);
         EXPECT_EQ(report.TotalsLabel()->text().toStdString(), res::LoadString(res::IDS_REPORT_NONE));
-        EXPECT_FALSE(report.ControlAs<QPushButton>(1103)->isEnabled());
+        EXPECT_FALSE(report.ControlAs<QPushButton>(res::kReportSave)->isEnabled());
     });
     EXPECT_TRUE(recorder.messages.empty()) << "nothing opens by itself";
 }
@@ -144,7 +144,7 @@ TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
         EXPECT_TRUE(table->horizontalHeader()->isSortIndicatorShown());
         EXPECT_EQ(table->horizontalHeader()->sortIndicatorSection(), 0);
 
-        report.ControlAs<QPushButton>(1103)->click();
+        report.ControlAs<QPushButton>(res::kReportSave)->click();
     });
     const std::string csv = test::ReadBytes(saved + ".csv");
     EXPECT_EQ(csv, ReportCsv(*main.LastReport())) << "the rows in list order, whatever the table's order";

@@ -49,7 +49,7 @@ TEST_F(Screenshots, AllWindows) {
         main.ProgressBar()->setRange(0, 12);
         main.ProgressBar()->setValue(5);
         Save(main, "main-rows");
-        for (int id : {1032, 1029}) {
+        for (int id : {res::kMainNoEnlarge, res::kMainTargetLikeSource}) {
             QWidget* control = main.Control(id);
             QToolTip::showText(control->mapToGlobal(QPoint(4, 4)), main.ToolTipAt(control->geometry().center()),
                                control);
@@ -61,8 +61,8 @@ TEST_F(Screenshots, AllWindows) {
             }
             QToolTip::hideText();
         }
-        main.ControlAs<QAbstractButton>(1008)->click();
-        main.ControlAs<QAbstractButton>(1031)->click();
+        main.ControlAs<QAbstractButton>(res::kMainSizeBox)->click();
+        main.ControlAs<QAbstractButton>(res::kMainTargetOwnFolder)->click();
         Save(main, "main-enabled");
         main.SystemMenu()->popup(main.mapToGlobal(QPoint(0, 20)));
         QApplication::processEvents();
@@ -97,9 +97,9 @@ TEST_F(Screenshots, AllWindows) {
         store.WriteProfileInt(settings::kParameter, settings::kAusgabeDateiTyp, 1);
         CParameterDialog parameter(store);
         Save(parameter, "parameter");
-        parameter.ControlAs<QAbstractButton>(1040)->click();
+        parameter.ControlAs<QAbstractButton>(res::kParameterOutputWebp)->click();
         Save(parameter, "parameter-webp");
-        parameter.ControlAs<QAbstractButton>(1016)->click();
+        parameter.ControlAs<QAbstractButton>(res::kParameterNamesLikeSource)->click();
         Save(parameter, "parameter-like-sources");
     }
     {
