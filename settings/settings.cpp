@@ -27,24 +27,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-template <class T>
-struct MemberOf;
-template <class C, class V>
-struct MemberOf<V C::*> {
-    using Class = C;
-    using Value = V;
-};
-
-// Calls `apply` with the member pointer of `row` when it is a member of `Settings`.
-template <class Settings, class Apply>
-void WithMember(const SettingKey& row, Apply&& apply) {
-    std::visit(
-        [&](auto member) {
-            if constexpr (std::is_same_v<typename MemberOf<decltype(member)>::Class, Settings>) apply(member);
-        },
-        row.member);
-}
-
 // Every key of `section`, each read anew; a key the file lacks keeps its value in `values`, the default.
 template <class Settings>
 Settings ReadSection(const ProfileStore& store, const char* section, Settings values) {

@@ -151,6 +151,24 @@ std::string ValueText(const SettingKey& row, const MainSettings& main, const Par
 // The integer value of `row`; 0 for a text.
 int64_t IntValue(const SettingKey& row, const MainSettings& main, const ParameterSettings& parameters,
                  const AdvancedSettings& advanced = {});
+template <class T>
+struct MemberOf;
+template <class C, class V>
+struct MemberOf<V C::*> {
+    using Class = C;
+    using Value = V;
+};
+
+// Calls `apply` with the member pointer of `row` when it is a member of `Settings`.
+template <class Settings, class Apply>
+void WithMember(const SettingKey& row, Apply&& apply) {
+    std::visit(
+        [&](auto member) {
+            if constexpr (std::is_same_v<typename MemberOf<decltype(member)>::Class, Settings>) apply(member);
+        },
+        row.member);
+}
+
 // Sets `row`'s member to `number` (integer keys) or `text` (text keys).
 void SetValue(const SettingKey& row, int64_t number, const std::string& text, MainSettings& main,
               ParameterSettings& parameters, AdvancedSettings& advanced);

@@ -25,30 +25,22 @@ CAdvancedDialog::CAdvancedDialog(ProfileStore& store, QWidget* parent)
     clicked(res::kOkButton, &CAdvancedDialog::OnOK);
     clicked(res::kCancelButton, &CAdvancedDialog::reject);
 
-    const AdvancedSettings stored = settings::ReadAdvancedSettings(store_);
-    MetadatenUebernehmen = stored.MetadatenUebernehmen;
-    GpsEntfernen = stored.GpsEntfernen;
-    NurWennKleiner = stored.NurWennKleiner;
-    MaxKBAktiv = stored.MaxKBAktiv;
-    MaxKB = uint32_t(stored.MaxKB);
-    DatumUebernehmen = stored.DatumUebernehmen;
+    values_ = settings::ReadAdvancedSettings(store_);
     UpdateData(false);
     UpdateControls();
     if (QWidget* first = Control(res::kAdvancedKeepMetadata)) first->setFocus(Qt::OtherFocusReason);
 }
 
 void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
-    using settings::Key;
-    dx.Check(res::kAdvancedKeepMetadata, MetadatenUebernehmen);
-    dx.Check(res::kAdvancedDropGps, GpsEntfernen);
-    dx.Check(res::kAdvancedOnlySmaller, NurWennKleiner);
-    dx.Check(res::kAdvancedMaxKBOn, MaxKBAktiv);
+    dx.Exchange({res::kAdvancedKeepMetadata, settings::kMetadatenUebernehmen}, values_);
+    dx.Exchange({res::kAdvancedDropGps, settings::kGpsEntfernen}, values_);
+    dx.Exchange({res::kAdvancedOnlySmaller, settings::kNurWennKleiner}, values_);
+    dx.Exchange({res::kAdvancedMaxKBOn, settings::kMaxKBAktiv}, values_);
     // A greyed limit is not in use and cannot be reached to correct it: it keeps its value unchecked.
     const QWidget* limit = Control(res::kAdvancedMaxKB);
     if (!dx.Saving() || (limit != nullptr && limit->isEnabled()))
-        dx.Number(res::kAdvancedMaxKB, MaxKB, uint32_t(Key(settings::kMaxKB).lower),
-                  uint32_t(Key(settings::kMaxKB).upper));
-    dx.Check(res::kAdvancedKeepDate, DatumUebernehmen);
+        dx.Exchange({res::kAdvancedMaxKB, settings::kMaxKB}, values_);
+    dx.Exchange({res::kAdvancedKeepDate, settings::kDatumUebernehmen}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {
@@ -62,14 +54,7 @@ void CAdvancedDialog::UpdateControls() {
 
 void CAdvancedDialog::OnOK() {
     if (!UpdateData(true)) return;
-    AdvancedSettings values;
-    values.MetadatenUebernehmen = MetadatenUebernehmen;
-    values.GpsEntfernen = GpsEntfernen;
-    values.NurWennKleiner = NurWennKleiner;
-    values.MaxKBAktiv = MaxKBAktiv;
-    values.MaxKB = int32_t(MaxKB);
-    values.DatumUebernehmen = DatumUebernehmen;
-    settings::WriteAdvancedSettings(store_, values);
+    settings::WriteAdvancedSettings(store_, values_);
     accept();
 }
 

@@ -273,6 +273,25 @@ void DataExchange::Check(int id, int32_t& value) {
         box->setChecked(value != 0);
 }
 
+void DataExchange::CheckBit(int id, int32_t& bits, int bit) {
+    int32_t checked = (bits >> bit) & 1;
+    Check(id, checked);
+    if (save_) bits = (bits & ~(1 << bit)) | (checked << bit);
+}
+
+void DataExchange::Value(int id, const settings::SettingKey& row, uint32_t& value) {
+    Number(id, value, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper));
+}
+
+void DataExchange::Value(int id, const settings::SettingKey& row, int32_t& value) {
+    if (dialog_.ControlAs<QCheckBox>(id) != nullptr) return Check(id, value);
+    if (dialog_.ControlAs<QLineEdit>(id) == nullptr) return Radio(id, value);
+    // A number field shows what the file holds as the unsigned number it reads back.
+    uint32_t number = static_cast<uint32_t>(value);
+    Number(id, number, static_cast<uint32_t>(row.lower), static_cast<uint32_t>(row.upper));
+    if (save_ && !failed_) value = static_cast<int32_t>(number);
+}
+
 // --- Dialogs from templates ----------------------------------------------------------------------------
 
 namespace {

@@ -173,15 +173,17 @@ CMainDialog::~CMainDialog() {
 }
 
 void CMainDialog::DoDataExchange(DataExchange& dx) {
-    using settings::Key;
-    dx.Number(res::kMainRate, values_.Rate, Key(settings::kRate).lower, Key(settings::kRate).upper);
-    dx.Text(res::kMainTargetFolder, values_.Verz);
-    dx.Radio(res::kMainSizePercent, values_.Bildsize);
-    dx.Number(res::kMainWidth, values_.Breite, Key(settings::kBreite).lower, Key(settings::kBreite).upper);
-    dx.Number(res::kMainHeight, values_.Hoehe, Key(settings::kHoehe).lower, Key(settings::kHoehe).upper);
-    dx.Number(res::kMainPercent, values_.Prozent, Key(settings::kProzent).lower, Key(settings::kProzent).upper);
-    dx.Radio(res::kMainTargetLikeSource, values_.ZielPath);
-    dx.Check(res::kMainNoEnlarge, values_.NichtVergroessern);
+    static constexpr Bound kBound[] = {
+        {res::kMainRate, settings::kRate},
+        {res::kMainTargetFolder, settings::kVerz},
+        {res::kMainSizePercent, settings::kBildsize},
+        {res::kMainWidth, settings::kBreite},
+        {res::kMainHeight, settings::kHoehe},
+        {res::kMainPercent, settings::kProzent},
+        {res::kMainTargetLikeSource, settings::kZielPath},
+        {res::kMainNoEnlarge, settings::kNichtVergroessern},
+    };
+    for (const Bound& bound : kBound) dx.Exchange(bound, values_);
 }
 
 void CMainDialog::OnInitDialog() {

@@ -46,32 +46,21 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
 }
 
 void CParameterDialog::DoDataExchange(DataExchange& dx) {
-    dx.Radio(res::kParameterNamesLikeSource, AusgabeDateiTyp);
-    using settings::Key;
-    dx.Number(res::kParameterDigits, Stellen, Key(settings::kStellen).lower, Key(settings::kStellen).upper);
-    dx.Number(res::kParameterNumber, LfdNr, Key(settings::kLfdNr).lower, Key(settings::kLfdNr).upper);
-    dx.Text(res::kParameterPrefix, Prefix);
-    dx.Check(res::kParameterAcceptBmp, AcceptBmp);
-    dx.Check(res::kParameterAcceptJpg, AcceptJpg);
-    dx.Check(res::kParameterAcceptPng, AcceptPng);
-    dx.Radio(res::kParameterOutputJpg, AusgabeTyp);
-    dx.Number(res::kParameterThreads, ThreadAnzahl, Key(settings::kThreadAnzahl).lower,
-              Key(settings::kThreadAnzahl).upper);
+    dx.Exchange({res::kParameterNamesLikeSource, settings::kAusgabeDateiTyp}, values_);
+    dx.Exchange({res::kParameterDigits, settings::kStellen}, values_);
+    dx.Exchange({res::kParameterNumber, settings::kLfdNr}, values_);
+    dx.Exchange({res::kParameterPrefix, settings::kPrefix}, values_);
+    // The check boxes of the input types, by their bits in EingabeTyp.
+    dx.CheckBit(res::kParameterAcceptBmp, values_.EingabeTyp, 0);
+    dx.CheckBit(res::kParameterAcceptJpg, values_.EingabeTyp, 1);
+    dx.CheckBit(res::kParameterAcceptPng, values_.EingabeTyp, 2);
+    dx.Exchange({res::kParameterOutputJpg, settings::kAusgabeTyp}, values_);
+    dx.Exchange({res::kParameterThreads, settings::kThreadAnzahl}, values_);
 }
 
 void CParameterDialog::OnInitDialog() {
-    UpdateData(false);
-    const ParameterSettings stored = settings::ReadParameterSettings(store_);
-    AusgabeDateiTyp = stored.AusgabeDateiTyp;
-    Prefix = stored.Prefix;
-    LfdNr = uint32_t(stored.LfdNr);
-    Stellen = uint32_t(stored.Stellen);
-    const InputTypeFlags accepted = settings::UnpackEingabeTyp(stored.EingabeTyp);
-    AcceptBmp = accepted.Has(0);
-    AcceptJpg = accepted.Has(1);
-    AcceptPng = accepted.Has(2);
-    AusgabeTyp = stored.AusgabeTyp;
-    ThreadAnzahl = uint32_t(stored.ThreadAnzahl);
+    values_ = settings::ReadParameterSettings(store_);
+    values_.EingabeTyp = settings::PackEingabeTyp(settings::UnpackEingabeTyp(values_.EingabeTyp));
     numberSpin_->SetRange(1, 9999);
     digitsSpin_->SetRange(1, 4);
     UpdateData(false);
@@ -81,7 +70,7 @@ void CParameterDialog::OnInitDialog() {
 
 void CParameterDialog::UpdateNamingControls() {
     if (!UpdateData(true)) return;
-    const bool pattern = AusgabeDateiTyp == 1;
+    const bool pattern = values_.AusgabeDateiTyp == kNamingPattern;
     for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
         Control(id)->setEnabled(pattern);
     UpdateExample();
@@ -91,13 +80,9 @@ void CParameterDialog::UpdateExample() {
     auto* example = ControlAs<QLabel>(res::kParameterExample);
     if (!example) return;
     std::string text;
-    if (UpdateData(true) && AusgabeDateiTyp == 1) {
-        const OutputFormat* format = FindOutputFormat(AusgabeTyp);
-        ParameterSettings naming;
-        naming.AusgabeDateiTyp = kNamingPattern;
-        naming.Prefix = Prefix;
-        naming.LfdNr = int32_t(LfdNr);
-        naming.Stellen = int32_t(Stellen);
+    if (UpdateData(true) && values_.AusgabeDateiTyp == kNamingPattern) {
+        const OutputFormat* format = FindOutputFormat(values_.AusgabeTyp);
+        const ParameterSettings& naming = values_;
         for (int i = 0; i < 3; ++i) {
             text += MakeOutputName(naming, kTargetVerz, PathParts{}, i);
             if (format) text += format->extension;
@@ -118,17 +103,8 @@ void CParameterDialog::OnOutputTypeChanged() {
 
 void CParameterDialog::OnOK() {
     if (!UpdateData(true)) return;
-    const int mask = (AcceptBmp ? 1 : 0) + (AcceptJpg ? 2 : 0) + (AcceptPng ? 4 : 0);
-    ParameterSettings values;
-    values.AusgabeDateiTyp = AusgabeDateiTyp;
-    values.Prefix = Prefix;
-    values.LfdNr = int32_t(LfdNr);
-    values.Stellen = int32_t(Stellen);
-    values.EingabeTyp = mask;
-    values.AusgabeTyp = AusgabeTyp;
-    values.ThreadAnzahl = int32_t(ThreadAnzahl);
-    settings::WriteParameterSettings(store_, values);
-    if (mask != 0) {
+    settings::WriteParameterSettings(store_, values_);
+    if (values_.EingabeTyp != 0) {
         if (UpdateData(true)) accept();
         return;
     }

@@ -25,16 +25,6 @@ public:
     void OnOutputTypeChanged();
     void OnOK();
 
-    int32_t AusgabeDateiTyp = -1;
-    uint32_t Stellen = 0;
-    uint32_t LfdNr = 0;
-    std::string Prefix;
-    int32_t AcceptBmp = 0;
-    int32_t AcceptJpg = 0;
-    int32_t AcceptPng = 0;
-    int32_t AusgabeTyp = -1;
-    uint32_t ThreadAnzahl = 0;
-
 protected:
     void DoDataExchange(DataExchange& dx) override;
 
@@ -43,6 +33,7 @@ private:
     ProfileStore& store_;
     CUpDown* digitsSpin_ = nullptr;
     CUpDown* numberSpin_ = nullptr;
+    ParameterSettings values_;
 };
 
 }  // namespace qx
