@@ -16,14 +16,10 @@ CAdvancedDialog::CAdvancedDialog(ProfileStore& store, QWidget* parent)
         const std::string tip = ToolTipText(control.row->id);
         if (!tip.empty()) control.widget->setToolTip(WrapToolTip(tip, QFontMetrics(QToolTip::font())));
     }
-    auto clicked = [this](int id, void (CAdvancedDialog::*handler)()) {
-        if (auto* button = ControlAs<QAbstractButton>(id))
-            connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
-    };
-    clicked(res::kAdvancedKeepMetadata, &CAdvancedDialog::UpdateControls);
-    clicked(res::kAdvancedMaxKBOn, &CAdvancedDialog::UpdateControls);
-    clicked(res::kOkButton, &CAdvancedDialog::OnOK);
-    clicked(res::kCancelButton, &CAdvancedDialog::reject);
+    OnClicked(res::kAdvancedKeepMetadata, &CAdvancedDialog::UpdateControls);
+    OnClicked(res::kAdvancedMaxKBOn, &CAdvancedDialog::UpdateControls);
+    OnClicked(res::kOkButton, &CAdvancedDialog::OnOK);
+    OnClicked(res::kCancelButton, &CAdvancedDialog::reject);
 
     values_ = settings::ReadAdvancedSettings(store_);
     UpdateData(false);

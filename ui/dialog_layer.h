@@ -2,6 +2,7 @@
 // boxes, and the up-down control.
 #pragma once
 
+#include <QAbstractButton>
 #include <QColor>
 #include <QDialog>
 #include <QFont>
@@ -167,6 +168,13 @@ public:
 
 protected:
     virtual void DoDataExchange(DataExchange& dx) = 0;
+    // Calls `handler` of this dialog when the button `id` is clicked.
+    template <class Dialog>
+    void OnClicked(int id, void (Dialog::*handler)()) {
+        if (auto* button = ControlAs<QAbstractButton>(id))
+            connect(button, &QAbstractButton::clicked, this,
+                    [this, handler] { (static_cast<Dialog*>(this)->*handler)(); });
+    }
     // Tab and Shift+Tab: into a radio group they land on its checked button (its first when none is checked).
     bool focusNextPrevChild(bool next) override;
 

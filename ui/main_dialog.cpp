@@ -276,19 +276,15 @@ void CMainDialog::AddSystemMenuEntries() {
 }
 
 void CMainDialog::ConnectControls() {
-    auto clicked = [this](int id, void (CMainDialog::*handler)()) {
-        if (auto* button = ControlAs<QAbstractButton>(id))
-            connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
-    };
-    clicked(res::kMainBrowse, &CMainDialog::OnBrowse);
-    clicked(res::kMainClearList, &CMainDialog::ClearList);
-    clicked(res::kMainSizePercent, &CMainDialog::UpdateSizeControls);
-    clicked(res::kMainTargetOwnFolder, &CMainDialog::UpdateTargetControls);
-    clicked(res::kMainSizeLikeSource, &CMainDialog::UpdateSizeControls);
-    clicked(res::kMainSizeBox, &CMainDialog::UpdateSizeControls);
-    clicked(res::kMainTargetLikeSource, &CMainDialog::UpdateTargetControls);
-    clicked(res::kOkButton, &CMainDialog::OnOK);
-    clicked(res::kCancelButton, &CMainDialog::reject);
+    OnClicked(res::kMainBrowse, &CMainDialog::OnBrowse);
+    OnClicked(res::kMainClearList, &CMainDialog::ClearList);
+    OnClicked(res::kMainSizePercent, &CMainDialog::UpdateSizeControls);
+    OnClicked(res::kMainTargetOwnFolder, &CMainDialog::UpdateTargetControls);
+    OnClicked(res::kMainSizeLikeSource, &CMainDialog::UpdateSizeControls);
+    OnClicked(res::kMainSizeBox, &CMainDialog::UpdateSizeControls);
+    OnClicked(res::kMainTargetLikeSource, &CMainDialog::UpdateTargetControls);
+    OnClicked(res::kOkButton, &CMainDialog::OnOK);
+    OnClicked(res::kCancelButton, &CMainDialog::reject);
 }
 
 void CMainDialog::OnSysCommand(unsigned command) {
@@ -382,12 +378,12 @@ void CMainDialog::OnAddFolder() {
 void CMainDialog::OnOK() {
     if (batchRunning_) return;
     batchRunning_ = true;
-    stopWished_ = stopRequested_ = false;
+    stop_.Reset();
     quietFailures_ = false;
     const QPointer<QWidget> focusBefore = focusWidget();
     BatchResult result;
     {
-        BatchInputGuard guard(this, [this] { stopWished_ = true; });
+        BatchInputGuard guard(this, [this] { stop_.Wish(); });
         fileList_->SetRowsLocked(true);
         result = RunBatch(*this, fileList_->Rows());
         // What came in since the batch last looked is dropped too, before the window takes input again.
@@ -399,7 +395,8 @@ void CMainDialog::OnOK() {
         lastReport_ = std::move(result.Report);
         hasReport_ = true;
     }
-    batchRunning_ = stopWished_ = stopRequested_ = false;
+    batchRunning_ = false;
+    stop_.Reset();
     if (result.Started) RestoreFocusAfterBatch(focusBefore);
 }
 
@@ -413,7 +410,7 @@ void CMainDialog::RestoreFocusAfterBatch(QWidget* focusBefore) {
 }
 
 void CMainDialog::AskToStopBatch() {
-    askingToStop_ = true;
+    stop_.BeginAsking();
     QApplication::setOverrideCursor(Qt::ArrowCursor);  // over the batch's wait cursor
     QMessageBox box(QMessageBox::Question, windowTitle(), QString::fromUtf8(res::LoadString(res::IDS_STOP_QUESTION)),
                     QMessageBox::NoButton, this);
@@ -422,10 +419,8 @@ void CMainDialog::AskToStopBatch() {
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
     box.exec();
-    stopRequested_ = box.clickedButton() == yes;
-    stopWished_ = false;
     QApplication::restoreOverrideCursor();
-    askingToStop_ = false;
+    stop_.Answer(box.clickedButton() == yes);
 }
 
 void CMainDialog::OnDestroy() {
@@ -438,7 +433,7 @@ void CMainDialog::OnDestroy() {
 
 void CMainDialog::done(int result) {
     if (batchRunning_) {  // the window stays open while its batch runs
-        stopWished_ = true;
+        stop_.Wish();
         return;
     }
     if (!destroyed_) OnDestroy();
@@ -448,7 +443,7 @@ void CMainDialog::done(int result) {
 void CMainDialog::closeEvent(QCloseEvent* event) {
     if (batchRunning_) {
         event->ignore();
-        stopWished_ = true;
+        stop_.Wish();
         return;
     }
     CTemplateDialog::closeEvent(event);
@@ -568,12 +563,12 @@ void CMainDialog::KeepAlive() {
     // User input is taken from the queue too (the batch's guard drops it), so that none is left to act
     // after the batch.
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (stopWished_ && !askingToStop_ && !stopRequested_) AskToStopBatch();
+    if (stop_.Due()) AskToStopBatch();
 }
 
 bool CMainDialog::StopRequested() {
-    if (stopWished_ && !askingToStop_ && !stopRequested_) AskToStopBatch();
-    return stopRequested_;
+    if (stop_.Due()) AskToStopBatch();
+    return stop_.Requested();
 }
 
 void CMainDialog::ShowMessage(const std::string& text) { MessageBoxes().ShowMessage(text); }
@@ -582,9 +577,5 @@ void CMainDialog::ShowFailure(const std::string& text, const std::string& reason
     if (quietFailures_) return;
     quietFailures_ = MessageBoxes().ShowBatchFailure(text, reason);
 }
-
-int CMainDialog::RowCount() const { return fileList_->Rows().RowCount(); }
-
-std::string CMainDialog::RowPath(int i) const { return fileList_->RowPath(i); }
 
 }  // namespace qx

@@ -34,7 +34,27 @@ inline constexpr unsigned kIdmReport = 0x0050;
 inline constexpr unsigned kIdmAdvanced = 0x0060;
 inline constexpr uint32_t kMainLabelColor = 0x00FA0000;  // blue 250
 
-class CMainDialog : public CTemplateDialog, public BatchHost, public RowSource {
+// Escape, the close box or Alt+F4 while a batch runs make a wish to stop; the batch asks about it at its next
+// look, once at a time, and "Ja" stops it from starting further files.
+class StopQuestion {
+public:
+    void Reset() { wished_ = requested_ = false; }
+    void Wish() { wished_ = true; }
+    bool Due() const { return wished_ && !asking_ && !requested_; }
+    void BeginAsking() { asking_ = true; }
+    void Answer(bool stop) {
+        requested_ = stop;
+        wished_ = asking_ = false;
+    }
+    bool Requested() const { return requested_; }
+
+private:
+    bool wished_ = false;
+    bool asking_ = false;
+    bool requested_ = false;
+};
+
+class CMainDialog : public CTemplateDialog, public BatchHost {
     Q_OBJECT
 public:
     explicit CMainDialog(ProfileStore& store, QWidget* parent = nullptr);
@@ -90,9 +110,6 @@ public:
     // A file's failure: a box that can silence the rest of the batch's failures, which then go only into the
     // report.
     void ShowFailure(const std::string& text, const std::string& reason) override;
-    // RowSource
-    int RowCount() const override;
-    std::string RowPath(int i) const override;
 
 public slots:
     void done(int result) override;
@@ -110,7 +127,7 @@ private:
     void OnDestroy();
     void AddSystemMenuEntries();
     void ConnectControls();
-    // Escape, the close box or Alt+F4 while a batch runs: "Komprimierung abbrechen?" with "Ja" and "Nein".
+    // "Komprimierung abbrechen?" with "Ja" and "Nein".
     void AskToStopBatch();
     void RestoreFocusAfterBatch(QWidget* focusBefore);
     // The note beside the quality names the stored output type's family: JPG, or JPG, WebP and AVIF.
@@ -130,9 +147,7 @@ private:
     QMenu* systemMenu_ = nullptr;
     bool destroyed_ = false;
     bool batchRunning_ = false;
-    bool stopWished_ = false;  // the user asked to stop; the question is still to come
-    bool askingToStop_ = false;
-    bool stopRequested_ = false;  // answered "Ja": no further file starts
+    StopQuestion stop_;
     std::string addFolder_;       // where the two choosers of the menu start: the folder last added from
     bool quietFailures_ = false;  // the user asked for no further failure boxes in this batch
     BatchReport lastReport_;

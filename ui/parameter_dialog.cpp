@@ -20,28 +20,24 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
                          ReadableOn(ColorFromColorref(kExampleColor), palette.color(QPalette::Window)));
         example->setPalette(palette);
     }
-    auto clicked = [this](int id, void (CParameterDialog::*handler)()) {
-        if (auto* button = ControlAs<QAbstractButton>(id))
-            connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
-    };
     auto changed = [this](int id) {
         if (auto* edit = ControlAs<QLineEdit>(id))
             connect(edit, &QLineEdit::textChanged, this, [this] {
                 if (!Exchanging()) UpdateExample();
             });
     };
-    clicked(res::kParameterNamesByPattern, &CParameterDialog::UpdateNamingControls);
+    OnClicked(res::kParameterNamesByPattern, &CParameterDialog::UpdateNamingControls);
     changed(res::kParameterPrefix);
-    clicked(res::kParameterNamesLikeSource, &CParameterDialog::UpdateNamingControls);
+    OnClicked(res::kParameterNamesLikeSource, &CParameterDialog::UpdateNamingControls);
     changed(res::kParameterNumber);
     changed(res::kParameterDigits);
-    clicked(res::kParameterOutputBmp, &CParameterDialog::OnOutputTypeChanged);
-    clicked(res::kParameterOutputJpg, &CParameterDialog::OnOutputTypeChanged);
-    clicked(res::kParameterOutputPng, &CParameterDialog::OnOutputTypeChanged);
-    clicked(res::kParameterOutputWebp, &CParameterDialog::OnOutputTypeChanged);
-    clicked(res::kParameterOutputAvif, &CParameterDialog::OnOutputTypeChanged);
-    clicked(res::kOkButton, &CParameterDialog::OnOK);
-    clicked(res::kCancelButton, &CParameterDialog::reject);
+    OnClicked(res::kParameterOutputBmp, &CParameterDialog::OnOutputTypeChanged);
+    OnClicked(res::kParameterOutputJpg, &CParameterDialog::OnOutputTypeChanged);
+    OnClicked(res::kParameterOutputPng, &CParameterDialog::OnOutputTypeChanged);
+    OnClicked(res::kParameterOutputWebp, &CParameterDialog::OnOutputTypeChanged);
+    OnClicked(res::kParameterOutputAvif, &CParameterDialog::OnOutputTypeChanged);
+    OnClicked(res::kOkButton, &CParameterDialog::OnOK);
+    OnClicked(res::kCancelButton, &CParameterDialog::reject);
     OnInitDialog();
 }
 
