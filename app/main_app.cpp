@@ -6,8 +6,8 @@
 #include "res/strings.h"
 #include "settings/profile_store.h"
 #include "settings/settings_location.h"
-#include "ui/dialog_layer.h"
 #include "ui/main_dialog.h"
+#include "ui/message_boxes.h"
 
 namespace qx {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "settings/profile_store.h"
-#include "ui/dialog_layer.h"
+#include "ui/template_dialog.h"
 
 namespace qx {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ui/dialog_layer.h"
+#include "ui/template_dialog.h"
 
 namespace qx {
 

@@ -32,6 +32,7 @@
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
+#include "ui/message_boxes.h"
 #include "ui/parameter_dialog.h"
 #include "ui/report_dialog.h"
 #include "ui/tooltips.h"
@@ -159,7 +160,9 @@ std::vector<std::string> DroppedPaths(const QMimeData& data) {
 }
 
 CMainDialog::CMainDialog(ProfileStore& store, QWidget* parent)
-    : CTemplateDialog(res::IDD_MAIN, parent), store_(store), mainIcon_(QPixmap(res::MainIconXpm())) {
+    : CTemplateDialog(res::IDD_MAIN, parent, [](QWidget* client) -> QWidget* { return new CFileListCtrl(client); }),
+      store_(store),
+      mainIcon_(QPixmap(res::MainIconXpm())) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     compressButton_ = ControlAs<QPushButton>(res::kOkButton);

@@ -11,7 +11,7 @@
 #include "intake/intake.h"
 #include "settings/profile_store.h"
 #include "settings/settings.h"
-#include "ui/dialog_layer.h"
+#include "ui/template_dialog.h"
 
 class QElapsedTimer;
 class QPushButton;

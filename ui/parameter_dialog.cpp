@@ -7,6 +7,7 @@
 #include "engine/batch.h"
 #include "res/strings.h"
 #include "settings/settings.h"
+#include "ui/message_boxes.h"
 
 namespace qx {
 

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "settings/profile_store.h"
-#include "ui/dialog_layer.h"
+#include "ui/template_dialog.h"
+#include "ui/up_down.h"
 
 namespace qx {
 

@@ -14,6 +14,7 @@
 #include "intake/intake.h"
 #include "res/strings.h"
 #include "ui/file_chooser.h"
+#include "ui/message_boxes.h"
 
 namespace qx {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/report.h"
-#include "ui/dialog_layer.h"
+#include "ui/template_dialog.h"
 
 class QTableWidget;
 class QLabel;

@@ -12,7 +12,9 @@
 
 #include "settings/profile_store.h"
 #include "tests/support/test_support.h"
-#include "ui/dialog_layer.h"
+#include "ui/message_boxes.h"
+#include "ui/template_dialog.h"
+#include "ui/up_down.h"
 
 namespace qx::test {
 
