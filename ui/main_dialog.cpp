@@ -24,6 +24,7 @@
 #include <QWindow>
 #include <functional>
 
+#include "engine/imaging/imaging.h"
 #include "res/icon.h"
 #include "res/strings.h"
 #include "settings/settings.h"
@@ -220,7 +221,9 @@ void CMainDialog::UpdateQualityNote() {
     auto* label = ControlAs<QLabel>(res::kMainQualityNote);
     if (!label) return;
     const int32_t type = settings::ReadParameterSettings(store_).AusgabeTyp;
-    const bool newerLossy = type == kOutputTypeWebp || type == kOutputTypeAvif;
+    // The template's own note names JPG; any other type whose encoder takes the quality gets the longer list.
+    const imaging::Codec* codec = imaging::FindCodecByOutputType(type);
+    const bool newerLossy = codec != nullptr && codec->takesQuality && type != kOutputTypeJpg;
     for (const Created& control : Controls()) {
         if (control.widget != label) continue;
         const res::DialogControl& row = *control.row;

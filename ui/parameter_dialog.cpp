@@ -32,11 +32,9 @@ CParameterDialog::CParameterDialog(ProfileStore& store, QWidget* parent)
     OnClicked(res::kParameterNamesLikeSource, &CParameterDialog::UpdateNamingControls);
     changed(res::kParameterNumber);
     changed(res::kParameterDigits);
-    OnClicked(res::kParameterOutputBmp, &CParameterDialog::OnOutputTypeChanged);
-    OnClicked(res::kParameterOutputJpg, &CParameterDialog::OnOutputTypeChanged);
-    OnClicked(res::kParameterOutputPng, &CParameterDialog::OnOutputTypeChanged);
-    OnClicked(res::kParameterOutputWebp, &CParameterDialog::OnOutputTypeChanged);
-    OnClicked(res::kParameterOutputAvif, &CParameterDialog::OnOutputTypeChanged);
+    for (QWidget* button : RadioGroup(res::kParameterOutputJpg))
+        connect(static_cast<QAbstractButton*>(button), &QAbstractButton::clicked, this,
+                &CParameterDialog::OnOutputTypeChanged);
     OnClicked(res::kOkButton, &CParameterDialog::OnOK);
     OnClicked(res::kCancelButton, &CParameterDialog::reject);
     OnInitDialog();
