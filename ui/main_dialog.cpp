@@ -294,7 +294,7 @@ void CMainDialog::ConnectControls() {
 }
 
 void CMainDialog::OnSysCommand(unsigned command) {
-    switch (command & ~0xFu) {
+    switch (command) {
         case kIdmAboutBox: {
             CInfoDialog info(this);
             info.exec();
@@ -328,7 +328,7 @@ void CMainDialog::OnBrowse() {
     if (!UpdateData(true)) return;
     const std::string& title = res::LoadString(res::IDS_BROWSE_TITLE);
     std::string path = values_.Verz;
-    BrowseForFolder(this, title, path, 0);
+    BrowseForFolder(this, title, path);
     if (path != values_.Verz) {
         values_.Verz = path;
         UpdateData(false);
@@ -376,7 +376,7 @@ void CMainDialog::OnAddFiles() {
 void CMainDialog::OnAddFolder() {
     if (batchRunning_) return;
     std::string folder = addFolder_;
-    if (!BrowseForFolder(this, res::LoadString(res::IDS_ADD_FOLDER_TITLE), folder, 0)) return;
+    if (!BrowseForFolder(this, res::LoadString(res::IDS_ADD_FOLDER_TITLE), folder)) return;
     addFolder_ = folder;
     OnDropFiles({folder});
 }

@@ -118,7 +118,7 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
 
     std::string folderTitle;
     bool choose = true;
-    SetFolderPicker([&](QWidget*, const QString& t, const QString&, uint32_t, QString& chosen) {
+    SetFolderPicker([&](QWidget*, const QString& t, const QString&, QString& chosen) {
         folderTitle = t.toStdString();
         if (choose) chosen = QString::fromStdString(dir / "Bilder");
         return choose;
@@ -164,7 +164,7 @@ TEST_F(ChooserTest, TheFolderChooserSpeaksGermanAndAMissingTranslationBreaksNoth
         chooser->reject();
     });
     std::string path = dir.path();
-    BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path, 0);
+    BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path);
     QCoreApplication::removeTranslator(german);
     delete german;
 

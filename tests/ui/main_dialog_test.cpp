@@ -308,19 +308,16 @@ TEST_F(MainDialogTest, BrowseChangesTheTargetOnlyWhenAFolderWasChosen) {
     store.WriteProfileStringA("Allg", "Verz", "/tmp/bilder/");
     CMainDialog dialog(store);
     QString preselected, title;
-    uint32_t flags = 0;
     bool choose = false;
-    SetFolderPicker([&](QWidget*, const QString& t, const QString& pre, uint32_t f, QString& chosen) {
+    SetFolderPicker([&](QWidget*, const QString& t, const QString& pre, QString& chosen) {
         title = t;
         preselected = pre;
-        flags = f;
         if (choose) chosen = "/srv/ausgabe";
         return choose;
     });
     dialog.OnBrowse();
     EXPECT_EQ(title, "Bitte Zielverzeichnis auswählen");
     EXPECT_EQ(preselected, "/tmp/bilder");
-    EXPECT_EQ(flags, kBifReturnOnlyFsDirs | kBifReturnFsAncestors);
     EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "/tmp/bilder/");  // cancelled: the trailing "/" stays
     choose = true;
     dialog.OnBrowse();
@@ -329,18 +326,11 @@ TEST_F(MainDialogTest, BrowseChangesTheTargetOnlyWhenAFolderWasChosen) {
     SetFolderPicker({});
 }
 
-TEST(FolderChooserRules, PreselectionFlagsAndShellVersion) {
+TEST(FolderChooserRules, Preselection) {
     EXPECT_EQ(TrimForPreselection(""), "");
     EXPECT_EQ(TrimForPreselection("/a/b//"), "/a/b/");
     EXPECT_EQ(TrimForPreselection("/a/b"), "/a/b");
     EXPECT_EQ(TrimForPreselection("/"), "/");
-    EXPECT_EQ(PackShellVersion(6, 0), 0x60000u);
-    EXPECT_EQ(PackShellVersion(4, 71), 0x40047u);
-    EXPECT_EQ(PackShellVersion(0x12345, 0x10002), 0x23450002u);
-    EXPECT_EQ(BrowseFlags(0x60000, 0), 0x59u);
-    EXPECT_EQ(BrowseFlags(0x50000, 0x100), 0x159u);
-    EXPECT_EQ(BrowseFlags(0x40047, 0), 0x9u);
-    EXPECT_EQ(GetShellVersion("Shell32.dll"), 0u);  // no shell library here: the classic style
 }
 
 TEST_F(MainDialogTest, TheQualityNoteNamesTheOutputTypesFamilyReadablyOnAnyPalette) {

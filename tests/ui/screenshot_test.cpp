@@ -89,7 +89,7 @@ TEST_F(Screenshots, AllWindows) {
             }
         });
         std::string path = dir.path();
-        BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path, 0);
+        BrowseForFolder(nullptr, "Bitte Zielverzeichnis auswählen", path);
         QCoreApplication::removeTranslator(german);
         delete german;
     }
