@@ -65,6 +65,75 @@ int ReportProblem(const std::string& path) {
     return 0;
 }
 
+// Why a settings file named on purpose cannot be used (a string id), or 0. One that is not there is a
+// mistake, not a wish for the defaults; so is a folder or a file that cannot be read.
+int NamedSettingsProblem(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return res::IDS_CLI_SETTINGS_MISSING;
+    if (!S_ISREG(status.st_mode)) return res::IDS_CLI_SETTINGS_NO_FILE;
+    if (::access(path.c_str(), R_OK) != 0) return res::IDS_CLI_SETTINGS_UNREADABLE;
+    if (CheckProfileFile(path) == ProfileFileState::TooLarge) return res::IDS_CLI_SETTINGS_TOO_LARGE;
+    return 0;
+}
+
+// Says which named files were not taken, and why; their rows for the report.
+std::vector<FileOutcome> SayRefused(const std::vector<RefusedFile>& refused) {
+    std::vector<FileOutcome> rows;
+    for (const RefusedFile& file : refused) {
+        FileOutcome outcome;
+        outcome.sourcePath = file.path;
+        outcome.message = res::FormatNumbered(res::IDS_CLI_NAMED_REFUSED, {file.path, file.reason});
+        outcome.reason = file.reason;
+        std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        rows.push_back(std::move(outcome));
+    }
+    return rows;
+}
+
+bool WriteReport(const std::string& path, const BatchReport& report) {
+    if (WriteReportFile(path, *ReportFormatForPath(path), report)) return true;
+    std::fprintf(stderr, "%s: --report \"%s\": %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(), path.c_str(),
+                 res::LoadString(res::IDS_CLI_REPORT_FAILED).c_str());
+    return false;
+}
+
+// The batch over the operands with the effective settings: the exit code.
+int RunBatchOf(const CommandLine& commandLine, const MainSettings& main, const ParameterSettings& parameters,
+               const AdvancedSettings& advanced) {
+    const ProgressStyle style = commandLine.quiet              ? ProgressStyle::None
+                                : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar
+                                                               : ProgressStyle::Lines;
+    ConsoleHost host(main, parameters, style, stderr, commandLine.verbose);
+    host.SetAdvancedSettings(advanced);
+    if (!host.ExchangeAndValidate()) return kExitUsage;
+    if (main.ZielPath == kTargetVerz && main.Verz.empty()) {
+        host.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
+        return kExitUsage;
+    }
+
+    RowList rows;
+    // A file named on purpose that is not taken is a failure of the batch; files in named folders are not.
+    const std::vector<RefusedFile> refused =
+        OnNamedPaths(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp), rows.Appender());
+    const std::vector<FileOutcome> refusedRows = SayRefused(refused);
+
+    // The window's "drag into the list" makes no sense here: with nothing taken the batch does not run.
+    BatchResult result;
+    if (rows.RowCount() > 0) {
+        result = RunBatch(host, rows);
+        if (!host.Validated()) return kExitUsage;
+    } else {
+        std::fprintf(stderr, "%s\n", res::LoadString(res::IDS_CLI_NOTHING_TAKEN).c_str());
+    }
+    result.Report.rows.insert(result.Report.rows.end(), refusedRows.begin(), refusedRows.end());
+    if ((result.Started || !refused.empty()) && !commandLine.quiet) {
+        std::fprintf(stderr, "%s\n", FormatSummaryLine(result.Report.Totals()).c_str());
+    }
+    const bool reportWritten = !commandLine.reportPath || WriteReport(*commandLine.reportPath, result.Report);
+    if (!result.Started || result.Failed > 0 || !refused.empty() || !reportWritten) return kExitFailed;
+    return kExitOk;
+}
+
 int Run(int argc, char** argv) {
     CommandLine commandLine;
     std::string error;
@@ -77,19 +146,7 @@ int Run(int argc, char** argv) {
 
     const std::string settingsPath = commandLine.settingsPath ? *commandLine.settingsPath : GuiSettingsPath();
     if (commandLine.settingsPath) {
-        // A file named on purpose that is not there is a mistake, not a wish for the defaults.
-        // So is a folder or a file that cannot be read: both would silently give the defaults.
-        struct stat status {};
-        int problem = 0;
-        if (::stat(settingsPath.c_str(), &status) != 0)
-            problem = res::IDS_CLI_SETTINGS_MISSING;
-        else if (!S_ISREG(status.st_mode))
-            problem = res::IDS_CLI_SETTINGS_NO_FILE;
-        else if (::access(settingsPath.c_str(), R_OK) != 0)
-            problem = res::IDS_CLI_SETTINGS_UNREADABLE;
-        else if (CheckProfileFile(settingsPath) == ProfileFileState::TooLarge)
-            problem = res::IDS_CLI_SETTINGS_TOO_LARGE;
-        if (problem != 0) {
+        if (const int problem = NamedSettingsProblem(settingsPath)) {
             return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": --settings \"" + settingsPath +
                          "\": " + res::LoadString(problem));
         }
@@ -123,54 +180,7 @@ int Run(int argc, char** argv) {
         }
     }
 
-    const ProgressStyle style = commandLine.quiet              ? ProgressStyle::None
-                                : ::isatty(STDERR_FILENO) != 0 ? ProgressStyle::Bar
-                                                               : ProgressStyle::Lines;
-    ConsoleHost host(main, parameters, style, stderr, commandLine.verbose);
-    host.SetAdvancedSettings(advanced);
-    if (!host.ExchangeAndValidate()) return kExitUsage;
-    if (main.ZielPath == kTargetVerz && main.Verz.empty()) {
-        host.ShowMessage(res::LoadString(res::IDS_TARGET_EMPTY));
-        return kExitUsage;
-    }
-
-    RowList rows;
-    // A file named on purpose that is not taken is a failure of the batch; files in named folders are not.
-    const std::vector<RefusedFile> refused =
-        OnNamedPaths(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp), rows.Appender());
-    std::vector<FileOutcome> refusedRows;
-    for (const RefusedFile& file : refused) {
-        FileOutcome outcome;
-        outcome.sourcePath = file.path;
-        outcome.message = res::FormatNumbered(res::IDS_CLI_NAMED_REFUSED, {file.path, file.reason});
-        outcome.reason = file.reason;
-        std::fprintf(stderr, "%s\n", outcome.message.c_str());
-        refusedRows.push_back(std::move(outcome));
-    }
-
-    // The window's "drag into the list" makes no sense here: with nothing taken the batch does not run.
-    BatchResult result;
-    if (rows.RowCount() > 0) {
-        result = RunBatch(host, rows);
-        if (!host.Validated()) return kExitUsage;
-    } else {
-        std::fprintf(stderr, "%s\n", res::LoadString(res::IDS_CLI_NOTHING_TAKEN).c_str());
-    }
-    result.Report.rows.insert(result.Report.rows.end(), refusedRows.begin(), refusedRows.end());
-    if ((result.Started || !refused.empty()) && !commandLine.quiet) {
-        std::fprintf(stderr, "%s\n", FormatSummaryLine(result.Report.Totals()).c_str());
-    }
-    bool reportWritten = true;
-    if (commandLine.reportPath) {
-        reportWritten =
-            WriteReportFile(*commandLine.reportPath, *ReportFormatForPath(*commandLine.reportPath), result.Report);
-        if (!reportWritten) {
-            std::fprintf(stderr, "%s: --report \"%s\": %s\n", res::LoadString(res::IDS_CLI_PROGRAM).c_str(),
-                         commandLine.reportPath->c_str(), res::LoadString(res::IDS_CLI_REPORT_FAILED).c_str());
-        }
-    }
-    if (!result.Started || result.Failed > 0 || !refused.empty() || !reportWritten) return kExitFailed;
-    return kExitOk;
+    return RunBatchOf(commandLine, main, parameters, advanced);
 }
 
 }  // namespace

@@ -40,6 +40,37 @@ QString PixelSize(uint32_t width, uint32_t height) {
     return QString::fromUtf8(FormatImageSizeCell(width, height));
 }
 
+// One outcome in row `r`: numbers sort by their value, not by their text.
+void FillRow(QTableWidget& table, int r, const FileOutcome& row) {
+    const bool written = row.result == FileResult::Written;
+    const auto bytes = [](int64_t value) {
+        return new NumberItem(value < 0 ? QString() : QString::fromUtf8(FormatByteSize(value)), value);
+    };
+    table.setItem(r, kSource, new QTableWidgetItem(Path(row.sourcePath)));
+    table.setItem(r, kTarget, new QTableWidgetItem(Path(row.targetPath)));
+    table.setItem(r, kResult, new QTableWidgetItem(QString::fromUtf8(ResultText(row.result))));
+    table.setItem(r, kBytesBefore, bytes(row.bytesBefore));
+    table.setItem(r, kBytesAfter, bytes(written ? row.bytesAfter : -1));
+    const std::optional<std::string> change =
+        written && row.bytesAfter >= 0 ? FormatChange(row.bytesBefore, row.bytesAfter) : std::nullopt;
+    // Per million of the size before, so that the order is the order of the per cent values.
+    const qint64 changeKey =
+        change ? (row.bytesAfter - row.bytesBefore) * 1000000 / row.bytesBefore : std::numeric_limits<qint64>::min();
+    table.setItem(r, kChange, new NumberItem(change ? QString::fromUtf8(*change) : QString(), changeKey));
+    table.setItem(
+        r, kSizeBefore,
+        new NumberItem(PixelSize(row.widthBefore, row.heightBefore), qint64(row.widthBefore) * row.heightBefore));
+    table.setItem(r, kSizeAfter,
+                  new NumberItem(PixelSize(row.widthAfter, row.heightAfter), qint64(row.widthAfter) * row.heightAfter));
+    auto* reason = new QTableWidgetItem(QString::fromUtf8(row.reason.empty() ? row.message : row.reason));
+    reason->setToolTip(row.message.empty() || row.reason.empty()
+                           ? reason->text()
+                           : QString::fromUtf8(row.message) + QLatin1Char('\n') + reason->text());
+    table.setItem(r, kReason, reason);
+    for (int c : {kBytesBefore, kBytesAfter, kChange})
+        table.item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
 }  // namespace
 
 CReportDialog::CReportDialog(const BatchReport* report, QWidget* parent)
@@ -74,54 +105,8 @@ void CReportDialog::Fill() {
     table->verticalHeader()->setDefaultSectionSize(metrics.height() + 4);
     const int rows = report_ ? int(report_->rows.size()) : 0;
     table->setRowCount(rows);
-    for (int r = 0; r < rows; ++r) {
-        const FileOutcome& row = report_->rows[size_t(r)];
-        const bool written = row.result == FileResult::Written;
-        const auto bytes = [](int64_t value) {
-            return new NumberItem(value < 0 ? QString() : QString::fromUtf8(FormatByteSize(value)), value);
-        };
-        table->setItem(r, kSource, new QTableWidgetItem(Path(row.sourcePath)));
-        table->setItem(r, kTarget, new QTableWidgetItem(Path(row.targetPath)));
-        table->setItem(r, kResult, new QTableWidgetItem(QString::fromUtf8(ResultText(row.result))));
-        table->setItem(r, kBytesBefore, bytes(row.bytesBefore));
-        table->setItem(r, kBytesAfter, bytes(written ? row.bytesAfter : -1));
-        const std::optional<std::string> change =
-            written && row.bytesAfter >= 0 ? FormatChange(row.bytesBefore, row.bytesAfter) : std::nullopt;
-        // Per million of the size before, so that the order is the order of the per cent values.
-        const qint64 changeKey = change ? (row.bytesAfter - row.bytesBefore) * 1000000 / row.bytesBefore
-                                        : std::numeric_limits<qint64>::min();
-        table->setItem(r, kChange, new NumberItem(change ? QString::fromUtf8(*change) : QString(), changeKey));
-        table->setItem(
-            r, kSizeBefore,
-            new NumberItem(PixelSize(row.widthBefore, row.heightBefore), qint64(row.widthBefore) * row.heightBefore));
-        table->setItem(
-            r, kSizeAfter,
-            new NumberItem(PixelSize(row.widthAfter, row.heightAfter), qint64(row.widthAfter) * row.heightAfter));
-        auto* reason = new QTableWidgetItem(QString::fromUtf8(row.reason.empty() ? row.message : row.reason));
-        reason->setToolTip(row.message.empty() || row.reason.empty()
-                               ? reason->text()
-                               : QString::fromUtf8(row.message) + QLatin1Char('\n') + reason->text());
-        table->setItem(r, kReason, reason);
-        for (int c : {kBytesBefore, kBytesAfter, kChange})
-            table->item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    }
-    std::vector<int> widths;
-    for (int c = 0; c < table->columnCount(); ++c) {
-        int width = metrics.horizontalAdvance(headers[c]) + 2 * kTextMargin;
-        for (int r = 0; r < rows; ++r)
-            width = std::max(width, metrics.horizontalAdvance(table->item(r, c)->text()) + kTextMargin);
-        widths.push_back(width);
-    }
-    // The two paths, the result and the reason share the visible width; the paths give up width first,
-    // shortened in the middle where the folder names repeat, and a long reason shows whole in its tooltip.
-    const int visible = table->width() - 2 * table->frameWidth() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const int minimum = 10 * metrics.averageCharWidth();
-    widths[kReason] = std::min(widths[kReason], std::max(minimum, visible / 3));
-    const int forPaths = std::max(2 * minimum, visible - widths[kResult] - widths[kReason]);
-    const int source = std::min(widths[kSource], std::max(forPaths / 2, forPaths - widths[kTarget]));
-    widths[kTarget] = std::min(widths[kTarget], std::max(minimum, forPaths - source));
-    widths[kSource] = source;
-    for (int c = 0; c < table->columnCount(); ++c) table->setColumnWidth(c, widths[size_t(c)]);
+    for (int r = 0; r < rows; ++r) FillRow(*table, r, report_->rows[size_t(r)]);
+    SetColumnWidths(*table, headers);
     table->setTextElideMode(Qt::ElideMiddle);
     for (int c : {kBytesBefore, kBytesAfter, kChange})
         table->horizontalHeaderItem(c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -133,6 +118,27 @@ void CReportDialog::Fill() {
     TotalsLabel()->setText(
         QString::fromUtf8(report_ ? FormatSummaryLine(report_->Totals()) : res::LoadString(res::IDS_REPORT_NONE)));
     if (auto* save = ControlAs<QPushButton>(res::kReportSave)) save->setEnabled(report_ != nullptr);
+}
+
+void CReportDialog::SetColumnWidths(QTableWidget& table, const QStringList& headers) const {
+    const QFontMetrics metrics = table.fontMetrics();
+    std::vector<int> widths;
+    for (int c = 0; c < table.columnCount(); ++c) {
+        int width = metrics.horizontalAdvance(headers[c]) + 2 * kTextMargin;
+        for (int r = 0; r < table.rowCount(); ++r)
+            width = std::max(width, metrics.horizontalAdvance(table.item(r, c)->text()) + kTextMargin);
+        widths.push_back(width);
+    }
+    // The two paths, the result and the reason share the visible width; the paths give up width first,
+    // shortened in the middle where the folder names repeat, and a long reason shows whole in its tooltip.
+    const int visible = table.width() - 2 * table.frameWidth() - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int minimum = 10 * metrics.averageCharWidth();
+    widths[kReason] = std::min(widths[kReason], std::max(minimum, visible / 3));
+    const int forPaths = std::max(2 * minimum, visible - widths[kResult] - widths[kReason]);
+    const int source = std::min(widths[kSource], std::max(forPaths / 2, forPaths - widths[kTarget]));
+    widths[kTarget] = std::min(widths[kTarget], std::max(minimum, forPaths - source));
+    widths[kSource] = source;
+    for (int c = 0; c < table.columnCount(); ++c) table.setColumnWidth(c, widths[size_t(c)]);
 }
 
 void CReportDialog::OnSave() {

@@ -28,6 +28,8 @@ protected:
 
 private:
     void Fill();
+    // Fits the columns to their texts within the visible width.
+    void SetColumnWidths(QTableWidget& table, const QStringList& headers) const;
     const BatchReport* report_;
     std::string saveFolder_;
 };
