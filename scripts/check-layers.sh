@@ -41,5 +41,33 @@ for folder in "${!may_use[@]}"; do
     fi
   fi
 done
+# Inside engine/ three layers, each on the ones below: the files (opening, replacing, signals), imaging (the
+# codecs), and the engine itself. No include goes up.
+engine_layer() {
+  case "$1" in
+    engine/file_io* | engine/termination* | engine/ascii.h) echo 0 ;;
+    engine/imaging/*) echo 1 ;;
+    *) echo 2 ;;
+  esac
+}
+layer_names=(files imaging engine)
+while IFS=: read -r file line text; do
+  used=$(sed -E 's|.*#include "([^"]+)".*|\1|' <<<"$text")
+  from=$(engine_layer "$file")
+  to=$(engine_layer "$used")
+  if ((to > from)); then
+    echo "$file:$line: the ${layer_names[$from]} layer may not use the ${layer_names[$to]} layer: $text"
+    status=1
+  fi
+done < <(grep -rnE '^\s*#include "engine/' engine --include='*.cpp' --include='*.h' || true)
+
+# The folders of ARCHITECTURE.md's layer table are the folders above.
+table=$(grep -oE '^\| `[a-z_]+/` ' ARCHITECTURE.md | sed -E 's/^\| `([a-z_]+)\/` /\1/' | sort -u | tr '\n' ' ')
+script=$(printf '%s\n' "${!may_use[@]}" | sort | tr '\n' ' ')
+if [ "$table" != "$script" ]; then
+  echo "ARCHITECTURE.md's layer table names the folders $table; this script $script"
+  status=1
+fi
+
 [ $status -eq 0 ] && echo "layers: every include is allowed"
 exit $status
