@@ -28,6 +28,12 @@ std::string WithTrailingSeparator(std::string folder) {
     return folder;
 }
 
+// One entry of a folder being walked.
+struct FoundEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
 // The entries of one folder, read at once and sorted, so that a deep tree keeps no folder handle open
 // per level and a drop lists its files in a predictable order.
 bool ReadFolder(const std::string& folder, std::vector<FoundEntry>& entries) {
@@ -162,17 +168,10 @@ bool WalkDirectory(const std::string& folder, DirWalkContext& context) {
             if (entry.name == "." || entry.name == ".." || context.recurse == 0) continue;
             WalkDirectory(f + entry.name, context);
         } else if (context.callback) {
-            context.current = &entry;
-            context.callback(f, context);
-            context.current = nullptr;
+            context.callback(f + entry.name, context);
         }
     }
     return true;
-}
-
-void AddFoundFile(const std::string& folder, DirWalkContext& context) {
-    if (context.owner == nullptr || context.current == nullptr) return;
-    context.owner->AddImageFile(folder + context.current->name);
 }
 
 namespace {
@@ -182,9 +181,7 @@ void TakePaths(const std::vector<std::string>& paths, const ImageIntake& intake,
                const std::function<void(const std::string&)>& addFile) {
     DirWalkContext context;
     context.recurse = 1;
-    context.callback = AddFoundFile;
-    context.stop = 0;
-    context.owner = &intake;
+    context.callback = [&intake](const std::string& file, DirWalkContext&) { intake.AddImageFile(file); };
     for (const std::string& path : paths) {
         if (path.empty()) continue;
         if (ClassifyPath(path) == -1) {

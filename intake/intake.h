@@ -88,20 +88,12 @@ private:
     RowSink sink_;
 };
 
-// The folder entry being reported to a walk's per-file callback.
-struct FoundEntry {
-    std::string name;
-    bool isDirectory = false;
-};
-
 // What a folder walk carries through all its levels.
 struct DirWalkContext {
     int32_t recurse = 0;  // non-zero: subfolders are walked too
-    // Given the folder text (ending in "/") and the context; may be empty.
-    std::function<void(const std::string& folder, DirWalkContext& context)> callback;
+    // Given each file's path (the folder text, ending in "/", and the name) and the context; may be empty.
+    std::function<void(const std::string& path, DirWalkContext& context)> callback;
     int32_t stop = 0;  // non-zero ends the walk at every level
-    const ImageIntake* owner = nullptr;
-    const FoundEntry* current = nullptr;  // valid only while the callback runs
     // Folders already walked (device, inode): a symbolic link back to a folder above cannot make the
     // walk endless, and a folder reached through several links is walked once.
     std::set<std::pair<dev_t, ino_t>> visited;
@@ -111,9 +103,6 @@ struct DirWalkContext {
 // interleaved in that order); "." and ".." are never followed. A folder that cannot be read yields
 // nothing. Always true.
 bool WalkDirectory(const std::string& folder, DirWalkContext& context);
-
-// The per-file callback of a drop: the folder text joined with the current entry's name, to the owner.
-void AddFoundFile(const std::string& folder, DirWalkContext& context);
 
 // Row cells. The size cell is "%0.2f KB" of the size in kilobytes with a decimal comma, independent of
 // the process's locale; 64-bit, so files of 2 GiB and more show their real size.

@@ -183,9 +183,7 @@ TEST(WalkDirectory, RootFolderGetsNoDoubledSeparator) {
     DirWalkContext context;
     context.recurse = 0;  // only the files directly in "/"
     std::vector<std::string> seen;
-    context.callback = [&seen](const std::string& folder, DirWalkContext& c) {
-        seen.push_back(folder + c.current->name);
-    };
+    context.callback = [&seen](const std::string& path, DirWalkContext&) { seen.push_back(path); };
     EXPECT_TRUE(WalkDirectory("/", context));
     for (const std::string& path : seen) {
         EXPECT_EQ(path[0], '/');
@@ -199,8 +197,8 @@ TEST_F(IntakeTest, StopFlagEndsTheWalkAtEveryLevel) {
     DirWalkContext context;
     context.recurse = 1;
     std::vector<std::string> seen;
-    context.callback = [&seen](const std::string& folder, DirWalkContext& c) {
-        seen.push_back(folder + c.current->name);
+    context.callback = [&seen](const std::string& path, DirWalkContext& c) {
+        seen.push_back(path);
         c.stop = 1;
     };
     EXPECT_TRUE(WalkDirectory(dir.path(), context));
