@@ -57,6 +57,21 @@ void Compressor::ProtectFiles(std::vector<FileIdentity> identities) {
     protected_ = std::move(identities);
 }
 
+void Compressor::DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uint64_t saveBytesPerPixel,
+                                    LoadedImage& loaded) {
+    // Saved at its own size without a redraw; the decode happens here so that broken data counts as an
+    // unreadable source, not as a failed save.
+    const uint32_t width = source->Width(), height = source->Height();
+    loaded.lease =
+        budget_.Acquire(source->DecodeBytesFor(width, height) + uint64_t{width} * height * saveBytesPerPixel);
+    if (!source->Decode(&loaded.error)) {
+        loaded.lease.Release();
+        return;
+    }
+    loaded.result = LoadResult::Ready;
+    loaded.bitmap = std::move(source);
+}
+
 Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel) {
     LoadedImage loaded;
     std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath, &loaded.error);
@@ -75,16 +90,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     }
 
     if (settings_.Bildsize == kSizeSource) {
-        // Saved at its own size without a redraw; the decode happens here so that broken data counts as
-        // an unreadable source, not as a failed save.
-        loaded.lease =
-            budget_.Acquire(source->DecodeBytesFor(width, height) + uint64_t{width} * height * saveBytesPerPixel);
-        if (!source->Decode(&loaded.error)) {
-            loaded.lease.Release();
-            return loaded;
-        }
-        loaded.result = LoadResult::Ready;
-        loaded.bitmap = std::move(source);
+        DecodeAtSourceSize(std::move(source), saveBytesPerPixel, loaded);
         return loaded;
     }
 
@@ -152,7 +158,63 @@ void CopyModificationTime(const std::string& sourcePath, const std::string& targ
     ::utimensat(AT_FDCWD, targetPath.c_str(), times, 0);
 }
 
+// SaveReady's answer for an output not written because it was not smaller than its source.
+constexpr int kNotSmaller = -1;
+
 }  // namespace
+
+imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourcePath) const {
+    imaging::Bitmap::SaveOptions how;
+    how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
+    how.keepMetadata = options_.MetadatenUebernehmen != 0;
+    how.dropGps = options_.GpsEntfernen != 0;
+    if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
+    struct stat source {};
+    if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
+        how.onlyBelowBytes = source.st_size > 0 ? uint64_t(source.st_size) : 1;
+    return how;
+}
+
+int Compressor::SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath, const std::string& targetPath,
+                          const imaging::Codec* format, FileOutcome* outcome, Outcome& result, imaging::Error& why) {
+    // A target that is the source itself (or another source of the batch), under whatever name, would be
+    // replaced by the output: refused like a failed save.
+    if (format == nullptr) {
+        why = {imaging::Failure::NoEncoder, {}};
+        return res::IDS_SAVE_FAILED;
+    }
+    if (TargetNamesASource(sourcePath, targetPath)) {
+        why = {imaging::Failure::TargetIsSource, {}};
+        return res::IDS_SAVE_FAILED;
+    }
+    const imaging::Bitmap::SaveOptions how = SaveOptionsFor(sourcePath);
+    imaging::Bitmap::SaveOutcome saved;
+    const bool ok = bitmap.Save(targetPath, *format, how, &saved, &why);
+    result.quality = saved.quality;
+    result.encodes = saved.encodes;
+    result.bytes = saved.bytes;
+    result.limitMissed = saved.limitMissed;
+    if (!ok && saved.notSmaller) {
+        ++SkippedCount;
+        ++SkippedNotSmallerCount;
+        result.kind = Outcome::Kind::SkippedNotSmaller;
+        if (outcome != nullptr) {
+            outcome->result = FileResult::Skipped;
+            outcome->reason = res::LoadString(res::IDS_SKIPPED_NOT_SMALLER);
+        }
+        return kNotSmaller;
+    }
+    if (!ok) return res::IDS_SAVE_FAILED;
+    if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
+    // The size the encoder wrote: another program may replace the target at any time.
+    if (outcome != nullptr) outcome->bytesAfter = static_cast<int64_t>(saved.bytes);
+    if (how.maxBytes > 0 && outcome != nullptr) {
+        outcome->sizeLimit = !format->takesQuality ? SizeLimit::NotApplicable
+                             : saved.limitMissed   ? SizeLimit::Missed
+                                                   : SizeLimit::Met;
+    }
+    return 0;
+}
 
 bool Compressor::CompressFile(const std::string& sourcePath, const std::string& targetPath,
                               const imaging::Codec* format, FileOutcome* outcome, Outcome* detail) {
@@ -186,52 +248,8 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
             case LoadResult::Unreadable: failure = res::IDS_NOT_AN_IMAGE; break;
             case LoadResult::NoTargetBitmap: failure = res::IDS_SAVE_FAILED; break;
             case LoadResult::Ready:
-                // A target that is the source itself (or another source of the batch), under whatever
-                // name, would be replaced by the output: refused like a failed save.
-                if (format == nullptr) {
-                    why = {imaging::Failure::NoEncoder, {}};
-                    failure = res::IDS_SAVE_FAILED;
-                } else if (TargetNamesASource(sourcePath, targetPath)) {
-                    why = {imaging::Failure::TargetIsSource, {}};
-                    failure = res::IDS_SAVE_FAILED;
-                } else {
-                    imaging::Bitmap::SaveOptions how;
-                    how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
-                    how.keepMetadata = options_.MetadatenUebernehmen != 0;
-                    how.dropGps = options_.GpsEntfernen != 0;
-                    if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
-                    struct stat source {};
-                    if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
-                        how.onlyBelowBytes = source.st_size > 0 ? uint64_t(source.st_size) : 1;
-                    imaging::Bitmap::SaveOutcome saved;
-                    const bool ok = loaded.bitmap->Save(targetPath, *format, how, &saved, &why);
-                    result.quality = saved.quality;
-                    result.encodes = saved.encodes;
-                    result.bytes = saved.bytes;
-                    result.limitMissed = saved.limitMissed;
-                    if (!ok && saved.notSmaller) {
-                        ++SkippedCount;
-                        ++SkippedNotSmallerCount;
-                        result.kind = Outcome::Kind::SkippedNotSmaller;
-                        if (outcome != nullptr) {
-                            outcome->result = FileResult::Skipped;
-                            outcome->reason = res::LoadString(res::IDS_SKIPPED_NOT_SMALLER);
-                        }
-                        return true;
-                    }
-                    if (!ok) {
-                        failure = res::IDS_SAVE_FAILED;
-                    } else {
-                        if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
-                        // The size the encoder wrote: another program may replace the target at any time.
-                        if (outcome != nullptr) outcome->bytesAfter = static_cast<int64_t>(saved.bytes);
-                        if (how.maxBytes > 0 && outcome != nullptr) {
-                            outcome->sizeLimit = !format->takesQuality ? SizeLimit::NotApplicable
-                                                 : saved.limitMissed   ? SizeLimit::Missed
-                                                                       : SizeLimit::Met;
-                        }
-                    }
-                }
+                failure = SaveReady(*loaded.bitmap, sourcePath, targetPath, format, outcome, result, why);
+                if (failure == kNotSmaller) return true;
                 break;
         }
     } catch (const std::exception&) {

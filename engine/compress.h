@@ -120,6 +120,12 @@ public:
 
 private:
     bool Fail(int stringId, const std::string& path, const imaging::Error& error, FileOutcome* outcome);
+    void DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uint64_t saveBytesPerPixel, LoadedImage& loaded);
+    imaging::Bitmap::SaveOptions SaveOptionsFor(const std::string& sourcePath) const;
+    // Saves a decoded image: 0 when written, a message's string id when it failed (`why` says why), or -1
+    // when it was not written because it was not smaller than its source.
+    int SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath, const std::string& targetPath,
+                  const imaging::Codec* format, FileOutcome* outcome, Outcome& result, imaging::Error& why);
     bool TargetNamesASource(const std::string& sourcePath, const std::string& targetPath) const;
 
     const MainSettings& settings_;
