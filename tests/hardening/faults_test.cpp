@@ -183,13 +183,6 @@ private:
     ParameterSettings parameters_;
 };
 
-class Rows : public RowSource {
-public:
-    std::vector<FileRow> rows;
-    int RowCount() const override { return static_cast<int>(rows.size()); }
-    std::string RowPath(int i) const override { return rows[static_cast<size_t>(i)].path; }
-};
-
 // Drops "in", lets `change` alter b.jpg, then runs the batch with and without workers. The batch runs on a
 // thread of its own so that a hang shows as a failure, not as a test that never ends.
 void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::function<void(const std::string&)>& change,
@@ -197,9 +190,9 @@ void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::functio
     for (int32_t threads : {3, 0}) {
         SCOPED_TRACE("threads " + std::to_string(threads));
         const std::string out = dir / ("out" + std::to_string(threads));
-        Rows rows;
-        OnDropFiles({dir / "in"}, InputTypeFlags{}, [&rows](const FileRow& row) { rows.rows.push_back(row); });
-        ASSERT_EQ(rows.rows.size(), 4u);
+        RowList rows;
+        OnDropFiles({dir / "in"}, InputTypeFlags{}, rows.Appender());
+        ASSERT_EQ(rows.RowCount(), 4);
         change(dir / "in/b.jpg");
         RecordingHost host(out, threads);
         auto batch = std::async(std::launch::async, [&] { return RunBatch(host, rows); });
