@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,31 @@ inline std::vector<std::string> Tree(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// Sets `name` to `value`, or removes it for nullptr, until the end of the scope: then it is as it was, also
+// when the test failed on the way.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) old_ = old;
+        if (value)
+            ::setenv(name_.c_str(), value, 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
 
 // ---- Images
 

@@ -269,7 +269,7 @@ TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
 }
 
 TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
-    setenv("U3_DEVICE_PATH", "e:", 1);
+    test::ScopedEnv device("U3_DEVICE_PATH", "e:");
     store.WriteProfileStringA("Allg", "Verz", "%U3_DEVICE_PATH%/Bilder");
     {
         CMainDialog dialog(store);
@@ -290,7 +290,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
 
     // Without a device path the placeholder is shown, used and stored as it stands.
-    unsetenv("U3_DEVICE_PATH");
+    test::ScopedEnv unset("U3_DEVICE_PATH", nullptr);
     {
         CMainDialog dialog(store);
         EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "%U3_DEVICE_PATH%/Bilder");
@@ -300,7 +300,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
 }
 
 TEST_F(MainDialogTest, DefaultTargetFollowsTheDeviceDocumentPath) {
-    setenv("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Dokumente", 1);
+    test::ScopedEnv documents("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Dokumente");
     CMainDialog dialog(store);
     EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "/media/stick/Dokumente/Quendrix");
 }

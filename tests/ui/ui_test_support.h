@@ -35,12 +35,12 @@ class WindowTest : public ::testing::Test {
 protected:
     WindowTest() : store(dir / "quendrix.ini") {
         App();
-        unsetenv("U3_DEVICE_PATH");
-        unsetenv("U3_DEVICE_DOCUMENT_PATH");
         SetMessageBoxService(&recorder);
     }
     ~WindowTest() override { SetMessageBoxService(nullptr); }
 
+    ScopedEnv noDevice{"U3_DEVICE_PATH", nullptr};
+    ScopedEnv noDocuments{"U3_DEVICE_DOCUMENT_PATH", nullptr};
     ScratchDir dir;
     ProfileStore store;
     MessageRecorder recorder;
