@@ -7,7 +7,11 @@
 #include "res/strings.h"
 #include "res/version.h"
 #include "settings/settings.h"
+#include "support/child_process.h"
+#include "support/images.h"
+#include "support/peer_readers.h"
 #include "support/test_support.h"
+#include "support/webp_avif.h"
 
 namespace qx {
 namespace {

@@ -7,6 +7,8 @@
 
 #include "engine/report.h"
 #include "res/strings.h"
+#include "support/child_process.h"
+#include "support/images.h"
 #include "support/test_support.h"
 
 namespace qx {

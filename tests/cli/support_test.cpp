@@ -2,6 +2,7 @@
 // always ends.
 #include <signal.h>
 
+#include "support/child_process.h"
 #include "support/test_support.h"
 
 namespace qx {

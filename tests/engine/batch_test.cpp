@@ -14,6 +14,7 @@
 #include "engine_test_support.h"
 #include "res/strings.h"
 #include "support/batch_support.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {

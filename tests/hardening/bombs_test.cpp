@@ -3,6 +3,8 @@
 // the process may have fails with a message instead of taking the process down.
 #include <zlib.h>
 
+#include "engine/compress.h"
+#include "engine/memory_budget.h"
 #include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"

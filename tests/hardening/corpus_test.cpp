@@ -5,6 +5,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "engine/compress.h"
+#include "engine/memory_budget.h"
 #include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/images.h"
 #include "support/test_support.h"
 
 namespace qx::hardening {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "support.h"
+#include "support/peer_readers.h"
 #include "support/test_support.h"
 
 namespace qx::test {

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "engine/report.h"
+#include "support/child_process.h"
+#include "support/images.h"
 #include "support/test_support.h"
 
 namespace qx {

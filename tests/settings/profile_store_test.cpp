@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "settings/profile_store.h"
+#include "support/child_process.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "res/strings.h"
+#include "support/images.h"
 #include "tests/support/test_support.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "settings/settings.h"
+#include "support/images.h"
 #include "tests/support/test_support.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"
