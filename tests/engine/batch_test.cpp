@@ -28,23 +28,17 @@ using Size = std::pair<uint32_t, uint32_t>;
 using Calls = std::vector<std::string>;
 
 // Records every call in order; checks that each comes on the thread that runs the batch.
-class RecordingHost : public BatchHost {
+class RecordingHost : public test::QuietHost {
 public:
-    MainSettings main;
-    ParameterSettings parameters;
     bool valid = true;
     std::thread::id batchThread = std::this_thread::get_id();
     std::atomic<bool> callFromOtherThread{false};
     int keepAlives = 0;
     std::function<bool()> stop;  // the user's wish to stop, asked before each file
     Calls calls;
-    Calls messages;
 
     bool ExchangeAndValidate() override { return Record("validate"), valid; }
-    const MainSettings& GetMainSettings() const override { return main; }
     ParameterSettings ReadParameterSettings() override { return Record("read parameters"), parameters; }
-    AdvancedSettings advanced;
-    AdvancedSettings ReadAdvancedSettings() override { return advanced; }
     void SetProgressRange(int lower, int upper) override {
         Record("range " + std::to_string(lower) + ".." + std::to_string(upper));
     }
@@ -62,7 +56,7 @@ public:
     }
     void ShowMessage(const std::string& text) override {
         Record("message");
-        messages.push_back(text);
+        QuietHost::ShowMessage(text);
     }
 
 private:

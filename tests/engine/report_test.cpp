@@ -17,23 +17,13 @@ namespace {
 using test::WriteImage;
 
 // Records the file events and the messages in the order they come, and the thread they come on.
-class EventHost : public BatchHost {
+class EventHost : public test::QuietHost {
 public:
-    MainSettings main;
-    ParameterSettings parameters;
     std::vector<std::string> events;
     std::vector<FileOutcome> outcomes;
     bool otherThread = false;
     const std::thread::id batchThread = std::this_thread::get_id();
 
-    bool ExchangeAndValidate() override { return true; }
-    const MainSettings& GetMainSettings() const override { return main; }
-    ParameterSettings ReadParameterSettings() override { return parameters; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void EnableCompressButton(bool) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
     void ShowMessage(const std::string& text) override { Note("message " + text); }
     void OnFileStarted(const FileStart& file) override { Note("start " + std::to_string(file.row)); }
     void OnFileDone(const FileOutcome& outcome) override {

@@ -10,6 +10,7 @@
 #include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"
+#include "support/batch_support.h"
 
 namespace qx::hardening {
 namespace {
@@ -157,34 +158,9 @@ TEST_F(FaultTest, FullDiskReasonUnderVerbose) {
     EXPECT_TRUE(Tree(dir / "out").empty());
 }
 
-// The batch as the main window runs it, in this process, so that a source can change after the drop.
-class RecordingHost : public BatchHost {
-public:
-    explicit RecordingHost(std::string target, int32_t threads) {
-        main_.Bildsize = 2;
-        main_.ZielPath = 1;
-        main_.Verz = std::move(target);
-        parameters_.ThreadAnzahl = threads;
-    }
-    bool ExchangeAndValidate() override { return true; }
-    const MainSettings& GetMainSettings() const override { return main_; }
-    ParameterSettings ReadParameterSettings() override { return parameters_; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void EnableCompressButton(bool) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-
-    std::vector<std::string> messages;
-
-private:
-    MainSettings main_;
-    ParameterSettings parameters_;
-};
-
-// Drops "in", lets `change` alter b.jpg, then runs the batch with and without workers. The batch runs on a
-// thread of its own so that a hang shows as a failure, not as a test that never ends.
+// Drops "in", lets `change` alter b.jpg, then runs the batch with and without workers as the main window
+// does, in this process, so that a source can change after the drop. The batch runs on a thread of its own
+// so that a hang shows as a failure, not as a test that never ends.
 void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::function<void(const std::string&)>& change,
                       const std::string& expectedMessage) {
     for (int32_t threads : {3, 0}) {
@@ -194,7 +170,11 @@ void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::functio
         OnDropFiles({dir / "in"}, InputTypeFlags{}, rows.Appender());
         ASSERT_EQ(rows.RowCount(), 4);
         change(dir / "in/b.jpg");
-        RecordingHost host(out, threads);
+        test::QuietHost host;
+        host.main.Bildsize = 2;
+        host.main.ZielPath = 1;
+        host.main.Verz = out;
+        host.parameters.ThreadAnzahl = threads;
         auto batch = std::async(std::launch::async, [&] { return RunBatch(host, rows); });
         if (batch.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
             ADD_FAILURE() << "the batch hangs on the changed source";
