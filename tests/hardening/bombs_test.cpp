@@ -9,11 +9,8 @@
 #include "intake/intake.h"
 #include "res/strings.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
-
-using test::BigEndian32;
-using test::PngChunk;
 
 std::string LittleEndian32(uint32_t v) {
     return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
@@ -113,7 +110,7 @@ TEST(DecompressionBombs, HeadersClaimingHugeSizesAreRefusedByTheHeaderRead) {
         MainSettings settings;                   // as the source
         MemoryBudget budget(uint64_t{1} << 20);  // a refusal must not wait for memory
         Compressor compressor(settings, messages, budget);
-        EXPECT_FALSE(compressor.CompressFile(path, scratch / "out.jpg", test::CodecNamed("jpg")));
+        EXPECT_FALSE(compressor.CompressFile(path, scratch / "out.jpg", CodecNamed("jpg")));
         EXPECT_EQ(messages.shown, std::vector<std::string>{res::FormatString(res::IDS_NOT_AN_IMAGE, path)});
         EXPECT_FALSE(Exists(scratch / "out.jpg"));
         EXPECT_EQ(budget.PeakInUse(), 0u);
@@ -184,4 +181,4 @@ TEST(DecompressionBombs, PixelsThatDoNotFitFailWithAMessage) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

@@ -12,11 +12,8 @@
 #include "res/strings.h"
 #include "support/corpus_manifest.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
-
-using test::ManifestEntry;
-std::vector<ManifestEntry> ReadManifest() { return test::ReadManifest(kCorpus); }
 
 // NoTargetSize: the size rule gives a side of 0 pixels (a 1 x 10000 strip fitted into a box), which fails
 // as a save would.
@@ -98,7 +95,7 @@ Outcome RunOne(const ScratchDir& scratch, const std::string& settings, size_t in
 }
 
 TEST(CorpusThroughTheProgram, EveryFileGivesItsExpectedOutcome) {
-    const std::vector<ManifestEntry> entries = ReadManifest();
+    const std::vector<ManifestEntry> entries = ReadManifest(kCorpus);
     ASSERT_GT(entries.size(), 400u);
     ScratchDir scratch;
     const std::string settings = scratch / "quendrix.ini";
@@ -144,7 +141,7 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
     settings.Prozent = 50;
     int probed = 0, written = 0, refused = 0;
     size_t index = 0;
-    for (const ManifestEntry& entry : ReadManifest()) {
+    for (const ManifestEntry& entry : ReadManifest(kCorpus)) {
         SCOPED_TRACE(entry.path + " (" + entry.expected + ")");
         const std::string source = kCorpus + "/" + entry.path;
         uint32_t width = 0, height = 0;
@@ -160,7 +157,7 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
         MemoryBudget budget(uint64_t{4} << 30);
         Compressor compressor(settings, messages, budget);
         const std::string target = scratch / ("t" + std::to_string(index++) + ".png");
-        const bool ok = compressor.CompressFile(source, target, test::CodecNamed("png"));
+        const bool ok = compressor.CompressFile(source, target, CodecNamed("png"));
         if (ok) {
             ++written;
             EXPECT_TRUE(messages.shown.empty());
@@ -190,4 +187,4 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

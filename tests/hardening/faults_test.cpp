@@ -12,7 +12,7 @@
 #include "res/strings.h"
 #include "support/batch_support.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
 
 std::string NotAnImage(const std::string& source) { return res::FormatString(res::IDS_NOT_AN_IMAGE, source); }
@@ -170,7 +170,7 @@ void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::functio
         OnDropFiles({dir / "in"}, InputTypeFlags{}, rows.Appender());
         ASSERT_EQ(rows.RowCount(), 4);
         change(dir / "in/b.jpg");
-        test::QuietHost host;
+        QuietHost host;
         host.main.Bildsize = 2;
         host.main.ZielPath = 1;
         host.main.Verz = out;
@@ -255,4 +255,4 @@ TEST_F(FaultTest, UnreadableSourceIsPassedOver) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test
