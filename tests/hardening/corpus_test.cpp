@@ -11,6 +11,7 @@
 #include "intake/intake.h"
 #include "res/strings.h"
 #include "support/corpus_manifest.h"
+#include "support/message_recorder.h"
 
 namespace qx::test {
 namespace {
@@ -131,10 +132,6 @@ TEST(CorpusThroughTheProgram, EveryFileGivesItsExpectedOutcome) {
 // between the drop and the batch): the probe never takes an invalid file that then decodes wrongly, and
 // CompressFile refuses every invalid file with exactly one "Keine gültige Bilddatei" message.
 TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
-    struct Messages : MessageBoxService {
-        std::vector<std::string> shown;
-        void ShowMessage(const std::string& text) override { shown.push_back(text); }
-    };
     ScratchDir scratch;
     MainSettings settings;
     settings.Bildsize = 0;  // percent
@@ -153,28 +150,28 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
             EXPECT_GT(height, 0u);
         }
 
-        Messages messages;
+        MessageRecorder messages;
         MemoryBudget budget(uint64_t{4} << 30);
         Compressor compressor(settings, messages, budget);
         const std::string target = scratch / ("t" + std::to_string(index++) + ".png");
         const bool ok = compressor.CompressFile(source, target, CodecNamed("png"));
         if (ok) {
             ++written;
-            EXPECT_TRUE(messages.shown.empty());
+            EXPECT_TRUE(messages.messages().empty());
             EXPECT_TRUE(DecodedSize(target).has_value());
         } else {
             ++refused;
             EXPECT_FALSE(Exists(target));
-            ASSERT_EQ(messages.shown.size(), 1u);
+            ASSERT_EQ(messages.messages().size(), 1u);
             // A header whose size rule gives 0 pixels fails as a save before any pixel is decoded.
             const TargetSize targetSize = ComputeTargetSize(settings, width, height);
             if (entry.expected == "invalid" && (!probeTakes || (targetSize.width > 0 && targetSize.height > 0))) {
-                EXPECT_EQ(messages.shown[0], res::FormatString(res::IDS_NOT_AN_IMAGE, source));
+                EXPECT_EQ(messages.messages()[0], res::FormatString(res::IDS_NOT_AN_IMAGE, source));
             }
         }
         const TargetSize targetSize = ComputeTargetSize(settings, width, height);
         if (entry.expected == "valid" && targetSize.width > 0 && targetSize.height > 0) {
-            EXPECT_TRUE(ok) << (messages.shown.empty() ? "" : messages.shown[0]);
+            EXPECT_TRUE(ok) << (messages.messages().empty() ? "" : messages.messages()[0]);
         }
         if (entry.expected == "invalid") {
             EXPECT_FALSE(ok);
