@@ -2,8 +2,6 @@
 // the summary line and the two file formats.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "engine/batch.h"
 #include "engine/report.h"
 #include "engine_test_support.h"
@@ -14,6 +12,7 @@
 namespace qx {
 namespace {
 
+using test::SizeOnDisk;
 using test::WriteImage;
 
 // Records the file events and the messages in the order they come, and the thread they come on.
@@ -37,11 +36,6 @@ private:
         events.push_back(event);
     }
 };
-
-int64_t SizeOnDisk(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-}
 
 class ReportTest : public ::testing::Test {
 protected:

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -68,6 +69,12 @@ inline std::string ReadBytes(const std::string& path) {
 inline bool Exists(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) == 0;
+}
+
+// The size of the file at `path` in bytes, or -1 when there is none.
+inline int64_t SizeOnDisk(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
 }
 
 // A new folder with exactly `mode` (mkdir alone would apply the umask).

@@ -1,7 +1,5 @@
 // The report of the last batch in the window: its entry, its table after a real batch, sorting, saving as
 // CSV; the failure box that silences the rest of a batch.
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,11 +20,6 @@
 
 namespace qx::test {
 namespace {
-
-int64_t SizeOnDisk(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-}
 
 class ReportWindowTest : public WindowTest {
 protected:
