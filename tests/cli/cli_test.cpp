@@ -9,8 +9,6 @@
 #include "settings/settings.h"
 #include "support/child_process.h"
 #include "support/images.h"
-#include "support/peer_readers.h"
-#include "support/test_support.h"
 #include "support/webp_avif.h"
 
 namespace qx {

@@ -7,7 +7,6 @@
 #include "res/strings.h"
 #include "support/child_process.h"
 #include "support/images.h"
-#include "support/test_support.h"
 
 namespace qx {
 namespace {

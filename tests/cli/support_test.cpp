@@ -3,7 +3,6 @@
 #include <signal.h>
 
 #include "support/child_process.h"
-#include "support/test_support.h"
 
 namespace qx {
 namespace {

@@ -6,7 +6,6 @@
 
 #include "support/child_process.h"
 #include "support/images.h"
-#include "support/test_support.h"
 
 namespace qx::test {
 

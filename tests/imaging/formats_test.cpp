@@ -9,8 +9,7 @@
 #include <optional>
 
 #include "support.h"
-#include "support/peer_readers.h"
-#include "support/test_support.h"
+#include "support/child_process.h"
 
 namespace qx::test {
 

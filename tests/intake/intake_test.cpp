@@ -9,7 +9,6 @@
 #include "settings/profile_store.h"
 #include "settings/settings.h"
 #include "support/images.h"
-#include "support/test_support.h"
 
 namespace qx {
 namespace {

@@ -3,7 +3,6 @@
 
 #include "engine/imaging/imaging.h"
 #include "support/child_process.h"
-#include "support/test_support.h"
 
 namespace qx {
 namespace {

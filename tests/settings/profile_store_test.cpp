@@ -12,7 +12,6 @@
 
 #include "settings/profile_store.h"
 #include "support/child_process.h"
-#include "tests/support/test_support.h"
 
 namespace qx {
 namespace {

@@ -18,7 +18,6 @@
 
 #include "res/strings.h"
 #include "support/images.h"
-#include "tests/support/test_support.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"
 #include "ui_test_support.h"

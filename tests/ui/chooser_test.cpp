@@ -12,7 +12,6 @@
 
 #include "app/command_line.h"
 #include "support/images.h"
-#include "tests/support/test_support.h"
 #include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"

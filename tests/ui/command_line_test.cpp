@@ -3,7 +3,6 @@
 #include "app/command_line.h"
 #include "res/strings.h"
 #include "support/child_process.h"
-#include "tests/support/test_support.h"
 
 namespace qx {
 namespace {

@@ -4,7 +4,6 @@
 
 #include "settings/settings.h"
 #include "support/images.h"
-#include "tests/support/test_support.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"
 #include "ui/parameter_dialog.h"

@@ -11,7 +11,6 @@
 #include "engine/report.h"
 #include "res/strings.h"
 #include "support/images.h"
-#include "support/test_support.h"
 #include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"

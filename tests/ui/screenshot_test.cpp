@@ -13,7 +13,6 @@
 
 #include "settings/settings.h"
 #include "support/images.h"
-#include "tests/support/test_support.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"
