@@ -101,13 +101,6 @@ std::optional<Decoded> SaveAndDecode(Bitmap& bitmap, const Format& format, const
     return format.decode(ReadBytes(path));
 }
 
-std::unique_ptr<Bitmap> Thumbnail(const std::string& path, uint32_t w, uint32_t h) {
-    std::unique_ptr<Bitmap> source = Bitmap::FromFile(path);
-    std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(w, h);
-    if (!source || !target || !Graphics(*target).DrawImage(*source, 0, 0, int(w), int(h))) return nullptr;
-    return target;
-}
-
 // Mean absolute difference over the colour channels of a bitmap and a decoded file of its size.
 double MeanDifference(Bitmap& bitmap, const Decoded& decoded) {
     double sum = 0;
