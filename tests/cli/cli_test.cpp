@@ -7,7 +7,9 @@
 #include "res/strings.h"
 #include "res/version.h"
 #include "settings/settings.h"
-#include "support/test_support.h"
+#include "support/child_process.h"
+#include "support/images.h"
+#include "support/webp_avif.h"
 
 namespace qx {
 namespace {

@@ -1,13 +1,12 @@
 // quendrix-batch --report and the summary line: the rows read back from the file against the files on disk.
-#include <sys/stat.h>
-
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include "engine/report.h"
 #include "res/strings.h"
-#include "support/test_support.h"
+#include "support/child_process.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {
@@ -18,14 +17,10 @@ using test::ReadBytes;
 using test::RunChild;
 using test::RunResult;
 using test::ScratchDir;
+using test::SizeOnDisk;
 using test::WriteBytes;
 using test::WriteImage;
 using Record = std::map<std::string, std::string>;
-
-int64_t SizeOnDisk(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-}
 
 // A CSV cell's bytes: \xNN is a byte that is no UTF-8, \\ a backslash.
 std::string CellBytes(std::string cell) {

@@ -2,7 +2,7 @@
 // always ends.
 #include <signal.h>
 
-#include "support/test_support.h"
+#include "support/child_process.h"
 
 namespace qx {
 namespace {
@@ -29,15 +29,13 @@ TEST(ScratchDir, GoesWithLockedFoldersInside) {
 }
 
 TEST(RunChild, CapturesStreamsExitCodeAndEnvironment) {
-    ::setenv("APPDATA", "/von/aussen", 1);
-    ::setenv("QX_WEG", "da", 1);
+    const test::ScopedEnv appData("APPDATA", "/von/aussen");
+    const test::ScopedEnv gone("QX_WEG", "da");
     const RunResult r = RunChild("/bin/sh", {.args = {"-c",
                                                       "echo \"$1|${APPDATA-frei}|${QX_WEG-weg}|$QX_NEU|$HOME\"; "
                                                       "echo fehler >&2; exit 3",
                                                       "sh", "ein Wort"},
                                              .env = {{"QX_WEG", ""}, {"QX_NEU", "neu"}, {"HOME", "/heim"}}});
-    ::unsetenv("APPDATA");
-    ::unsetenv("QX_WEG");
     EXPECT_TRUE(r.Exited(3)) << test::Describe(r);
     EXPECT_EQ(r.out, "ein Wort|frei|weg|neu|/heim\n") << "settings variables removed, an empty value removes";
     EXPECT_EQ(r.err, "fehler\n");

@@ -13,10 +13,13 @@
 #include "engine/file_io_testing.h"
 #include "engine_test_support.h"
 #include "res/strings.h"
+#include "support/batch_support.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {
 
+using test::AppendPath;
 using test::DecodedSize;
 using test::Exists;
 using test::ReadBytes;
@@ -24,31 +27,18 @@ using test::WriteImage;
 using Size = std::pair<uint32_t, uint32_t>;
 using Calls = std::vector<std::string>;
 
-class VectorRows : public RowSource {
-public:
-    std::vector<std::string> paths;
-    int RowCount() const override { return static_cast<int>(paths.size()); }
-    std::string RowPath(int i) const override { return paths.at(static_cast<size_t>(i)); }
-};
-
 // Records every call in order; checks that each comes on the thread that runs the batch.
-class RecordingHost : public BatchHost {
+class RecordingHost : public test::QuietHost {
 public:
-    MainSettings main;
-    ParameterSettings parameters;
     bool valid = true;
     std::thread::id batchThread = std::this_thread::get_id();
     std::atomic<bool> callFromOtherThread{false};
     int keepAlives = 0;
     std::function<bool()> stop;  // the user's wish to stop, asked before each file
     Calls calls;
-    Calls messages;
 
     bool ExchangeAndValidate() override { return Record("validate"), valid; }
-    const MainSettings& GetMainSettings() const override { return main; }
     ParameterSettings ReadParameterSettings() override { return Record("read parameters"), parameters; }
-    AdvancedSettings advanced;
-    AdvancedSettings ReadAdvancedSettings() override { return advanced; }
     void SetProgressRange(int lower, int upper) override {
         Record("range " + std::to_string(lower) + ".." + std::to_string(upper));
     }
@@ -66,7 +56,7 @@ public:
     }
     void ShowMessage(const std::string& text) override {
         Record("message");
-        messages.push_back(text);
+        QuietHost::ShowMessage(text);
     }
 
 private:
@@ -110,7 +100,7 @@ class BatchTest : public ::testing::Test {
 protected:
     test::ScratchDir dir;
     RecordingHost host;
-    VectorRows rows;
+    RowList rows;
 
     void SetUp() override {
         host.main.Bildsize = 1;
@@ -124,13 +114,13 @@ protected:
         const std::string path = dir / name;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         WriteImage(path, w, h, "png");
-        rows.paths.push_back(path);
+        AppendPath(rows, path);
         return path;
     }
     std::string AddNonImage(const std::string& name) {
         const std::string path = dir / name;
         test::WriteBytes(path, "not an image");
-        rows.paths.push_back(path);
+        AppendPath(rows, path);
         return path;
     }
     BatchResult Run() { return RunBatch(host, rows); }
@@ -139,7 +129,7 @@ protected:
 TEST_F(BatchTest, PatternNamesAcrossDigitGrowthInEitherFolderForm) {
     for (const char* verz : {"out", "out/"}) {
         SCOPED_TRACE(verz);
-        rows.paths.clear();
+        rows.Clear();
         for (int i = 0; i < 3; ++i) AddImage("src/" + std::to_string(i) + ".png");
         host.main.Verz = dir / verz;
         host.parameters.AusgabeDateiTyp = 1;
@@ -154,7 +144,7 @@ TEST_F(BatchTest, PatternNamesAcrossDigitGrowthInEitherFolderForm) {
     // Into the sources' own folder: pattern names get no "_c".
     host.main.ZielPath = 0;
     host.parameters.LfdNr = 1;
-    rows.paths = {dir / "src/0.png"};
+    rows = test::RowsOf({dir / "src/0.png"});
     EXPECT_EQ(Run().Written, 1);
     EXPECT_TRUE(Exists(dir / "src/Pic001.jpg"));
 }
@@ -213,7 +203,7 @@ TEST_F(BatchTest, AStopStartsNoFurtherFileAndRunsTheClosingSteps) {
     EXPECT_EQ(result.SkippedCount, 2);
     ASSERT_EQ(result.Report.rows.size(), 5u);
     EXPECT_EQ(result.Report.rows[2].result, FileResult::NotDone);
-    EXPECT_EQ(result.Report.rows[4].sourcePath, rows.paths[4]);
+    EXPECT_EQ(result.Report.rows[4].sourcePath, rows.RowPath(4));
     EXPECT_EQ(result.Report.Totals().notDone, 3);
 
     host.calls.clear();
@@ -339,7 +329,7 @@ TEST_F(BatchTest, AnOutputsSizeIsTheBytesWrittenNotWhatTheFolderHoldsLater) {
 TEST_F(BatchTest, TheSkippedBoxNamesEachReasonThatApplied) {
     AddImage("klein.png", 40, 30);         // no larger than the box
     WriteImage(dir / "fein.jpg", 70, 50);  // as a BMP of 64 x 46 more than twice as large
-    rows.paths.push_back(dir / "fein.jpg");
+    AppendPath(rows, dir / "fein.jpg");
     host.main.NichtVergroessern = 1;
     host.parameters.AusgabeTyp = 1;
     host.advanced.NurWennKleiner = 1;
@@ -365,7 +355,7 @@ TEST_F(BatchTest, StopsBeforeTheBatch) {
 
     host.calls.clear();
     host.messages.clear();
-    rows.paths.clear();
+    rows.Clear();
     host.main.Verz = dir / "neu/tief";
     EXPECT_FALSE(Run().Started);
     EXPECT_EQ(host.calls, (Calls{"validate", "pos 0", "message"}));
@@ -439,7 +429,7 @@ TEST_F(BatchTest, ASourceIsNeverReplacedByAnOutput) {
     // a.jpg, another source of the list.
     const std::string jpg = dir / "a.jpg";
     WriteImage(jpg, 120, 90, "jpg");
-    rows.paths.push_back(jpg);
+    AppendPath(rows, jpg);
     const std::string png = AddImage("a.png");
     const std::string jpgBytes = ReadBytes(jpg), pngBytes = ReadBytes(png);
     host.main.Verz = dir.path();
@@ -506,13 +496,14 @@ TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
     host.main.Verz = dir / "out";
     host.main.ZielPath = 1;
     host.parameters.ThreadAnzahl = 4;
-    VectorRows rows;
+    RowList rows;
     for (int i = 0; i < 8; ++i) {
-        rows.paths.push_back(dir / (std::to_string(i) + ".png"));
+        const std::string path = dir / (std::to_string(i) + ".png");
+        AppendPath(rows, path);
         if (i == 1)
-            test::WriteBytes(rows.paths.back(), "kaputt");
+            test::WriteBytes(path, "kaputt");
         else
-            WriteImage(rows.paths.back(), 60, 40, "png");
+            WriteImage(path, 60, 40, "png");
     }
     EXPECT_THROW(RunBatch(host, rows), std::runtime_error);
     EXPECT_GE(host.messages.size(), 1u);

@@ -8,6 +8,7 @@
 
 #include "engine/compress.h"
 #include "engine_test_support.h"
+#include "support/child_process.h"
 
 namespace qx {
 namespace {

@@ -7,6 +7,7 @@
 #include "engine/compress.h"
 #include "engine_test_support.h"
 #include "res/strings.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {

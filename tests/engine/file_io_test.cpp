@@ -13,13 +13,11 @@
 #include "engine/file_io_testing.h"
 #include "support/test_support.h"
 
-namespace qx::files {
+namespace qx::test {
 namespace {
 
-using test::FolderEntries;
-using test::ReadBytes;
-using test::ScratchDir;
-using test::WriteBytes;
+using namespace files;
+
 using Names = std::vector<std::string>;
 
 bool Replace(const std::string& path, const std::string& bytes, const ReplaceOptions& options = {}) {
@@ -160,4 +158,4 @@ TEST(ReplaceFileAtomically, StaleTemporariesOfKilledRunsAreSwept) {
 }
 
 }  // namespace
-}  // namespace qx::files
+}  // namespace qx::test

@@ -14,6 +14,9 @@
 
 #include "engine/compress.h"
 #include "engine_test_support.h"
+#include "support/child_process.h"
+#include "support/images.h"
+#include "support/webp_avif.h"
 
 namespace qx {
 namespace {

@@ -2,43 +2,27 @@
 // the summary line and the two file formats.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "engine/batch.h"
 #include "engine/report.h"
 #include "engine_test_support.h"
 #include "res/strings.h"
+#include "support/batch_support.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {
 
+using test::SizeOnDisk;
 using test::WriteImage;
 
-class Rows : public RowSource {
-public:
-    std::vector<std::string> paths;
-    int RowCount() const override { return static_cast<int>(paths.size()); }
-    std::string RowPath(int i) const override { return paths.at(static_cast<size_t>(i)); }
-};
-
 // Records the file events and the messages in the order they come, and the thread they come on.
-class EventHost : public BatchHost {
+class EventHost : public test::QuietHost {
 public:
-    MainSettings main;
-    ParameterSettings parameters;
     std::vector<std::string> events;
     std::vector<FileOutcome> outcomes;
     bool otherThread = false;
     const std::thread::id batchThread = std::this_thread::get_id();
 
-    bool ExchangeAndValidate() override { return true; }
-    const MainSettings& GetMainSettings() const override { return main; }
-    ParameterSettings ReadParameterSettings() override { return parameters; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void EnableCompressButton(bool) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
     void ShowMessage(const std::string& text) override { Note("message " + text); }
     void OnFileStarted(const FileStart& file) override { Note("start " + std::to_string(file.row)); }
     void OnFileDone(const FileOutcome& outcome) override {
@@ -53,16 +37,11 @@ private:
     }
 };
 
-int64_t SizeOnDisk(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-}
-
 class ReportTest : public ::testing::Test {
 protected:
     test::ScratchDir dir;
     EventHost host;
-    Rows rows;
+    RowList rows;
 
     void SetUp() override {
         host.main.Bildsize = kSizeBox;
@@ -78,7 +57,7 @@ protected:
         WriteImage(dir / "b.png", 40, 30, "png");
         test::WriteBytes(dir / "c.png", test::PngWithBrokenPixels(80, 60));
         WriteImage(dir / "d.jpg", 90, 120);
-        rows.paths = {dir / "a.png", dir / "b.png", dir / "c.png", dir / "d.jpg"};
+        rows = test::RowsOf({dir / "a.png", dir / "b.png", dir / "c.png", dir / "d.jpg"});
     }
 };
 
@@ -95,14 +74,14 @@ TEST_F(ReportTest, RowsMatchTheFilesOnDiskWithAndWithoutWorkers) {
         const size_t started = threads == 0 ? 3 : 4;
         ASSERT_EQ(result.Report.rows.size(), 4u);
         EXPECT_EQ(result.Report.rows[3].result, threads == 0 ? FileResult::NotDone : FileResult::Written);
-        EXPECT_EQ(result.Report.rows[3].sourcePath, rows.paths[3]);
+        EXPECT_EQ(result.Report.rows[3].sourcePath, rows.RowPath(3));
         EXPECT_EQ(result.Report.Totals().notDone, threads == 0 ? 1 : 0);
         EXPECT_FALSE(host.otherThread) << "every event on the batch's thread";
         for (size_t i = 0; i < started; ++i) {
             const FileOutcome& row = result.Report.rows[i];
             EXPECT_EQ(row.row, static_cast<int>(i)) << "list order";
-            EXPECT_EQ(row.sourcePath, rows.paths[i]);
-            EXPECT_EQ(row.bytesBefore, SizeOnDisk(rows.paths[i]));
+            EXPECT_EQ(row.sourcePath, rows.RowPath(static_cast<int>(i)));
+            EXPECT_EQ(row.bytesBefore, SizeOnDisk(rows.RowPath(static_cast<int>(i))));
         }
         const FileOutcome& a = result.Report.rows[0];
         EXPECT_EQ(a.result, FileResult::Written);

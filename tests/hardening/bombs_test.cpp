@@ -3,15 +3,15 @@
 // the process may have fails with a message instead of taking the process down.
 #include <zlib.h>
 
+#include "engine/compress.h"
+#include "engine/memory_budget.h"
 #include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"
+#include "support/message_recorder.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
-
-using test::BigEndian32;
-using test::PngChunk;
 
 std::string LittleEndian32(uint32_t v) {
     return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
@@ -104,15 +104,12 @@ TEST(DecompressionBombs, HeadersClaimingHugeSizesAreRefusedByTheHeaderRead) {
         uint32_t width = 0, height = 0;
         EXPECT_FALSE(ProbeImageSize(path, width, height));
 
-        struct Messages : MessageBoxService {
-            std::vector<std::string> shown;
-            void ShowMessage(const std::string& text) override { shown.push_back(text); }
-        } messages;
+        MessageRecorder messages;
         MainSettings settings;                   // as the source
         MemoryBudget budget(uint64_t{1} << 20);  // a refusal must not wait for memory
         Compressor compressor(settings, messages, budget);
-        EXPECT_FALSE(compressor.CompressFile(path, scratch / "out.jpg", test::CodecNamed("jpg")));
-        EXPECT_EQ(messages.shown, std::vector<std::string>{res::FormatString(res::IDS_NOT_AN_IMAGE, path)});
+        EXPECT_FALSE(compressor.CompressFile(path, scratch / "out.jpg", CodecNamed("jpg")));
+        EXPECT_EQ(messages.messages(), std::vector<std::string>{res::FormatString(res::IDS_NOT_AN_IMAGE, path)});
         EXPECT_FALSE(Exists(scratch / "out.jpg"));
         EXPECT_EQ(budget.PeakInUse(), 0u);
     }
@@ -182,4 +179,4 @@ TEST(DecompressionBombs, PixelsThatDoNotFitFailWithAMessage) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

@@ -5,16 +5,16 @@
 #include <iostream>
 #include <sstream>
 
+#include "engine/compress.h"
+#include "engine/memory_budget.h"
 #include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"
 #include "support/corpus_manifest.h"
+#include "support/message_recorder.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
-
-using test::ManifestEntry;
-std::vector<ManifestEntry> ReadManifest() { return test::ReadManifest(kCorpus); }
 
 // NoTargetSize: the size rule gives a side of 0 pixels (a 1 x 10000 strip fitted into a box), which fails
 // as a save would.
@@ -96,7 +96,7 @@ Outcome RunOne(const ScratchDir& scratch, const std::string& settings, size_t in
 }
 
 TEST(CorpusThroughTheProgram, EveryFileGivesItsExpectedOutcome) {
-    const std::vector<ManifestEntry> entries = ReadManifest();
+    const std::vector<ManifestEntry> entries = ReadManifest(kCorpus);
     ASSERT_GT(entries.size(), 400u);
     ScratchDir scratch;
     const std::string settings = scratch / "quendrix.ini";
@@ -132,17 +132,13 @@ TEST(CorpusThroughTheProgram, EveryFileGivesItsExpectedOutcome) {
 // between the drop and the batch): the probe never takes an invalid file that then decodes wrongly, and
 // CompressFile refuses every invalid file with exactly one "Keine gültige Bilddatei" message.
 TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
-    struct Messages : MessageBoxService {
-        std::vector<std::string> shown;
-        void ShowMessage(const std::string& text) override { shown.push_back(text); }
-    };
     ScratchDir scratch;
     MainSettings settings;
     settings.Bildsize = 0;  // percent
     settings.Prozent = 50;
     int probed = 0, written = 0, refused = 0;
     size_t index = 0;
-    for (const ManifestEntry& entry : ReadManifest()) {
+    for (const ManifestEntry& entry : ReadManifest(kCorpus)) {
         SCOPED_TRACE(entry.path + " (" + entry.expected + ")");
         const std::string source = kCorpus + "/" + entry.path;
         uint32_t width = 0, height = 0;
@@ -154,28 +150,28 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
             EXPECT_GT(height, 0u);
         }
 
-        Messages messages;
+        MessageRecorder messages;
         MemoryBudget budget(uint64_t{4} << 30);
         Compressor compressor(settings, messages, budget);
         const std::string target = scratch / ("t" + std::to_string(index++) + ".png");
-        const bool ok = compressor.CompressFile(source, target, test::CodecNamed("png"));
+        const bool ok = compressor.CompressFile(source, target, CodecNamed("png"));
         if (ok) {
             ++written;
-            EXPECT_TRUE(messages.shown.empty());
+            EXPECT_TRUE(messages.messages().empty());
             EXPECT_TRUE(DecodedSize(target).has_value());
         } else {
             ++refused;
             EXPECT_FALSE(Exists(target));
-            ASSERT_EQ(messages.shown.size(), 1u);
+            ASSERT_EQ(messages.messages().size(), 1u);
             // A header whose size rule gives 0 pixels fails as a save before any pixel is decoded.
             const TargetSize targetSize = ComputeTargetSize(settings, width, height);
             if (entry.expected == "invalid" && (!probeTakes || (targetSize.width > 0 && targetSize.height > 0))) {
-                EXPECT_EQ(messages.shown[0], res::FormatString(res::IDS_NOT_AN_IMAGE, source));
+                EXPECT_EQ(messages.messages()[0], res::FormatString(res::IDS_NOT_AN_IMAGE, source));
             }
         }
         const TargetSize targetSize = ComputeTargetSize(settings, width, height);
         if (entry.expected == "valid" && targetSize.width > 0 && targetSize.height > 0) {
-            EXPECT_TRUE(ok) << (messages.shown.empty() ? "" : messages.shown[0]);
+            EXPECT_TRUE(ok) << (messages.messages().empty() ? "" : messages.messages()[0]);
         }
         if (entry.expected == "invalid") {
             EXPECT_FALSE(ok);
@@ -188,4 +184,4 @@ TEST(CorpusThroughTheEngine, ProbeAndCompressFileAgreeWithTheManifest) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

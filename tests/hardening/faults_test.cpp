@@ -10,8 +10,9 @@
 #include "hardening_support.h"
 #include "intake/intake.h"
 #include "res/strings.h"
+#include "support/batch_support.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
 
 std::string NotAnImage(const std::string& source) { return res::FormatString(res::IDS_NOT_AN_IMAGE, source); }
@@ -157,51 +158,23 @@ TEST_F(FaultTest, FullDiskReasonUnderVerbose) {
     EXPECT_TRUE(Tree(dir / "out").empty());
 }
 
-// The batch as the main window runs it, in this process, so that a source can change after the drop.
-class RecordingHost : public BatchHost {
-public:
-    explicit RecordingHost(std::string target, int32_t threads) {
-        main_.Bildsize = 2;
-        main_.ZielPath = 1;
-        main_.Verz = std::move(target);
-        parameters_.ThreadAnzahl = threads;
-    }
-    bool ExchangeAndValidate() override { return true; }
-    const MainSettings& GetMainSettings() const override { return main_; }
-    ParameterSettings ReadParameterSettings() override { return parameters_; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPos(int) override {}
-    void EnableCompressButton(bool) override {}
-    void BeginWaitCursor() override {}
-    void EndWaitCursor() override {}
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-
-    std::vector<std::string> messages;
-
-private:
-    MainSettings main_;
-    ParameterSettings parameters_;
-};
-
-class Rows : public RowSource {
-public:
-    std::vector<FileRow> rows;
-    int RowCount() const override { return static_cast<int>(rows.size()); }
-    std::string RowPath(int i) const override { return rows[static_cast<size_t>(i)].path; }
-};
-
-// Drops "in", lets `change` alter b.jpg, then runs the batch with and without workers. The batch runs on a
-// thread of its own so that a hang shows as a failure, not as a test that never ends.
+// Drops "in", lets `change` alter b.jpg, then runs the batch with and without workers as the main window
+// does, in this process, so that a source can change after the drop. The batch runs on a thread of its own
+// so that a hang shows as a failure, not as a test that never ends.
 void DropChangeAndRun(FaultTest& test, const ScratchDir& dir, const std::function<void(const std::string&)>& change,
                       const std::string& expectedMessage) {
     for (int32_t threads : {3, 0}) {
         SCOPED_TRACE("threads " + std::to_string(threads));
         const std::string out = dir / ("out" + std::to_string(threads));
-        Rows rows;
-        OnDropFiles({dir / "in"}, InputTypeFlags{}, [&rows](const FileRow& row) { rows.rows.push_back(row); });
-        ASSERT_EQ(rows.rows.size(), 4u);
+        RowList rows;
+        OnDropFiles({dir / "in"}, InputTypeFlags{}, rows.Appender());
+        ASSERT_EQ(rows.RowCount(), 4);
         change(dir / "in/b.jpg");
-        RecordingHost host(out, threads);
+        QuietHost host;
+        host.main.Bildsize = 2;
+        host.main.ZielPath = 1;
+        host.main.Verz = out;
+        host.parameters.ThreadAnzahl = threads;
         auto batch = std::async(std::launch::async, [&] { return RunBatch(host, rows); });
         if (batch.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
             ADD_FAILURE() << "the batch hangs on the changed source";
@@ -282,4 +255,4 @@ TEST_F(FaultTest, UnreadableSourceIsPassedOver) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

@@ -4,28 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "support/child_process.h"
+#include "support/images.h"
 
-namespace qx::hardening {
-
-using test::DecodedSize;
-using test::Describe;
-using test::Exists;
-using test::IsRoot;
-using test::kCorpus;
-using test::kNobody;
-using test::kSanitized;
-using test::MakeDir;
-using test::ReadBytes;
-using test::RunChild;
-using test::RunOptions;
-using test::RunResult;
-using test::ScratchDir;
-using test::Tree;
-using test::WriteBytes;
-using test::WriteImage;
-
-inline const std::string& kBatch = test::kBatchProgram;
+namespace qx::test {
 
 // Temporary files of an atomic replacement (".qx-<hex>.tmp", of images and of the settings file alike)
 // below `folder`.
@@ -44,7 +26,7 @@ inline std::vector<std::string> TemporaryFiles(const std::string& folder) {
 inline RunResult RunBatchProgram(const std::string& settings, std::vector<std::string> args, RunOptions options = {}) {
     args.insert(args.begin(), {"--settings", settings, "--quiet"});
     options.args = std::move(args);
-    return RunChild(kBatch, options);
+    return RunChild(kBatchProgram, options);
 }
 
 inline int CountOccurrences(const std::string& text, const std::string& needle) {
@@ -53,4 +35,4 @@ inline int CountOccurrences(const std::string& text, const std::string& needle) 
     return n;
 }
 
-}  // namespace qx::hardening
+}  // namespace qx::test

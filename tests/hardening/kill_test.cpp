@@ -14,7 +14,7 @@
 #include "hardening_support.h"
 #include "settings/profile_store.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
 
 struct Snapshot {
@@ -221,4 +221,4 @@ TEST(SettingsKillTest, CtrlCDuringASettingsWriteLeavesNoTemporaryFile) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

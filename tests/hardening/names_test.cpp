@@ -7,7 +7,7 @@
 #include "res/strings.h"
 #include "settings/profile_store.h"
 
-namespace qx::hardening {
+namespace qx::test {
 namespace {
 
 class NamesTest : public ::testing::Test {
@@ -106,4 +106,4 @@ TEST_F(NamesTest, SettingsFilesOfGarbageGiveTheDefaults) {
 }
 
 }  // namespace
-}  // namespace qx::hardening
+}  // namespace qx::test

@@ -54,15 +54,6 @@ double MeanDifference(Bitmap& a, Bitmap& b) {
     return sum / (3.0 * a.Width() * a.Height());
 }
 
-std::unique_ptr<Bitmap> Thumbnail(const std::string& path, uint32_t w, uint32_t h) {
-    std::unique_ptr<Bitmap> source = Bitmap::FromFile(path);
-    std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(w, h);
-    if (!source || !target) return nullptr;
-    Graphics graphics(*target);
-    if (!graphics.DrawImage(*source, 0, 0, static_cast<int>(w), static_cast<int>(h))) return nullptr;
-    return target;
-}
-
 TEST(RoundTrip, PngAndBmpAreLosslessAndKeepAlpha) {
     ScratchDir folder;
     for (bool alpha : {false, true}) {

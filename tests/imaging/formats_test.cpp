@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "support.h"
-#include "support/test_support.h"
+#include "support/child_process.h"
 
 namespace qx::test {
 
@@ -99,13 +99,6 @@ std::optional<Decoded> SaveAndDecode(Bitmap& bitmap, const Format& format, const
                                      uint32_t quality = 80) {
     if (!bitmap.Save(path, *FindCodecByName(format.name), static_cast<int>(quality))) return std::nullopt;
     return format.decode(ReadBytes(path));
-}
-
-std::unique_ptr<Bitmap> Thumbnail(const std::string& path, uint32_t w, uint32_t h) {
-    std::unique_ptr<Bitmap> source = Bitmap::FromFile(path);
-    std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(w, h);
-    if (!source || !target || !Graphics(*target).DrawImage(*source, 0, 0, int(w), int(h))) return nullptr;
-    return target;
 }
 
 // Mean absolute difference over the colour channels of a bitmap and a decoded file of its size.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "engine/imaging/imaging.h"
@@ -26,6 +27,14 @@ inline int MaxDifference(uint32_t p, uint32_t q) {
     int worst = 0;
     for (int shift : {0, 8, 16, 24}) worst = std::max(worst, std::abs(Channel(p, shift) - Channel(q, shift)));
     return worst;
+}
+
+// The image of the file at `path` drawn into a new w x h bitmap; nullptr when that fails.
+inline std::unique_ptr<Bitmap> Thumbnail(const std::string& path, uint32_t w, uint32_t h) {
+    std::unique_ptr<Bitmap> source = Bitmap::FromFile(path);
+    std::unique_ptr<Bitmap> target = Bitmap::CreateArgb(w, h);
+    if (!source || !target || !Graphics(*target).DrawImage(*source, 0, 0, int(w), int(h))) return nullptr;
+    return target;
 }
 
 // Mean of one channel over a rectangle.

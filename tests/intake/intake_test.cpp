@@ -8,7 +8,7 @@
 #include "intake/intake.h"
 #include "settings/profile_store.h"
 #include "settings/settings.h"
-#include "support/test_support.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "engine/report.h"
-#include "support/test_support.h"
+#include "support/child_process.h"
+#include "support/images.h"
 
 namespace qx {
 namespace {

@@ -2,7 +2,7 @@
 // and the metainfo pass the validators the software centres use, and that lintian finds nothing in it.
 
 #include "engine/imaging/imaging.h"
-#include "support/test_support.h"
+#include "support/child_process.h"
 
 namespace qx {
 namespace {

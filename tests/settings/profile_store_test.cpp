@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "settings/profile_store.h"
-#include "tests/support/test_support.h"
+#include "support/child_process.h"
 
 namespace qx {
 namespace {

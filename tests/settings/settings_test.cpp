@@ -6,33 +6,13 @@
 #include "settings/settings_location.h"
 #include "tests/support/test_support.h"
 
-namespace qx::settings {
+namespace qx::test {
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
+using namespace settings;
 
 TEST(Settings, FirstStartGivesTheDefaults) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     ProfileStore store(dir / "q.ini");
     ScopedEnv doc("U3_DEVICE_DOCUMENT_PATH", nullptr);
     ScopedEnv home("HOME", "/home/anna");
@@ -64,13 +44,13 @@ TEST(Settings, DeviceDocumentPathGivesTheDefaultTargetFolder) {
 }
 
 TEST(Settings, BothSectionsRoundTripInKeyOrder) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     ProfileStore store(dir / "q.ini");
     MainSettings m{55, "/out", -1, 50, 800, 600, 1, 1};
     WriteMainSettings(store, m);
     ParameterSettings p{1, "", 998, 4, 0, 5, 0};
     WriteParameterSettings(store, p);
-    EXPECT_EQ(test::ReadBytes(dir / "q.ini"),
+    EXPECT_EQ(ReadBytes(dir / "q.ini"),
               "[Allg]\nRate=55\nVerz=/out\nBildsize=-1\nProzent=50\nBreite=800\nHoehe=600\nZielPath=1\n"
               "NichtVergroessern=1\n[Parameter]\nAusgabeDateiTyp=1\nPrefix=\nLfdNr=998\nStellen=4\n"
               "EingabeTyp=0\nAusgabeTyp=5\nThreadAnzahl=0\n");
@@ -84,8 +64,8 @@ TEST(Settings, BothSectionsRoundTripInKeyOrder) {
 }
 
 TEST(Settings, HandEditedValuesAreReadAndShownUnchanged) {
-    test::ScratchDir dir;
-    test::WriteBytes(dir / "q.ini", "[Allg]\nRate=-5\nBildsize=9\n[Parameter]\nAusgabeTyp=-3\nStellen=0x10\n");
+    ScratchDir dir;
+    WriteBytes(dir / "q.ini", "[Allg]\nRate=-5\nBildsize=9\n[Parameter]\nAusgabeTyp=-3\nStellen=0x10\n");
     ProfileStore store(dir / "q.ini");
     const MainSettings m = ReadMainSettings(store, "/v");
     const ParameterSettings p = ReadParameterSettings(store);
@@ -100,7 +80,7 @@ TEST(Settings, HandEditedValuesAreReadAndShownUnchanged) {
     EXPECT_TRUE(Key(kPrefix).IsText() && !Key(kStellen).IsText());
     // Writing stores them as they are.
     WriteMainSettings(store, m);
-    EXPECT_EQ(test::ReadBytes(dir / "q.ini").substr(0, 26), "[Allg]\nRate=-5\nBildsize=9\n");
+    EXPECT_EQ(ReadBytes(dir / "q.ini").substr(0, 26), "[Allg]\nRate=-5\nBildsize=9\n");
 }
 
 TEST(Settings, InputTypeBitsAreBmpJpgPng) {
@@ -152,12 +132,12 @@ TEST(Settings, DeviceTokenRuleKeepsTheDevicePathsCaseInTheNativeStyle) {
 }
 
 TEST(Settings, TokenRuleThroughARealFile) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     ProfileStore store(dir / "q.ini");
     MainSettings m;
     m.Verz = ApplyTokenOnWrite("E:\\Bilder\\Klein", "E:", "e:");
     WriteMainSettings(store, m);
-    EXPECT_NE(test::ReadBytes(dir / "q.ini").find("Verz=%U3_DEVICE_PATH%\\Bilder\\Klein\n"), std::string::npos);
+    EXPECT_NE(ReadBytes(dir / "q.ini").find("Verz=%U3_DEVICE_PATH%\\Bilder\\Klein\n"), std::string::npos);
     EXPECT_EQ(ApplyTokenOnRead(ReadMainSettings(store, "").Verz, "F:"), "F:\\Bilder\\Klein");
 }
 
@@ -201,7 +181,7 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
     EXPECT_EQ(dotted->path, "/home/u/appdata/quendrix-1.2/quendrix-1.2.ini");
     EXPECT_EQ(ChooseSettingsLocation("/opt/bild.tool", "/u3", std::nullopt)->path, "/u3/bild.tool.ini");
 
-    test::ScratchDir dir;
+    ScratchDir dir;
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "cfg").c_str());
         ScopedEnv u3("U3_APP_DATA_PATH", nullptr);
@@ -229,7 +209,7 @@ TEST(SettingsLocation, NativeStyleAndTheDefault) {
 }
 
 TEST(SettingsLocation, TheGuiPathWhateverTheCallerIsCalledAndNothingCreated) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     ScopedEnv u3("U3_APP_DATA_PATH", nullptr);
     ScopedEnv appdata("APPDATA", nullptr);
     ScopedEnv xdg("XDG_CONFIG_HOME", "relative/cfg");  // not absolute: ignored
@@ -252,4 +232,4 @@ TEST(SettingsLocation, TheGuiPathWhateverTheCallerIsCalledAndNothingCreated) {
     EXPECT_FALSE(HomeFolder().empty());  // from the user database, else "/"
 }
 }  // namespace
-}  // namespace qx::settings
+}  // namespace qx::test

@@ -63,11 +63,11 @@ TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
     dialog.show();
     Click(dialog, res::kAdvancedMaxKBOn);
     for (const char* text : {"0", "1000001"}) {
-        recorder.messages.clear();
+        recorder.Clear();
         Edit(dialog, res::kAdvancedMaxKB)->setText(text);
         dialog.OnOK();
-        ASSERT_FALSE(recorder.messages.empty()) << text;
-        EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein.");
+        ASSERT_FALSE(recorder.messages().empty()) << text;
+        EXPECT_EQ(recorder.messages().back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein.");
         EXPECT_TRUE(dialog.isVisible());
     }
     EXPECT_EQ(store.GetProfileStringA("Erweitert", "MaxKB", "<none>"), "<none>");
@@ -78,7 +78,7 @@ TEST_F(AdvancedDialogTest, AGreyedLimitIsNotCheckedAndKeepsItsValue) {
     CAdvancedDialog dialog(store);
     ASSERT_FALSE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
     dialog.OnOK();
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings::ReadAdvancedSettings(store).MaxKB, 0);
 }

@@ -90,7 +90,7 @@ protected:
         if (threads == 0) {
             EXPECT_TRUE(positions.count(1) && positions.count(2)) << positions.size();
         }
-        EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_SKIPPED_ONE)});
+        EXPECT_EQ(recorder.messages(), std::vector<std::string>{res::LoadString(res::IDS_SKIPPED_ONE)});
         EXPECT_EQ(dialog.SkippedCount(), 1);
         EXPECT_TRUE(dialog.CompressButton()->isEnabled());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -113,7 +113,7 @@ TEST_F(BatchTest, EnterStartsTheBatchAndAnEmptyListIsReported) {
     CMainDialog dialog(store);
     dialog.show();
     QTest::keyClick(dialog.Control(res::kMainWidth), Qt::Key_Return);
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_LIST_EMPTY)});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{res::LoadString(res::IDS_LIST_EMPTY)});
     EXPECT_TRUE(dialog.isVisible());  // the batch leaves the window open
 }
 
@@ -124,10 +124,10 @@ TEST_F(BatchTest, ASizeLimitOutOfRangeInTheSettingsFileStopsTheBatch) {
     store.WriteProfileInt("Erweitert", "MaxKBAktiv", 1);
     for (const char* stored : {"0", "-5", "2000000", "abc"}) {
         store.WriteProfileStringA("Erweitert", "MaxKB", stored);
-        recorder.messages.clear();
+        recorder.Clear();
         QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
         const std::string shown = std::string(stored) == "abc" ? "0" : stored;  // read as every number is
-        EXPECT_EQ(recorder.messages,
+        EXPECT_EQ(recorder.messages(),
                   std::vector<std::string>{"Einstellungsdatei MaxKB=" + shown +
                                            ": Bitte geben Sie eine ganze Zahl zwischen 1 und 1000000 ein."})
             << stored;
@@ -137,9 +137,9 @@ TEST_F(BatchTest, ASizeLimitOutOfRangeInTheSettingsFileStopsTheBatch) {
     }
     // Set right, the batch runs.
     store.WriteProfileInt("Erweitert", "MaxKB", 1000000);
-    recorder.messages.clear();
+    recorder.Clear();
     QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_SKIPPED_ONE)});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{res::LoadString(res::IDS_SKIPPED_ONE)});
     EXPECT_TRUE(fs::exists(target + "/foto.jpg"));
 }
 

@@ -17,7 +17,7 @@
 #include <functional>
 
 #include "res/strings.h"
-#include "tests/support/test_support.h"
+#include "support/images.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"
 #include "ui_test_support.h"
@@ -144,7 +144,7 @@ TEST_F(BatchInputTest, ClicksAndKeysMadeDuringABatchAreDroppedNotReplayedAfterIt
     WatchForStrayDialogs(dialog);
     QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
     Settle();
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{Report(kRows)});  // one batch, all files
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Report(kRows)});  // one batch, all files
     EXPECT_EQ(dialog.FileList()->rowCount(), kRows);
     EXPECT_EQ(strayDialogs, 0);  // no info box, no file chooser
     EXPECT_TRUE(dialog.isVisible());
@@ -153,7 +153,7 @@ TEST_F(BatchInputTest, ClicksAndKeysMadeDuringABatchAreDroppedNotReplayedAfterIt
     // After the batch the window takes its input again.
     QueueClick(dialog, dialog.CompressButton());
     Settle();
-    EXPECT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages().size(), 2u);
 }
 
 TEST_F(BatchInputTest, EscapeDuringABatchAsksAndJaStopsItWithTheWindowOpen) {
@@ -168,11 +168,11 @@ TEST_F(BatchInputTest, EscapeDuringABatchAsksAndJaStopsItWithTheWindowOpen) {
     // No further file started; the closing steps ran: the report of the files done, the button, the cursor.
     const size_t written = test::FolderEntries(target).size();
     EXPECT_EQ(written, 0u);  // every image was left alone by the no-enlarge rule
-    ASSERT_EQ(recorder.messages.size(), 1u);
+    ASSERT_EQ(recorder.messages().size(), 1u);
     const int processed = dialog.SkippedCount();
     EXPECT_GT(processed, 0);
     EXPECT_LT(processed, kRows);
-    EXPECT_EQ(recorder.messages[0], Report(processed));
+    EXPECT_EQ(recorder.messages()[0], Report(processed));
     EXPECT_TRUE(dialog.CompressButton()->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(dialog.FileList()->rowCount(), kRows);
@@ -200,7 +200,7 @@ TEST_F(BatchInputTest, NeinGoesOnWithTheWholeList) {
     QTest::mouseClick(dialog.CompressButton(), Qt::LeftButton);
     Settle();
     EXPECT_EQ(questions, 1);
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{Report(kRows)});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{Report(kRows)});
     EXPECT_TRUE(dialog.isVisible());
 }
 
@@ -208,7 +208,7 @@ TEST_F(BatchInputTest, TheCloseBoxDuringABatchAsksTooAlsoWithWorkers) {
     for (int threads : {0, 2}) {
         SCOPED_TRACE(threads);
         store.WriteProfileInt("Parameter", "ThreadAnzahl", threads);
-        recorder.messages.clear();
+        recorder.Clear();
         questions = 0;
         CMainDialog dialog(store);
         Open(dialog);
@@ -219,7 +219,7 @@ TEST_F(BatchInputTest, TheCloseBoxDuringABatchAsksTooAlsoWithWorkers) {
         EXPECT_EQ(questions, 1);
         EXPECT_TRUE(dialog.isVisible());
         EXPECT_TRUE(dialog.CompressButton()->isEnabled());
-        ASSERT_EQ(recorder.messages.size(), 1u);
+        ASSERT_EQ(recorder.messages().size(), 1u);
         EXPECT_LT(dialog.SkippedCount(), kRows);
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
@@ -246,18 +246,18 @@ TEST_F(BatchInputTest, KomprimierenStaysTheDefaultAndTheFocusComesBack) {
     EXPECT_TRUE(dialog.CompressButton()->isDefault());
     EXPECT_FALSE(clear->isDefault());
     QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);  // a second batch, not a cleared list
-    EXPECT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages().size(), 2u);
     EXPECT_EQ(dialog.FileList()->rowCount(), kRows);
 
     // Started by Enter in an edit: the focus stays there, Enter starts the next batch.
     auto* rate = dialog.ControlAs<QLineEdit>(res::kMainRate);
     rate->setFocus();
     QTest::keyClick(rate, Qt::Key_Return);
-    EXPECT_EQ(recorder.messages.size(), 3u);
+    EXPECT_EQ(recorder.messages().size(), 3u);
     EXPECT_EQ(dialog.focusWidget(), rate);
     EXPECT_TRUE(dialog.CompressButton()->isDefault());
     QTest::keyClick(rate, Qt::Key_Return);
-    EXPECT_EQ(recorder.messages.size(), 4u);
+    EXPECT_EQ(recorder.messages().size(), 4u);
     EXPECT_EQ(dialog.FileList()->rowCount(), kRows);
 }
 

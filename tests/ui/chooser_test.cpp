@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "app/command_line.h"
-#include "tests/support/test_support.h"
+#include "support/images.h"
 #include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
@@ -61,11 +61,11 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
                                         folder + "/einzeln.bmp", folder + "/foto.jpe", folder + "/ohne_endung"}));
     EXPECT_EQ(dialog.FileList()->CellText(2, 1), "8 * 6");
     // The named files not taken are said in one message, each with its reason; the folder's are passed over.
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
-                                                          folder + "/kaputt.jpg: unbekanntes Dateiformat\n" + folder +
-                                                          "/Bilder/liesmich.txt: unbekanntes Dateiformat\n" + folder +
-                                                          "/fehlt.jpg: Datei nicht gefunden"});
-    recorder.messages.clear();
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
+                                                            folder + "/kaputt.jpg: unbekanntes Dateiformat\n" + folder +
+                                                            "/Bilder/liesmich.txt: unbekanntes Dateiformat\n" + folder +
+                                                            "/fehlt.jpg: Datei nicht gefunden"});
+    recorder.Clear();
 
     // The input types of the settings apply as to a drop; no arguments, nothing added.
     store.WriteProfileInt("Parameter", "EingabeTyp", 4);
@@ -75,7 +75,7 @@ TEST_F(ChooserTest, PathsOfTheCommandLineAreTakenLikeADropOnceTheWindowIsUp) {
     png.show();
     QTest::qWait(20);
     EXPECT_EQ(Rows(png), std::vector<std::string>{folder + "/Bilder/Urlaub/b.png"});
-    EXPECT_EQ(recorder.messages,
+    EXPECT_EQ(recorder.messages(),
               std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" + folder +
                                        "/einzeln.bmp: Eingabedateityp BMP nicht angenommen"});
 }
@@ -107,10 +107,11 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     EXPECT_EQ(title, "Bilddateien hinzufügen");
     EXPECT_EQ(filters, (QStringList{"Bilddateien (*.jpg *.jpeg *.png)", "Alle Dateien (*)"}));
     EXPECT_EQ(Rows(dialog), std::vector<std::string>{dir / "Bilder/a.jpg"});  // BMP is off, kaputt.jpg no image
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
-                                                          dir / "einzeln.bmp: Eingabedateityp BMP nicht angenommen\n" +
-                                                          dir / "kaputt.jpg: unbekanntes Dateiformat"});
-    recorder.messages.clear();
+    EXPECT_EQ(recorder.messages(),
+              std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
+                                       dir / "einzeln.bmp: Eingabedateityp BMP nicht angenommen\n" +
+                                       dir / "kaputt.jpg: unbekanntes Dateiformat"});
+    recorder.Clear();
     toChoose.clear();  // cancelled
     actions[5]->trigger();
     EXPECT_EQ(startFolder.toStdString(), dir / "Bilder");  // where the last files came from
@@ -141,7 +142,7 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     toChoose = {QString::fromStdString(dir / "Bilder/Urlaub/b.png")};
     QTest::keyClick(dialog.Control(res::kMainRate), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(dialog.FileList()->rowCount(), 6);
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 
     EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0)).front(), "Bilddateien (*.jpg *.jpeg *.bmp *.png)");
     EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0b110)).front(), "Bilddateien (*.jpg *.jpeg *.png)");

@@ -2,7 +2,7 @@
 
 #include "app/command_line.h"
 #include "res/strings.h"
-#include "tests/support/test_support.h"
+#include "support/child_process.h"
 
 namespace qx {
 namespace {

@@ -3,7 +3,7 @@
 #include <QTest>
 
 #include "settings/settings.h"
-#include "tests/support/test_support.h"
+#include "support/images.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"
 #include "ui/parameter_dialog.h"

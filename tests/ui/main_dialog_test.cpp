@@ -56,7 +56,7 @@ TEST_F(MainDialogTest, FirstStartShowsTheDefaultsWithTheSizeAndTargetControlsDis
     EXPECT_EQ(SizeEnabling(dialog), "---");
     EXPECT_FALSE(Enabled(dialog, res::kMainTargetFolder));
     EXPECT_FALSE(Enabled(dialog, res::kMainBrowse));
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 
     // The list, the default button, the label colour, the icon, a fixed size.
     CFileListCtrl* list = dialog.FileList();
@@ -152,7 +152,7 @@ TEST_F(MainDialogTest, EnablingFollowsTheSizeAndTargetChoices) {
     EXPECT_TRUE(Enabled(dialog, res::kMainTargetFolder) && Enabled(dialog, res::kMainBrowse));
     Click(dialog, res::kMainTargetLikeSource);
     EXPECT_FALSE(Enabled(dialog, res::kMainTargetFolder) || Enabled(dialog, res::kMainBrowse));
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 }
 
 TEST_F(MainDialogTest, InvalidQualityStopsEveryEnablingUpdate) {
@@ -161,11 +161,11 @@ TEST_F(MainDialogTest, InvalidQualityStopsEveryEnablingUpdate) {
     SetText(dialog, res::kMainRate, "abc");
     for (int id : {res::kMainSizePercent, res::kMainSizeBox, res::kMainSizeLikeSource, res::kMainTargetOwnFolder,
                    res::kMainTargetLikeSource}) {
-        recorder.messages.clear();
+        recorder.Clear();
         Click(dialog, id);
         EXPECT_TRUE(Checked(dialog, id)) << id;  // the button changes ...
-        ASSERT_EQ(recorder.messages.size(), 1u) << id;
-        EXPECT_EQ(recorder.messages[0], res::LoadString(res::IDS_PARSE_INT));
+        ASSERT_EQ(recorder.messages().size(), 1u) << id;
+        EXPECT_EQ(recorder.messages()[0], res::LoadString(res::IDS_PARSE_INT));
         EXPECT_EQ(SizeEnabling(dialog), "---") << id;  // ... the enabling does not
         EXPECT_FALSE(Enabled(dialog, res::kMainTargetFolder)) << id;
     }
@@ -178,8 +178,8 @@ TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
         CMainDialog dialog(store);
         EXPECT_EQ(Text(dialog, res::kMainRate), "150");
         // Both enabling updates at opening report it; the template state (all enabled) stays.
-        ASSERT_EQ(recorder.messages.size(), 2u);
-        EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
+        ASSERT_EQ(recorder.messages().size(), 2u);
+        EXPECT_EQ(recorder.messages()[0], "Bitte geben Sie eine ganze Zahl zwischen 0 und 100 ein.");
         EXPECT_EQ(SizeEnabling(dialog), "PBH");
         EXPECT_TRUE(Enabled(dialog, res::kMainTargetFolder));
         SetText(dialog, res::kMainRate, " 75\t");  // blanks and tabs around the number are fine
@@ -187,7 +187,7 @@ TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
     EXPECT_EQ(store.GetProfileIntA("Allg", "Rate", -1), 75);
 
     store.WriteProfileInt("Allg", "Bildsize", 5);
-    recorder.messages.clear();
+    recorder.Clear();
     {
         CMainDialog dialog(store);
         EXPECT_FALSE(Checked(dialog, res::kMainSizePercent) || Checked(dialog, res::kMainSizeBox) ||
@@ -195,7 +195,7 @@ TEST_F(MainDialogTest, StoredOutOfRangeAndUnknownValues) {
         EXPECT_EQ(SizeEnabling(dialog), "PBH");
     }
     EXPECT_EQ(store.GetProfileIntA("Allg", "Bildsize", 0), -1);
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 }
 
 TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
@@ -226,8 +226,8 @@ TEST_F(MainDialogTest, ClosingSavesAllEightKeysButNothingWhenAValueIsInvalid) {
         SetText(dialog, res::kMainRate, "90");
         SetText(dialog, res::kMainWidth, "0");
         dialog.reject();
-        ASSERT_EQ(recorder.messages.size(), 1u);
-        EXPECT_EQ(recorder.messages[0], "Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.");
+        ASSERT_EQ(recorder.messages().size(), 1u);
+        EXPECT_EQ(recorder.messages()[0], "Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.");
     }
     EXPECT_EQ(ReadBytes(store.Path()), before);
 }
@@ -239,10 +239,11 @@ TEST_F(MainDialogTest, ATooLargeSettingsFileIsAnnouncedAndLeftAlone) {
     const std::string large = ReadBytes(store.Path());
     WarnWhenSettingsFileIsRefused(store.Path());
     WarnWhenSettingsFileIsRefused(dir / "missing.ini");
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0], "Die Einstellungsdatei \"" + store.Path() +
-                                        "\" ist größer als 1 MB und wird nicht gelesen. Es gelten die "
-                                        "Standardeinstellungen; Änderungen werden nicht in dieser Datei gespeichert.");
+    ASSERT_EQ(recorder.messages().size(), 1u);
+    EXPECT_EQ(recorder.messages()[0],
+              "Die Einstellungsdatei \"" + store.Path() +
+                  "\" ist größer als 1 MB und wird nicht gelesen. Es gelten die "
+                  "Standardeinstellungen; Änderungen werden nicht in dieser Datei gespeichert.");
     CMainDialog dialog(store);
     EXPECT_EQ(Text(dialog, res::kMainRate), "80");
     SetText(dialog, res::kMainRate, "60");
@@ -253,10 +254,10 @@ TEST_F(MainDialogTest, ATooLargeSettingsFileIsAnnouncedAndLeftAlone) {
 TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
     CMainDialog dialog(store);
     for (const char* text : {"", "-5", "+5", "5 5", "1e2"}) {
-        recorder.messages.clear();
+        recorder.Clear();
         SetText(dialog, res::kMainRate, text);
         EXPECT_FALSE(dialog.ExchangeAndValidate()) << text;
-        EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)}) << text;
+        EXPECT_EQ(recorder.messages(), std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)}) << text;
     }
     // Earlier rows already hold their new values, later ones are not read.
     SetText(dialog, res::kMainRate, "33");
@@ -268,7 +269,7 @@ TEST_F(MainDialogTest, NumbersRefuseSignsAndEmptyText) {
 }
 
 TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
-    setenv("U3_DEVICE_PATH", "e:", 1);
+    test::ScopedEnv device("U3_DEVICE_PATH", "e:");
     store.WriteProfileStringA("Allg", "Verz", "%U3_DEVICE_PATH%/Bilder");
     {
         CMainDialog dialog(store);
@@ -289,7 +290,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
     EXPECT_EQ(store.GetProfileStringA("Allg", "Verz", ""), "%U3_DEVICE_PATH%/Bilder");
 
     // Without a device path the placeholder is shown, used and stored as it stands.
-    unsetenv("U3_DEVICE_PATH");
+    test::ScopedEnv unset("U3_DEVICE_PATH", nullptr);
     {
         CMainDialog dialog(store);
         EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "%U3_DEVICE_PATH%/Bilder");
@@ -299,7 +300,7 @@ TEST_F(MainDialogTest, DevicePathPlaceholderIsReplacedBothWays) {
 }
 
 TEST_F(MainDialogTest, DefaultTargetFollowsTheDeviceDocumentPath) {
-    setenv("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Dokumente", 1);
+    test::ScopedEnv documents("U3_DEVICE_DOCUMENT_PATH", "/media/stick/Dokumente");
     CMainDialog dialog(store);
     EXPECT_EQ(Text(dialog, res::kMainTargetFolder), "/media/stick/Dokumente/Quendrix");
 }

@@ -51,7 +51,7 @@ TEST_F(ParameterDialogTest, FirstStartShowsTheDefaults) {
     EXPECT_EQ(dialog.ControlAs<QLabel>(res::kParameterExample)->palette().color(QPalette::WindowText),
               QColor(0, 0, 200));
     EXPECT_EQ(dialog.focusWidget(), dialog.Control(res::kParameterAcceptJpg));
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 }
 
 TEST_F(ParameterDialogTest, ExampleLineFollowsEveryChange) {
@@ -66,7 +66,7 @@ TEST_F(ParameterDialogTest, ExampleLineFollowsEveryChange) {
     EXPECT_EQ(dialog.ExampleText(), "001.jpg,   002.jpg,   003.jpg,   ");
     Pattern(dialog, "a%d", "3", "1", res::kParameterOutputJpg);
     EXPECT_EQ(dialog.ExampleText(), "a%d001.jpg,   a%d002.jpg,   a%d003.jpg,   ");
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 
     // Each keystroke counts, also the up-down arrows.
     QTest::keyClick(Edit(dialog, res::kParameterPrefix), Qt::Key_X);
@@ -132,36 +132,36 @@ TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
         EXPECT_TRUE(naming.contains(dialog.Control(id)->geometry())) << id;
     EXPECT_LT(naming.bottom(), dialog.Control(res::kOkButton)->geometry().top());
     EXPECT_TRUE(dialog.Client()->rect().contains(dialog.Control(res::kCancelButton)->geometry()));
-    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 }
 
 TEST_F(ParameterDialogTest, ValidationWhileTyping) {
     CParameterDialog dialog(store);
     Pattern(dialog, "Pic", "3", "1", res::kParameterOutputJpg);
-    ASSERT_TRUE(recorder.messages.empty());
+    ASSERT_TRUE(recorder.messages().empty());
     Edit(dialog, res::kParameterDigits)->setText("");
     QTest::keyClick(Edit(dialog, res::kParameterDigits), Qt::Key_5);
-    ASSERT_FALSE(recorder.messages.empty());
-    EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein.");
+    ASSERT_FALSE(recorder.messages().empty());
+    EXPECT_EQ(recorder.messages().back(), "Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein.");
     EXPECT_EQ(dialog.ExampleText(), "");
     EXPECT_EQ(dialog.focusWidget(), dialog.Control(res::kParameterDigits));
 
     Edit(dialog, res::kParameterDigits)->setText("2");
-    recorder.messages.clear();
+    recorder.Clear();
     Edit(dialog, res::kParameterNumber)->clear();
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)});
-    recorder.messages.clear();
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{res::LoadString(res::IDS_PARSE_INT)});
+    recorder.Clear();
     dialog.OnOK();  // refused until a number is entered
-    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages().size(), 1u);
     EXPECT_FALSE(store.GetProfileStringA("Parameter", "Prefix", "<none>") != "<none>");
     Edit(dialog, res::kParameterNumber)->setText("7");
     EXPECT_EQ(dialog.ExampleText(), "Pic07.jpg,   Pic08.jpg,   Pic09.jpg,   ");
 
     // Thread count 0 is accepted, 1001 refused.
-    recorder.messages.clear();
+    recorder.Clear();
     Edit(dialog, res::kParameterThreads)->setText("1001");
     EXPECT_FALSE(dialog.UpdateData(true));
-    EXPECT_EQ(recorder.messages.back(), "Bitte geben Sie eine ganze Zahl zwischen 0 und 1000 ein.");
+    EXPECT_EQ(recorder.messages().back(), "Bitte geben Sie eine ganze Zahl zwischen 0 und 1000 ein.");
     Edit(dialog, res::kParameterThreads)->setText("0");
     EXPECT_TRUE(dialog.UpdateData(true));
     dialog.OnOK();
@@ -183,7 +183,7 @@ TEST_F(ParameterDialogTest, NoInputTypeWritesAllKeysAndKeepsTheDialogOpen) {
         dialog.ControlAs<QCheckBox>(id)->setChecked(false);
     Click(dialog, res::kParameterOutputPng);
     dialog.OnOK();
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Es muß mindestens ein Eingabedateityp angegeben werden."});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{"Es muß mindestens ein Eingabedateityp angegeben werden."});
     EXPECT_TRUE(dialog.isVisible());
     for (const char* key :
          {"AusgabeDateiTyp", "Prefix", "LfdNr", "Stellen", "EingabeTyp", "AusgabeTyp", "ThreadAnzahl"})
@@ -221,9 +221,9 @@ TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
 
     // A stored digit count of 9: the message at once, the template state stays.
     store.WriteProfileInt("Parameter", "Stellen", 9);
-    recorder.messages.clear();
+    recorder.Clear();
     CParameterDialog dialog(store);
-    EXPECT_EQ(recorder.messages, std::vector<std::string>{"Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein."});
+    EXPECT_EQ(recorder.messages(), std::vector<std::string>{"Bitte geben Sie eine ganze Zahl zwischen 1 und 4 ein."});
     EXPECT_EQ(Edit(dialog, res::kParameterDigits)->text(), "9");
     for (int id : {res::kParameterPrefix, res::kParameterNumber, res::kParameterDigits})
         EXPECT_TRUE(dialog.Control(id)->isEnabled()) << id;

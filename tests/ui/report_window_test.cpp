@@ -1,7 +1,5 @@
 // The report of the last batch in the window: its entry, its table after a real batch, sorting, saving as
 // CSV; the failure box that silences the rest of a batch.
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,7 +10,7 @@
 
 #include "engine/report.h"
 #include "res/strings.h"
-#include "support/test_support.h"
+#include "support/images.h"
 #include "ui/file_chooser.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/main_dialog.h"
@@ -21,11 +19,6 @@
 
 namespace qx::test {
 namespace {
-
-int64_t SizeOnDisk(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-}
 
 class ReportWindowTest : public WindowTest {
 protected:
@@ -81,7 +74,7 @@ TEST_F(ReportWindowTest, TheLastEntryOpensAnEmptyReportBeforeAnyBatch) {
         EXPECT_EQ(report.TotalsLabel()->text().toStdString(), res::LoadString(res::IDS_REPORT_NONE));
         EXPECT_FALSE(report.ControlAs<QPushButton>(res::kReportSave)->isEnabled());
     });
-    EXPECT_TRUE(recorder.messages.empty()) << "nothing opens by itself";
+    EXPECT_TRUE(recorder.messages().empty()) << "nothing opens by itself";
 }
 
 TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
@@ -92,7 +85,7 @@ TEST_F(ReportWindowTest, TableAfterARealBatchSortsByNumberAndSavesAsCsv) {
     ASSERT_EQ(main.FileList()->rowCount(), 5);
     main.CompressButton()->click();
     ASSERT_NE(main.LastReport(), nullptr);
-    EXPECT_EQ(recorder.messages.size(), 3u) << "two failure boxes and the skipped count";
+    EXPECT_EQ(recorder.messages().size(), 3u) << "two failure boxes and the skipped count";
 
     const std::string saved = dir / "gespeichert";
     SetSavePicker([&](QWidget*, const QString& title, const QString&, const QStringList& filters, QString& chosen) {
@@ -161,7 +154,7 @@ TEST_F(ReportWindowTest, NoFurtherFailureBoxesOnceAskedButTheSkippedCountAndTheN
     recorder.quietAtFailure = 1;  // the second box is left with its check box checked
     main.CompressButton()->click();
     const auto failed = [&](char c) { return res::FormatString(res::IDS_NOT_AN_IMAGE, dir / "quelle/" + c + ".png"); };
-    EXPECT_EQ(recorder.messages,
+    EXPECT_EQ(recorder.messages(),
               (std::vector<std::string>{failed('b'), failed('c'), res::LoadString(res::IDS_SKIPPED_ONE)}));
     ASSERT_NE(main.LastReport(), nullptr);
     ASSERT_EQ(main.LastReport()->rows.size(), 6u);
@@ -171,9 +164,9 @@ TEST_F(ReportWindowTest, NoFurtherFailureBoxesOnceAskedButTheSkippedCountAndTheN
     }
 
     // The next batch asks again from its first failure.
-    recorder.messages.clear();
+    recorder.Clear();
     main.CompressButton()->click();
-    EXPECT_EQ(recorder.messages.size(), 6u);
+    EXPECT_EQ(recorder.messages().size(), 6u);
 }
 
 TEST_F(ReportWindowTest, UncheckedFailureBoxesKeepTheirSequence) {
@@ -182,8 +175,8 @@ TEST_F(ReportWindowTest, UncheckedFailureBoxesKeepTheirSequence) {
     CMainDialog main(store);
     main.OnDropFiles({dir / "quelle"});
     main.CompressButton()->click();
-    EXPECT_EQ(recorder.failureBoxes, 3);
-    EXPECT_EQ(recorder.messages.size(), 3u);
+    EXPECT_EQ(recorder.failureBoxes(), 3);
+    EXPECT_EQ(recorder.messages().size(), 3u);
 }
 
 }  // namespace

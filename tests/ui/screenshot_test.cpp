@@ -12,7 +12,7 @@
 #include <QTranslator>
 
 #include "settings/settings.h"
-#include "tests/support/test_support.h"
+#include "support/images.h"
 #include "ui/file_list_ctrl.h"
 #include "ui/folder_chooser.h"
 #include "ui/info_dialog.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/profile_store.h"
+#include "tests/support/message_recorder.h"
 #include "tests/support/test_support.h"
 #include "ui/message_boxes.h"
 #include "ui/template_dialog.h"
@@ -29,31 +30,17 @@ inline QApplication& App() {
     return *app;
 }
 
-class MessageRecorder : public MessageBoxService {
-public:
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    // A failure box with its check box: recorded like any message, and the box checked whose number (from 0,
-    // counted over the recorder's life) is quietAtFailure.
-    bool ShowBatchFailure(const std::string& text, const std::string&) override {
-        messages.push_back(text);
-        return failureBoxes++ == quietAtFailure;
-    }
-    std::vector<std::string> messages;
-    int failureBoxes = 0;
-    int quietAtFailure = -1;
-};
-
 // Every window test: real widgets, a fresh settings file, no U3 variables, messages recorded.
 class WindowTest : public ::testing::Test {
 protected:
     WindowTest() : store(dir / "quendrix.ini") {
         App();
-        unsetenv("U3_DEVICE_PATH");
-        unsetenv("U3_DEVICE_DOCUMENT_PATH");
         SetMessageBoxService(&recorder);
     }
     ~WindowTest() override { SetMessageBoxService(nullptr); }
 
+    ScopedEnv noDevice{"U3_DEVICE_PATH", nullptr};
+    ScopedEnv noDocuments{"U3_DEVICE_DOCUMENT_PATH", nullptr};
     ScratchDir dir;
     ProfileStore store;
     MessageRecorder recorder;
