@@ -12,16 +12,18 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # could; the plain build's suite runs the many random kills.
 export QX_KILL_ROUNDS=${QX_KILL_ROUNDS:-1}
 status=0
+programs=()
 for t in "$BUILD_DIR"/tests/test_*; do
-  [ -f "$t" ] && [ -x "$t" ] || continue
-  name=$(basename "$t")
-  # Qt's font and platform plugins keep caches for the process's lifetime; leak checks stay on elsewhere.
-  leaks=1; [ "$name" = test_ui ] && leaks=0
-  echo "== $name (sanitized)"
-  if ! ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=0:strict_string_checks=1 "$t" --gtest_brief=1; then
-    status=1
-  fi
+  [ -f "$t" ] && [ -x "$t" ] && [ "$(basename "$t")" != test_ui ] && programs+=("$t")
 done
+shards=$(nproc)
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+  "$here/scripts/run-shards.sh" "$BUILD_DIR/shards" "$shards" "${programs[@]}" || status=1
+# Qt's font and platform plugins keep caches for the process's lifetime; leak checks stay on elsewhere.
+if [ -x "$BUILD_DIR/tests/test_ui" ]; then
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:strict_string_checks=1 \
+    "$here/scripts/run-shards.sh" "$BUILD_DIR/shards" "$shards" "$BUILD_DIR/tests/test_ui" || status=1
+fi
 # The fuzz targets' seeds and kept inputs, through the sanitized targets.
 (cd "$BUILD_DIR" && ctest -R '^FuzzReplay' --output-on-failure) || status=1
 exit $status

@@ -15,9 +15,6 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 # A killed child cannot report, so more kills than one per signal and thread mode find nothing a sanitizer
 # could; the plain build's suite runs the many random kills.
 export QX_KILL_ROUNDS=${QX_KILL_ROUNDS:-1}
-status=0
-for name in "${programs[@]}"; do
-  echo "== $name (ThreadSanitizer)"
-  "$BUILD_DIR/tests/$name" --gtest_brief=1 || status=1
-done
-exit $status
+paths=()
+for name in "${programs[@]}"; do paths+=("$BUILD_DIR/tests/$name"); done
+"$here/scripts/run-shards.sh" "$BUILD_DIR/shards" "$(nproc)" "${paths[@]}"
