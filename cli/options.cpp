@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "engine/compress.h"
 #include "engine/imaging/imaging.h"
 #include "engine/report.h"
 #include "res/strings.h"
@@ -302,11 +303,12 @@ void ApplyOverrides(const std::vector<Override>& overrides, MainSettings& main, 
 std::string UsageText() {
     const std::string outputTypes = Join(CodecNames(true), "|");
     const std::string inputTypes = Join(CodecNames(false), ",");
+    const std::string qualityTypes = OutputFormatsInWords(true, "-");
     std::string text = res::LoadString(res::IDS_CLI_USAGE);
     for (const settings::SettingKey& row : settings::kSchema) {
         if (row.help == 0) continue;
-        text += res::FormatNumbered(row.help,
-                                    {std::to_string(row.lower), std::to_string(row.upper), outputTypes, inputTypes});
+        text += res::FormatNumbered(
+            row.help, {std::to_string(row.lower), std::to_string(row.upper), outputTypes, inputTypes, qualityTypes});
     }
     return text + res::LoadString(res::IDS_CLI_USAGE_END);
 }

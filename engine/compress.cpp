@@ -44,6 +44,19 @@ std::string FailureText(const imaging::Error& error) {
     return text;
 }
 
+std::string OutputFormatsInWords(bool takesQuality, const char* hyphen) {
+    std::vector<std::string> names;
+    for (const imaging::Codec& codec : imaging::Codecs()) {
+        if (codec.outputType >= 0 && codec.takesQuality == takesQuality) names.push_back(codec.description);
+    }
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? " und " : ", ";
+        text += names[i] + (i + 1 < names.size() ? hyphen : "");
+    }
+    return text;
+}
+
 std::string DescribeFailure(const imaging::Error& error) {
     return res::FormatString(res::IDS_REASON_LINE, FailureText(error));
 }

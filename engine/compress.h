@@ -41,6 +41,11 @@ std::string DescribeFailure(const imaging::Error& error);
 // The same reason without the line around it: "Bilddaten fehlerhaft: ...".
 std::string FailureText(const imaging::Error& error);
 
+// The output formats whose encoder takes the quality (`takesQuality`) or not, by their descriptions as the
+// window's texts list them: "JPG, WebP und AVIF"; with `hyphen` "-", as the first parts of compound words
+// ("JPG-, WebP- und AVIF" before "-Ausgabedateien").
+std::string OutputFormatsInWords(bool takesQuality, const char* hyphen = "");
+
 // Identity of a file on disk, the same through every name of it (symbolic and hard links).
 struct FileIdentity {
     dev_t device = 0;

@@ -68,8 +68,8 @@ const std::map<int, std::string>& Table() {
          "\nEine Ausgabedatei, die nicht kleiner als ihre Quelldatei wäre, wird nicht gespeichert und als "
          "übersprungen gezählt."},
         {IDS_TIP_MAX_KB_ON,
-         "\nSenkt die Qualität jeder JPG-, WebP- und AVIF-Ausgabedatei höchstens so weit, bis sie in die angegebene "
-         "Größe passt (BMP und PNG bleiben unberührt)."},
+         "\nSenkt die Qualität jeder %1-Ausgabedatei höchstens so weit, bis sie in die angegebene Größe passt "
+         "(%2 bleiben unberührt)."},
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
         {IDS_TIP_NO_ENLARGE,
@@ -88,7 +88,7 @@ const std::map<int, std::string>& Table() {
          "Optionen (überschreiben einzelne Einstellungen):\n"
          "  --settings DATEI        diese Einstellungsdatei lesen\n"
          "  --show-settings         Einstellungsdatei und alle wirksamen Werte zeigen, dann enden\n"},
-        {IDS_CLI_HELP_QUALITY, "  --quality N             Qualität %1..%2 (für JPG-, WebP- und AVIF-Ausgabedateien)\n"},
+        {IDS_CLI_HELP_QUALITY, "  --quality N             Qualität %1..%2 (für %5-Ausgabedateien)\n"},
         {IDS_CLI_HELP_TARGET_FOLDER, "  --target-folder ORDNER  alle Zieldateien in diesen Ordner\n"},
         {IDS_CLI_HELP_SIZE_SOURCE, "  --size source           Bildgröße wie Quelldatei\n"},
         {IDS_CLI_HELP_SIZE_PERCENT, "  --size percent:N        Bildgröße in Prozent (%1..%2)\n"},
@@ -183,7 +183,7 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_SETTINGS_TOO_LARGE, "Einstellungsdatei größer als 1 MB, nicht gelesen"},
         {IDS_CLI_SETTINGS_DEFAULTS, "es gelten die Standardeinstellungen"},
         // The quality label for WebP and AVIF, quendrix --help, the CSV report's own headings, the no-enlarge reason.
-        {IDS_QUALITY_LOSSY_TYPES, "Für JPG-, WebP- und AVIF-Ausgabedateien"},
+        {IDS_QUALITY_LOSSY_TYPES, "Für %1-Ausgabedateien"},
         {IDS_APP_USAGE,
          "Aufruf: quendrix [DATEI|ORDNER...]\n"
          "\n"
@@ -250,8 +250,11 @@ std::string FormatString(int id, const std::string& argument) { return Format(Lo
 std::string FormatString(int id, int argument) { return Format(LoadString(id), argument); }
 
 std::string FormatNumbered(int id, const std::vector<std::string>& arguments) {
+    return FormatNumbered(LoadString(id), arguments);
+}
+
+std::string FormatNumbered(const std::string& format, const std::vector<std::string>& arguments) {
     // Left to right in one pass, so that an argument holding "%2" is never replaced in its turn.
-    const std::string& format = LoadString(id);
     std::string text;
     for (size_t i = 0; i < format.size(); ++i) {
         if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '9') {

@@ -120,7 +120,7 @@ enum StringId : int {
     IDS_RESULT_SKIPPED = 2048,
     IDS_RESULT_FAILED = 2049,
     // quendrix-batch --help: the end, and the lines of the options that set a key (%1..%2 its range, %3 the
-    // output types, %4 the input types).
+    // output types, %4 the input types, %5 the formats with a quality as first parts of a compound word).
     IDS_CLI_USAGE_END = 2051,
     IDS_CLI_HELP_QUALITY = 2052,
     IDS_CLI_HELP_TARGET_FOLDER = 2053,
@@ -186,5 +186,7 @@ std::string FormatString(int id, const std::string& argument);
 std::string FormatString(int id, int argument);
 // The text of string `id` with "%1", "%2", ... replaced by the arguments in turn (each once).
 std::string FormatNumbered(int id, const std::vector<std::string>& arguments);
+// The same for a text of the dialog templates.
+std::string FormatNumbered(const std::string& format, const std::vector<std::string>& arguments);
 
 }  // namespace qx::res

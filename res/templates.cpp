@@ -107,7 +107,7 @@ const DialogTemplate kAdvanced{
         {kAdvancedMaxKBOn, K::CheckBox, kTabStop, "Höchstens", 14, 81, 44, 10},
         {kAdvancedMaxKB, K::Edit, kEdit, "", 62, 80, 40, 12},
         {kNoId, K::Static, kNone, "KB pro Datei", 107, 82, 60, 8},
-        {kNoId, K::Static, kNone, "(nur für JPG-, WebP- und AVIF-Ausgabedateien)", 26, 96, 220, 8},
+        {kAdvancedMaxKBNote, K::Static, kNone, "(nur für %1-Ausgabedateien)", 26, 96, 220, 8},
         {kNoId, K::GroupBox, kGroup, "Dateigröße", 7, 54, 246, 56},
         {kAdvancedKeepDate, K::CheckBox, kTabStop, "Änderungsdatum der Quelle übernehmen", 14, 127, 200, 10},
         {kNoId, K::GroupBox, kGroup, "Datum", 7, 115, 246, 27},

@@ -117,6 +117,7 @@ enum AdvancedControl : int {
     kAdvancedMaxKBOn = 1043,
     kAdvancedMaxKB = 1044,
     kAdvancedKeepDate = 1045,
+    kAdvancedMaxKBNote = 1046,  // its %1 stands for the formats with a quality
 };
 
 enum InfoControl : int {

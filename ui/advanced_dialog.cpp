@@ -2,8 +2,10 @@
 
 #include <QAbstractButton>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QToolTip>
 
+#include "engine/compress.h"
 #include "settings/settings.h"
 #include "ui/tooltips.h"
 
@@ -11,10 +13,16 @@ namespace qx {
 
 CAdvancedDialog::CAdvancedDialog(ProfileStore& store, QWidget* parent)
     : CTemplateDialog(res::IDD_ADVANCED, parent), store_(store) {
-    // Each option explains itself in a tooltip numbered like its control.
+    // Each option explains itself in a tooltip numbered like its control. The texts about the size limit name
+    // the formats it applies to (%1) and those it leaves alone (%2) as the codec table has them.
+    const std::vector<std::string> formats = {OutputFormatsInWords(true, "-"), OutputFormatsInWords(false)};
     for (const Created& control : Controls()) {
-        const std::string tip = ToolTipText(control.row->id);
+        const std::string tip = res::FormatNumbered(ToolTipText(control.row->id), formats);
         if (!tip.empty()) control.widget->setToolTip(WrapToolTip(tip, QFontMetrics(QToolTip::font())));
+        if (control.row->id == res::kAdvancedMaxKBNote) {
+            if (auto* note = qobject_cast<QLabel*>(control.widget))
+                note->setText(QString::fromUtf8(res::FormatNumbered(control.row->text, formats)));
+        }
     }
     OnClicked(res::kAdvancedKeepMetadata, &CAdvancedDialog::UpdateControls);
     OnClicked(res::kAdvancedMaxKBOn, &CAdvancedDialog::UpdateControls);

@@ -24,6 +24,7 @@
 #include <QWindow>
 #include <functional>
 
+#include "engine/compress.h"
 #include "engine/imaging/imaging.h"
 #include "res/icon.h"
 #include "res/strings.h"
@@ -227,8 +228,9 @@ void CMainDialog::UpdateQualityNote() {
     for (const Created& control : Controls()) {
         if (control.widget != label) continue;
         const res::DialogControl& row = *control.row;
-        label->setText(newerLossy ? QString::fromUtf8(res::LoadString(res::IDS_QUALITY_LOSSY_TYPES))
-                                  : QString::fromUtf8(row.text));
+        label->setText(QString::fromUtf8(
+            newerLossy ? res::FormatNumbered(res::IDS_QUALITY_LOSSY_TYPES, {OutputFormatsInWords(true, "-")})
+                       : row.text));
         // A note that wraps takes the free space below its first line, as much as the desktop's font needs.
         QRect rect = MapDialogRect(DialogBaseUnits(font()), row.x, row.y, row.width, row.height);
         rect.setHeight(std::max(rect.height(), label->heightForWidth(rect.width())));

@@ -36,7 +36,7 @@ constexpr uint64_t kAvifEncodeBytesPerPixel = 40;
 constexpr Codec kCodecs[] = {
     // name  description  MIME type     extension  more input names  output type, input bit, encoder bytes/pixel,
     // operations, whether its encoder takes a quality
-    {"jpg", "JPEG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations, true},
+    {"jpg", "JPG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations, true},
     {"bmp", "BMP", "image/bmp", ".bmp", {}, 1, 0, 0, &detail::kBmpOperations, false},
     {"png", "PNG", "image/png", ".png", {}, 2, 2, 0, &detail::kPngOperations, false},
     // Written only: no input bit.

@@ -21,7 +21,7 @@ struct CodecOperations;
 // (content sniff, header read, decode, encode) live in the format's own codec file.
 struct Codec {
     const char* name;                           // the command line's word for it: "jpg"
-    const char* description;                    // "JPEG"
+    const char* description;                    // "JPG": its name in the window's texts
     const char* mimeType;                       // "image/jpeg"
     const char* extension;                      // ".jpg": of its output files, and taken as input (letter case ignored)
     std::array<const char*, 3> moreExtensions;  // ".jpeg": further names taken as input; nullptr ends the list

@@ -85,6 +85,7 @@ TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
         if (codec.outputType < 0) continue;
         EXPECT_NE(words.find(codec.name), std::string::npos) << codec.name;
     }
+    EXPECT_NE(help.find("Qualität 0..100 (für JPG-, WebP- und AVIF-Ausgabedateien)"), std::string::npos);
     const auto before = Sources();
     for (const std::string type : {"webp", "avif"}) {
         SCOPED_TRACE(type);
@@ -175,7 +176,7 @@ TEST_F(CliTest, SkippedImagesAreReportedAndCountAsDone) {
 TEST_F(CliTest, NothingAcceptedSaysSoAndFails) {
     const RunResult r = Run({"--quiet", "--accept", "png", dir / "fotos/a.jpg", dir / "fotos/liesmich.txt"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "quendrix-batch: \"" + dir / "fotos/a.jpg" + "\": Eingabedateityp JPEG nicht angenommen\n" +
+    EXPECT_EQ(r.err, "quendrix-batch: \"" + dir / "fotos/a.jpg" + "\": Eingabedateityp JPG nicht angenommen\n" +
                          "quendrix-batch: \"" + dir / "fotos/liesmich.txt" + "\": unbekanntes Dateiformat\n" +
                          "quendrix-batch: keine Bilddatei angenommen\n");
     const RunResult folder = Run({"--quiet", "--accept", "png", dir / "fotos/urlaub"});

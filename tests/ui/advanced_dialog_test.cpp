@@ -1,6 +1,7 @@
 // The "Erweiterte Einstellungen" dialog with its real widgets, a real settings file and the main window's menu.
 #include <QAbstractButton>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -36,6 +37,12 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
         for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller,
                        res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate})
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
+        // The size limit's texts name the formats as the codec table has them.
+        EXPECT_EQ(dialog.ControlAs<QLabel>(res::kAdvancedMaxKBNote)->text(),
+                  "(nur für JPG-, WebP- und AVIF-Ausgabedateien)");
+        const QString tip = dialog.Control(res::kAdvancedMaxKBOn)->toolTip().simplified();
+        EXPECT_TRUE(tip.contains("jeder JPG-, WebP- und AVIF-Ausgabedatei") && tip.contains("(BMP und PNG bleiben"))
+            << tip.toStdString();
         Click(dialog, res::kAdvancedKeepMetadata);
         Click(dialog, res::kCancelButton);  // Abbrechen writes nothing
     }
