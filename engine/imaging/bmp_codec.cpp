@@ -245,6 +245,66 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
 
 // The whole file is read at once; BMP has no reduced decode (`denominator` is always 1) and no colour profile
 // the layer uses.
+// The palette in RGB order. Indices beyond it show as its first missing colour: black.
+class PaletteColours {
+public:
+    PaletteColours(const std::vector<uint8_t>& bytes, const Layout& layout) : entries_(layout.paletteEntries) {
+        for (uint32_t i = 0; i < entries_; ++i) {
+            const uint8_t* e = bytes.data() + layout.paletteOffset + uint64_t{i} * layout.paletteEntrySize;
+            rgb_[i][0] = e[2];
+            rgb_[i][1] = e[1];
+            rgb_[i][2] = e[0];
+        }
+    }
+    const uint8_t* operator()(uint32_t index) const {
+        static constexpr uint8_t kBlack[3] = {0, 0, 0};
+        return index < entries_ ? rgb_[index] : kBlack;
+    }
+
+private:
+    uint8_t rgb_[256][3] = {};
+    uint32_t entries_;
+};
+
+// The bit fields of red, green, blue and alpha.
+struct ChannelMasks {
+    explicit ChannelMasks(const Layout& layout)
+        : r(MakeChannel(layout.masks[0])),
+          g(MakeChannel(layout.masks[1])),
+          b(MakeChannel(layout.masks[2])),
+          a(MakeChannel(layout.masks[3])) {}
+    Channel r, g, b, a;
+};
+
+// One stored row of an uncompressed picture into RGB, or RGBA when the picture has alpha.
+void DecodeRow(const uint8_t* src, uint8_t* dst, const Layout& layout, const PaletteColours& colour,
+               const ChannelMasks& masks, uint32_t channels) {
+    const uint32_t w = layout.width, bits = layout.bits;
+    if (bits <= 8) {
+        const uint32_t perByte = 8 / bits, mask = (1u << bits) - 1;
+        for (uint32_t x = 0; x < w; ++x, dst += 3) {
+            const uint32_t shift = 8 - bits * (x % perByte + 1);
+            std::memcpy(dst, colour((src[x / perByte] >> shift) & mask), 3);
+        }
+    } else if (bits == 24 || (bits == 32 && layout.compression == kRgb)) {
+        const uint32_t step = bits / 8;
+        for (uint32_t x = 0; x < w; ++x, src += step, dst += 3) {
+            dst[0] = src[2];
+            dst[1] = src[1];
+            dst[2] = src[0];
+        }
+    } else {
+        const int step = bits / 8;
+        for (uint32_t x = 0; x < w; ++x, src += step) {
+            const uint32_t value = step == 2 ? U16(src) : U32(src);
+            *dst++ = masks.r.Extract(value, 0);
+            *dst++ = masks.g.Extract(value, 0);
+            *dst++ = masks.b.Extract(value, 0);
+            if (channels == 4) *dst++ = masks.a.Extract(value, 255);
+        }
+    }
+}
+
 bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>*, Error& error) {
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(file, bytes, info.fileSize)) return Fail(error, Failure::SourceChanged);
@@ -255,22 +315,10 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
     }
     if (!out.Allocate(layout.width, layout.height, info.channels)) return Fail(error, Failure::OutOfMemory);
 
-    uint8_t palette[256][3] = {};
-    for (uint32_t i = 0; i < layout.paletteEntries; ++i) {
-        const uint8_t* e = bytes.data() + layout.paletteOffset + uint64_t{i} * layout.paletteEntrySize;
-        palette[i][0] = e[2];
-        palette[i][1] = e[1];
-        palette[i][2] = e[0];
-    }
-    const uint32_t w = layout.width, h = layout.height, bits = layout.bits;
+    const PaletteColours colour(bytes, layout);
+    const uint32_t w = layout.width, h = layout.height;
     const uint8_t* data = bytes.data() + layout.pixelOffset;
-    const uint8_t* end = bytes.data() + bytes.size();
     auto target = [&](uint32_t fileRow) { return out.Row(layout.topDown ? fileRow : h - 1 - fileRow); };
-    // Indices beyond the palette show as its first missing colour: black.
-    auto colour = [&](uint32_t index) -> const uint8_t* {
-        static constexpr uint8_t kBlack[3] = {0, 0, 0};
-        return index < layout.paletteEntries ? palette[index] : kBlack;
-    };
 
     if (layout.compression == kRle4 || layout.compression == kRle8) {
         std::unique_ptr<uint8_t[]> indices(new (std::nothrow) uint8_t[size_t{w} * h]);
@@ -279,7 +327,7 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
             return Fail(error, Failure::OutOfMemory);
         }
         std::memset(indices.get(), 0, size_t{w} * h);
-        DecodeRle(data, end, layout, indices.get());
+        DecodeRle(data, bytes.data() + bytes.size(), layout, indices.get());
         for (uint32_t y = 0; y < h; ++y) {
             uint8_t* dst = target(y);
             const uint8_t* src = indices.get() + size_t{y} * w;
@@ -288,41 +336,9 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
         return true;
     }
 
-    const size_t stride = ((size_t{w} * bits + 31) / 32) * 4;
-    const Channel r = MakeChannel(layout.masks[0]), g = MakeChannel(layout.masks[1]), b = MakeChannel(layout.masks[2]),
-                  a = MakeChannel(layout.masks[3]);
-    for (uint32_t y = 0; y < h; ++y) {
-        const uint8_t* src = data + stride * y;
-        uint8_t* dst = target(y);
-        if (bits <= 8) {
-            const uint32_t perByte = 8 / bits, mask = (1u << bits) - 1;
-            for (uint32_t x = 0; x < w; ++x, dst += 3) {
-                const uint32_t shift = 8 - bits * (x % perByte + 1);
-                std::memcpy(dst, colour((src[x / perByte] >> shift) & mask), 3);
-            }
-        } else if (bits == 24) {
-            for (uint32_t x = 0; x < w; ++x, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        } else if (bits == 32 && layout.compression == kRgb) {
-            for (uint32_t x = 0; x < w; ++x, src += 4, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        } else {
-            const int step = bits / 8;
-            for (uint32_t x = 0; x < w; ++x, src += step) {
-                const uint32_t value = step == 2 ? U16(src) : U32(src);
-                *dst++ = r.Extract(value, 0);
-                *dst++ = g.Extract(value, 0);
-                *dst++ = b.Extract(value, 0);
-                if (info.channels == 4) *dst++ = a.Extract(value, 255);
-            }
-        }
-    }
+    const size_t stride = ((size_t{w} * layout.bits + 31) / 32) * 4;
+    const ChannelMasks masks(layout);
+    for (uint32_t y = 0; y < h; ++y) DecodeRow(data + stride * y, target(y), layout, colour, masks, info.channels);
     return true;
 }
 

@@ -171,6 +171,54 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     return true;
 }
 
+// The colour space to decode `components` into; JCS_UNKNOWN for a count the header check did not pass.
+J_COLOR_SPACE OutputColourSpace(int components) {
+    switch (components) {
+        case 1: return JCS_GRAYSCALE;
+        case 3: return JCS_RGB;
+        case 4: return JCS_CMYK;  // YCCK is turned into CMYK by the library
+        default: return JCS_UNKNOWN;
+    }
+}
+
+void ReadIccProfile(j_decompress_ptr cinfo, bool cmyk, std::vector<uint8_t>& icc) {
+    JOCTET* profile = nullptr;
+    unsigned int length = 0;
+    if (jpeg_read_icc_profile(cinfo, &profile, &length) && profile) {
+        icc.assign(profile, profile + length);
+        free(profile);
+    }
+    // A CMYK profile describes data we no longer have after the conversion to RGB.
+    if (cmyk) icc.clear();
+}
+
+// Adobe writes CMYK inverted (255 = no ink), which is what nearly every CMYK JPEG in the wild is.
+void CmykToRgb(const uint8_t* src, uint8_t* dst, uint32_t width, bool inverted) {
+    for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3) {
+        unsigned c = src[0], m = src[1], yel = src[2], k = src[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            yel = 255 - yel;
+            k = 255 - k;
+        }
+        dst[0] = Multiply255(c, k);
+        dst[1] = Multiply255(m, k);
+        dst[2] = Multiply255(yel, k);
+    }
+}
+
+// Every row into `out`; a CMYK picture through `cmykRow`. Library errors jump to the caller's setjmp, so
+// this frame holds nothing to destroy.
+void ReadRows(j_decompress_ptr cinfo, Pixels& out, uint8_t* cmykRow) {
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const uint32_t y = cinfo->output_scanline;
+        JSAMPROW rows[1] = {cmykRow != nullptr ? cmykRow : out.Row(y)};
+        jpeg_read_scanlines(cinfo, rows, 1);
+        if (cmykRow != nullptr) CmykToRgb(cmykRow, out.Row(y), cinfo->output_width, cinfo->saw_Adobe_marker);
+    }
+}
+
 bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out, std::vector<uint8_t>* icc,
             Error& error) {
     Decompressor d;
@@ -193,17 +241,9 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
         return Fail(error, Failure::SourceChanged);
     }
     const int components = d.cinfo.num_components;
-    bool cmyk = false;
-    if (components == 1) {
-        d.cinfo.out_color_space = JCS_GRAYSCALE;
-    } else if (components == 3) {
-        d.cinfo.out_color_space = JCS_RGB;
-    } else if (components == 4) {
-        d.cinfo.out_color_space = JCS_CMYK;  // YCCK is turned into CMYK by the library
-        cmyk = true;
-    } else {
-        return Fail(error, Failure::SourceChanged);
-    }
+    d.cinfo.out_color_space = OutputColourSpace(components);
+    if (d.cinfo.out_color_space == JCS_UNKNOWN) return Fail(error, Failure::SourceChanged);
+    const bool cmyk = components == 4;
     d.cinfo.scale_num = 1;
     d.cinfo.scale_denom = denominator;
     d.cinfo.dct_method = JDCT_ISLOW;
@@ -212,16 +252,7 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
     if (!out.Allocate(d.cinfo.output_width, d.cinfo.output_height, cmyk ? 3 : components)) {
         return Fail(error, Failure::OutOfMemory);
     }
-    if (icc) {
-        JOCTET* profile = nullptr;
-        unsigned int length = 0;
-        if (jpeg_read_icc_profile(&d.cinfo, &profile, &length) && profile) {
-            icc->assign(profile, profile + length);
-            free(profile);
-        }
-        // A CMYK profile describes data we no longer have after the conversion to RGB.
-        if (cmyk) icc->clear();
-    }
+    if (icc) ReadIccProfile(&d.cinfo, cmyk, *icc);
     jpeg_start_decompress(&d.cinfo);
     if (cmyk) {
         cmykRow.reset(new (std::nothrow) uint8_t[size_t{d.cinfo.output_width} * 4]);
@@ -231,32 +262,7 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
             return Fail(error, Failure::OutOfMemory);
         }
     }
-    // Adobe writes CMYK inverted (255 = no ink), which is what nearly every CMYK JPEG in the wild is.
-    const bool inverted = d.cinfo.saw_Adobe_marker;
-    while (d.cinfo.output_scanline < d.cinfo.output_height) {
-        const uint32_t y = d.cinfo.output_scanline;
-        if (!cmyk) {
-            JSAMPROW rows[1] = {out.Row(y)};
-            jpeg_read_scanlines(&d.cinfo, rows, 1);
-            continue;
-        }
-        JSAMPROW rows[1] = {cmykRow.get()};
-        jpeg_read_scanlines(&d.cinfo, rows, 1);
-        uint8_t* dst = out.Row(y);
-        const uint8_t* src = cmykRow.get();
-        for (uint32_t x = 0; x < d.cinfo.output_width; ++x, src += 4, dst += 3) {
-            unsigned c = src[0], m = src[1], yel = src[2], k = src[3];
-            if (!inverted) {
-                c = 255 - c;
-                m = 255 - m;
-                yel = 255 - yel;
-                k = 255 - k;
-            }
-            dst[0] = Multiply255(c, k);
-            dst[1] = Multiply255(m, k);
-            dst[2] = Multiply255(yel, k);
-        }
-    }
+    ReadRows(&d.cinfo, out, cmykRow.get());
     // A baseline file that lacks only its end marker still had every bit of its scan; a progressive one that
     // ends early misses scans, which the library does not flag as lacking data.
     if (d.errors.endOfFile && (d.errors.dataLacking || d.cinfo.progressive_mode)) {
@@ -266,6 +272,41 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;
+}
+
+void SetChromaSampling(jpeg_compress_struct& cinfo, int quality) {
+    // 4:2:0 below 90 as common tools do; above, the chroma detail is worth its bytes.
+    const int sampling = quality >= 90 ? 1 : 2;
+    cinfo.comp_info[0].h_samp_factor = sampling;
+    cinfo.comp_info[0].v_samp_factor = sampling;
+    cinfo.comp_info[1].h_samp_factor = cinfo.comp_info[1].v_samp_factor = 1;
+    cinfo.comp_info[2].h_samp_factor = cinfo.comp_info[2].v_samp_factor = 1;
+}
+
+// EXIF, the colour profile where it fits the picture's colours, XMP: in the order camera files have them.
+void WriteMetadata(j_compress_ptr cinfo, const EncodeOptions& options, bool grey) {
+    if (options.exif != nullptr) {
+        static constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+        WriteApp1(cinfo, kExifHeader, sizeof kExifHeader, *options.exif);
+    }
+    if (options.icc != nullptr) {
+        const std::vector<uint8_t>& icc = *options.icc;
+        if (!icc.empty() && IccColourSpace(icc) == (grey ? "GRAY" : "RGB ") && icc.size() < (1u << 24))
+            jpeg_write_icc_profile(cinfo, icc.data(), static_cast<unsigned>(icc.size()));
+    }
+    if (options.xmp != nullptr) {
+        WriteApp1(cinfo, reinterpret_cast<const uint8_t*>(kXmpJpegHeader), kXmpJpegHeaderSize, *options.xmp);
+    }
+}
+
+// No alpha in JPEG: transparent areas become white.
+void FlattenOnWhite(const uint8_t* src, uint8_t* dst, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3) {
+        const unsigned a = src[3];
+        dst[0] = static_cast<uint8_t>(Multiply255(src[0], a) + 255 - a);
+        dst[1] = static_cast<uint8_t>(Multiply255(src[1], a) + 255 - a);
+        dst[2] = static_cast<uint8_t>(Multiply255(src[2], a) + 255 - a);
+    }
 }
 
 bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
@@ -280,8 +321,6 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
         return Fail(error, Failure::EncodeFailed, errors.message);
     }
     const int quality = options.quality;
-    static const std::vector<uint8_t> kNoProfile;
-    const std::vector<uint8_t>& icc = options.icc != nullptr ? *options.icc : kNoProfile;
     jpeg_create_compress(&cinfo);
     created = true;
     jpeg_stdio_dest(&cinfo, file);
@@ -297,25 +336,9 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.optimize_coding = TRUE;
-    if (!grey) {
-        // 4:2:0 below 90 as common tools do; above, the chroma detail is worth its bytes.
-        const int sampling = quality >= 90 ? 1 : 2;
-        cinfo.comp_info[0].h_samp_factor = sampling;
-        cinfo.comp_info[0].v_samp_factor = sampling;
-        cinfo.comp_info[1].h_samp_factor = cinfo.comp_info[1].v_samp_factor = 1;
-        cinfo.comp_info[2].h_samp_factor = cinfo.comp_info[2].v_samp_factor = 1;
-    }
+    if (!grey) SetChromaSampling(cinfo, quality);
     jpeg_start_compress(&cinfo, TRUE);
-    if (options.exif != nullptr) {
-        static constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-        WriteApp1(&cinfo, kExifHeader, sizeof kExifHeader, *options.exif);
-    }
-    const std::string space = IccColourSpace(icc);
-    if (!icc.empty() && space == (grey ? "GRAY" : "RGB ") && icc.size() < (1u << 24))
-        jpeg_write_icc_profile(&cinfo, icc.data(), static_cast<unsigned>(icc.size()));
-    if (options.xmp != nullptr) {
-        WriteApp1(&cinfo, reinterpret_cast<const uint8_t*>(kXmpJpegHeader), kXmpJpegHeaderSize, *options.xmp);
-    }
+    WriteMetadata(&cinfo, options, grey);
     if (pixels.channels == 4) {
         row.reset(new (std::nothrow) uint8_t[size_t{pixels.width} * 3]);
         if (!row) {
@@ -327,14 +350,7 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
         const uint8_t* src = pixels.Row(cinfo.next_scanline);
         JSAMPROW rows[1];
         if (pixels.channels == 4) {
-            // No alpha in JPEG: transparent areas become white.
-            uint8_t* dst = row.get();
-            for (uint32_t x = 0; x < pixels.width; ++x, src += 4, dst += 3) {
-                const unsigned a = src[3];
-                dst[0] = static_cast<uint8_t>(Multiply255(src[0], a) + 255 - a);
-                dst[1] = static_cast<uint8_t>(Multiply255(src[1], a) + 255 - a);
-                dst[2] = static_cast<uint8_t>(Multiply255(src[2], a) + 255 - a);
-            }
+            FlattenOnWhite(src, row.get(), pixels.width);
             rows[0] = row.get();
         } else {
             rows[0] = const_cast<uint8_t*>(src);
