@@ -11,7 +11,7 @@
 #include "support/images.h"
 #include "support/webp_avif.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::DecodedSize;
@@ -578,4 +578,4 @@ TEST(Version, FilesWithoutARecordGiveTheEmptyText) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

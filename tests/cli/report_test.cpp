@@ -8,7 +8,7 @@
 #include "support/child_process.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::Exists;
@@ -188,4 +188,4 @@ TEST_F(ReportCliTest, AnEarlierReportIsReplacedWhole) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

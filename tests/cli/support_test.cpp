@@ -4,7 +4,7 @@
 
 #include "support/child_process.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::Exists;
@@ -53,4 +53,4 @@ TEST(RunChild, ReportsASignalAndEndsAChildThatHangs) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

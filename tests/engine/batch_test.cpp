@@ -16,7 +16,7 @@
 #include "support/batch_support.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::AppendPath;
@@ -475,9 +475,9 @@ TEST_F(BatchTest, ManyThreadsWithFailuresFinish) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 class ThrowingHost : public RecordingHost {
@@ -510,9 +510,9 @@ TEST(BatchHostFailure, AHostThatThrowsLeavesNoWorkerBehind) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 TEST_F(BatchTest, AMemoryBudgetHoldsWorkersBackWithoutStoppingThem) {
@@ -532,4 +532,4 @@ TEST_F(BatchTest, AMemoryBudgetHoldsWorkersBackWithoutStoppingThem) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

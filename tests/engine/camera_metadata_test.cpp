@@ -10,7 +10,7 @@
 #include "engine_test_support.h"
 #include "support/child_process.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 // exiftool's lines for a file: "-Group:Tag=value" (with `-args`) or one warning each (with `-validate`).
@@ -80,4 +80,4 @@ TEST_F(CameraMetadataTest, EveryTagSurvivesWithItsValue) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -9,7 +9,7 @@
 #include "res/strings.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::DecodedSize;
@@ -292,4 +292,4 @@ TEST_F(CompressFileTest, EveryFailureKeepsItsMessageAndGivesItsReason) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -8,7 +8,7 @@
 
 #include "engine/memory_budget.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 TEST(MemoryBudget, HoldsBackWhatDoesNotFitAndNeverExceedsIt) {
@@ -65,4 +65,4 @@ TEST(MemoryBudget, LeasesMoveAndZeroIsFree) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

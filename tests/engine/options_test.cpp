@@ -18,7 +18,7 @@
 #include "support/images.h"
 #include "support/webp_avif.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::ReadBytes;
@@ -531,4 +531,4 @@ TEST_F(OptionsTest, PngTurnedByItsExifOrientation) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -5,7 +5,7 @@
 
 #include "engine/batch.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 PathParts Split(const std::string& path) {
@@ -93,4 +93,4 @@ TEST(ThreadAnzahl, StoredValuesOutsideTheDialogRangeTakeTheNearestBound) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

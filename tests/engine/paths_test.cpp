@@ -8,7 +8,7 @@
 #include "engine/paths.h"
 #include "support/test_support.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 PathParts Split(const std::string& path, PathStyle style) {
@@ -162,4 +162,4 @@ TEST_F(RealFolder, ClassifyAndCreateNatively) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -9,7 +9,7 @@
 #include "support/batch_support.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::SizeOnDisk;
@@ -217,4 +217,4 @@ TEST(ReportText, FormatByExtension) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

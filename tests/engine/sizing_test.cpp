@@ -5,7 +5,7 @@
 
 #include "engine/compress.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 std::pair<int32_t, int32_t> Fit(int32_t w, int32_t h, int32_t maxW, int32_t maxH) {
@@ -94,4 +94,4 @@ TEST(NoEnlarge, SkipsUnlessOneDimensionShrinks) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -10,7 +10,7 @@
 #include "settings/settings.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::ScratchDir;
@@ -252,4 +252,4 @@ TEST_F(IntakeTest, RowsArriveWhileTheWalkGoesOn) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

@@ -8,7 +8,7 @@
 #include "support/child_process.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::DecodedSize;
@@ -263,4 +263,4 @@ TEST(Notice, TextsArePlainAndNeverTakenForOptionsOfQt) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

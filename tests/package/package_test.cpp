@@ -4,7 +4,7 @@
 #include "engine/imaging/imaging.h"
 #include "support/child_process.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 using test::Describe;
@@ -238,4 +238,4 @@ TEST(Licence, EveryFileOfTheSourceTreeHasItsLicenceDeclared) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

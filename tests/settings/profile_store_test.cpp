@@ -13,7 +13,7 @@
 #include "settings/profile_store.h"
 #include "support/child_process.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 TEST(ProfileStore, MissingFileGivesDefaultsAndWritesCreateIt) {
@@ -343,4 +343,4 @@ TEST(ProfileStore, WritesThroughASymbolicLinkAndKeepsIt) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

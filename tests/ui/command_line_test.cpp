@@ -4,7 +4,7 @@
 #include "res/strings.h"
 #include "support/child_process.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
 
 std::vector<std::string> Paths(std::vector<const char*> arguments, const std::string& folder = "/home/anna") {
@@ -42,4 +42,4 @@ TEST(CommandLinePaths, CurrentFolderIsAbsolute) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test
