@@ -1,0 +1,121 @@
+// HEIC, WebP and AVIF sources made by Debian's own encoders (tests/corpus/photo-formats): read upright as the
+// container says, with alpha and metadata, and broken ones refused before any pixel memory is taken.
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+namespace qx::test {
+
+using namespace qx::imaging;
+namespace {
+
+std::string PhotoFormats(const std::string& name) { return Corpus("photo-formats/" + name); }
+
+constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF;
+
+// The picture is 48x32 with red top left, green top right, blue bottom right and white bottom left: the
+// corner a reader shows top left says how it turned and mirrored.
+TEST(PhotoFormats, ReadUprightWithTheirAlpha) {
+    const struct {
+        const char* file;
+        const char* format;
+        uint32_t width, height;
+        uint32_t topLeft;
+        bool alpha;
+    } cases[] = {
+        {"photo.heic", "heic", 48, 32, kRed, false},
+        // Only the container turns a HEIF image; its EXIF orientation is a copy that this writer did not keep
+        // in step.
+        {"exif-orientation-6.heic", "heic", 48, 32, kRed, false},
+        {"alpha.heic", "heic", 48, 32, kRed, true},
+        {"10bit.heic", "heic", 48, 32, kRed, false},
+        {"photo.webp", "webp", 48, 32, kRed, false},
+        {"lossless.webp", "webp", 48, 32, kRed, false},
+        {"alpha.webp", "webp", 48, 32, kRed, true},
+        {"exif-orientation-6.webp", "webp", 32, 48, kWhite, false},
+        {"animated.webp", "webp", 48, 32, kRed, false},  // the first frame; the second is negated
+        {"photo.avif", "avif", 48, 32, kRed, false},
+        {"alpha.avif", "avif", 48, 32, kRed, true},
+        {"10bit.avif", "avif", 48, 32, kRed, false},
+        {"irot-1.avif", "avif", 32, 48, kGreen, false},
+        {"irot-3.avif", "avif", 32, 48, kWhite, false},
+        {"imir-0.avif", "avif", 48, 32, kWhite, false},
+        {"imir-1.avif", "avif", 48, 32, kGreen, false},
+        {"irot-1-imir-1.avif", "avif", 32, 48, kBlue, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(PhotoFormats(c.file));
+        ASSERT_TRUE(bitmap);
+        EXPECT_STREQ(bitmap->Format()->name, c.format);
+        EXPECT_EQ(bitmap->Width(), c.width);
+        EXPECT_EQ(bitmap->Height(), c.height);
+        EXPECT_EQ(bitmap->HasAlpha(), c.alpha);
+        uint32_t corner = 0, right = 0;
+        ASSERT_TRUE(bitmap->GetPixel(2, 2, corner));
+        EXPECT_LE(MaxDifference(corner, c.topLeft), 48) << std::hex << corner;
+        // The alpha pictures are half transparent on their right half.
+        ASSERT_TRUE(bitmap->GetPixel(c.width - 3, c.height / 2, right));
+        EXPECT_NEAR(Channel(right, 24), c.alpha ? 128 : 255, 8);
+    }
+}
+
+TEST(PhotoFormats, BrokenFilesAreRefused) {
+    for (const char* format : {"heic", "webp", "avif"}) {
+        const std::string truncated = PhotoFormats(std::string("truncated-photo.") + format);
+        SCOPED_TRACE(truncated);
+        Error error;
+        std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(truncated, &error);
+        EXPECT_FALSE(bitmap && bitmap->Decode(&error));
+        EXPECT_TRUE(error.failure == Failure::Truncated || error.failure == Failure::BrokenData ||
+                    error.failure == Failure::BadHeader)
+            << FailureName(error.failure) << ": " << error.detail;
+
+        // Sides far beyond the limit: refused at the header, before any pixel memory.
+        const std::string lying = PhotoFormats(std::string("lying-size-photo.") + format);
+        SCOPED_TRACE(lying);
+        error = {};
+        EXPECT_FALSE(Bitmap::FromFile(lying, &error));
+        EXPECT_TRUE(error.failure == Failure::TooLarge || error.failure == Failure::BadHeader)
+            << FailureName(error.failure) << ": " << error.detail;
+    }
+}
+
+// EXIF and XMP of the sources reach a JPEG output that keeps metadata, as a JPEG source's do.
+TEST(PhotoFormats, KeptMetadataReachesTheOutput) {
+    ScratchDir folder;
+    for (const char* format : {"heic", "webp", "avif"}) {
+        SCOPED_TRACE(format);
+        std::unique_ptr<Bitmap> source = Bitmap::FromFile(PhotoFormats(std::string("photo.") + format));
+        ASSERT_TRUE(source);
+        const std::string path = folder / (std::string(format) + ".jpg");
+        Bitmap::SaveOptions options;
+        options.keepMetadata = true;
+        ASSERT_TRUE(source->Save(path, *FindCodecByName("jpg"), options, nullptr));
+        const std::string bytes = ReadBytes(path);
+        EXPECT_NE(bytes.find("Quendrix"), std::string::npos) << "the EXIF Make";
+        EXPECT_NE(bytes.find("Ecken"), std::string::npos) << "the XMP title";
+    }
+}
+
+// A large WebP drawn small is decoded reduced by libwebp: it must look like the same drawing from the
+// full decode.
+TEST(PhotoFormats, ReducedWebpDecodeLooksLikeTheFullOne) {
+    ScratchDir folder;
+    std::unique_ptr<Bitmap> photo = Thumbnail(Corpus("libjpeg-turbo/testorig.jpg"), 227, 149);
+    ASSERT_TRUE(photo);
+    const std::string path = folder / "large.webp";
+    ASSERT_TRUE(photo->Save(path, *FindCodecByName("webp"), 95));
+    std::unique_ptr<Bitmap> reduced = Thumbnail(path, 30, 20);  // a quarter of the sides and less
+    std::unique_ptr<Bitmap> full = Thumbnail(path, 227, 149);
+    ASSERT_TRUE(reduced && full);
+    std::unique_ptr<Bitmap> reference = Bitmap::CreateArgb(30, 20);
+    ASSERT_TRUE(reference && Graphics(*reference).DrawImage(*full, 0, 0, 30, 20));
+    for (int shift : {0, 8, 16}) {
+        EXPECT_NEAR(MeanChannel(*reduced, 0, 0, 30, 20, shift), MeanChannel(*reference, 0, 0, 30, 20, shift), 3);
+        EXPECT_NEAR(MeanChannel(*reduced, 0, 0, 10, 10, shift), MeanChannel(*reference, 0, 0, 10, 10, shift), 6);
+    }
+}
+
+}  // namespace
+}  // namespace qx::test
