@@ -117,6 +117,9 @@ enum AdvancedControl : int {
     kAdvancedMaxKBOn = 1043,
     kAdvancedMaxKB = 1044,
     kAdvancedKeepDate = 1045,
+    kAdvancedAcceptHeic = 1046,  // the input types beyond the Parameter dialog's
+    kAdvancedAcceptWebp = 1047,
+    kAdvancedAcceptAvif = 1048,
 };
 
 enum InfoControl : int {

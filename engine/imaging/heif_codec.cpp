@@ -130,8 +130,8 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     ReadMetadata(primary.handle.get(), info);
     // The coded data, the HEVC decoder's planes (16-bit samples above 8 bits, a full plane per grid) and
     // libheif's interleaved copy before ours.
-    info.workBytes = static_cast<uint64_t>(std::max<int64_t>(primary.reader.size, 0)) +
-                     uint64_t{info.width} * info.height * 16;
+    info.workBytes =
+        static_cast<uint64_t>(std::max<int64_t>(primary.reader.size, 0)) + uint64_t{info.width} * info.height * 16;
     return true;
 }
 
