@@ -63,7 +63,10 @@ bool Failed(Error& error, Failure failure, const heif_error& result) {
     if (result.code == heif_error_Memory_allocation_error) failure = Failure::OutOfMemory;
     if (result.subcode == heif_suberror_End_of_data) failure = Failure::Truncated;
     if (result.subcode == heif_suberror_Security_limit_exceeded) failure = Failure::TooLarge;
-    return Fail(error, failure, result.message);
+    std::string detail = result.message;
+    // Some of libheif's messages end in a line break; the reason is shown on one line.
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == ' ')) detail.pop_back();
+    return Fail(error, failure, detail);
 }
 
 // The open file's primary image. The reader and context must outlive the handle.
