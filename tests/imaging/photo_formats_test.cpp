@@ -1,6 +1,9 @@
 // HEIC, WebP and AVIF sources made by Debian's own encoders (tests/corpus/photo-formats): read upright as the
 // container says, with alpha and metadata, and broken ones refused before any pixel memory is taken.
 #include <gtest/gtest.h>
+#include <libheif/heif.h>
+
+#include <cstring>
 
 #include "support.h"
 
@@ -57,6 +60,56 @@ TEST(PhotoFormats, ReadUprightWithTheirAlpha) {
         // The alpha pictures are half transparent on their right half.
         ASSERT_TRUE(bitmap->GetPixel(c.width - 3, c.height / 2, right));
         EXPECT_NEAR(Channel(right, 24), c.alpha ? 128 : 255, 8);
+    }
+}
+
+// heif-enc writes no irot or imir: libheif's encoder writes them from an EXIF-style orientation.
+void WriteTurnedHeic(const std::string& path, heif_orientation orientation) {
+    heif_context* context = heif_context_alloc();
+    heif_image* image = nullptr;
+    ASSERT_EQ(heif_image_create(48, 32, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code, heif_error_Ok);
+    ASSERT_EQ(heif_image_add_plane(image, heif_channel_interleaved, 48, 32, 8).code, heif_error_Ok);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x) {
+            const uint32_t rgb = y < 16 ? (x < 24 ? kRed : kGreen) : (x < 24 ? kWhite : kBlue);
+            const uint8_t pixel[3] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
+            std::memcpy(plane + y * stride + x * 3, pixel, 3);
+        }
+    heif_encoder* encoder = nullptr;
+    ASSERT_EQ(heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code, heif_error_Ok);
+    heif_encoder_set_lossy_quality(encoder, 90);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = orientation;
+    EXPECT_EQ(heif_context_encode_image(context, image, encoder, options, nullptr).code, heif_error_Ok);
+    EXPECT_EQ(heif_context_write_to_file(context, path.c_str()).code, heif_error_Ok);
+    heif_encoding_options_free(options);
+    heif_encoder_release(encoder);
+    heif_image_release(image);
+    heif_context_free(context);
+}
+
+// The container's turn and mirror, applied by libheif while decoding, give the sides as shown.
+TEST(PhotoFormats, HeicTurnedByItsContainer) {
+    ScratchDir folder;
+    const struct {
+        heif_orientation orientation;
+        uint32_t width, height, topLeft;
+    } cases[] = {{heif_orientation_rotate_90_cw, 32, 48, kWhite},
+                 {heif_orientation_flip_horizontally, 48, 32, kGreen},
+                 {heif_orientation_rotate_90_cw_then_flip_horizontally, 32, 48, kRed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.orientation);
+        const std::string path = folder / "turned.heic";
+        WriteTurnedHeic(path, c.orientation);
+        std::unique_ptr<Bitmap> bitmap = Bitmap::FromFile(path);
+        ASSERT_TRUE(bitmap);
+        EXPECT_EQ(bitmap->Width(), c.width);
+        EXPECT_EQ(bitmap->Height(), c.height);
+        uint32_t corner = 0;
+        ASSERT_TRUE(bitmap->GetPixel(2, 2, corner));
+        EXPECT_LE(MaxDifference(corner, c.topLeft), 48) << std::hex << corner;
     }
 }
 
