@@ -134,11 +134,18 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
     }
 }
 
-// EXIF and XMP of the sources reach a JPEG output that keeps metadata, as a JPEG source's do.
-TEST(PhotoFormats, KeptMetadataReachesTheOutput) {
+// EXIF and XMP of the sources reach a JPEG output that keeps metadata, as a JPEG source's do; the colour
+// profile is kept always.
+TEST(PhotoFormats, KeptMetadataAndProfileReachTheOutput) {
     ScratchDir folder;
     for (const char* format : {"heic", "webp", "avif"}) {
         SCOPED_TRACE(format);
+        std::unique_ptr<Bitmap> profiled = Bitmap::FromFile(PhotoFormats(std::string("icc.") + format));
+        ASSERT_TRUE(profiled);
+        const std::string withProfile = folder / (std::string("icc-") + format + ".jpg");
+        ASSERT_TRUE(profiled->Save(withProfile, *FindCodecByName("jpg"), 80));
+        EXPECT_NE(ReadBytes(withProfile).find("ICC_PROFILE"), std::string::npos);
+
         std::unique_ptr<Bitmap> source = Bitmap::FromFile(PhotoFormats(std::string("photo.") + format));
         ASSERT_TRUE(source);
         const std::string path = folder / (std::string(format) + ".jpg");

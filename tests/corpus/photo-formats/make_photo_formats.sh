@@ -15,6 +15,7 @@ cp "$work/base.jpg" "$work/turned.jpg"
 exiftool -q -overwrite_original -Orientation#=6 "$work/turned.jpg"
 convert -size 48x32 xc:none "${corners[@]}" -channel A -fx "i<24 ? 1 : 0.5" "PNG32:$work/alpha.png"
 convert "$work/base.png" -depth 16 -evaluate multiply 0.98 "$work/deep.png"
+convert "$work/base.png" -profile /usr/share/color/icc/ghostscript/srgb.icc -quality 95 "$work/profiled.jpg"
 
 # HEIC: a photo with EXIF and XMP, one whose EXIF says "turn" (no irot: the container is not turned),
 # alpha, 10 bits.
@@ -22,11 +23,13 @@ heif-enc -q 60 "$work/base.jpg" -o photo.heic
 heif-enc -q 60 "$work/turned.jpg" -o exif-orientation-6.heic
 heif-enc -q 60 "$work/alpha.png" -o alpha.heic
 heif-enc -q 60 -b 10 "$work/deep.png" -o 10bit.heic
+heif-enc -q 60 "$work/profiled.jpg" -o icc.heic
 
 # WebP: lossy with EXIF and XMP, lossless, alpha, EXIF orientation 6, a two-frame animation.
 cwebp -quiet -q 60 -metadata exif,xmp "$work/base.jpg" -o photo.webp
 cwebp -quiet -lossless "$work/base.png" -o lossless.webp
 cwebp -quiet -q 60 "$work/alpha.png" -o alpha.webp
+cwebp -quiet -q 60 -metadata icc "$work/profiled.jpg" -o icc.webp  # the profile stands before the bitstream
 cwebp -quiet -q 60 -metadata exif "$work/turned.jpg" -o exif-orientation-6.webp
 convert "$work/base.png" -negate "PNG24:$work/negated.png"
 img2webp -lossy -q 60 "$work/base.png" -d 100 "$work/negated.png" -d 100 -o animated.webp >/dev/null
@@ -36,6 +39,7 @@ avif() { avifenc -j 1 -s 8 --min 30 --max 30 "$@" >/dev/null; }
 avif "$work/base.jpg" photo.avif
 avif "$work/alpha.png" alpha.avif
 avif -d 10 "$work/deep.png" 10bit.avif
+avif "$work/profiled.jpg" icc.avif
 avif --irot 1 "$work/base.png" irot-1.avif
 avif --irot 3 "$work/base.png" irot-3.avif
 avif --imir 0 "$work/base.png" imir-0.avif
