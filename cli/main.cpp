@@ -114,7 +114,8 @@ int RunBatchOf(const CommandLine& commandLine, const MainSettings& main, const P
     RowList rows;
     // A file named on purpose that is not taken is a failure of the batch; files in named folders are not.
     const std::vector<RefusedFile> refused =
-        OnNamedPaths(commandLine.operands, settings::UnpackEingabeTyp(parameters.EingabeTyp), rows.Appender());
+        OnNamedPaths(commandLine.operands,
+                     settings::UnpackInputTypes(parameters.EingabeTyp, advanced.WeitereEingabeTypen), rows.Appender());
     const std::vector<FileOutcome> refusedRows = SayRefused(refused);
 
     // The window's "drag into the list" makes no sense here: with nothing taken the batch does not run.

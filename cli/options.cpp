@@ -194,6 +194,7 @@ bool ParseOwnOption(int id, const std::string& value, std::vector<Override>& ove
                 return false;
             }
             set(settings::kEingabeTyp, settings::PackEingabeTyp(flags));
+            set(settings::kWeitereEingabeTypen, settings::PackWeitereEingabeTypen(flags));
             return true;
         }
         case kOptMaxSize: {

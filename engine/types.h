@@ -47,7 +47,8 @@ struct ParameterSettings {
     int32_t ThreadAnzahl = 10;
 };
 
-// Section "Erweitert": the options of the "Erweiterte Einstellungen" dialog, all off by default.
+// Section "Erweitert": the options of the "Erweiterte Einstellungen" dialog, all off by default but the
+// further input types.
 struct AdvancedSettings {
     int32_t MetadatenUebernehmen = 0;  // 1: EXIF and XMP of the source go into outputs that carry them
     int32_t GpsEntfernen = 1;          // 1: kept EXIF loses its GPS position
@@ -55,10 +56,12 @@ struct AdvancedSettings {
     int32_t MaxKBAktiv = 0;            // 1: MaxKB limits outputs of formats with a quality
     int32_t MaxKB = 500;               // most kilobytes (1024 bytes) per output file
     int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
+    int32_t WeitereEingabeTypen = 7;   // input types beyond EingabeTyp's: bit 0 HEIC, bit 1 WebP, bit 2 AVIF
 };
 
-// The input types a drop takes, by the input bit the codec table gives each input format (EingabeTyp
-// stores bit 0 BMP, bit 1 JPG, bit 2 PNG).
+// The input types a drop takes, by the input bit the codec table gives each input format: bits 0..2 as
+// EingabeTyp stores them (BMP, JPG, PNG), bits 3..5 as WeitereEingabeTypen stores them in its bits 0..2
+// (HEIC, WebP, AVIF).
 class InputTypeFlags {
 public:
     InputTypeFlags() = default;  // every input type

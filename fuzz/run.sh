@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target seeded from the image corpus (or fuzz/seeds/) and fuzz/regressions/.
-# Usage: fuzz/run.sh jpeg|png|bmp|profile|encoder|metadata [seconds] [extra libFuzzer options]
+# Usage: fuzz/run.sh jpeg|png|bmp|heic|webp|avif|profile|encoder|metadata [seconds] [extra libFuzzer options]
 # Crashing inputs land in build-fuzz/artifacts/TARGET/; keep each in fuzz/regressions/TARGET/ once fixed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,6 +13,9 @@ case $name in
     jpeg) pattern='.*\.(jpe?g|png|bmp)$' ;;  # wrong extensions too: the decoder picks by content
     png)  pattern='.*\.(png|jpe?g|bmp)$' ;;
     bmp)  pattern='.*\.(bmp|png|jpe?g)$' ;;
+    heic) pattern='.*\.(heic|avif)$' ;;  # the same container; the sniff sends only HEIF brands on
+    webp) pattern='.*\.webp$' ;;
+    avif) pattern='.*\.(avif|heic)$' ;;
     profile|encoder|metadata) pattern='' ;;
     *) echo "unknown target $name" >&2; exit 2 ;;
 esac

@@ -72,6 +72,9 @@ const std::map<int, std::string>& Table() {
          "(%2 bleiben unberührt)."},
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
+        {IDS_TIP_ACCEPT_HEIC, "\nNimmt HEIC- und HEIF-Dateien (.heic, .heif, .hif) als Quelldateien an."},
+        {IDS_TIP_ACCEPT_WEBP, "\nNimmt WebP-Dateien (.webp) als Quelldateien an; von Animationen das erste Bild."},
+        {IDS_TIP_ACCEPT_AVIF, "\nNimmt AVIF-Dateien (.avif) als Quelldateien an; von Bildfolgen das erste Bild."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},

@@ -67,6 +67,9 @@ enum StringId : int {
     IDS_TIP_MAX_KB_ON = 1043,
     IDS_TIP_MAX_KB = 1044,
     IDS_TIP_KEEP_DATE = 1045,
+    IDS_TIP_ACCEPT_HEIC = 1046,
+    IDS_TIP_ACCEPT_WEBP = 1047,
+    IDS_TIP_ACCEPT_AVIF = 1048,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
     IDS_CLI_USAGE = 2002,     // --help, up to the options that set a key of the settings file

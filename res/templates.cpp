@@ -95,7 +95,7 @@ const DialogTemplate kAdvanced{
     IDD_ADVANCED,
     "Erweiterte Einstellungen",
     260,
-    171,
+    203,
     "MS Sans Serif",
     8,
     {
@@ -111,8 +111,12 @@ const DialogTemplate kAdvanced{
         {kNoId, K::GroupBox, kGroup, "Dateigröße", 7, 54, 246, 56},
         {kAdvancedKeepDate, K::CheckBox, kTabStop, "Änderungsdatum der Quelle übernehmen", 14, 127, 200, 10},
         {kNoId, K::GroupBox, kGroup, "Datum", 7, 115, 246, 27},
-        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 150, 50, 14},
-        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 150, 50, 14},
+        {kAdvancedAcceptHeic, K::CheckBox, kTabStop, "HEIC/HEIF", 14, 159, 60, 10},
+        {kAdvancedAcceptWebp, K::CheckBox, kTabStop, "WebP", 80, 159, 50, 10},
+        {kAdvancedAcceptAvif, K::CheckBox, kTabStop, "AVIF", 136, 159, 50, 10},
+        {kNoId, K::GroupBox, kGroup, "Weitere Eingabetypen", 7, 147, 246, 27},
+        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 182, 50, 14},
+        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 182, 50, 14},
     }};
 
 const DialogTemplate kInfo{IDD_INFO,

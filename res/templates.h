@@ -117,7 +117,10 @@ enum AdvancedControl : int {
     kAdvancedMaxKBOn = 1043,
     kAdvancedMaxKB = 1044,
     kAdvancedKeepDate = 1045,
-    kAdvancedMaxKBNote = 1046,  // its %1 stands for the formats with a quality
+    kAdvancedAcceptHeic = 1046,  // the input types beyond the Parameter dialog's
+    kAdvancedAcceptWebp = 1047,
+    kAdvancedAcceptAvif = 1048,
+    kAdvancedMaxKBNote = 1090,  // its %1 stands for the formats with a quality; no tooltip, so no number of one
 };
 
 enum InfoControl : int {

@@ -175,6 +175,22 @@ InputTypeFlags UnpackEingabeTyp(int value) {
 
 int PackEingabeTyp(const InputTypeFlags& flags) { return static_cast<int>(flags.Bits() & kEingabeTypBits); }
 
+InputTypeFlags UnpackInputTypes(int eingabeTyp, int weitereEingabeTypen) {
+    const uint32_t further = static_cast<uint32_t>(weitereEingabeTypen) & kEingabeTypBits;
+    return InputTypeFlags::Only((static_cast<uint32_t>(eingabeTyp) & kEingabeTypBits) |
+                                further << kWeitereEingabeTypenShift);
+}
+
+InputTypeFlags ReadInputTypes(const ProfileStore& store) {
+    const SettingKey& row = Key(kWeitereEingabeTypen);
+    return UnpackInputTypes(ReadEingabeTyp(store),
+                            store.GetProfileIntA(row.section, row.key, AdvancedSettings{}.WeitereEingabeTypen));
+}
+
+int PackWeitereEingabeTypen(const InputTypeFlags& flags) {
+    return static_cast<int>((flags.Bits() >> kWeitereEingabeTypenShift) & kEingabeTypBits);
+}
+
 std::string DefaultVerz() {
     std::string root = Environment("U3_DEVICE_DOCUMENT_PATH");
     if (root.empty()) root = HomeFolder();

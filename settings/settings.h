@@ -44,6 +44,7 @@ inline constexpr const char* kNurWennKleiner = "NurWennKleiner";
 inline constexpr const char* kMaxKBAktiv = "MaxKBAktiv";
 inline constexpr const char* kMaxKB = "MaxKB";
 inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
+inline constexpr const char* kWeitereEingabeTypen = "WeitereEingabeTypen";
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -119,6 +120,7 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
     {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
+    {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, 7},
 };
 // clang-format on
 
@@ -193,6 +195,14 @@ int ReadEingabeTyp(const ProfileStore& store);
 // Bit 0 BMP, bit 1 JPG, bit 2 PNG; higher bits are ignored.
 InputTypeFlags UnpackEingabeTyp(int value);
 int PackEingabeTyp(const InputTypeFlags& flags);
+
+// WeitereEingabeTypen holds input bits 3..5 (HEIC, WebP, AVIF) in its bits 0..2; higher bits are ignored.
+inline constexpr int kWeitereEingabeTypenShift = 3;
+// Every input type a drop takes: EingabeTyp's and WeitereEingabeTypen's.
+InputTypeFlags UnpackInputTypes(int eingabeTyp, int weitereEingabeTypen);
+// Both keys, as a drop reads them (a file without WeitereEingabeTypen takes every further type).
+InputTypeFlags ReadInputTypes(const ProfileStore& store);
+int PackWeitereEingabeTypen(const InputTypeFlags& flags);
 
 // $U3_DEVICE_DOCUMENT_PATH when set and non-empty, otherwise the home folder; then "/Quendrix".
 std::string DefaultVerz();

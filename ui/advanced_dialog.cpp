@@ -45,6 +45,10 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     if (!dx.Saving() || (limit != nullptr && limit->isEnabled()))
         dx.Exchange({res::kAdvancedMaxKB, settings::kMaxKB}, values_);
     dx.Exchange({res::kAdvancedKeepDate, settings::kDatumUebernehmen}, values_);
+    // The check boxes of the further input types, by their bits in WeitereEingabeTypen.
+    dx.CheckBit(res::kAdvancedAcceptHeic, values_.WeitereEingabeTypen, 0);
+    dx.CheckBit(res::kAdvancedAcceptWebp, values_.WeitereEingabeTypen, 1);
+    dx.CheckBit(res::kAdvancedAcceptAvif, values_.WeitereEingabeTypen, 2);
 }
 
 void CAdvancedDialog::UpdateControls() {

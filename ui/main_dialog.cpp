@@ -369,7 +369,7 @@ void CMainDialog::AddPathsWhenShown(std::vector<std::string> paths) {
 
 void CMainDialog::OnAddFiles() {
     if (batchRunning_) return;
-    const InputTypeFlags accepted = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    const InputTypeFlags accepted = settings::ReadInputTypes(store_);
     const std::vector<std::string> paths =
         ChooseImageFiles(this, res::LoadString(res::IDS_ADD_FILES_TITLE), addFolder_, accepted);
     if (!paths.empty()) OnNamedFiles(paths);
@@ -484,7 +484,7 @@ RowSink CMainDialog::ListAppender(int& added, QElapsedTimer& sinceRepaint) {
 }
 
 void CMainDialog::OnDropFiles(const std::vector<std::string>& paths) {
-    inputTypeFlags_ = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    inputTypeFlags_ = settings::ReadInputTypes(store_);
     int added = 0;
     QElapsedTimer sinceRepaint;  // invalid until the first repaint of this drop
     qx::OnDropFiles(paths, inputTypeFlags_, ListAppender(added, sinceRepaint));
@@ -493,7 +493,7 @@ void CMainDialog::OnDropFiles(const std::vector<std::string>& paths) {
 void CMainDialog::OnNamedFiles(const std::vector<std::string>& paths) {
     // A box of reasonable height however many chosen files were not taken.
     constexpr size_t kMostLines = 20;
-    inputTypeFlags_ = settings::UnpackEingabeTyp(settings::ReadEingabeTyp(store_));
+    inputTypeFlags_ = settings::ReadInputTypes(store_);
     int added = 0;
     QElapsedTimer sinceRepaint;
     const std::vector<RefusedFile> refused =

@@ -1,6 +1,10 @@
-// AVIF output through libavif with the aom AV1 encoder: lossy colour, lossless alpha where the image has any,
-// the colour profile and kept metadata (EXIF and XMP items) embedded. Reading AVIF files is not offered.
+// AVIF through libavif. Output with the aom AV1 encoder: lossy colour, lossless alpha where the image has any,
+// the colour profile and kept metadata (EXIF and XMP items) embedded. Input with whichever AV1 decoder libavif
+// has (dav1d or aom): the primary image, or the first frame of a sequence, at 8 bits.
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include <avif/avif.h>
@@ -44,6 +48,128 @@ bool Failed(Error& error, avifResult result, const char* diagnostics = nullptr) 
     std::string detail = avifResultToString(result);
     if (diagnostics != nullptr && diagnostics[0] != '\0') detail += std::string(": ") + diagnostics;
     return Fail(error, result == AVIF_RESULT_OUT_OF_MEMORY ? Failure::OutOfMemory : Failure::EncodeFailed, detail);
+}
+
+// Still images and image sequences; files of the general HEIF brands (mif1, msf1) name AVIF among the
+// compatible brands.
+bool Sniff(const uint8_t* head, size_t length) {
+    return HasFileTypeBrand(head, length, "avif") || HasFileTypeBrand(head, length, "avis");
+}
+
+// libavif reads through this from the open file, so that a header read takes only the boxes it needs.
+struct FileReader {
+    avifIO io{};
+    FILE* file = nullptr;
+    std::vector<uint8_t> buffer;
+};
+
+avifResult ReadAt(avifIO* io, uint32_t, uint64_t offset, size_t size, avifROData* out) {
+    auto* reader = static_cast<FileReader*>(io->data);
+    if (offset > io->sizeHint) return AVIF_RESULT_IO_ERROR;
+    size = static_cast<size_t>(std::min<uint64_t>(size, io->sizeHint - offset));
+    if (size > 0) {
+        reader->buffer.resize(size);
+        if (std::fseek(reader->file, static_cast<long>(offset), SEEK_SET) != 0 ||
+            std::fread(reader->buffer.data(), 1, size, reader->file) != size)
+            return AVIF_RESULT_IO_ERROR;
+    }
+    out->data = reader->buffer.data();
+    out->size = size;
+    return AVIF_RESULT_OK;
+}
+
+struct DecoderDeleter {
+    void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
+};
+using Decoder = std::unique_ptr<avifDecoder, DecoderDeleter>;
+
+bool ReadFailed(Error& error, Failure failure, avifResult result, const avifDecoder& decoder) {
+    std::string detail = avifResultToString(result);
+    if (decoder.diag.error[0] != '\0') detail += std::string(": ") + decoder.diag.error;
+    if (result == AVIF_RESULT_OUT_OF_MEMORY) failure = Failure::OutOfMemory;
+    if (result == AVIF_RESULT_TRUNCATED_DATA || result == AVIF_RESULT_IO_ERROR) failure = Failure::Truncated;
+    return Fail(error, failure, detail);
+}
+
+// A decoder that has parsed the file's boxes, reading through `reader` (which must outlive it).
+Decoder Parse(FILE* file, FileReader& reader, Error& error) {
+    Decoder decoder(avifDecoderCreate());
+    if (!decoder) {
+        Fail(error, Failure::OutOfMemory);
+        return decoder;
+    }
+    if (std::fseek(file, 0, SEEK_END) != 0 || std::ftell(file) < 0) {
+        Fail(error, Failure::OpenFailed, ErrnoText(errno));
+        return nullptr;
+    }
+    reader.file = file;
+    reader.io.read = ReadAt;
+    reader.io.data = &reader;
+    reader.io.sizeHint = static_cast<uint64_t>(std::ftell(file));
+    avifDecoderSetIO(decoder.get(), &reader.io);  // the decoder does not own it: no destroy function
+    decoder->maxThreads = 1;                      // a batch already runs one image per thread
+    decoder->imageDimensionLimit = kMaxDimension;
+    // Files of lenient writers (no pixi box, odd clean apertures) are still pictures people have.
+    decoder->strictFlags = AVIF_STRICT_DISABLED;
+    if (const avifResult result = avifDecoderParse(decoder.get()); result != AVIF_RESULT_OK) {
+        ReadFailed(error, Failure::BadHeader, result, *decoder);
+        return nullptr;
+    }
+    return decoder;
+}
+
+// The container's rotation (anti-clockwise, then) mirroring as the EXIF orientation that turns the same way.
+int OrientationOf(const avifImage& image) {
+    const int angle = (image.transformFlags & AVIF_TRANSFORM_IROT) ? image.irot.angle % 4 : 0;
+    if (!(image.transformFlags & AVIF_TRANSFORM_IMIR)) return std::array{1, 8, 3, 6}[angle];
+    // Mode 1 exchanges left and right, mode 0 top and bottom (the same as left and right after a half turn).
+    const int mirroredAngle = image.imir.mode == 1 ? angle : (angle + 2) % 4;
+    return std::array{2, 7, 4, 5}[mirroredAngle];
+}
+
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
+    FileReader reader;
+    const Decoder decoder = Parse(file, reader, error);
+    if (!decoder) return false;
+    const avifImage& image = *decoder->image;
+    if (!SizeAllowed(image.width, image.height)) return Fail(error, Failure::TooLarge);
+    info.width = image.width;
+    info.height = image.height;
+    info.hasAlpha = decoder->alphaPresent != 0;
+    info.channels = info.hasAlpha ? 4 : 3;
+    // The container's transform is what viewers follow; an EXIF orientation beside it is only a copy.
+    info.orientation = OrientationOf(image);
+    if (image.exif.size > 0) info.exif = TiffFromExifBlock(image.exif.data, image.exif.size);
+    if (image.xmp.size > 0) info.xmp.assign(image.xmp.data, image.xmp.data + image.xmp.size);
+    // The AV1 decoder's frame buffers and libavif's planes: up to four planes of 16-bit samples each.
+    info.workBytes = uint64_t{image.width} * image.height * 16;
+    return true;
+}
+
+bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>* icc, Error& error) {
+    FileReader reader;
+    const Decoder decoder = Parse(file, reader, error);
+    if (!decoder) return false;
+    if (decoder->image->width != info.width || decoder->image->height != info.height ||
+        (decoder->alphaPresent != 0) != info.hasAlpha)
+        return Fail(error, Failure::SourceChanged);
+    if (const avifResult result = avifDecoderNextImage(decoder.get()); result != AVIF_RESULT_OK)
+        return ReadFailed(error, Failure::BrokenData, result, *decoder);
+    const avifImage& image = *decoder->image;
+    if (image.width != info.width || image.height != info.height) return Fail(error, Failure::BrokenData);
+    if (!out.Allocate(info.width, info.height, info.channels)) return Fail(error, Failure::OutOfMemory);
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, &image);
+    rgb.depth = 8;
+    rgb.format = info.channels == 4 ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
+    rgb.pixels = out.data.get();
+    rgb.rowBytes = static_cast<uint32_t>(out.Stride());
+    if (const avifResult result = avifImageYUVToRGB(&image, &rgb); result != AVIF_RESULT_OK) {
+        out.Reset();
+        return ReadFailed(error, Failure::BrokenData, result, *decoder);
+    }
+    if (icc != nullptr && image.icc.size > 0) icc->assign(image.icc.data, image.icc.data + image.icc.size);
+    return true;
 }
 
 bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
@@ -124,6 +250,6 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
 
 // Its row of the codec table (codecs.cpp) points here.
 extern const CodecOperations kAvifOperations;
-const CodecOperations kAvifOperations = {nullptr, nullptr, nullptr, nullptr, Encode};
+const CodecOperations kAvifOperations = {Sniff, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail

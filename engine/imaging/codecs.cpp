@@ -15,6 +15,7 @@ extern const CodecOperations kBmpOperations;
 extern const CodecOperations kPngOperations;
 extern const CodecOperations kWebpOperations;
 extern const CodecOperations kAvifOperations;
+extern const CodecOperations kHeifOperations;
 }  // namespace detail
 
 namespace {
@@ -39,9 +40,11 @@ constexpr Codec kCodecs[] = {
     {"jpg", "JPG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations, true},
     {"bmp", "BMP", "image/bmp", ".bmp", {}, 1, 0, 0, &detail::kBmpOperations, false},
     {"png", "PNG", "image/png", ".png", {}, 2, 2, 0, &detail::kPngOperations, false},
-    // Written only: no input bit.
-    {"webp", "WebP", "image/webp", ".webp", {}, 3, -1, kWebpEncodeBytesPerPixel, &detail::kWebpOperations, true},
-    {"avif", "AVIF", "image/avif", ".avif", {}, 4, -1, kAvifEncodeBytesPerPixel, &detail::kAvifOperations, true},
+    // Their input bits 3..5 are stored as bits 0..2 of WeitereEingabeTypen, beside EingabeTyp's three.
+    {"webp", "WebP", "image/webp", ".webp", {}, 3, 4, kWebpEncodeBytesPerPixel, &detail::kWebpOperations, true},
+    {"avif", "AVIF", "image/avif", ".avif", {}, 4, 5, kAvifEncodeBytesPerPixel, &detail::kAvifOperations, true},
+    // Read only: no output type.
+    {"heic", "HEIC/HEIF", "image/heic", ".heic", {".heif", ".hif"}, -1, 3, 0, &detail::kHeifOperations, false},
 };
 
 template <typename Match>

@@ -26,7 +26,7 @@ struct Codec {
     const char* extension;                      // ".jpg": of its output files, and taken as input (letter case ignored)
     std::array<const char*, 3> moreExtensions;  // ".jpeg": further names taken as input; nullptr ends the list
     int outputType;                             // its AusgabeTyp, -1 when it is no output type
-    int inputTypeBit;                           // its bit in EingabeTyp, -1 when no input type selects it
+    int inputTypeBit;                           // its bit in InputTypeFlags, -1 when no input type selects it
     uint64_t encodeBytesPerPixel;               // memory the encoder takes per pixel besides the bitmap's own
     const detail::CodecOperations* operations;
     bool takesQuality;  // its encoder uses the quality (and so can meet a size limit by it)

@@ -92,7 +92,7 @@ std::vector<uint8_t> PrepareXmp(const std::vector<uint8_t>& xmp, uint32_t width,
 // sniff, readHeader and decode (nullptr).
 struct CodecOperations {
     // Bytes the sniff is given at most (fewer for shorter files).
-    static constexpr size_t kSniffBytes = 16;
+    static constexpr size_t kSniffBytes = 32;  // HEIF and AVIF name their kind in the first brands
     // True when the first bytes of a file are this format's.
     bool (*sniff)(const uint8_t* head, size_t length);
     // Fills `info` (all but codec and fileSize, which the caller sets) from the header; the file is at its start.
@@ -117,6 +117,10 @@ struct RatePoint {
 // The setting for `rate` (0..100), linear between the points (in rising rate order), rounded to the nearest.
 int SettingForRate(std::span<const RatePoint> points, int rate);
 
+// True when the first bytes of a file are an ISO base media file type box that names `brand` (four
+// characters) as its major brand or as one of the compatible brands among these bytes.
+bool HasFileTypeBrand(const uint8_t* head, size_t length, const char* brand);
+
 // The codec whose sniff takes these first bytes of a file; nullptr for none.
 const Codec* SniffCodec(const uint8_t* head, size_t length);
 
@@ -140,6 +144,10 @@ std::string ErrnoText(int number);
 int ParseExifOrientation(const uint8_t* data, size_t length);
 // The same from the TIFF structure alone (as a PNG's eXIf chunk holds it).
 int ParseTiffOrientation(const uint8_t* tiff, size_t size);
+// The TIFF structure of an EXIF block as the containers store it: bare, after "Exif\0\0" (JPEG's APP1 and
+// some WebP writers), or after the 4-byte offset to the TIFF header that HEIF and AVIF items begin with. Empty
+// when no TIFF header is where one of these puts it.
+std::vector<uint8_t> TiffFromExifBlock(const uint8_t* data, size_t size);
 // The image as viewers show it; out gets swapped sides for orientations 5..8.
 bool ApplyOrientation(Pixels& pixels, int orientation);
 

@@ -117,6 +117,28 @@ private:
 
 }  // namespace
 
+std::vector<uint8_t> TiffFromExifBlock(const uint8_t* data, size_t size) {
+    const auto tiffAt = [&](size_t offset) {
+        if (offset > size || size - offset < 8) return false;
+        const uint8_t* p = data + offset;
+        return (std::memcmp(p, "II*\0", 4) == 0) || (std::memcmp(p, "MM\0*", 4) == 0);
+    };
+    size_t offset = 0;
+    if (tiffAt(0)) {
+        offset = 0;
+    } else if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0 && tiffAt(6)) {
+        offset = 6;
+    } else if (size >= 4) {
+        const uint64_t skip =
+            4 + (uint64_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3]);
+        if (skip > size || !tiffAt(static_cast<size_t>(skip))) return {};
+        offset = static_cast<size_t>(skip);
+    } else {
+        return {};
+    }
+    return std::vector<uint8_t>(data + offset, data + size);
+}
+
 std::vector<uint8_t> PrepareExif(const std::vector<uint8_t>& tiff, uint32_t width, uint32_t height, bool dropGps) {
     std::vector<uint8_t> block = tiff;
     Tiff t(block);

@@ -114,6 +114,17 @@ std::string ErrnoText(int number) {
     return ::strerror_r(number, buffer, sizeof buffer);  // the GNU form: returns the text
 }
 
+bool HasFileTypeBrand(const uint8_t* head, size_t length, const char* brand) {
+    if (length < 16 || std::memcmp(head + 4, "ftyp", 4) != 0) return false;
+    if (std::memcmp(head + 8, brand, 4) == 0) return true;
+    const size_t boxSize = size_t{head[0]} << 24 | size_t{head[1]} << 16 | size_t{head[2]} << 8 | head[3];
+    // The minor version stands between the major brand and the compatible ones.
+    for (size_t at = 16; at + 4 <= std::min(length, boxSize); at += 4) {
+        if (std::memcmp(head + at, brand, 4) == 0) return true;
+    }
+    return false;
+}
+
 int ParseExifOrientation(const uint8_t* data, size_t length) {
     if (length < 6 + 8 || std::memcmp(data, "Exif\0\0", 6) != 0) return 1;
     return ParseTiffOrientation(data + 6, length - 6);

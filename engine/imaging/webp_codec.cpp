@@ -1,9 +1,15 @@
-// WebP output through libwebp: lossy, with alpha where the image has any, and the colour profile and kept
-// metadata in ICCP, EXIF and XMP chunks added by libwebpmux. Reading WebP files is not offered.
+// WebP through libwebp. Output: lossy, with alpha where the image has any, and the colour profile and kept
+// metadata in ICCP, EXIF and XMP chunks added by libwebpmux. Input: still images (lossy or lossless, scaled
+// while decoding where that is asked), and the first frame of an animation.
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include <webp/decode.h>
+#include <webp/demux.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -85,6 +91,196 @@ bool Import(const Pixels& pixels, WebPPicture& picture, Error& error) {
     return imported != 0 || Fail(error, Failure::OutOfMemory);
 }
 
+// The RIFF header and the chunk headers that follow it carry everything the header read needs: the canvas
+// size and flags, and where EXIF and XMP stand.
+constexpr size_t kRiffHeaderBytes = 12;
+constexpr size_t kChunkHeaderBytes = 8;
+// What WebPGetFeatures needs to see of a file: the RIFF header, the first chunk and the bitstream's own header.
+constexpr size_t kFeatureBytes = 64;
+// No real EXIF or XMP block comes near this; larger ones are not read into memory.
+constexpr uint32_t kMetadataLimit = 16u << 20;
+
+uint32_t Little32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+bool Sniff(const uint8_t* head, size_t length) {
+    return length >= kRiffHeaderBytes && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
+}
+
+// The EXIF and XMP chunks of an extended file, walked by their headers without reading the image data. A
+// broken chunk list ends the walk: the decode judges the file.
+void ReadMetadata(FILE* file, SourceInfo& info) {
+    if (std::fseek(file, kRiffHeaderBytes, SEEK_SET) != 0) return;
+    uint8_t header[kChunkHeaderBytes];
+    while (std::fread(header, 1, sizeof header, file) == sizeof header) {
+        const uint32_t size = Little32(header + 4);
+        const bool exif = std::memcmp(header, "EXIF", 4) == 0, xmp = std::memcmp(header, "XMP ", 4) == 0;
+        if ((exif || xmp) && size <= kMetadataLimit) {
+            std::vector<uint8_t> block(size);
+            if (std::fread(block.data(), 1, size, file) != size) return;
+            if (exif) info.exif = TiffFromExifBlock(block.data(), block.size());
+            if (xmp) info.xmp = std::move(block);
+            if (size % 2 != 0 && std::fseek(file, 1, SEEK_CUR) != 0) return;
+        } else if (std::fseek(file, static_cast<long>(size) + size % 2, SEEK_CUR) != 0) {
+            return;
+        }
+    }
+}
+
+bool Features(const uint8_t* data, size_t size, WebPBitstreamFeatures& features, Error& error) {
+    switch (WebPGetFeatures(data, size, &features)) {
+        case VP8_STATUS_OK: return true;
+        case VP8_STATUS_NOT_ENOUGH_DATA: return Fail(error, Failure::Truncated, "WebP header cut short");
+        case VP8_STATUS_OUT_OF_MEMORY: return Fail(error, Failure::OutOfMemory);
+        default: return Fail(error, Failure::BadHeader, "not a WebP header libwebp reads");
+    }
+}
+
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
+    uint8_t head[kFeatureBytes];
+    const size_t got = std::fread(head, 1, sizeof head, file);
+    WebPBitstreamFeatures features;
+    if (!Features(head, got, features, error)) return false;
+    const auto width = static_cast<uint32_t>(features.width), height = static_cast<uint32_t>(features.height);
+    if (!SizeAllowed(width, height)) return Fail(error, Failure::TooLarge);
+    info.width = width;
+    info.height = height;
+    info.hasAlpha = features.has_alpha != 0;
+    info.channels = info.hasAlpha ? 4 : 3;
+    if (std::memcmp(head + kRiffHeaderBytes, "VP8X", 4) == 0) ReadMetadata(file, info);
+    info.orientation = ParseTiffOrientation(info.exif.data(), info.exif.size());
+    // The decoder works on the whole file in memory. Lossless keeps a full ARGB plane, an animation its
+    // canvas twice and our copy of the first frame before it is scaled; lossy decodes a few rows at a time.
+    const uint64_t pixels = uint64_t{width} * height;
+    info.workBytes = static_cast<uint64_t>(std::max<int64_t>(info.fileSize, 0)) + uint64_t{width} * 64;
+    if (features.has_animation) {
+        info.workBytes += pixels * 12;
+    } else if (features.format == 2) {
+        info.workBytes += pixels * 4;
+    }
+    return true;
+}
+
+bool ReadWholeFile(FILE* file, std::vector<uint8_t>& data, Error& error) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return Fail(error, Failure::OpenFailed, ErrnoText(errno));
+    const long size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return Fail(error, Failure::OpenFailed, ErrnoText(errno));
+    data.resize(static_cast<size_t>(size));
+    if (std::fread(data.data(), 1, data.size(), file) != data.size()) return Fail(error, Failure::SourceChanged);
+    return true;
+}
+
+void ReadProfile(const std::vector<uint8_t>& data, std::vector<uint8_t>* icc) {
+    if (icc == nullptr) return;
+    const WebPData whole = {data.data(), data.size()};
+    WebPDemuxer* demux = WebPDemux(&whole);
+    if (demux == nullptr) return;
+    WebPChunkIterator chunk;
+    if (WebPDemuxGetChunk(demux, "ICCP", 1, &chunk)) {
+        icc->assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
+    WebPDemuxDelete(demux);
+}
+
+// Straight RGBA of the canvas to the channels the header promised (dropping an alpha the header said absent).
+void CopyRgba(const uint8_t* rgba, Pixels& out) {
+    const size_t count = size_t{out.width} * out.height;
+    uint8_t* d = out.data.get();
+    if (out.channels == 4) {
+        std::memcpy(d, rgba, count * 4);
+        return;
+    }
+    for (size_t i = 0; i < count; ++i, rgba += 4, d += 3) std::memcpy(d, rgba, 3);
+}
+
+struct AnimationDeleter {
+    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// The first frame of an animation on its canvas, scaled by the resampler when a reduced size is asked:
+// libwebp does not scale animations.
+bool DecodeFirstFrame(const std::vector<uint8_t>& data, const SourceInfo& info, unsigned denominator, Pixels& out,
+                      Error& error) {
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return Fail(error, Failure::BrokenData, "libwebp version mismatch");
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    const WebPData whole = {data.data(), data.size()};
+    std::unique_ptr<WebPAnimDecoder, AnimationDeleter> decoder(WebPAnimDecoderNew(&whole, &options));
+    WebPAnimInfo animation;
+    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &animation))
+        return Fail(error, Failure::BrokenData, "animation not readable");
+    if (animation.canvas_width != info.width || animation.canvas_height != info.height)
+        return Fail(error, Failure::SourceChanged);
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp))
+        return Fail(error, Failure::BrokenData, "first frame not decodable");
+    Pixels full;
+    if (!full.Allocate(info.width, info.height, info.channels)) return Fail(error, Failure::OutOfMemory);
+    CopyRgba(canvas, full);
+    decoder.reset();
+    if (denominator <= 1) {
+        out = std::move(full);
+        return true;
+    }
+    return Resample(full, true, ScaledDimension(info.width, denominator), ScaledDimension(info.height, denominator),
+                    out) ||
+           Fail(error, Failure::OutOfMemory);
+}
+
+bool DecodeStill(const std::vector<uint8_t>& data, const SourceInfo& info, unsigned denominator, Pixels& out,
+                 Error& error) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return Fail(error, Failure::BrokenData, "libwebp version mismatch");
+    const uint32_t width = ScaledDimension(info.width, denominator);
+    const uint32_t height = ScaledDimension(info.height, denominator);
+    if (denominator > 1) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = static_cast<int>(width);
+        config.options.scaled_height = static_cast<int>(height);
+    }
+    if (!out.Allocate(width, height, info.channels)) return Fail(error, Failure::OutOfMemory);
+    config.output.colorspace = info.channels == 4 ? MODE_RGBA : MODE_RGB;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = out.data.get();
+    config.output.u.RGBA.stride = static_cast<int>(out.Stride());
+    config.output.u.RGBA.size = out.Bytes();
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status == VP8_STATUS_OK) return true;
+    out.Reset();
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA) return Fail(error, Failure::Truncated, "WebP data cut short");
+    if (status == VP8_STATUS_OUT_OF_MEMORY) return Fail(error, Failure::OutOfMemory);
+    return Fail(error, Failure::BrokenData, "libwebp status " + std::to_string(status));
+}
+
+bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& out, std::vector<uint8_t>* icc,
+            Error& error) {
+    std::vector<uint8_t> data;
+    if (!ReadWholeFile(file, data, error)) return false;
+    WebPBitstreamFeatures features;
+    if (!Features(data.data(), data.size(), features, error)) return false;
+    if (static_cast<uint32_t>(features.width) != info.width || static_cast<uint32_t>(features.height) != info.height ||
+        (features.has_alpha != 0) != info.hasAlpha)
+        return Fail(error, Failure::SourceChanged);
+    const bool decoded = features.has_animation ? DecodeFirstFrame(data, info, denominator, out, error)
+                                                : DecodeStill(data, info, denominator, out, error);
+    if (decoded) ReadProfile(data, icc);
+    return decoded;
+}
+
+unsigned ScaleDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
+    // libwebp's scaler averages the pixels it drops, a better filter than JPEG's DCT reduction, but the
+    // Lanczos step still wants room: the same 2.5 times the target as for JPEG.
+    for (unsigned denominator : {8u, 4u, 2u}) {
+        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 5 / 2 &&
+            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 5 / 2)
+            return denominator;
+    }
+    return 1;
+}
+
 bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
     if (pixels.width > WEBP_MAX_DIMENSION || pixels.height > WEBP_MAX_DIMENSION) {
         return Fail(error, Failure::EncodeFailed,
@@ -141,6 +337,6 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
 
 // Its row of the codec table (codecs.cpp) points here.
 extern const CodecOperations kWebpOperations;
-const CodecOperations kWebpOperations = {nullptr, nullptr, nullptr, nullptr, Encode};
+const CodecOperations kWebpOperations = {Sniff, ReadHeader, Decode, ScaleDenominator, Encode};
 
 }  // namespace qx::imaging::detail

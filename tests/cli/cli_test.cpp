@@ -153,6 +153,30 @@ TEST_F(CliTest, UndecodableImageIsReportedAndTheOthersAreWritten) {
     EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}));
 }
 
+// HEIC, WebP and AVIF sources through the real batch: decoded, turned as their container says, written.
+TEST_F(CliTest, HeicWebpAndAvifSourcesAndTheirAcceptWords) {
+    MakeDir(dir / "neu");
+    for (const auto& [from, to] : {std::pair{"photo.heic", "h.heic"}, std::pair{"photo.webp", "w.webp"},
+                                   std::pair{"photo.avif", "a.avif"}, std::pair{"irot-1.avif", "gedreht.avif"}})
+        WriteBytes(dir / "neu/" + to, ReadBytes(test::kCorpus + "/photo-formats/" + from));
+    RunResult r = Run({"--quiet", "--type", "png", "--target-folder", dir / "aus", dir / "neu"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.png", "gedreht.png", "h.png", "w.png"}));
+    for (const char* name : {"a.png", "h.png", "w.png"})
+        EXPECT_EQ(DecodedSize(dir / "aus/" + name), std::make_pair(48u, 32u)) << name;
+    EXPECT_EQ(DecodedSize(dir / "aus/gedreht.png"), std::make_pair(32u, 48u));
+
+    r = Run({"--quiet", "--accept", "heic,webp", "--target-folder", dir / "nur", dir / "neu"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FolderEntries(dir / "nur"), (std::vector<std::string>{"h.jpg", "w.jpg"}));
+
+    // The key of the advanced settings, as the dialog writes it: AVIF only.
+    WriteBytes(settings, "[Parameter]\nEingabeTyp=0\n[Erweitert]\nWeitereEingabeTypen=4\n");
+    r = Run({"--quiet", "--target-folder", dir / "avif", dir / "neu", dir / "fotos"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(FolderEntries(dir / "avif"), (std::vector<std::string>{"a.jpg", "gedreht.jpg"}));
+}
+
 TEST_F(CliTest, AVeryWideSourceFitsTheBox) {
     WriteImage(dir / "breit.png", 250000, 25, "png");
     for (const char* enlarge : {"--enlarge", "--no-enlarge"}) {
@@ -332,9 +356,10 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
               "quendrix-batch: --type \"gif\": erwartet jpg, bmp, png, webp oder avif\n" + tryHelp);
     EXPECT_EQ(Run({"--names", "zufall", fotos}).err,
               "quendrix-batch: --names \"zufall\": erwartet source oder pattern\n" + tryHelp);
-    EXPECT_EQ(
-        Run({"--accept", "jpg,gif", fotos}).err,
-        "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp und png, etwa jpg,png\n" + tryHelp);
+    EXPECT_EQ(Run({"--accept", "jpg,gif", fotos}).err,
+              "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp, png, webp, avif und heic, etwa "
+              "jpg,png\n" +
+                  tryHelp);
     EXPECT_EQ(Run({"--target-folder", "", fotos}).err,
               "quendrix-batch: --target-folder \"\": Das Zielverzeichnis ist leer\n" + tryHelp);
     EXPECT_EQ(RunChild(kBatchProgram, {.args = {"--settings", dir / "fehlt.ini", fotos}, .env = env}).err,
@@ -423,11 +448,13 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
     WriteBytes(settings, "[Allg]\nRate=33\nVerz=/ziel\n[Parameter]\nPrefix=Foto\n");
     const RunResult r = Run({"--show-settings", "--threads", "3", "--accept", "png,bmp", "--size", "percent:25"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Einstellungsdatei: " + settings +
-                         "\n[Allg]\nRate=33\nVerz=/ziel\nBildsize=0\nProzent=25\nBreite=640\nHoehe=480\nZielPath=0\n"
-                         "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
-                         "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
-                         "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\n");
+    EXPECT_EQ(
+        r.out,
+        "Einstellungsdatei: " + settings +
+            "\n[Allg]\nRate=33\nVerz=/ziel\nBildsize=0\nProzent=25\nBreite=640\nHoehe=480\nZielPath=0\n"
+            "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
+            "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
+            "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\nWeitereEingabeTypen=0\n");
 }
 
 // Each option a settings row names is parsed into that row's key and has its line in the help.
