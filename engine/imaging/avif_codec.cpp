@@ -1,7 +1,10 @@
 // AVIF output through libavif with the aom AV1 encoder: lossy colour, lossless alpha where the image has any,
-// the colour profile and kept metadata (EXIF and XMP items) embedded. Reading AVIF files is not offered.
+// the colour profile and kept metadata (EXIF and XMP items) embedded. AVIF files are not taken as input: the
+// decoder is there to measure how an output of ours looks (it has no sniff, so no file opens through it).
 #include <cerrno>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <avif/avif.h>
 
@@ -120,10 +123,65 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     return true;
 }
 
+struct DecoderDeleter {
+    void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
+};
+
+// A decoder over the whole file, its header parsed.
+std::unique_ptr<avifDecoder, DecoderDeleter> Parse(FILE* file, std::vector<uint8_t>& bytes, Error& error) {
+    if (!ReadRest(file, bytes, error)) return nullptr;
+    std::unique_ptr<avifDecoder, DecoderDeleter> decoder(avifDecoderCreate());
+    if (!decoder) {
+        Fail(error, Failure::OutOfMemory);
+        return nullptr;
+    }
+    decoder->maxThreads = 1;  // a batch already runs one image per thread
+    avifResult result = avifDecoderSetIOMemory(decoder.get(), bytes.data(), bytes.size());
+    if (result == AVIF_RESULT_OK) result = avifDecoderParse(decoder.get());
+    if (result != AVIF_RESULT_OK) {
+        Fail(error, Failure::BadHeader, avifResultToString(result));
+        return nullptr;
+    }
+    return decoder;
+}
+
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
+    std::vector<uint8_t> bytes;
+    const auto decoder = Parse(file, bytes, error);
+    if (!decoder) return false;
+    if (!SizeAllowed(decoder->image->width, decoder->image->height)) return Fail(error, Failure::TooLarge);
+    info.width = decoder->image->width;
+    info.height = decoder->image->height;
+    info.hasAlpha = decoder->alphaPresent != 0;
+    info.channels = info.hasAlpha ? 4 : 3;
+    return true;
+}
+
+bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>*, Error& error) {
+    std::vector<uint8_t> bytes;
+    const auto decoder = Parse(file, bytes, error);
+    if (!decoder) return false;
+    if (const avifResult result = avifDecoderNextImage(decoder.get()); result != AVIF_RESULT_OK)
+        return Fail(error, Failure::BrokenData, avifResultToString(result));
+    avifImage* image = decoder->image;
+    if (image->width != info.width || image->height != info.height)
+        return Fail(error, Failure::BrokenData, "size differs from the header");
+    if (!out.Allocate(info.width, info.height, info.channels)) return Fail(error, Failure::OutOfMemory);
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, image);
+    rgb.depth = 8;
+    rgb.format = info.channels == 4 ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
+    rgb.pixels = out.data.get();
+    rgb.rowBytes = static_cast<uint32_t>(out.Stride());
+    if (const avifResult result = avifImageYUVToRGB(image, &rgb); result != AVIF_RESULT_OK)
+        return Fail(error, Failure::BrokenData, avifResultToString(result));
+    return true;
+}
+
 }  // namespace
 
 // Its row of the codec table (codecs.cpp) points here.
 extern const CodecOperations kAvifOperations;
-const CodecOperations kAvifOperations = {nullptr, nullptr, nullptr, nullptr, Encode};
+const CodecOperations kAvifOperations = {nullptr, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail

@@ -1,9 +1,11 @@
 // WebP output through libwebp: lossy, with alpha where the image has any, and the colour profile and kept
-// metadata in ICCP, EXIF and XMP chunks added by libwebpmux. Reading WebP files is not offered.
+// metadata in ICCP, EXIF and XMP chunks added by libwebpmux. WebP files are not taken as input: the decoder is
+// there to measure how an output of ours looks (it has no sniff, so no file opens through it).
 #include <cerrno>
 #include <string>
 #include <utility>
 
+#include <webp/decode.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -137,10 +139,33 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     return Write(file, assembled.data.bytes, assembled.data.size, error);
 }
 
+bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
+    uint8_t head[64];
+    const size_t length = std::fread(head, 1, sizeof head, file);
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(head, length, &features) != VP8_STATUS_OK) return Fail(error, Failure::BadHeader);
+    if (!SizeAllowed(uint32_t(features.width), uint32_t(features.height))) return Fail(error, Failure::TooLarge);
+    info.width = static_cast<uint32_t>(features.width);
+    info.height = static_cast<uint32_t>(features.height);
+    info.hasAlpha = features.has_alpha != 0;
+    info.channels = info.hasAlpha ? 4 : 3;
+    return true;
+}
+
+bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>*, Error& error) {
+    std::vector<uint8_t> bytes;
+    if (!ReadRest(file, bytes, error)) return false;
+    if (!out.Allocate(info.width, info.height, info.channels)) return Fail(error, Failure::OutOfMemory);
+    const auto decode = info.channels == 4 ? WebPDecodeRGBAInto : WebPDecodeRGBInto;
+    if (decode(bytes.data(), bytes.size(), out.data.get(), out.Bytes(), static_cast<int>(out.Stride())) == nullptr)
+        return Fail(error, Failure::BrokenData, "libwebp could not decode the picture");
+    return true;
+}
+
 }  // namespace
 
 // Its row of the codec table (codecs.cpp) points here.
 extern const CodecOperations kWebpOperations;
-const CodecOperations kWebpOperations = {nullptr, nullptr, nullptr, nullptr, Encode};
+const CodecOperations kWebpOperations = {nullptr, ReadHeader, Decode, nullptr, Encode};
 
 }  // namespace qx::imaging::detail
