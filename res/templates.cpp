@@ -95,7 +95,7 @@ const DialogTemplate kAdvanced{
     IDD_ADVANCED,
     "Erweiterte Einstellungen",
     260,
-    171,
+    233,
     "MS Sans Serif",
     8,
     {
@@ -111,8 +111,16 @@ const DialogTemplate kAdvanced{
         {kNoId, K::GroupBox, kGroup, "Dateigröße", 7, 54, 246, 56},
         {kAdvancedKeepDate, K::CheckBox, kTabStop, "Änderungsdatum der Quelle übernehmen", 14, 127, 200, 10},
         {kNoId, K::GroupBox, kGroup, "Datum", 7, 115, 246, 27},
-        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 150, 50, 14},
-        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 150, 50, 14},
+        {kAdvancedAutoQualityOff, K::RadioButton, kGroup | kTabStop, "Aus (Qualität für alle Bilder)", 14, 159, 112,
+         10},
+        {kAdvancedAutoQualityLossless, K::RadioButton, kNone, "Visuell verlustfrei", 132, 159, 110, 10},
+        {kAdvancedAutoQualityVeryHigh, K::RadioButton, kNone, "Sehr hoch", 14, 173, 112, 10},
+        {kAdvancedAutoQualityHigh, K::RadioButton, kNone, "Hoch", 132, 173, 110, 10},
+        {kAdvancedAutoQualityMedium, K::RadioButton, kNone, "Mittel", 14, 187, 112, 10},
+        {kNoId, K::Static, kNone, "(höchstens die Qualität des Hauptfensters)", 26, 199, 220, 8},
+        {kNoId, K::GroupBox, kGroup, "Qualität je Bild wählen", 7, 147, 246, 64},
+        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 215, 50, 14},
+        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 215, 50, 14},
     }};
 
 const DialogTemplate kInfo{IDD_INFO,

@@ -117,6 +117,11 @@ enum AdvancedControl : int {
     kAdvancedMaxKBOn = 1043,
     kAdvancedMaxKB = 1044,
     kAdvancedKeepDate = 1045,
+    kAdvancedAutoQualityOff = 1046,  // first of the quality-per-image group, in the order of kAutoQualitaetLevels
+    kAdvancedAutoQualityLossless = 1047,
+    kAdvancedAutoQualityVeryHigh = 1048,
+    kAdvancedAutoQualityHigh = 1049,
+    kAdvancedAutoQualityMedium = 1050,
 };
 
 enum InfoControl : int {
