@@ -23,6 +23,7 @@ enum OptionId : int {
     kOptType,
     kOptAccept,
     kOptMaxSize,
+    kOptAutoQuality,
     kOptQuiet,
     kOptVerbose,
     kOptReport,
@@ -39,6 +40,7 @@ const option kOwnOptions[] = {
     {"type", required_argument, nullptr, kOptType},
     {"accept", required_argument, nullptr, kOptAccept},
     {"max-size", required_argument, nullptr, kOptMaxSize},
+    {"auto-quality", required_argument, nullptr, kOptAutoQuality},
     {"quiet", no_argument, nullptr, kOptQuiet},
     {"verbose", no_argument, nullptr, kOptVerbose},
     {"report", required_argument, nullptr, kOptReport},
@@ -161,6 +163,20 @@ bool ParseSize(const std::string& value, std::vector<Override>& overrides, std::
     return true;
 }
 
+// "1.5" or "1,5" (at most one decimal) as 15; false for anything else or above `upper` tenths.
+bool ParseTenths(const std::string& text, uint32_t upper, uint32_t& tenths) {
+    const size_t point = text.find_first_of(".,");
+    const std::string whole = text.substr(0, point);
+    const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
+    uint32_t units = 0, digit = 0;
+    std::string unused;
+    if (whole.empty() || fraction.size() != 1 || !ParseUnsignedInRange(whole, 0, upper / 10, units, unused) ||
+        !ParseUnsignedInRange(fraction, 0, 9, digit, unused))
+        return false;
+    tenths = units * 10 + digit;
+    return tenths <= upper;
+}
+
 // One of the options with code of their own that set keys: false with `problem` for a bad value.
 bool ParseOwnOption(int id, const std::string& value, std::vector<Override>& overrides, std::string& problem) {
     using settings::Key;
@@ -205,6 +221,13 @@ bool ParseOwnOption(int id, const std::string& value, std::vector<Override>& ove
             set(settings::kMaxKB, n);
             return true;
         }
+        case kOptAutoQuality:
+            if (!ParseTenths(value, static_cast<uint32_t>(Key(settings::kAutoQualitaet).upper), n)) {
+                problem = res::LoadString(res::IDS_CLI_AUTO_QUALITY_FORMS);
+                return false;
+            }
+            set(settings::kAutoQualitaet, n);
+            return true;
         default: return true;
     }
 }

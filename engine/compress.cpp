@@ -176,12 +176,22 @@ constexpr int kNotSmaller = -1;
 
 }  // namespace
 
+uint64_t Compressor::SaveBytesPerPixel(const imaging::Codec* format) const {
+    if (format == nullptr) return 0;
+    const bool measures = options_.AutoQualitaet > 0 && format->takesQuality;
+    return format->encodeBytesPerPixel + (measures ? imaging::kDistanceSearchBytesPerPixel : 0);
+}
+
 imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourcePath) const {
     imaging::Bitmap::SaveOptions how;
     how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
     how.keepMetadata = options_.MetadatenUebernehmen != 0;
     how.dropGps = options_.GpsEntfernen != 0;
     if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
+    if (options_.AutoQualitaet > 0) {
+        how.maxDistance = static_cast<float>(options_.AutoQualitaet) / 10;
+        how.qualityGuess = lastChosenQuality_.load(std::memory_order_relaxed);
+    }
     struct stat source {};
     if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
         how.onlyBelowBytes = source.st_size > 0 ? uint64_t(source.st_size) : 1;
@@ -207,6 +217,8 @@ int Compressor::SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath
     result.encodes = saved.encodes;
     result.bytes = saved.bytes;
     result.limitMissed = saved.limitMissed;
+    result.distance = saved.distance;
+    if (saved.distance >= 0 && !saved.limitWon) lastChosenQuality_.store(saved.quality, std::memory_order_relaxed);
     if (!ok && saved.notSmaller) {
         ++SkippedCount;
         ++SkippedNotSmallerCount;
@@ -220,7 +232,12 @@ int Compressor::SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath
     if (!ok) return res::IDS_SAVE_FAILED;
     if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
     // The size the encoder wrote: another program may replace the target at any time.
-    if (outcome != nullptr) outcome->bytesAfter = static_cast<int64_t>(saved.bytes);
+    if (outcome != nullptr) {
+        outcome->bytesAfter = static_cast<int64_t>(saved.bytes);
+        outcome->quality = format->takesQuality ? saved.quality : -1;
+        outcome->distance = saved.distance;
+        if (saved.limitWon) outcome->reason = res::LoadString(res::IDS_LIMIT_WON);
+    }
     if (how.maxBytes > 0 && outcome != nullptr) {
         outcome->sizeLimit = !format->takesQuality ? SizeLimit::NotApplicable
                              : saved.limitMissed   ? SizeLimit::Missed
@@ -239,7 +256,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     int failure = 0;
     imaging::Error why;
     try {
-        LoadedImage loaded = LoadAndScaleImage(sourcePath, format != nullptr ? format->encodeBytesPerPixel : 0);
+        LoadedImage loaded = LoadAndScaleImage(sourcePath, SaveBytesPerPixel(format));
         why = std::move(loaded.error);
         if (outcome != nullptr) {
             outcome->widthBefore = loaded.sourceWidth;

@@ -81,6 +81,7 @@ public:
         int encodes = 0;           // encodes it took
         uint64_t bytes = 0;        // size of the output, also of one not written
         bool limitMissed = false;  // "Grenze nicht erreicht": not even quality 0 met the size limit
+        float distance = -1;       // butteraugli distance of the output, when the quality was chosen by it
     };
 
     // True: the output was written, or the image was skipped (no-enlarge rule, or an output not smaller
@@ -127,6 +128,8 @@ private:
     bool Fail(int stringId, const std::string& path, const imaging::Error& error, FileOutcome* outcome);
     void DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uint64_t saveBytesPerPixel, LoadedImage& loaded);
     imaging::Bitmap::SaveOptions SaveOptionsFor(const std::string& sourcePath) const;
+    // Memory a save in `format` needs per pixel besides the bitmap: the encoder's, and the measuring's.
+    uint64_t SaveBytesPerPixel(const imaging::Codec* format) const;
     // Saves a decoded image: 0 when written, a message's string id when it failed (`why` says why), or -1
     // when it was not written because it was not smaller than its source.
     int SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath, const std::string& targetPath,
@@ -138,6 +141,9 @@ private:
     MessageBoxService& messages_;
     MemoryBudget& budget_;
     std::vector<FileIdentity> protected_;  // sorted
+    // The quality the last image chose by distance: where the next one's search starts, as photos of one
+    // batch tend to need alike.
+    std::atomic<int> lastChosenQuality_{-1};
 };
 
 }  // namespace qx

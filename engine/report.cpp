@@ -20,6 +20,14 @@ std::string Tenths(int64_t tenths) {
 
 std::string Number(int64_t value) { return value < 0 ? std::string() : std::to_string(value); }
 std::string Dimension(uint32_t value) { return value == 0 ? std::string() : std::to_string(value); }
+// Two decimals with a point, whatever the locale; empty when not measured.
+std::string Distance(float value) {
+    if (!(value >= 0)) return {};
+    char text[32];
+    const long long hundredths = std::llround(static_cast<double>(value) * 100);
+    std::snprintf(text, sizeof text, "%lld.%02lld", hundredths / 100, hundredths % 100);
+    return text;
+}
 
 // The fields of a row in file order; empty for what is not known.
 struct Field {
@@ -52,6 +60,8 @@ std::vector<Field> Fields(const FileOutcome& row) {
         {"height_after", res::IDS_CSV_HEIGHT_AFTER, Dimension(row.heightAfter), true},
         {"message", res::IDS_CSV_MESSAGE, row.message, false},
         {"reason", res::IDS_REPORT_COL_REASON, row.reason, false},
+        {"quality", res::IDS_CSV_QUALITY, Number(row.quality), true},
+        {"distance", res::IDS_CSV_DISTANCE, Distance(row.distance), true},
     };
 }
 
@@ -254,7 +264,9 @@ std::string ReportCsv(const BatchReport& report) {
         const std::vector<Field> fields = Fields(row);
         for (size_t i = 0; i < fields.size(); ++i) {
             const bool result = std::string_view(fields[i].name) == "result";
-            out += (i ? ";" : "") + CsvField(result ? ResultText(row.result) : fields[i].value);
+            std::string value = result ? ResultText(row.result) : fields[i].value;
+            if (fields[i].number) std::replace(value.begin(), value.end(), '.', ',');  // a German spreadsheet's decimal
+            out += (i ? ";" : "") + CsvField(value);
         }
         out += "\r\n";
     }

@@ -40,6 +40,8 @@ struct FileOutcome {
     uint32_t widthBefore = 0, heightBefore = 0;  // the source's pixel size; 0 when it did not open
     uint32_t widthAfter = 0, heightAfter = 0;    // the output's pixel size; 0 unless written
     SizeLimit sizeLimit = SizeLimit::Off;
+    int quality = -1;     // the quality a lossy output was encoded with; -1 unless written in such a format
+    float distance = -1;  // its butteraugli distance, where the quality was chosen by it; -1 otherwise
 };
 
 struct ReportTotals {

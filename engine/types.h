@@ -57,6 +57,9 @@ struct AdvancedSettings {
     int32_t MaxKB = 500;               // most kilobytes (1024 bytes) per output file
     int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
     int32_t WeitereEingabeTypen = 7;   // input types beyond EingabeTyp's: bit 0 HEIC, bit 1 WebP, bit 2 AVIF
+    // > 0: outputs of formats with a quality take the lowest quality up to Rate whose look stays within this
+    // butteraugli distance, in tenths (10 "visuell verlustfrei" .. 30 "mittel"); 0: Rate for every image.
+    int32_t AutoQualitaet = 0;
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format: bits 0..2 as

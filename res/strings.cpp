@@ -53,6 +53,7 @@ const std::map<int, std::string>& Table() {
         {IDS_ADVANCED_MENU, "&Erweiterte Einstellungen..."},
         {IDS_LIMIT_NOT_REACHED, "Grenze nicht erreicht"},
         {IDS_SKIPPED_NOT_SMALLER, "Nicht kleiner als die Quelldatei"},
+        {IDS_LIMIT_WON, "Größenlimit vor automatischer Qualität"},
         {IDS_TIP_BROWSE, "\nHier kann das Zielverzeichnis ausgewählt werden."},
         {IDS_TIP_CLEAR, "\nEs werden alle Einträge in der Liste gelöscht (aber keine Dateien)."},
         {IDS_TIP_WIDTH, "\nDie Breite der komprimierten Bilder darf diesen Wert nicht überschreiten."},
@@ -75,6 +76,9 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_ACCEPT_HEIC, "\nNimmt HEIC- und HEIF-Dateien (.heic, .heif, .hif) als Quelldateien an."},
         {IDS_TIP_ACCEPT_WEBP, "\nNimmt WebP-Dateien (.webp) als Quelldateien an; von Animationen das erste Bild."},
         {IDS_TIP_ACCEPT_AVIF, "\nNimmt AVIF-Dateien (.avif) als Quelldateien an; von Bildfolgen das erste Bild."},
+        {IDS_TIP_AUTO_QUALITY,
+         "\nJedes Bild erhält die niedrigste Qualität bis zur eingestellten, die so gut aussieht wie gewählt "
+         "(nur für %1-Ausgabedateien)."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
@@ -121,6 +125,11 @@ const std::map<int, std::string>& Table() {
          "  --max-size N            höchstens N KB pro Datei (auch 300K, 2M; %1..%2 KB;\n"
          "                          nur für Ausgabetypen mit Qualität)\n"},
         {IDS_CLI_HELP_KEEP_DATE, "  --keep-date             Änderungsdatum der Quelle übernehmen\n"},
+        {IDS_CLI_HELP_AUTO_QUALITY,
+         "  --auto-quality D        je Bild die niedrigste Qualität bis --quality, deren Ausgabe höchstens\n"
+         "                          die Butteraugli-Distanz D hat (1: visuell verlustfrei, 1.5, 2, 3; 0: aus)\n"},
+        {IDS_CLI_AUTO_QUALITY_FORMS,
+         "Bitte geben Sie eine Distanz von 0 bis 10 mit höchstens einer Nachkommastelle ein (0: aus)."},
         {IDS_CLI_USAGE_END,
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"
@@ -206,6 +215,8 @@ const std::map<int, std::string>& Table() {
         {IDS_CSV_WIDTH_AFTER, "Breite nachher"},
         {IDS_CSV_HEIGHT_AFTER, "Höhe nachher"},
         {IDS_CSV_MESSAGE, "Meldung"},
+        {IDS_CSV_QUALITY, "Qualität"},
+        {IDS_CSV_DISTANCE, "Butteraugli-Distanz"},
         {IDS_SKIPPED_NO_ENLARGE, "Nicht vergrößert (Bilder nicht vergrößern)"},
         // Failures that are said: named files not taken, cut-short sources, size limits, stopped batches.
         {IDS_SKIPPED_ONE, "1 Bild wurde nicht komprimiert.\n\nMögliche Gründe:\nBildgröße zu klein."},

@@ -53,6 +53,7 @@ enum StringId : int {
     IDS_ADVANCED_MENU = 142,
     IDS_LIMIT_NOT_REACHED = 143,    // a file whose size limit not even quality 0 met
     IDS_SKIPPED_NOT_SMALLER = 144,  // a file not written: its output would not have been smaller
+    IDS_LIMIT_WON = 145,            // a size limit lowered the quality the distance asked for
     // Tooltips of the main window's controls: numbered like the control ids.
     IDS_TIP_BROWSE = 1004,
     IDS_TIP_CLEAR = 1005,
@@ -70,6 +71,7 @@ enum StringId : int {
     IDS_TIP_ACCEPT_HEIC = 1046,
     IDS_TIP_ACCEPT_WEBP = 1047,
     IDS_TIP_ACCEPT_AVIF = 1048,
+    IDS_TIP_AUTO_QUALITY = 1053,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
     IDS_CLI_USAGE = 2002,     // --help, up to the options that set a key of the settings file
@@ -144,6 +146,8 @@ enum StringId : int {
     IDS_CLI_HELP_SKIP_LARGER = 2068,
     IDS_CLI_HELP_MAX_SIZE = 2069,
     IDS_CLI_HELP_KEEP_DATE = 2070,
+    IDS_CLI_HELP_AUTO_QUALITY = 2071,
+    IDS_CLI_AUTO_QUALITY_FORMS = 2072,
     // A settings file too large to be one.
     IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
     IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":
@@ -159,6 +163,8 @@ enum StringId : int {
     IDS_CSV_HEIGHT_AFTER = 2156,
     IDS_CSV_MESSAGE = 2157,
     IDS_SKIPPED_NO_ENLARGE = 2158,
+    IDS_CSV_QUALITY = 2159,
+    IDS_CSV_DISTANCE = 2160,
     // Failures that are said: named files not taken, cut-short sources, size limits, stopped batches.
     IDS_SKIPPED_ONE = 150,               // the no-enlarge box for one image
     IDS_SKIPPED_NOT_SMALLER_MANY = 151,  // %d: images not written as they would not have been smaller

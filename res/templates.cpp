@@ -94,8 +94,8 @@ const DialogTemplate kParameter{
 const DialogTemplate kAdvanced{
     IDD_ADVANCED,
     "Erweiterte Einstellungen",
-    260,
-    203,
+    513,
+    235,
     "MS Sans Serif",
     8,
     {
@@ -115,8 +115,16 @@ const DialogTemplate kAdvanced{
         {kAdvancedAcceptWebp, K::CheckBox, kTabStop, "WebP", 80, 159, 50, 10},
         {kAdvancedAcceptAvif, K::CheckBox, kTabStop, "AVIF", 136, 159, 50, 10},
         {kNoId, K::GroupBox, kGroup, "Weitere Eingabetypen", 7, 147, 246, 27},
-        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 182, 50, 14},
-        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 182, 50, 14},
+        {kAdvancedAutoQualityOff, K::RadioButton, kGroup | kTabStop, "Aus (Qualität für alle Bilder)", 267, 19, 112,
+         10},
+        {kAdvancedAutoQualityLossless, K::RadioButton, kNone, "Visuell verlustfrei", 385, 19, 110, 10},
+        {kAdvancedAutoQualityVeryHigh, K::RadioButton, kNone, "Sehr hoch", 267, 33, 112, 10},
+        {kAdvancedAutoQualityHigh, K::RadioButton, kNone, "Hoch", 385, 33, 110, 10},
+        {kAdvancedAutoQualityMedium, K::RadioButton, kNone, "Mittel", 267, 47, 112, 10},
+        {kNoId, K::Static, kNone, "(höchstens die Qualität des Hauptfensters)", 279, 59, 220, 8},
+        {kNoId, K::GroupBox, kGroup, "Qualität je Bild wählen", 260, 7, 246, 64},
+        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 214, 50, 14},
+        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 456, 214, 50, 14},
     }};
 
 const DialogTemplate kInfo{IDD_INFO,

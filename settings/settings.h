@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -45,6 +46,9 @@ inline constexpr const char* kMaxKBAktiv = "MaxKBAktiv";
 inline constexpr const char* kMaxKB = "MaxKB";
 inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
 inline constexpr const char* kWeitereEingabeTypen = "WeitereEingabeTypen";
+inline constexpr const char* kAutoQualitaet = "AutoQualitaet";
+// The levels of AutoQualitaet the dialog offers, in the order of its buttons: off, then distances in tenths.
+inline constexpr int32_t kAutoQualitaetLevels[] = {0, 10, 15, 20, 30};
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -76,8 +80,9 @@ struct SettingKey {
     int64_t lower;  // lower > upper: no range (texts)
     int64_t upper;
     CommandOption options[2] = {};
-    ValueWord words[2] = {};  // the values an option's word may name; none: a number or a text
-    int help = 0;             // the key's lines in quendrix-batch --help; 0: none
+    ValueWord words[2] = {};                // the values an option's word may name; none: a number or a text
+    int help = 0;                           // the key's lines in quendrix-batch --help; 0: none
+    std::span<const int32_t> choices = {};  // a radio group's values by button; empty: the buttons' indexes
 
     constexpr bool IsText() const {
         return std::holds_alternative<std::string MainSettings::*>(member) ||
@@ -121,6 +126,8 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
     {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, 7},
+    {kErweitert, kAutoQualitaet, &AdvancedSettings::AutoQualitaet, 0, 100, {}, {}, res::IDS_CLI_HELP_AUTO_QUALITY,
+     kAutoQualitaetLevels},
 };
 // clang-format on
 

@@ -49,6 +49,7 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     dx.CheckBit(res::kAdvancedAcceptHeic, values_.WeitereEingabeTypen, 0);
     dx.CheckBit(res::kAdvancedAcceptWebp, values_.WeitereEingabeTypen, 1);
     dx.CheckBit(res::kAdvancedAcceptAvif, values_.WeitereEingabeTypen, 2);
+    dx.Exchange({res::kAdvancedAutoQualityOff, settings::kAutoQualitaet}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {

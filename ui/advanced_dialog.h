@@ -1,4 +1,5 @@
-// The "Erweiterte Einstellungen" dialog: metadata, size limits and the modification time of outputs.
+// The "Erweiterte Einstellungen" dialog: metadata, size limits, the modification time of outputs and the quality
+// chosen per image.
 #pragma once
 
 #include "settings/profile_store.h"

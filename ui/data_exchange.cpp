@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+
 #include "res/strings.h"
 #include "ui/message_boxes.h"
 #include "ui/template_dialog.h"
@@ -84,6 +86,15 @@ void DataExchange::Radio(int firstId, int32_t& value) {
         dialog_.SetRadioIndex(firstId, value);
 }
 
+void DataExchange::Choice(int firstId, std::span<const int32_t> choices, int32_t& value) {
+    if (failed_) return;
+    const auto at = std::find(choices.begin(), choices.end(), value);
+    int32_t index = at == choices.end() ? -1 : static_cast<int32_t>(at - choices.begin());
+    Radio(firstId, index);
+    // A value of the file that no button stands for stays as it is while no button is chosen.
+    if (save_ && index >= 0 && static_cast<size_t>(index) < choices.size()) value = choices[size_t(index)];
+}
+
 void DataExchange::Check(int id, int32_t& value) {
     if (failed_) return;
     auto* box = dialog_.ControlAs<QCheckBox>(id);
@@ -106,6 +117,7 @@ void DataExchange::Value(int id, const settings::SettingKey& row, uint32_t& valu
 
 void DataExchange::Value(int id, const settings::SettingKey& row, int32_t& value) {
     if (dialog_.ControlAs<QCheckBox>(id) != nullptr) return Check(id, value);
+    if (dialog_.ControlAs<QLineEdit>(id) == nullptr && !row.choices.empty()) return Choice(id, row.choices, value);
     if (dialog_.ControlAs<QLineEdit>(id) == nullptr) return Radio(id, value);
     // A number field shows what the file holds as the unsigned number it reads back.
     uint32_t number = static_cast<uint32_t>(value);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "settings/settings.h"
@@ -28,6 +29,8 @@ public:
     void Text(int id, std::string& value);
     void Number(int id, uint32_t& value, uint32_t minimum, uint32_t maximum);
     void Radio(int firstId, int32_t& value);
+    // A radio group whose buttons stand for `choices` in their order.
+    void Choice(int firstId, std::span<const int32_t> choices, int32_t& value);
     void Check(int id, int32_t& value);
     // One bit of a set of flags as a check box.
     void CheckBit(int id, int32_t& bits, int bit);

@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableWidget>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -20,7 +22,19 @@ namespace qx {
 namespace {
 
 // The reason beside the result, where it is in view at the window's width.
-enum Column { kSource, kTarget, kResult, kReason, kBytesBefore, kBytesAfter, kChange, kSizeBefore, kSizeAfter };
+enum Column {
+    kSource,
+    kTarget,
+    kResult,
+    kReason,
+    kBytesBefore,
+    kBytesAfter,
+    kChange,
+    kSizeBefore,
+    kSizeAfter,
+    kQuality,
+    kDistance
+};
 constexpr int kSortRole = Qt::UserRole;
 constexpr int kTextMargin = 12;
 
@@ -67,7 +81,14 @@ void FillRow(QTableWidget& table, int r, const FileOutcome& row) {
                            ? reason->text()
                            : QString::fromUtf8(row.message) + QLatin1Char('\n') + reason->text());
     table.setItem(r, kReason, reason);
-    for (int c : {kBytesBefore, kBytesAfter, kChange})
+    const bool lossy = written && row.quality >= 0;
+    table.setItem(r, kQuality, new NumberItem(lossy ? QString::number(row.quality) : QString(), row.quality));
+    const bool measured = written && row.distance >= 0;
+    // In hundredths, so that the order is the order of the distances.
+    table.setItem(r, kDistance,
+                  new NumberItem(measured ? QLocale(QLocale::German).toString(row.distance, 'f', 2) : QString(),
+                                 measured ? qint64(std::llround(row.distance * 100)) : -1));
+    for (int c : {kBytesBefore, kBytesAfter, kChange, kQuality, kDistance})
         table.item(r, c)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
 
@@ -97,6 +118,8 @@ void CReportDialog::Fill() {
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_CHANGE)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SIZE_BEFORE)),
         QString::fromUtf8(res::LoadString(res::IDS_REPORT_COL_SIZE_AFTER)),
+        QString::fromUtf8(res::LoadString(res::IDS_CSV_QUALITY)),
+        QString::fromUtf8(res::LoadString(res::IDS_CSV_DISTANCE)),
     };
     table->setSortingEnabled(false);  // rows are filled in list order, then sorted by the user
     table->setColumnCount(int(headers.size()));

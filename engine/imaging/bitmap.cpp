@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "engine/file_io.h"
 #include "engine/imaging/imaging.h"
@@ -391,6 +394,125 @@ bool EncodeToFit(const Codec& format, const Pixels& pixels, detail::EncodeOption
     return true;
 }
 
+// An output of ours decoded again by the format's own decoder, to see what a viewer will show.
+bool DecodeInMemory(const Codec& format, std::vector<uint8_t>& bytes, Pixels& pixels, Error& why) {
+    const detail::CodecOperations& codec = *format.operations;
+    if (codec.readHeader == nullptr || codec.decode == nullptr) return Fail(why, Failure::NoEncoder);
+    std::unique_ptr<FILE, decltype(&std::fclose)> file(::fmemopen(bytes.data(), bytes.size(), "rb"), &std::fclose);
+    if (!file) return Fail(why, Failure::OutOfMemory);
+    detail::SourceInfo info;
+    info.codec = &format;
+    info.fileSize = static_cast<int64_t>(bytes.size());
+    if (!codec.readHeader(file.get(), info, why)) return false;
+    std::rewind(file.get());
+    return codec.decode(file.get(), info, 1, pixels, nullptr, why);
+}
+
+// A format without a decoder cannot be measured: it is written at the quality given.
+bool SearchesByDistance(const Codec& format, const Bitmap::SaveOptions& how) {
+    return how.maxDistance > 0 && format.takesQuality && format.operations->decode != nullptr;
+}
+
+// One candidate of the search by distance.
+struct Probe {
+    int quality = -1;
+    float distance = 0;
+    std::vector<uint8_t> bytes;
+};
+
+bool MeasureBytes(const Codec& format, const Pixels& pixels, Probe& probe, Error& why) {
+    Pixels decoded;
+    return DecodeInMemory(format, probe.bytes, decoded, why) &&
+           detail::ButteraugliDistance(pixels, decoded, probe.distance, why);
+}
+
+bool Measure(const Codec& format, const Pixels& pixels, detail::EncodeOptions options, int quality, Probe& probe,
+             Bitmap::SaveOutcome& result, Error& why) {
+    options.quality = quality;
+    ++result.encodes;
+    probe.quality = quality;
+    return EncodeInMemory(format, pixels, options, probe.bytes, why) && MeasureBytes(format, pixels, probe, why);
+}
+
+// Butteraugli costs many times an encode, so the search stops after a few probes or once the lowest quality
+// within the distance is known to within a few steps; what it gives is always a quality it measured.
+constexpr int kMaxProbes = 3;
+constexpr int kCloseEnough = 3;
+
+// The distance of photos' outputs grows about as a power of (101 - quality): the exponent measured between
+// two probes of this image, else the one typical of photos, aiming a little inside the bound so that the next
+// probe lands within it.
+int PredictQuality(const Probe& last, const Probe& before, float bound) {
+    const auto room = [](int quality) { return 101.0 - quality; };
+    double exponent = 0.7;
+    if (before.quality >= 0 && before.quality != last.quality && before.distance > 0 && last.distance > 0) {
+        exponent =
+            std::log(double(last.distance) / before.distance) / std::log(room(last.quality) / room(before.quality));
+        exponent = std::clamp(exponent, 0.3, 2.0);
+    }
+    if (!(last.distance > 0)) return 0;
+    const double aim = 0.95 * bound / last.distance;
+    return static_cast<int>(std::lround(101.0 - room(last.quality) * std::pow(aim, 1.0 / exponent)));
+}
+
+// The lowest quality up to the top whose output stays within the distance, its distances falling as the
+// quality rises closely enough for a search: the guess (the answer for a similar image) first, then where the
+// distances measured so far point, inside the interval known to bracket it. When not even the top is within,
+// the top.
+bool EncodeWithin(const Codec& format, const Pixels& pixels, const detail::EncodeOptions& options,
+                  const Bitmap::SaveOptions& how, Bitmap::SaveOutcome& result, Probe& best, Error& why) {
+    const int top = std::clamp(how.quality, 0, 100);
+    int quality = how.qualityGuess >= 0 ? std::min(how.qualityGuess, top) : top;
+    int failing = -1;  // the highest quality known to stray too far
+    Probe probe, before, atTop;
+    for (int probes = 0; probes < kMaxProbes; ++probes) {
+        if (!Measure(format, pixels, options, quality, probe, result, why)) return false;
+        const int next = PredictQuality(probe, before, how.maxDistance);
+        before.quality = probe.quality;
+        before.distance = probe.distance;
+        if (probe.distance <= how.maxDistance) {
+            std::swap(best, probe);
+        } else {
+            failing = std::max(failing, quality);
+            if (quality == top) std::swap(atTop, probe);
+        }
+        const int within = best.quality >= 0 ? best.quality : top + 1;
+        if (within - failing <= (best.quality >= 0 ? kCloseEnough : 1)) break;
+        quality = std::clamp(next, failing + 1, within - 1);
+    }
+    if (best.quality >= 0) return true;
+    if (atTop.quality < 0 && !Measure(format, pixels, options, top, atTop, result, why)) return false;
+    std::swap(best, atTop);
+    return true;
+}
+
+// The bytes a save writes when it searches: the lowest quality within the distance, lowered further where
+// the size limit asks for it, or the highest quality that fits the size limit alone.
+bool ChooseOutput(const Codec& format, const Pixels& pixels, const detail::EncodeOptions& options,
+                  const Bitmap::SaveOptions& how, Bitmap::SaveOutcome& result, std::vector<uint8_t>& chosen,
+                  Error& why) {
+    if (!SearchesByDistance(format, how)) return EncodeToFit(format, pixels, options, how, result, chosen, why);
+    Probe within;
+    if (!EncodeWithin(format, pixels, options, how, result, within, why)) return false;
+    result.quality = within.quality;
+    result.distance = within.distance;
+    if (how.maxBytes == 0 || within.bytes.size() <= how.maxBytes) {
+        chosen.swap(within.bytes);
+        return true;
+    }
+    Bitmap::SaveOptions smaller = how;
+    smaller.quality = std::max(0, within.quality - 1);
+    result.quality = -1;
+    if (!EncodeToFit(format, pixels, options, smaller, result, chosen, why)) return false;
+    result.limitWon = true;
+    Probe written;
+    written.bytes.swap(chosen);
+    if (!MeasureBytes(format, pixels, written, why)) return false;
+    result.distance = written.distance;
+    chosen.swap(written.bytes);
+    return true;
+}
+
 }  // namespace
 
 bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOptions& how, SaveOutcome* outcome,
@@ -423,10 +545,10 @@ bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOption
         if (!xmp.empty()) options.xmp = &xmp;
     }
 
-    if (how.maxBytes == 0 || !format.takesQuality)
+    if (!format.takesQuality || (how.maxBytes == 0 && !SearchesByDistance(format, how)))
         return SaveStraight(path, format, m.pixels, options, how, result, why);
     std::vector<uint8_t> chosen;
-    if (!EncodeToFit(format, m.pixels, options, how, result, chosen, why)) return false;
+    if (!ChooseOutput(format, m.pixels, options, how, result, chosen, why)) return false;
     result.bytes = chosen.size();
     if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
         result.notSmaller = true;

@@ -109,6 +109,10 @@ public:
         bool dropGps = true;          // kept EXIF without its GPS position
         uint64_t maxBytes = 0;        // > 0: for a format with a quality, the highest quality whose output fits
         uint64_t onlyBelowBytes = 0;  // > 0: an output of at least this many bytes is not written
+        // > 0: for a format with a quality and a decoder, the lowest quality up to `quality` whose decoded
+        // output stays within this butteraugli distance; maxBytes, when set too, may lower it further.
+        float maxDistance = 0;
+        int qualityGuess = -1;  // where that search starts (the answer for a similar image); -1: at `quality`
     };
     struct SaveOutcome {
         int quality = -1;          // the quality encoded with
@@ -116,6 +120,8 @@ public:
         uint64_t bytes = 0;        // size of the output (also of one not written)
         bool limitMissed = false;  // not even quality 0 fits maxBytes: written at 0
         bool notSmaller = false;   // not written: not fewer bytes than onlyBelowBytes (Save gives false, no error)
+        float distance = -1;       // butteraugli distance of the output from the pixels; -1 when not measured
+        bool limitWon = false;     // maxBytes took the quality below the one maxDistance asked for
     };
     bool Save(const std::string& path, const Codec& format, const SaveOptions& options, SaveOutcome* outcome,
               Error* error = nullptr);
@@ -146,6 +152,11 @@ public:
 private:
     Bitmap& target_;
 };
+
+// Memory a save that searches by butteraugli distance takes per pixel besides the encoder's: libjxl's
+// butteraugli (about 256 bytes a pixel, measured at 640x480 and 1280x960), the decoded candidate, the decoder's
+// planes and two encoded candidates.
+inline constexpr uint64_t kDistanceSearchBytesPerPixel = 288;
 
 // Largest number of pixels a bitmap may have; larger headers are refused before any pixel memory is taken.
 extern const uint64_t kMaxPixels;

@@ -137,6 +137,14 @@ inline bool Fail(Error& error, Failure failure, std::string detail = {}) {
     return false;
 }
 
+// The rest of a file from where it stands, for decoders that take their input in one piece. false when it
+// cannot be read or is larger than `limit`.
+bool ReadRest(FILE* file, std::vector<uint8_t>& bytes, Error& error, uint64_t limit = uint64_t{1} << 31);
+
+// The butteraugli distance (libjxl, the 3-norm over the image) of `candidate` from `reference`, both of one
+// size. false when it cannot be computed; `error` then says why.
+bool ButteraugliDistance(const Pixels& reference, const Pixels& candidate, float& distance, Error& error);
+
 // The system's text for an errno value.
 std::string ErrnoText(int number);
 

@@ -2,9 +2,12 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "engine/imaging/imaging.h"
 #include "engine/imaging/internal.h"
@@ -107,6 +110,17 @@ int SettingForRate(std::span<const RatePoint> points, int rate) {
         return a.setting + step;
     }
     return points.back().setting;
+}
+
+bool ReadRest(FILE* file, std::vector<uint8_t>& bytes, Error& error, uint64_t limit) {
+    bytes.clear();
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (bytes.size() + got > limit) return Fail(error, Failure::TooLarge);
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return !std::ferror(file) || Fail(error, Failure::Truncated, ErrnoText(errno));
 }
 
 std::string ErrnoText(int number) {

@@ -58,9 +58,9 @@ std::vector<Record> ParseCsv(const std::string& text) {
         }
     }
     records.pop_back();  // after the last CR LF
-    const std::vector<std::string> keys = {"source",       "target",       "result",        "bytes_before",
-                                           "bytes_after",  "width_before", "height_before", "width_after",
-                                           "height_after", "message",      "reason"};
+    const std::vector<std::string> keys = {
+        "source",      "target",       "result",  "bytes_before", "bytes_after", "width_before", "height_before",
+        "width_after", "height_after", "message", "reason",       "quality",     "distance"};
     const std::map<std::string, std::string> results = {
         {"geschrieben", "written"}, {"übersprungen", "skipped"}, {"fehlgeschlagen", "failed"}};
     std::vector<Record> rows;

@@ -168,6 +168,8 @@ BatchReport SampleReport() {
                        60,
                        0,
                        0};
+    written.quality = 62;  // chosen by distance: the decimal comma in CSV, the point in JSON
+    written.distance = 1.5f;
     report.rows = {written, failed};
     return report;
 }
@@ -175,10 +177,10 @@ BatchReport SampleReport() {
 TEST(ReportText, CsvForAGermanSpreadsheetWithTheBytesEscaped) {
     EXPECT_EQ(ReportCsv(SampleReport()),
               "\xEF\xBB\xBFQuelldatei;Zieldatei;Ergebnis;Bytes vorher;Bytes nachher;Breite vorher;Höhe vorher;"
-              "Breite nachher;Höhe nachher;Meldung;Grund\r\n"
-              "\"/b/a,\"\"x\"\".png\";/z/a.jpg;geschrieben;1000;400;160;120;64;48;;\r\n"
+              "Breite nachher;Höhe nachher;Meldung;Grund;Qualität;Butteraugli-Distanz\r\n"
+              "\"/b/a,\"\"x\"\".png\";/z/a.jpg;geschrieben;1000;400;160;120;64;48;;;62;1,50\r\n"
               "/b/bild\\xFF.png;/z/bild\\xFF.jpg;fehlgeschlagen;77;;80;60;;;Keine gültige Bilddatei: /b/bild\\xFF.png;"
-              "\"Bilddaten fehlerhaft: line\nbreak\"\r\n");
+              "\"Bilddaten fehlerhaft: line\nbreak\";;\r\n");
 }
 
 TEST(ReportText, CsvCellsAreNeverFormulasAndTellTheirBytesBack) {
@@ -199,12 +201,12 @@ TEST(ReportText, JsonLinesAreValidUtf8WithTheExactBytesBeside) {
         ReportJsonLines(SampleReport()),
         "{\"source\":\"/b/a,\\\"x\\\".png\",\"target\":\"/z/a.jpg\",\"result\":\"written\",\"bytes_before\":1000,"
         "\"bytes_after\":400,\"width_before\":160,\"height_before\":120,\"width_after\":64,\"height_after\":48,"
-        "\"message\":\"\",\"reason\":\"\"}\n"
+        "\"message\":\"\",\"reason\":\"\",\"quality\":62,\"distance\":1.50}\n"
         "{\"source\":\"/b/bild\\ufffd.png\",\"source_bytes\":\"/b/bild%FF.png\",\"target\":\"/z/bild\\ufffd.jpg\","
         "\"target_bytes\":\"/z/bild%FF.jpg\",\"result\":\"failed\",\"bytes_before\":77,\"bytes_after\":null,"
         "\"width_before\":80,\"height_before\":60,\"width_after\":null,\"height_after\":null,"
         "\"message\":\"Keine gültige Bilddatei: /b/bild\\ufffd.png\",\"reason\":\"Bilddaten fehlerhaft: "
-        "line\\u000abreak\"}\n");
+        "line\\u000abreak\",\"quality\":null,\"distance\":null}\n");
 }
 
 TEST(ReportText, FormatByExtension) {

@@ -83,6 +83,30 @@ TEST_F(AdvancedDialogTest, FurtherInputTypesByTheirBits) {
     EXPECT_TRUE(Checked(dialog, res::kAdvancedAcceptAvif));
 }
 
+TEST_F(AdvancedDialogTest, QualityPerImageButtonsExchangeTheStoredDistance) {
+    const std::pair<int, int32_t> levels[] = {{res::kAdvancedAutoQualityLossless, 10},
+                                              {res::kAdvancedAutoQualityVeryHigh, 15},
+                                              {res::kAdvancedAutoQualityHigh, 20},
+                                              {res::kAdvancedAutoQualityMedium, 30},
+                                              {res::kAdvancedAutoQualityOff, 0}};
+    for (const auto& [button, tenths] : levels) {
+        {
+            CAdvancedDialog dialog(store);
+            Click(dialog, button);
+            Click(dialog, res::kOkButton);
+        }
+        EXPECT_EQ(settings::ReadAdvancedSettings(store).AutoQualitaet, tenths) << button;
+        CAdvancedDialog reopened(store);
+        for (const auto& [other, unused] : levels) EXPECT_EQ(Checked(reopened, other), other == button) << other;
+    }
+    // A distance of a hand-edited file that no button stands for stays as it was.
+    store.WriteProfileStringA("Erweitert", "AutoQualitaet", "25");
+    CAdvancedDialog dialog(store);
+    for (const auto& [button, unused] : levels) EXPECT_FALSE(Checked(dialog, button)) << button;
+    Click(dialog, res::kOkButton);
+    EXPECT_EQ(settings::ReadAdvancedSettings(store).AutoQualitaet, 25);
+}
+
 TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
     CAdvancedDialog dialog(store);
     dialog.show();

@@ -70,7 +70,7 @@ TEST_F(ReportWindowTest, TheLastEntryOpensAnEmptyReportBeforeAnyBatch) {
     OpenReport(main, [&](CReportDialog& report) {
         EXPECT_EQ(report.windowTitle(), "Bericht der letzten Komprimierung");
         EXPECT_EQ(report.Table()->rowCount(), 0);
-        EXPECT_EQ(report.Table()->columnCount(), 9);
+        EXPECT_EQ(report.Table()->columnCount(), 11);
         EXPECT_EQ(report.TotalsLabel()->text().toStdString(), res::LoadString(res::IDS_REPORT_NONE));
         EXPECT_FALSE(report.ControlAs<QPushButton>(res::kReportSave)->isEnabled());
     });

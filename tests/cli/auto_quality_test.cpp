@@ -1,0 +1,169 @@
+// The quality chosen per image by quendrix-batch on real photos: every output type of the codec table whose
+// encoder takes a quality, each written file measured again with libjxl's butteraugli against the same
+// batch's lossless output, and the option's interplay with the settings file and the size limit.
+#include <avif/avif.h>
+#include <jxl/butteraugli.h>
+#include <webp/decode.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+
+#include "res/strings.h"
+#include "support/child_process.h"
+#include "support/images.h"
+
+namespace qx {
+namespace {
+
+using test::ReadBytes;
+using test::RunResult;
+using test::WriteBytes;
+
+struct Rgb {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> bytes;
+};
+
+Rgb DecodeAvif(const std::string& data) {
+    Rgb rgb;
+    avifDecoder* decoder = avifDecoderCreate();
+    avifImage* image = avifImageCreateEmpty();
+    avifRGBImage pixels;
+    if (avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(data.data()), data.size()) ==
+        AVIF_RESULT_OK) {
+        avifRGBImageSetDefaults(&pixels, image);
+        pixels.format = AVIF_RGB_FORMAT_RGB;
+        pixels.depth = 8;
+        avifRGBImageAllocatePixels(&pixels);
+        if (avifImageYUVToRGB(image, &pixels) == AVIF_RESULT_OK) {
+            rgb = {image->width, image->height, {}};
+            for (uint32_t y = 0; y < image->height; ++y)
+                rgb.bytes.insert(rgb.bytes.end(), pixels.pixels + size_t{pixels.rowBytes} * y,
+                                 pixels.pixels + size_t{pixels.rowBytes} * y + size_t{image->width} * 3);
+        }
+        avifRGBImageFreePixels(&pixels);
+    }
+    avifImageDestroy(image);
+    avifDecoderDestroy(decoder);
+    return rgb;
+}
+
+// The pixels a viewer shows of an output, each format decoded by its own library.
+Rgb DecodeRgb(const std::string& path) {
+    const std::string data = ReadBytes(path);
+    if (path.ends_with(".avif")) return DecodeAvif(data);
+    Rgb rgb;
+    if (path.ends_with(".webp")) {
+        int width = 0, height = 0;
+        uint8_t* pixels = WebPDecodeRGB(reinterpret_cast<const uint8_t*>(data.data()), data.size(), &width, &height);
+        if (pixels != nullptr) rgb = {uint32_t(width), uint32_t(height), {pixels, pixels + size_t(width) * height * 3}};
+        WebPFree(pixels);
+        return rgb;
+    }
+    auto bitmap = imaging::Bitmap::FromFile(path);
+    if (!bitmap) return rgb;
+    rgb = {bitmap->Width(), bitmap->Height(), {}};
+    for (uint32_t y = 0, argb = 0; y < rgb.height; ++y)
+        for (uint32_t x = 0; x < rgb.width && bitmap->GetPixel(x, y, argb); ++x)
+            rgb.bytes.insert(rgb.bytes.end(), {uint8_t(argb >> 16), uint8_t(argb >> 8), uint8_t(argb)});
+    return rgb;
+}
+
+// The butteraugli 3-norm, as the option measures it.
+float Distance(const Rgb& reference, const Rgb& output) {
+    EXPECT_EQ(reference.bytes.size(), output.bytes.size());
+    if (reference.bytes.size() != output.bytes.size() || reference.bytes.empty()) return 1e9f;
+    JxlButteraugliApi* api = JxlButteraugliApiCreate(nullptr);
+    const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    JxlButteraugliResult* result =
+        JxlButteraugliCompute(api, reference.width, reference.height, &format, reference.bytes.data(),
+                              reference.bytes.size(), &format, output.bytes.data(), output.bytes.size());
+    const float distance = JxlButteraugliResultGetDistance(result, 3);
+    JxlButteraugliResultDestroy(result);
+    JxlButteraugliApiDestroy(api);
+    return distance;
+}
+
+std::vector<QJsonObject> ReportRows(const std::string& path) {
+    std::vector<QJsonObject> rows;
+    for (const QByteArray& line : QByteArray::fromStdString(ReadBytes(path)).split('\n'))
+        if (!line.isEmpty()) rows.push_back(QJsonDocument::fromJson(line).object());
+    return rows;
+}
+
+class AutoQualityTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::MakeDir(dir / "fotos");
+        for (const auto& camera : std::filesystem::directory_iterator(test::kCorpus + "/cameras"))
+            if (camera.path().extension() == ".jpg")
+                WriteBytes(dir / ("fotos/" + camera.path().filename().string()), ReadBytes(camera.path()));
+        test::WriteImage(dir / "fotos/gemacht.jpg", 800, 600);
+        settings = dir / "quendrix.ini";
+        WriteBytes(settings, "[Allg]\nRate=80\nBildsize=1\nBreite=320\nHoehe=240\n[Parameter]\nThreadAnzahl=2\n");
+    }
+    RunResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--settings", settings, "--quiet"});
+        return test::RunChild(test::kBatchProgram, {.args = args, .env = {{"HOME", dir / "home"}}});
+    }
+    test::ScratchDir dir;
+    std::string settings;
+};
+
+TEST_F(AutoQualityTest, EachLossyOutputStaysWithinTheDistanceAndBelowRate) {
+    ASSERT_EQ(Run({"--type", "png", "--target-folder", dir / "png", dir / "fotos"}).exitCode, 0);
+    for (const imaging::Codec& codec : imaging::Codecs()) {
+        if (!codec.takesQuality || codec.outputType < 0) continue;
+        const std::string report = dir / (std::string(codec.name) + ".jsonl");
+        const RunResult r = Run({"--auto-quality", "2", "--type", codec.name, "--target-folder", dir / codec.name,
+                                 "--report", report, dir / "fotos"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        int lowered = 0;
+        for (const QJsonObject& row : ReportRows(report)) {
+            const std::string target = row["target"].toString().toStdString();
+            const std::string reference = (std::filesystem::path(dir / "png") /
+                                           std::filesystem::path(target).filename().replace_extension(".png"));
+            const int quality = row["quality"].toInt(-1);
+            const float measured = Distance(DecodeRgb(reference), DecodeRgb(target));
+            EXPECT_LE(quality, 80) << target;
+            EXPECT_NEAR(measured, row["distance"].toDouble(), 0.006) << target;
+            if (quality < 80) {
+                EXPECT_LE(measured, 2.0f) << target;
+            }
+            lowered += quality < 80;
+        }
+        EXPECT_GT(lowered, 0) << codec.name;
+    }
+}
+
+TEST_F(AutoQualityTest, TheKeyFromTheFileTheOptionAndTheSizeLimitThatWins) {
+    WriteBytes(settings, ReadBytes(settings) + "[Erweitert]\nAutoQualitaet=10\nMaxKBAktiv=1\nMaxKB=6\n");
+    EXPECT_NE(Run({"--show-settings"}).out.find("\nAutoQualitaet=10\n"), std::string::npos);
+    for (const auto& [given, stored] : {std::pair{"1.5", "15"}, {"2,0", "20"}, {"3", "30"}, {"0", "0"}, {"10", "100"}})
+        EXPECT_NE(Run({"--show-settings", "--auto-quality", given}).out.find(std::string("\nAutoQualitaet=") + stored),
+                  std::string::npos)
+            << given;
+    for (const char* bad : {"1.25", "10.1", "-1", "x", "", "1."}) {
+        const RunResult r = Run({"--auto-quality", bad, "--target-folder", dir / "aus", dir / "fotos"});
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find(res::LoadString(res::IDS_CLI_AUTO_QUALITY_FORMS)), std::string::npos) << bad;
+        EXPECT_FALSE(test::Exists(dir / "aus")) << bad;
+    }
+    // Distance 1.0 from the file with a limit of 6 KB: the limit decides, and the report says so.
+    ASSERT_EQ(Run({"--target-folder", dir / "aus", "--report", dir / "r.jsonl", dir / "fotos"}).exitCode, 0);
+    int limitWon = 0;
+    for (const QJsonObject& row : ReportRows(dir / "r.jsonl")) {
+        const std::string reason = row["reason"].toString().toStdString();
+        EXPECT_LE(row["quality"].toInt(-1), 80);
+        EXPECT_GE(row["distance"].toDouble(-1), 0);
+        if (reason != res::LoadString(res::IDS_LIMIT_NOT_REACHED)) {
+            EXPECT_LE(row["bytes_after"].toInt(), 6 * 1024);
+        }
+        limitWon += reason == res::LoadString(res::IDS_LIMIT_WON);
+    }
+    EXPECT_GT(limitWon, 0);
+}
+
+}  // namespace
+}  // namespace qx
