@@ -55,6 +55,12 @@ struct AdvancedSettings {
     int32_t MaxKBAktiv = 0;            // 1: MaxKB limits outputs of formats with a quality
     int32_t MaxKB = 500;               // most kilobytes (1024 bytes) per output file
     int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
+    // 1: with a target folder, files of a dropped folder keep their sub-folders below it
+    int32_t OrdnerstrukturBeibehalten = 0;
+    // 1: a target already there and not older than its source is left as it is, the file counted as skipped
+    int32_t VorhandeneUeberspringen = 0;
+    // 1: outputs this program wrote are listed in their folder's ledger, and a listed file is no source
+    int32_t EigeneAusgabenUeberspringen = 0;
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format (EingabeTyp

@@ -95,7 +95,7 @@ const DialogTemplate kAdvanced{
     IDD_ADVANCED,
     "Erweiterte Einstellungen",
     260,
-    171,
+    233,
     "MS Sans Serif",
     8,
     {
@@ -111,8 +111,13 @@ const DialogTemplate kAdvanced{
         {kNoId, K::GroupBox, kGroup, "Dateigröße", 7, 54, 246, 56},
         {kAdvancedKeepDate, K::CheckBox, kTabStop, "Änderungsdatum der Quelle übernehmen", 14, 127, 200, 10},
         {kNoId, K::GroupBox, kGroup, "Datum", 7, 115, 246, 27},
-        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 150, 50, 14},
-        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 150, 50, 14},
+        {kAdvancedKeepTree, K::CheckBox, kTabStop, "Ordnerstruktur beibehalten", 14, 159, 200, 10},
+        {kAdvancedSkipExisting, K::CheckBox, kTabStop, "Vorhandene Zieldateien überspringen", 14, 174, 200, 10},
+        {kAdvancedSkipOwnOutputs, K::CheckBox, kTabStop, "Eigene Ausgabedateien nicht erneut komprimieren", 14, 189,
+         220, 10},
+        {kNoId, K::GroupBox, kGroup, "Ordner", 7, 147, 246, 57},
+        {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 212, 50, 14},
+        {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 203, 212, 50, 14},
     }};
 
 const DialogTemplate kInfo{IDD_INFO,

@@ -117,6 +117,9 @@ enum AdvancedControl : int {
     kAdvancedMaxKBOn = 1043,
     kAdvancedMaxKB = 1044,
     kAdvancedKeepDate = 1045,
+    kAdvancedKeepTree = 1046,
+    kAdvancedSkipExisting = 1047,
+    kAdvancedSkipOwnOutputs = 1048,
 };
 
 enum InfoControl : int {

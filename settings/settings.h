@@ -44,6 +44,9 @@ inline constexpr const char* kNurWennKleiner = "NurWennKleiner";
 inline constexpr const char* kMaxKBAktiv = "MaxKBAktiv";
 inline constexpr const char* kMaxKB = "MaxKB";
 inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
+inline constexpr const char* kOrdnerstrukturBeibehalten = "OrdnerstrukturBeibehalten";
+inline constexpr const char* kVorhandeneUeberspringen = "VorhandeneUeberspringen";
+inline constexpr const char* kEigeneAusgabenUeberspringen = "EigeneAusgabenUeberspringen";
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -119,6 +122,12 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
     {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
+    {kErweitert, kOrdnerstrukturBeibehalten, &AdvancedSettings::OrdnerstrukturBeibehalten, 0, 1, {{"keep-tree", 1}},
+     {}, res::IDS_CLI_HELP_KEEP_TREE},
+    {kErweitert, kVorhandeneUeberspringen, &AdvancedSettings::VorhandeneUeberspringen, 0, 1, {{"skip-existing", 1}},
+     {}, res::IDS_CLI_HELP_SKIP_EXISTING},
+    {kErweitert, kEigeneAusgabenUeberspringen, &AdvancedSettings::EigeneAusgabenUeberspringen, 0, 1,
+     {{"skip-own-outputs", 1}, {"own-outputs", 0}}, {}, res::IDS_CLI_HELP_SKIP_OWN_OUTPUTS},
 };
 // clang-format on
 

@@ -37,6 +37,9 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     if (!dx.Saving() || (limit != nullptr && limit->isEnabled()))
         dx.Exchange({res::kAdvancedMaxKB, settings::kMaxKB}, values_);
     dx.Exchange({res::kAdvancedKeepDate, settings::kDatumUebernehmen}, values_);
+    dx.Exchange({res::kAdvancedKeepTree, settings::kOrdnerstrukturBeibehalten}, values_);
+    dx.Exchange({res::kAdvancedSkipExisting, settings::kVorhandeneUeberspringen}, values_);
+    dx.Exchange({res::kAdvancedSkipOwnOutputs, settings::kEigeneAusgabenUeberspringen}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {

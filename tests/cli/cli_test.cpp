@@ -426,7 +426,8 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
                          "\n[Allg]\nRate=33\nVerz=/ziel\nBildsize=0\nProzent=25\nBreite=640\nHoehe=480\nZielPath=0\n"
                          "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
                          "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
-                         "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\n");
+                         "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen="
+                         "0\nOrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n");
 }
 
 // Each option a settings row names is parsed into that row's key and has its line in the help.
