@@ -50,8 +50,8 @@ void RecordOutput(const std::string& outputPath) {
     const auto fingerprint = Fingerprint(outputPath);
     if (!fingerprint) return;
     char line[64];
-    const int length = std::snprintf(line, sizeof line, "%" PRId64 " %016" PRIx64 "\n", fingerprint->first,
-                                     fingerprint->second);
+    const int length =
+        std::snprintf(line, sizeof line, "%" PRId64 " %016" PRIx64 "\n", fingerprint->first, fingerprint->second);
     // One short write in append mode: lines of workers and of other processes writing into the same folder
     // do not mix.
     const int fd = ::open(LedgerPath(outputPath).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);

@@ -26,7 +26,7 @@ struct FileRow {
     int64_t bytes = 0;  // the file's size when it was taken
     // The folders from the dropped folder's parent down to the file, each with its "/"; empty for a file
     // taken on its own.
-    std::string subfolder;
+    std::string subfolder = {};
 };
 
 // Receives every accepted file as it is found, so that a window can show rows while a large folder is walked.

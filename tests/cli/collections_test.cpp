@@ -51,7 +51,7 @@ std::vector<std::string> ReportLines(const std::vector<std::string>& reports, co
     for (const std::string& report : reports) {
         std::istringstream in(ReadBytes(report));
         for (std::string line; std::getline(in, line);) {
-            for (size_t at; (at = line.find(targetFolder)) != std::string::npos;)
+            for (size_t at; !targetFolder.empty() && (at = line.find(targetFolder)) != std::string::npos;)
                 line.replace(at, targetFolder.size(), "ZIEL");
             lines.push_back(line);
         }
