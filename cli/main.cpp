@@ -112,10 +112,18 @@ int RunBatchOf(const CommandLine& commandLine, const MainSettings& main, const P
     }
 
     RowList rows;
+    // Every shard walks the same folders and keeps its own part of the files, so that the shards of one
+    // collection together do each file once.
+    const std::optional<Shard>& shard = commandLine.shard;
+    const RowSink sink = [&rows, &shard](const FileRow& row) {
+        if (!shard || InShard(ShardKey(row), *shard)) rows.Append(row);
+    };
     // A file named on purpose that is not taken is a failure of the batch; files in named folders are not.
-    const std::vector<RefusedFile> refused =
-        OnNamedPaths(commandLine.operands,
-                     settings::UnpackInputTypes(parameters.EingabeTyp, advanced.WeitereEingabeTypen), rows.Appender());
+    std::vector<RefusedFile> refused = OnNamedPaths(
+        commandLine.operands, settings::UnpackInputTypes(parameters.EingabeTyp, advanced.WeitereEingabeTypen), sink);
+    if (shard) {
+        std::erase_if(refused, [&shard](const RefusedFile& file) { return !InShard(file.path, *shard); });
+    }
     const std::vector<FileOutcome> refusedRows = SayRefused(refused);
 
     // The window's "drag into the list" makes no sense here: with nothing taken the batch does not run.
@@ -171,6 +179,17 @@ int Run(int argc, char** argv) {
         PrintSettings(settingsPath, main, parameters, advanced);
         return kExitOk;
     }
+    if (commandLine.filesFrom) {
+        std::vector<std::string> listed;
+        if (!ReadPathList(*commandLine.filesFrom, commandLine.nullSeparated, listed)) {
+            return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": --files-from \"" + *commandLine.filesFrom +
+                         "\": " + res::LoadString(res::IDS_CLI_LIST_UNREADABLE));
+        }
+        commandLine.operands.insert(commandLine.operands.end(), listed.begin(), listed.end());
+    }
+    // Running numbers count the rows of one list: every shard would begin at the first number again.
+    if (commandLine.shard && parameters.AusgabeDateiTyp == kNamingPattern)
+        return Usage(res::LoadString(res::IDS_CLI_SHARD_WITH_PATTERN));
     if (commandLine.operands.empty()) {
         return Usage(res::LoadString(res::IDS_CLI_PROGRAM) + ": " + res::LoadString(res::IDS_CLI_NO_OPERANDS));
     }

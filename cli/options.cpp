@@ -2,10 +2,12 @@
 
 #include <getopt.h>
 
+#include <cstdio>
 #include <span>
 
 #include "engine/compress.h"
 #include "engine/imaging/imaging.h"
+#include "engine/output_ledger.h"
 #include "engine/report.h"
 #include "res/strings.h"
 #include "settings/settings.h"
@@ -29,6 +31,9 @@ enum OptionId : int {
     kOptReport,
     kOptHelp,
     kOptVersion,
+    kOptFilesFrom,
+    kOptNull,
+    kOptShard,
     kRowOption = 1024,  // + 2 * the row's index + the option's index in the row
 };
 
@@ -46,6 +51,9 @@ const option kOwnOptions[] = {
     {"report", required_argument, nullptr, kOptReport},
     {"help", no_argument, nullptr, kOptHelp},
     {"version", no_argument, nullptr, kOptVersion},
+    {"files-from", required_argument, nullptr, kOptFilesFrom},
+    {"null", no_argument, nullptr, kOptNull},
+    {"shard", required_argument, nullptr, kOptShard},
 };
 
 // Our own options and the rows', as getopt_long takes them.
@@ -232,7 +240,71 @@ bool ParseOwnOption(int id, const std::string& value, std::vector<Override>& ove
     }
 }
 
+// "K/N" with 1 <= K <= N.
+bool ParseShard(const std::string& value, Shard& shard, std::string& problem) {
+    const size_t slash = value.find('/');
+    uint32_t index = 0;
+    uint32_t count = 0;
+    std::string ignored;
+    if (slash == std::string::npos || !ParseUnsignedInRange(value.substr(0, slash), 1, UINT32_MAX, index, ignored) ||
+        !ParseUnsignedInRange(value.substr(slash + 1), 1, UINT32_MAX, count, ignored) || index > count) {
+        problem = res::LoadString(res::IDS_CLI_SHARD_FORMS);
+        return false;
+    }
+    shard = {index, count};
+    return true;
+}
+
+// The options that belong to the command line alone; false with `problem` for a bad value.
+bool ParseCommandLineOnly(int id, const std::string& value, CommandLine& commandLine, std::string& problem) {
+    switch (id) {
+        case kOptFilesFrom: commandLine.filesFrom = value; return true;
+        case kOptNull:
+        case '0': commandLine.nullSeparated = true; return true;
+        case kOptShard: {
+            Shard shard;
+            if (!ParseShard(value, shard, problem)) return false;
+            commandLine.shard = shard;
+            return true;
+        }
+        default: return ParseOwnOption(id, value, commandLine.overrides, problem);
+    }
+}
+
 }  // namespace
+
+std::vector<std::string> SplitPathList(const std::string& text, bool nullSeparated) {
+    std::vector<std::string> entries;
+    const char separator = nullSeparated ? '\0' : '\n';
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) entries.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return entries;
+}
+
+bool ReadPathList(const std::string& path, bool nullSeparated, std::vector<std::string>& entries) {
+    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    std::string text;
+    char buffer[65536];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    const bool ok = std::ferror(file) == 0;
+    if (file != stdin) std::fclose(file);
+    if (ok) entries = SplitPathList(text, nullSeparated);
+    return ok;
+}
+
+std::string ShardKey(const FileRow& row) {
+    if (row.subfolder.empty()) return row.path;
+    return row.subfolder + row.path.substr(row.path.rfind('/') + 1);
+}
+
+bool InShard(const std::string& key, const Shard& shard) { return Fnv1a64(key) % shard.count == shard.index - 1; }
 
 bool ParseUnsignedInRange(const std::string& text, uint32_t lower, uint32_t upper, uint32_t& value,
                           std::string& error) {
@@ -277,7 +349,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
     opterr = 0;
     for (;;) {
         int index = -1;
-        const int id = getopt_long(argc, argv, ":h", options.data(), &index);
+        const int id = getopt_long(argc, argv, ":h0", options.data(), &index);
         if (id == -1) break;
         if (id == ':' || id == '?') {
             const int problemId = id == ':' ? res::IDS_CLI_MISSING_VALUE : res::IDS_CLI_UNKNOWN_OPTION;
@@ -301,7 +373,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& commandLine, std::stri
             else
                 problem = res::LoadString(res::IDS_CLI_REPORT_FORMS);
         } else {
-            ok = ParseOwnOption(id, value, commandLine.overrides, problem);
+            ok = ParseCommandLineOnly(id, value, commandLine, problem);
         }
         if (!ok) {
             error = Describe(name, value, problem);

@@ -75,8 +75,10 @@ elif [ -z "$batch" ]; then
     output=""
 else
     # Messages, progress and the summary arrive on standard error; whatever comes on standard output is shown
-    # too. A name that begins with "-" stays a name after "--".
-    output=$("$batch" -- "$@" 2>&1 </dev/null)
+    # too. A name that begins with "-" stays a name after "--". Outputs of earlier runs are listed in their
+    # folders and passed over, so that a second run over the same folder neither compresses them again nor
+    # fails every original whose output is now among the files.
+    output=$("$batch" --skip-own-outputs -- "$@" 2>&1 </dev/null)
     status=$?
     case $status in
         0) summary="Komprimiert: alle Bilder geschrieben oder übersprungen" ;;

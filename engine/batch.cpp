@@ -13,10 +13,12 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "engine/batch_testing.h"
 #include "engine/compress.h"
+#include "engine/output_ledger.h"
 #include "res/strings.h"
 
 namespace qx {
@@ -114,17 +116,29 @@ bool CompressAndMeasure(Compressor& compressor, const imaging::Codec* format, Fi
 
 // The box at the end of a batch that skipped files: each reason with its own count and text; one image in
 // the singular.
-std::string SkippedMessage(int noEnlarge, int notSmaller) {
+std::string SkippedMessage(int noEnlarge, int notSmaller, int existing, int ownOutputs) {
     std::string text;
-    if (noEnlarge > 0)
-        text = noEnlarge == 1 ? res::LoadString(res::IDS_SKIPPED_ONE)
-                              : res::FormatString(res::IDS_SKIPPED_REPORT, noEnlarge);
-    if (notSmaller > 0) {
+    const auto add = [&text](int count, int oneId, int manyId) {
+        if (count <= 0) return;
         if (!text.empty()) text += "\n\n";
-        text += notSmaller == 1 ? res::LoadString(res::IDS_SKIPPED_NOT_SMALLER_ONE)
-                                : res::FormatString(res::IDS_SKIPPED_NOT_SMALLER_MANY, notSmaller);
-    }
+        text += count == 1 ? res::LoadString(oneId) : res::FormatString(manyId, count);
+    };
+    add(noEnlarge, res::IDS_SKIPPED_ONE, res::IDS_SKIPPED_REPORT);
+    add(notSmaller, res::IDS_SKIPPED_NOT_SMALLER_ONE, res::IDS_SKIPPED_NOT_SMALLER_MANY);
+    add(existing, res::IDS_SKIPPED_EXISTING_ONE, res::IDS_SKIPPED_EXISTING_MANY);
+    add(ownOutputs, res::IDS_SKIPPED_OWN_OUTPUT_ONE, res::IDS_SKIPPED_OWN_OUTPUT_MANY);
     return text;
+}
+
+// A target an earlier run made: a regular file, not the source itself, and not older than the source (an
+// output that took the source's date has the same time).
+bool TargetIsCurrent(const std::string& sourcePath, const std::string& targetPath) {
+    struct stat source {};
+    struct stat target {};
+    if (::stat(sourcePath.c_str(), &source) != 0 || ::stat(targetPath.c_str(), &target) != 0) return false;
+    if (!S_ISREG(target.st_mode) || (source.st_dev == target.st_dev && source.st_ino == target.st_ino)) return false;
+    return std::tie(target.st_mtim.tv_sec, target.st_mtim.tv_nsec) >=
+           std::tie(source.st_mtim.tv_sec, source.st_mtim.tv_nsec);
 }
 
 FileOutcome StartedOutcome(const FileStart& file) {
@@ -229,6 +243,7 @@ struct BatchPlan {
     std::string extension;
     const imaging::Codec* saveFormat = nullptr;
     int32_t threadAnzahl = 0;
+    AdvancedSettings options;
 };
 
 class BatchRun {
@@ -243,6 +258,14 @@ private:
     void KeepAlive(bool force);
     // Starts a worker for the file; a worker that cannot start fails the file at once.
     void StartJob(Compressor& compressor, const FileStart& file, const imaging::Codec* format);
+    // A file that fails before any work: the save message for its target, with `reason`.
+    void FailUnstarted(Compressor& compressor, const FileStart& file, const std::string& reason);
+    // A file done at once, as skipped for `reasonId`: its target an earlier run made, or it is an output itself.
+    void SkipAtOnce(const FileStart& file, int reasonId);
+    // Which rows are outputs of this program, by their folders' ledgers.
+    void FindOwnOutputs(int rowCount);
+    // Row i's source and target; `outside` when its kept sub-folders would lead out of the target folder.
+    FileStart PlanFile(const BatchPlan& plan, int i, bool& outside) const;
     void FileDone(const FileOutcome& outcome);
     bool TargetFolderReady(const MainSettings& settings);
     void ProtectSources(Compressor& compressor, int rowCount);
@@ -260,6 +283,9 @@ private:
     std::vector<FileOutcome> done_;  // in the order the files were done
     // Stopped by the user: the bar stays at the files done out of the whole list instead of filling up.
     bool stopped_ = false;
+    int skippedExisting_ = 0;
+    int skippedOwnOutputs_ = 0;
+    std::vector<bool> ownOutputs_;  // by row; empty unless they are looked for
 };
 
 BatchRun::~BatchRun() {
@@ -337,16 +363,56 @@ void BatchRun::StartJob(Compressor& compressor, const FileStart& file, const ima
         // No thread, so no output: the file fails as a save would (its source may be fine, so "not a valid
         // image" would be wrong), and the batch goes on as with any worker failure.
         const std::string error = e.code().message();
-        ++compressor.FailedCount;
-        FileOutcome outcome = StartedOutcome(file);
-        outcome.bytesBefore = FileSize(file.sourcePath);
-        outcome.message = res::FormatString(res::IDS_SAVE_FAILED, file.targetPath);
-        outcome.reason = res::LoadString(res::IDS_REASON_NO_THREAD) + (error.empty() ? "" : ": " + error);
-        relay_.ShowFailure(outcome.message, res::FormatString(res::IDS_REASON_LINE, outcome.reason));
-        FileDone(outcome);
+        FailUnstarted(compressor, file,
+                      res::LoadString(res::IDS_REASON_NO_THREAD) + (error.empty() ? "" : ": " + error));
         return;
     }
     runningJobs_.push_back(std::move(job));
+}
+
+void BatchRun::FailUnstarted(Compressor& compressor, const FileStart& file, const std::string& reason) {
+    ++compressor.FailedCount;
+    FileOutcome outcome = StartedOutcome(file);
+    outcome.bytesBefore = FileSize(file.sourcePath);
+    outcome.message = res::FormatString(res::IDS_SAVE_FAILED, file.targetPath);
+    outcome.reason = reason;
+    relay_.ShowFailure(outcome.message, res::FormatString(res::IDS_REASON_LINE, outcome.reason));
+    FileDone(outcome);
+}
+
+void BatchRun::SkipAtOnce(const FileStart& file, int reasonId) {
+    ++(reasonId == res::IDS_SKIPPED_EXISTING ? skippedExisting_ : skippedOwnOutputs_);
+    FileOutcome outcome = StartedOutcome(file);
+    outcome.bytesBefore = FileSize(file.sourcePath);
+    outcome.result = FileResult::Skipped;
+    outcome.reason = res::LoadString(reasonId);
+    FileDone(outcome);
+}
+
+void BatchRun::FindOwnOutputs(int rowCount) {
+    OutputLedgers ledgers;
+    ownOutputs_.resize(static_cast<size_t>(rowCount));
+    for (int i = 0; i < rowCount; ++i) ownOutputs_[static_cast<size_t>(i)] = ledgers.IsListedOutput(rows_.RowPath(i));
+}
+
+FileStart BatchRun::PlanFile(const BatchPlan& plan, int i, bool& outside) const {
+    const MainSettings& settings = plan.settings;
+    const std::string sourcePath = rows_.RowPath(i);
+    PathParts parts;
+    SplitPath(parts, sourcePath);
+    const std::string name = MakeOutputName(plan.parameters, settings.ZielPath, parts, i);
+    std::string folder =
+        settings.ZielPath == kTargetSourceFolder ? parts.drive + parts.directory : TargetFolderText(settings.Verz);
+    outside = false;
+    if (settings.ZielPath == kTargetVerz && plan.options.OrdnerstrukturBeibehalten != 0) {
+        const std::string subfolder = rows_.RowSubfolder(i);
+        const std::string kept = KeptTreeFolder(folder, subfolder);
+        outside = kept.empty();
+        folder = outside ? folder + subfolder : kept;
+    }
+    // Targets are not compared with each other: two rows may share one (equal titles). Every save
+    // replaces its target whole, so the last one wins and no file is mixed.
+    return FileStart{i, sourcePath, folder + name + plan.extension};
 }
 
 bool BatchRun::TargetFolderReady(const MainSettings& settings) {
@@ -364,6 +430,8 @@ void BatchRun::ProtectSources(Compressor& compressor, int rowCount) {
     std::vector<FileIdentity> sources;
     sources.reserve(static_cast<size_t>(rowCount));
     for (int i = 0; i < rowCount; ++i) {
+        // An earlier output among the rows is no source: this batch makes it anew.
+        if (!ownOutputs_.empty() && ownOutputs_[static_cast<size_t>(i)]) continue;
         FileIdentity identity;
         if (GetFileIdentity(rows_.RowPath(i), identity)) sources.push_back(identity);
     }
@@ -371,21 +439,31 @@ void BatchRun::ProtectSources(Compressor& compressor, int rowCount) {
 }
 
 int BatchRun::StartFiles(Compressor& compressor, const BatchPlan& plan, int rowCount, bool& stopped) {
-    const MainSettings& settings = plan.settings;
-    std::string targetFolder = TargetFolderText(settings.Verz);
     for (int i = 0; i < rowCount; ++i) {
-        const std::string sourcePath = rows_.RowPath(i);
-        PathParts parts;
-        SplitPath(parts, sourcePath);
-        const std::string name = MakeOutputName(plan.parameters, settings.ZielPath, parts, i);
-        if (settings.ZielPath == kTargetSourceFolder) targetFolder = parts.drive + parts.directory;
-        // Targets are not compared with each other: two rows may share one (equal titles). Every save
-        // replaces its target whole, so the last one wins and no file is mixed.
-        const FileStart file{i, sourcePath, targetFolder + name + plan.extension};
-
         if (host_.StopRequested()) {
             stopped = true;
             return i;
+        }
+        if (!ownOutputs_.empty() && ownOutputs_[static_cast<size_t>(i)]) {
+            const FileStart output{i, rows_.RowPath(i), {}};
+            host_.OnFileStarted(output);
+            SkipAtOnce(output, res::IDS_SKIPPED_OWN_OUTPUT);
+            host_.SetProgressPos(i + 1);
+            continue;
+        }
+        bool outside = false;
+        const FileStart file = PlanFile(plan, i, outside);
+        if (outside ||
+            (plan.options.VorhandeneUeberspringen != 0 && TargetIsCurrent(file.sourcePath, file.targetPath))) {
+            host_.OnFileStarted(file);
+            if (!outside) {
+                SkipAtOnce(file, res::IDS_SKIPPED_EXISTING);
+            } else {
+                FailUnstarted(compressor, file, res::LoadString(res::IDS_REASON_OUTSIDE_TARGET));
+                if (plan.threadAnzahl == 0) return i + 1;
+            }
+            host_.SetProgressPos(i + 1);
+            continue;
         }
         if (plan.threadAnzahl != 0) {
             WaitForJobs(plan.threadAnzahl - 1, -1);
@@ -410,7 +488,7 @@ int BatchRun::StartFiles(Compressor& compressor, const BatchPlan& plan, int rowC
 
 void BatchRun::Finish(Compressor& compressor, BatchResult& result) {
     host_.EnableCompressButton(true);
-    result.SkippedCount = compressor.SkippedCount.load();
+    result.SkippedCount = compressor.SkippedCount.load() + skippedExisting_ + skippedOwnOutputs_;
     result.Failed = compressor.FailedCount.load();
     result.Written = compressor.WrittenCount.load();
     result.Report.rows = std::move(done_);
@@ -418,7 +496,8 @@ void BatchRun::Finish(Compressor& compressor, BatchResult& result) {
                      [](const FileOutcome& a, const FileOutcome& b) { return a.row < b.row; });
     if (result.SkippedCount != 0) {
         const int notSmaller = compressor.SkippedNotSmallerCount.load();
-        host_.ShowMessage(SkippedMessage(result.SkippedCount - notSmaller, notSmaller));
+        host_.ShowMessage(SkippedMessage(compressor.SkippedCount.load() - notSmaller, notSmaller, skippedExisting_,
+                                         skippedOwnOutputs_));
     }
     host_.EndWaitCursor();
 }
@@ -440,14 +519,15 @@ BatchResult BatchRun::Run() {
         return result;
     }
 
-    BatchPlan plan{settings, host_.ReadParameterSettings(), {}, nullptr, 0};
-    compressor.SetOptions(host_.ReadAdvancedSettings());
+    BatchPlan plan{settings, host_.ReadParameterSettings(), {}, nullptr, 0, host_.ReadAdvancedSettings()};
+    compressor.SetOptions(plan.options);
     const OutputFormat* format = FindOutputFormat(plan.parameters.AusgabeTyp);
     plan.extension = format != nullptr ? format->extension : "";
     // No output type, or no naming rule: nothing to save with, so every file fails as a save naming the
     // path it would have had.
     plan.saveFormat = HasNamingRule(plan.parameters.AusgabeDateiTyp) ? format : nullptr;
     plan.threadAnzahl = EffectiveThreadAnzahl(plan.parameters.ThreadAnzahl);
+    if (plan.options.EigeneAusgabenUeberspringen != 0) FindOwnOutputs(rowCount);
     ProtectSources(compressor, rowCount);
 
     result.Started = true;

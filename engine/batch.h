@@ -18,6 +18,12 @@ public:
     virtual int RowCount() const = 0;
     // The exact bytes of the source path of row i.
     virtual std::string RowPath(int i) const = 0;
+    // The folders between the dropped folder's parent and the file of row i, each followed by "/"
+    // ("Urlaub/2024/Mai/"); empty for a file added on its own.
+    virtual std::string RowSubfolder(int i) const {
+        (void)i;
+        return {};
+    }
 };
 
 // A file handed out by the batch: to a worker, or compressed at once.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "engine/output_ledger.h"
 #include "res/strings.h"
 
 namespace qx {
@@ -231,6 +232,7 @@ int Compressor::SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath
     }
     if (!ok) return res::IDS_SAVE_FAILED;
     if (options_.DatumUebernehmen != 0) CopyModificationTime(sourcePath, targetPath);
+    if (options_.EigeneAusgabenUeberspringen != 0) RecordOutput(targetPath);
     // The size the encoder wrote: another program may replace the target at any time.
     if (outcome != nullptr) {
         outcome->bytesAfter = static_cast<int64_t>(saved.bytes);

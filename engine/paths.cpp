@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 
 namespace qx {
 namespace {
@@ -82,6 +84,49 @@ bool CreateDirectoryTree(const std::string& path, PathStyle style) {
         },
     };
     return CreateDirectoryTree(path, style, native);
+}
+
+bool IsContainedSubfolder(const std::string& subfolder) {
+    if (subfolder.empty()) return true;
+    if (subfolder.front() == '/' || subfolder.back() != '/') return false;
+    size_t start = 0;
+    while (start < subfolder.size()) {
+        const size_t end = subfolder.find('/', start);
+        const std::string part = subfolder.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+namespace {
+
+std::string ResolvedPath(const std::string& path) {
+    const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+}  // namespace
+
+std::string KeptTreeFolder(const std::string& targetFolder, const std::string& subfolder) {
+    if (subfolder.empty()) return targetFolder;
+    if (!IsContainedSubfolder(subfolder)) return {};
+    // A folder that cannot be made or examined shows as a failed save of the file, naming the path it would
+    // have had.
+    const std::string folder = targetFolder + subfolder;
+    const std::string root = ResolvedPath(targetFolder);
+    if (root.empty()) return folder;
+    const std::string inside = root == "/" ? root : root + '/';
+    // Each level is looked at before the next one is made: a link among the folders already there may point
+    // anywhere, and nothing may be made where it points.
+    for (size_t end = subfolder.find('/'); end != std::string::npos; end = subfolder.find('/', end + 1)) {
+        const std::string level = targetFolder + subfolder.substr(0, end);
+        if (!CreateDirectoryTree(level)) return folder;
+        const std::string resolved = ResolvedPath(level);
+        if (resolved.empty()) return folder;
+        if (resolved.compare(0, inside.size(), inside) != 0) return {};
+    }
+    return folder;
 }
 
 }  // namespace qx

@@ -34,6 +34,14 @@ struct DirectoryOps {
 };
 bool CreateDirectoryTree(const std::string& path, PathStyle style, const DirectoryOps& ops);
 
+// Whether `subfolder` (a row's sub-folders) stays below whatever folder it is put under: every part a plain
+// name, none empty, "." or "..", and no absolute path.
+bool IsContainedSubfolder(const std::string& subfolder);
+// The folder a row's output goes into below the target folder text `targetFolder`, with the row's sub-folders
+// when the tree is kept; made when missing. Empty when the sub-folders would lead out of the target folder
+// (by their names, or by a link among the folders already there).
+std::string KeptTreeFolder(const std::string& targetFolder, const std::string& subfolder);
+
 // The separator the style writes.
 char PathSeparator(PathStyle style);
 

@@ -60,6 +60,12 @@ struct AdvancedSettings {
     // > 0: outputs of formats with a quality take the lowest quality up to Rate whose look stays within this
     // butteraugli distance, in tenths (10 "visuell verlustfrei" .. 30 "mittel"); 0: Rate for every image.
     int32_t AutoQualitaet = 0;
+    // 1: with a target folder, files of a dropped folder keep their sub-folders below it
+    int32_t OrdnerstrukturBeibehalten = 0;
+    // 1: a target already there and not older than its source is left as it is, the file counted as skipped
+    int32_t VorhandeneUeberspringen = 0;
+    // 1: outputs this program wrote are listed in their folder's ledger, and a listed file is no source
+    int32_t EigeneAusgabenUeberspringen = 0;
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format: bits 0..2 as

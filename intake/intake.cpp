@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -107,7 +108,7 @@ bool ProbeImageSize(const std::string& path, uint32_t& width, uint32_t& height) 
     return ProbeRegularFile(path, status, width, height);
 }
 
-void ImageIntake::AddImageFile(const std::string& path) const {
+void ImageIntake::AddImageFile(const std::string& path, const std::string& subfolder) const {
     PathParts parts;
     SplitPath(parts, path);
     if (!IsAcceptedExtension(parts.extension, flags_)) return;
@@ -117,7 +118,7 @@ void ImageIntake::AddImageFile(const std::string& path) const {
     if (!ProbeRegularFile(path, status, width, height)) return;
     if (sink_) {
         sink_(FileRow{path, FormatImageSizeCell(width, height), FormatFileSizeCell(status.st_size), width, height,
-                      static_cast<int64_t>(status.st_size)});
+                      static_cast<int64_t>(status.st_size), subfolder});
     }
 }
 
@@ -142,8 +143,13 @@ bool ImageIntake::AddNamedFile(const std::string& path, std::string& reason) con
         return false;
     }
     if (sink_) {
-        sink_(FileRow{path, FormatImageSizeCell(bitmap->Width(), bitmap->Height()), FormatFileSizeCell(status.st_size),
-                      bitmap->Width(), bitmap->Height(), static_cast<int64_t>(status.st_size)});
+        sink_(FileRow{path,
+                      FormatImageSizeCell(bitmap->Width(), bitmap->Height()),
+                      FormatFileSizeCell(status.st_size),
+                      bitmap->Width(),
+                      bitmap->Height(),
+                      static_cast<int64_t>(status.st_size),
+                      {}});
     }
     return true;
 }
@@ -174,6 +180,19 @@ bool WalkDirectory(const std::string& folder, DirWalkContext& context) {
     return true;
 }
 
+std::string DroppedFolderName(const std::string& folder) {
+    std::string trimmed = folder;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    std::string name = trimmed.substr(trimmed.rfind('/') + 1);
+    if (name.empty() || name == "." || name == "..") {
+        // "." or "..": the folder's own name, as the file system knows it.
+        const std::unique_ptr<char, void (*)(void*)> real(::realpath(folder.c_str(), nullptr), std::free);
+        const std::string resolved = real ? real.get() : "";
+        name = resolved.substr(resolved.rfind('/') + 1);
+    }
+    return name.empty() ? std::string() : name + '/';
+}
+
 namespace {
 
 // A drop, or paths named one by one: a file of the list itself goes to `addFile`.
@@ -181,10 +200,17 @@ void TakePaths(const std::vector<std::string>& paths, const ImageIntake& intake,
                const std::function<void(const std::string&)>& addFile) {
     DirWalkContext context;
     context.recurse = 1;
-    context.callback = [&intake](const std::string& file, DirWalkContext&) { intake.AddImageFile(file); };
     for (const std::string& path : paths) {
         if (path.empty()) continue;
         if (ClassifyPath(path) == -1) {
+            // The walk hands out the dropped text followed by the names below it: what follows that text
+            // is the file's place in the tree.
+            const std::string root = WithTrailingSeparator(path);
+            const std::string rootName = DroppedFolderName(path);
+            context.callback = [&](const std::string& file, DirWalkContext&) {
+                const std::string below = file.substr(root.size());
+                intake.AddImageFile(file, rootName + below.substr(0, below.rfind('/') + 1));
+            };
             // Each dropped folder is walked whole, even when it was dropped (or reached) before.
             context.visited.clear();
             WalkDirectory(path, context);

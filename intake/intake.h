@@ -24,6 +24,9 @@ struct FileRow {
     uint32_t width = 0;        // as probed
     uint32_t height = 0;
     int64_t bytes = 0;  // the file's size when it was taken
+    // The folders from the dropped folder's parent down to the file, each with its "/"; empty for a file
+    // taken on its own.
+    std::string subfolder = {};
 };
 
 // Receives every accepted file as it is found, so that a window can show rows while a large folder is walked.
@@ -35,6 +38,7 @@ class RowList : public RowSource {
 public:
     int RowCount() const override { return static_cast<int>(rows_.size()); }
     std::string RowPath(int i) const override { return Row(i).path; }
+    std::string RowSubfolder(int i) const override { return Row(i).subfolder; }
 
     const FileRow& Row(int i) const { return rows_.at(static_cast<size_t>(i)); }
     const std::vector<FileRow>& Rows() const { return rows_; }
@@ -78,7 +82,8 @@ public:
 
     // Adds a row for `path` when its extension is an enabled input type (letter case ignored), the file
     // opens as an image and its status can be read; silent otherwise.
-    void AddImageFile(const std::string& path) const;
+    // `subfolder` goes into the row as it is.
+    void AddImageFile(const std::string& path, const std::string& subfolder = {}) const;
     // Adds a row for a file named on purpose when its content is an image of an enabled input type; else
     // false with the reason.
     bool AddNamedFile(const std::string& path, std::string& reason) const;
@@ -103,6 +108,10 @@ struct DirWalkContext {
 // interleaved in that order); "." and ".." are never followed. A folder that cannot be read yields
 // nothing. Always true.
 bool WalkDirectory(const std::string& folder, DirWalkContext& context);
+
+// The dropped folder's own name with its "/" ("Urlaub/" for "/home/a/Urlaub/"), the first part of its files'
+// sub-folders; "." and ".." give the name of the folder they stand for, "/" nothing.
+std::string DroppedFolderName(const std::string& folder);
 
 // Row cells. The size cell is "%0.2f KB" of the size in kilobytes with a decimal comma, independent of
 // the process's locale; 64-bit, so files of 2 GiB and more show their real size.

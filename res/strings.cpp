@@ -79,6 +79,17 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_AUTO_QUALITY,
          "\nJedes Bild erhält die niedrigste Qualität bis zur eingestellten, die so gut aussieht wie gewählt "
          "(nur für %1-Ausgabedateien)."},
+        {IDS_TIP_KEEP_TREE,
+         "\nBilder aus einem hinzugefügten Ordner landen im Zielverzeichnis in denselben Unterordnern wie in der "
+         "Quelle; fehlende Unterordner werden angelegt. Einzeln hinzugefügte Dateien landen direkt im "
+         "Zielverzeichnis."},
+        {IDS_TIP_SKIP_OWN_OUTPUTS,
+         "\nJede Ausgabedatei wird in der Datei .quendrix-ausgaben ihres Ordners vermerkt. Eine so vermerkte Datei "
+         "(auch umbenannt) wird nicht noch einmal komprimiert, und ein zweiter Lauf über denselben Ordner ersetzt "
+         "die Ausgaben des ersten."},
+        {IDS_TIP_SKIP_EXISTING,
+         "\nEin Bild, dessen Zieldatei schon vorhanden und nicht älter als die Quelldatei ist, wird übersprungen. "
+         "So setzt ein zweiter Lauf einen abgebrochenen fort."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
@@ -130,10 +141,23 @@ const std::map<int, std::string>& Table() {
          "                          die Butteraugli-Distanz D hat (1: visuell verlustfrei, 1.5, 2, 3; 0: aus)\n"},
         {IDS_CLI_AUTO_QUALITY_FORMS,
          "Bitte geben Sie eine Distanz von 0 bis 10 mit höchstens einer Nachkommastelle ein (0: aus)."},
+        {IDS_CLI_HELP_KEEP_TREE,
+         "  --keep-tree             Unterordner der Quellordner im Zielverzeichnis beibehalten\n"},
+        {IDS_CLI_HELP_SKIP_OWN_OUTPUTS,
+         "  --skip-own-outputs      eigene Ausgabedateien vermerken und nicht erneut komprimieren\n"
+         "  --own-outputs           eigene Ausgabedateien wie andere Bilder behandeln\n"},
+        {IDS_CLI_HELP_SKIP_EXISTING,
+         "  --skip-existing         Bilder überspringen, deren Zieldatei schon vorhanden\n"
+         "                          und nicht älter als die Quelle ist\n"},
         {IDS_CLI_USAGE_END,
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"
          "  --report DATEI          Bericht über jedes Bild in DATEI schreiben (.csv oder .jsonl)\n"
+         "  --files-from LISTE      die Dateien und Ordner aus LISTE nehmen, einer je Zeile\n"
+         "                          (- liest die Standardeingabe)\n"
+         "  -0, --null              die Einträge der Liste sind durch Nullbytes getrennt\n"
+         "  --shard K/N             nur den K-ten von N getrennten Teilen bearbeiten\n"
+         "                          (für mehrere Rechner; nicht mit --names pattern)\n"
          "  --help                  diese Hilfe\n"
          "  --version               Version des Programms\n"
          "  --                      Ende der Optionen\n"
@@ -237,6 +261,23 @@ const std::map<int, std::string>& Table() {
         {IDS_REASON_TYPE_NOT_ACCEPTED, "Eingabedateityp %1 nicht angenommen"},
         {IDS_CLI_NAMED_REFUSED, "quendrix-batch: \"%1\": %2"},
         {IDS_CLI_NOTHING_TAKEN, "quendrix-batch: keine Bilddatei angenommen"},
+        {IDS_SKIPPED_EXISTING, "Ziel bereits vorhanden"},
+        {IDS_SKIPPED_EXISTING_MANY,
+         "%d Bilder wurden übersprungen.\n\nGrund:\nDie Zieldatei ist bereits vorhanden und nicht älter als die "
+         "Quelldatei."},
+        {IDS_SKIPPED_EXISTING_ONE,
+         "1 Bild wurde übersprungen.\n\nGrund:\nDie Zieldatei ist bereits vorhanden und nicht älter als die "
+         "Quelldatei."},
+        {IDS_SKIPPED_OWN_OUTPUT, "Ausgabedatei von Quendrix"},
+        {IDS_SKIPPED_OWN_OUTPUT_MANY,
+         "%d Bilder wurden übersprungen.\n\nGrund:\nSie sind Ausgabedateien von Quendrix."},
+        {IDS_SKIPPED_OWN_OUTPUT_ONE, "1 Bild wurde übersprungen.\n\nGrund:\nEs ist eine Ausgabedatei von Quendrix."},
+        {IDS_REASON_OUTSIDE_TARGET, "Unterordner führt aus dem Zielverzeichnis hinaus"},
+        {IDS_CLI_LIST_UNREADABLE, "Liste nicht lesbar"},
+        {IDS_CLI_SHARD_FORMS, "erwartet K/N mit 1 <= K <= N, etwa 2/4"},
+        {IDS_CLI_SHARD_WITH_PATTERN,
+         "quendrix-batch: --shard geht nicht mit --names pattern: die laufenden Nummern wären auf jedem Teil "
+         "dieselben"},
         {IDS_PARSE_INT, "Bitte geben Sie eine ganze Zahl ein."},
         {IDS_PARSE_INT_RANGE, "Bitte geben Sie eine ganze Zahl zwischen %1 und %2 ein."},
     };

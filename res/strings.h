@@ -72,6 +72,9 @@ enum StringId : int {
     IDS_TIP_ACCEPT_WEBP = 1047,
     IDS_TIP_ACCEPT_AVIF = 1048,
     IDS_TIP_AUTO_QUALITY = 1053,
+    IDS_TIP_KEEP_TREE = 1049,
+    IDS_TIP_SKIP_EXISTING = 1050,
+    IDS_TIP_SKIP_OWN_OUTPUTS = 1051,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
     IDS_CLI_USAGE = 2002,     // --help, up to the options that set a key of the settings file
@@ -148,6 +151,9 @@ enum StringId : int {
     IDS_CLI_HELP_KEEP_DATE = 2070,
     IDS_CLI_HELP_AUTO_QUALITY = 2071,
     IDS_CLI_AUTO_QUALITY_FORMS = 2072,
+    IDS_CLI_HELP_KEEP_TREE = 2073,
+    IDS_CLI_HELP_SKIP_EXISTING = 2074,
+    IDS_CLI_HELP_SKIP_OWN_OUTPUTS = 2075,
     // A settings file too large to be one.
     IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
     IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":
@@ -182,6 +188,17 @@ enum StringId : int {
     IDS_REASON_TYPE_NOT_ACCEPTED = 2128,  // %1: the format's description
     IDS_CLI_NAMED_REFUSED = 2129,         // %1: the operand, %2: why
     IDS_CLI_NOTHING_TAKEN = 2130,
+    // Whole folders: kept trees, resumed runs, lists of files and shards.
+    IDS_SKIPPED_EXISTING = 2131,       // the report's reason for a target left as it was
+    IDS_SKIPPED_EXISTING_MANY = 2132,  // %d: images whose targets were there already
+    IDS_SKIPPED_EXISTING_ONE = 2133,
+    IDS_REASON_OUTSIDE_TARGET = 2134,
+    IDS_CLI_LIST_UNREADABLE = 2135,      // after --files-from "LIST":
+    IDS_CLI_SHARD_FORMS = 2136,          // after --shard "VALUE":
+    IDS_CLI_SHARD_WITH_PATTERN = 2137,   // --shard with running numbers
+    IDS_SKIPPED_OWN_OUTPUT = 2138,       // the report's reason for an output of this program among the sources
+    IDS_SKIPPED_OWN_OUTPUT_MANY = 2139,  // %d
+    IDS_SKIPPED_OWN_OUTPUT_ONE = 2140,
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound

@@ -123,6 +123,11 @@ const DialogTemplate kAdvanced{
         {kAdvancedAutoQualityMedium, K::RadioButton, kNone, "Mittel", 267, 47, 112, 10},
         {kNoId, K::Static, kNone, "(höchstens die Qualität des Hauptfensters)", 279, 59, 220, 8},
         {kNoId, K::GroupBox, kGroup, "Qualität je Bild wählen", 260, 7, 246, 64},
+        {kAdvancedKeepTree, K::CheckBox, kTabStop, "Ordnerstruktur beibehalten", 267, 88, 200, 10},
+        {kAdvancedSkipExisting, K::CheckBox, kTabStop, "Vorhandene Zieldateien überspringen", 267, 103, 200, 10},
+        {kAdvancedSkipOwnOutputs, K::CheckBox, kTabStop, "Eigene Ausgabedateien nicht erneut komprimieren", 267, 118,
+         220, 10},
+        {kNoId, K::GroupBox, kGroup, "Ordner", 260, 76, 246, 57},
         {kOkButton, K::PushButton, kDefault | kTabStop, "OK", 7, 214, 50, 14},
         {kCancelButton, K::PushButton, kTabStop, "Abbrechen", 456, 214, 50, 14},
     }};

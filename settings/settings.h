@@ -49,6 +49,9 @@ inline constexpr const char* kWeitereEingabeTypen = "WeitereEingabeTypen";
 inline constexpr const char* kAutoQualitaet = "AutoQualitaet";
 // The levels of AutoQualitaet the dialog offers, in the order of its buttons: off, then distances in tenths.
 inline constexpr int32_t kAutoQualitaetLevels[] = {0, 10, 15, 20, 30};
+inline constexpr const char* kOrdnerstrukturBeibehalten = "OrdnerstrukturBeibehalten";
+inline constexpr const char* kVorhandeneUeberspringen = "VorhandeneUeberspringen";
+inline constexpr const char* kEigeneAusgabenUeberspringen = "EigeneAusgabenUeberspringen";
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -128,6 +131,12 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, 7},
     {kErweitert, kAutoQualitaet, &AdvancedSettings::AutoQualitaet, 0, 100, {}, {}, res::IDS_CLI_HELP_AUTO_QUALITY,
      kAutoQualitaetLevels},
+    {kErweitert, kOrdnerstrukturBeibehalten, &AdvancedSettings::OrdnerstrukturBeibehalten, 0, 1, {{"keep-tree", 1}},
+     {}, res::IDS_CLI_HELP_KEEP_TREE},
+    {kErweitert, kVorhandeneUeberspringen, &AdvancedSettings::VorhandeneUeberspringen, 0, 1, {{"skip-existing", 1}},
+     {}, res::IDS_CLI_HELP_SKIP_EXISTING},
+    {kErweitert, kEigeneAusgabenUeberspringen, &AdvancedSettings::EigeneAusgabenUeberspringen, 0, 1,
+     {{"skip-own-outputs", 1}, {"own-outputs", 0}}, {}, res::IDS_CLI_HELP_SKIP_OWN_OUTPUTS},
 };
 // clang-format on
 

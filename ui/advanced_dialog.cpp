@@ -50,6 +50,9 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     dx.CheckBit(res::kAdvancedAcceptWebp, values_.WeitereEingabeTypen, 1);
     dx.CheckBit(res::kAdvancedAcceptAvif, values_.WeitereEingabeTypen, 2);
     dx.Exchange({res::kAdvancedAutoQualityOff, settings::kAutoQualitaet}, values_);
+    dx.Exchange({res::kAdvancedKeepTree, settings::kOrdnerstrukturBeibehalten}, values_);
+    dx.Exchange({res::kAdvancedSkipExisting, settings::kVorhandeneUeberspringen}, values_);
+    dx.Exchange({res::kAdvancedSkipOwnOutputs, settings::kEigeneAusgabenUeberspringen}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {

@@ -455,7 +455,7 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
             "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
             "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
             "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\nWeitereEingabeTypen=0\n"
-            "AutoQualitaet=0\n");
+            "AutoQualitaet=0\nOrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n");
 }
 
 // Each option a settings row names is parsed into that row's key and has its line in the help.

@@ -1,8 +1,13 @@
 // The batch run with real files, real folders and real worker threads.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -11,7 +16,9 @@
 #include "engine/batch.h"
 #include "engine/batch_testing.h"
 #include "engine/file_io_testing.h"
+#include "engine/output_ledger.h"
 #include "engine_test_support.h"
+#include "intake/intake.h"
 #include "res/strings.h"
 #include "support/batch_support.h"
 #include "support/images.h"
@@ -338,6 +345,132 @@ TEST_F(BatchTest, TheSkippedBoxNamesEachReasonThatApplied) {
         "1 Bild wurde nicht gespeichert.\n\nGrund:\nDie Zieldatei wäre nicht kleiner als die Quelldatei.";
     EXPECT_EQ(Run().SkippedCount, 2);
     EXPECT_EQ(host.messages, Calls{one + "\n\n" + oneNotSmaller});
+}
+
+// A dropped folder's tree is kept below the target folder; files dropped on their own go straight into it.
+TEST_F(BatchTest, TheKeptTreeFollowsTheDroppedFolderInEveryNamingAndThreadForm) {
+    for (const char* file : {"Urlaub/2024/Mai/a.png", "Urlaub/2024/b.png", "Urlaub/c.png", "einzeln.png"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir / file).parent_path());
+        WriteImage(dir / file, 20, 10, "png");
+    }
+    OnDropFiles({dir / "Urlaub", dir / "einzeln.png"}, {}, rows.Appender());
+    host.parameters.AusgabeTyp = kOutputTypePng;
+    host.advanced.OrdnerstrukturBeibehalten = 1;
+    struct Case {
+        int32_t naming;
+        int32_t threads;
+        std::vector<std::string> tree;
+    };
+    const Case cases[] = {
+        {kNamingLikeSources,
+         0,
+         {"Urlaub", "Urlaub/2024", "Urlaub/2024/Mai", "Urlaub/2024/Mai/a.png", "Urlaub/2024/b.png", "Urlaub/c.png",
+          "einzeln.png"}},
+        {kNamingPattern,
+         3,
+         {"Pic004.png", "Urlaub", "Urlaub/2024", "Urlaub/2024/Mai", "Urlaub/2024/Mai/Pic001.png",
+          "Urlaub/2024/Pic002.png", "Urlaub/Pic003.png"}},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir / "out");
+        host.parameters.AusgabeDateiTyp = c.naming;
+        host.parameters.ThreadAnzahl = c.threads;
+        EXPECT_EQ(Run().Written, 4);
+        EXPECT_EQ(test::Tree(dir / "out"), c.tree);
+    }
+    // Without the option every output lands in the target folder itself, as before.
+    std::filesystem::remove_all(dir / "out");
+    host.advanced.OrdnerstrukturBeibehalten = 0;
+    host.parameters.AusgabeDateiTyp = kNamingLikeSources;
+    Run();
+    EXPECT_EQ(test::Tree(dir / "out"), (Calls{"a.png", "b.png", "c.png", "einzeln.png"}));
+}
+
+TEST_F(BatchTest, AKeptTreeNeverLeadsOutOfTheTargetFolder) {
+    std::filesystem::create_directories(dir / "Urlaub/Mai");
+    WriteImage(dir / "Urlaub/Mai/a.png", 20, 10, "png");
+    OnDropFiles({dir / "Urlaub"}, {}, rows.Appender());
+    FileRow climbing = rows.Row(0);
+    climbing.subfolder = "Urlaub/../../";
+    rows.Append(climbing);
+    // An earlier run's folder replaced by a link to elsewhere.
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::create_directories(dir / "anderswo");
+    std::filesystem::create_directory_symlink(dir / "anderswo", dir / "out/Urlaub");
+    host.advanced.OrdnerstrukturBeibehalten = 1;
+    host.parameters.ThreadAnzahl = 2;
+    const BatchResult result = Run();
+    EXPECT_EQ(result.Failed, 2);
+    EXPECT_EQ(result.Written, 0);
+    for (const FileOutcome& row : result.Report.rows)
+        EXPECT_EQ(row.reason, "Unterordner führt aus dem Zielverzeichnis hinaus") << row.targetPath;
+    EXPECT_TRUE(test::Tree(dir / "anderswo").empty());
+    EXPECT_EQ(test::FolderEntries(dir.path()), (Calls{"Urlaub", "anderswo", "out"}));
+}
+
+// A second run skips what the first one did; a source changed since is done again.
+TEST_F(BatchTest, ASecondRunSkipsTargetsThatAreThereAndCurrent) {
+    const std::string a = AddImage("a.png");
+    AddImage("b.png");
+    AddImage("c.png");
+    host.parameters.ThreadAnzahl = 2;
+    host.advanced.VorhandeneUeberspringen = 1;
+    EXPECT_EQ(Run().Written, 3);
+    const std::string firstB = ReadBytes(dir / "out/b.jpg");
+    // a.png is newer than its output; c's output was lost.
+    ::utimensat(AT_FDCWD, (dir / "out/a.jpg").c_str(), nullptr, 0);
+    const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 60, 0}};
+    ::utimensat(AT_FDCWD, a.c_str(), later, 0);
+    std::filesystem::remove(dir / "out/c.jpg");
+    host.messages.clear();
+    const BatchResult second = Run();
+    EXPECT_EQ(second.Written, 2);
+    EXPECT_EQ(second.SkippedCount, 1);
+    ASSERT_EQ(second.Report.rows.size(), 3u);
+    EXPECT_EQ(second.Report.rows[1].result, FileResult::Skipped);
+    EXPECT_EQ(second.Report.rows[1].reason, "Ziel bereits vorhanden");
+    EXPECT_EQ(ReadBytes(dir / "out/b.jpg"), firstB);
+    EXPECT_EQ(host.messages, Calls{"1 Bild wurde übersprungen.\n\nGrund:\nDie Zieldatei ist bereits vorhanden und "
+                                   "nicht älter als die Quelldatei."});
+    // Outputs that took their sources' date count as current; without the option every target is made anew.
+    host.advanced.DatumUebernehmen = 1;
+    EXPECT_EQ(Run().Written, 1) << "a.png is still newer than its output";
+    EXPECT_EQ(Run().SkippedCount, 3);
+    host.advanced.VorhandeneUeberspringen = 0;
+    EXPECT_EQ(Run().Written, 3);
+}
+
+// A second run over a folder that now holds the first run's outputs: they are known by their folder's ledger
+// (BMP included, which carries no marks), passed over, and replaced by the originals' new outputs.
+TEST_F(BatchTest, OutputsListedInTheirFolderAreNoSourcesOfALaterRun) {
+    host.main.ZielPath = kTargetSourceFolder;
+    host.parameters.ThreadAnzahl = 2;
+    const std::string ledger = dir / ".quendrix-ausgaben";
+    const std::string a = AddImage("a.png");
+    Run();
+    EXPECT_FALSE(Exists(ledger)) << "without the option nothing but the output is written";
+    host.advanced.EigeneAusgabenUeberspringen = 1;
+    for (const char* type : {"jpg", "bmp", "png"}) {
+        SCOPED_TRACE(type);
+        host.parameters.AusgabeTyp = imaging::FindCodecByName(type)->outputType;
+        rows = test::RowsOf({a});
+        ASSERT_EQ(Run().Written, 1);
+        const std::string output = dir / (std::string("a_c.") + type);
+        test::WriteBytes(ledger, "kaputt\n12 zz\n" + ReadBytes(ledger) + "99");  // a hand's or a killed run's lines
+        AppendPath(rows, output);
+        const BatchResult again = Run();
+        EXPECT_EQ(again.Written, 1);
+        EXPECT_EQ(again.Failed, 0) << "the original may replace its old output";
+        ASSERT_EQ(again.Report.rows.size(), 2u);
+        EXPECT_EQ(again.Report.rows[1].reason, "Ausgabedatei von Quendrix");
+        EXPECT_FALSE(Exists(dir / (std::string("a_c_c.") + type)));
+    }
+    // Another image of the same size is still a source.
+    test::WriteBytes(dir / "gleich.jpg", std::string(static_cast<size_t>(test::SizeOnDisk(dir / "a_c.png")), 'x'));
+    OutputLedgers ledgers;
+    EXPECT_TRUE(ledgers.IsListedOutput(dir / "a_c.png"));
+    EXPECT_FALSE(ledgers.IsListedOutput(dir / "gleich.jpg"));
+    EXPECT_FALSE(ledgers.IsListedOutput(a));
 }
 
 TEST_F(BatchTest, StopsBeforeTheBatch) {

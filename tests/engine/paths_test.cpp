@@ -161,5 +161,35 @@ TEST_F(RealFolder, ClassifyAndCreateNatively) {
     EXPECT_EQ(ClassifyPath(deep), -1);
 }
 
+TEST(KeptTree, SubfoldersThatWouldClimbOutAreRefusedByName) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", true},        {"Urlaub/", true},       {"Urlaub/2024/Mai/", true},
+        {"..x/.y/", true}, {"../", false},          {"Urlaub/../", false},
+        {"./", false},     {"Urlaub//Mai/", false}, {"/etc/", false},
+        {"Urlaub", false}, {"a/../../", false},
+    };
+    for (const auto& [subfolder, contained] : cases) EXPECT_EQ(IsContainedSubfolder(subfolder), contained) << subfolder;
+}
+
+TEST(KeptTree, FoldersAreMadeAndALinkOutOfTheTargetIsRefused) {
+    ScratchDir scratch;
+    const std::string target = scratch / "ziel/";
+    MakeDir(scratch / "ziel");
+    EXPECT_EQ(KeptTreeFolder(target, ""), target);
+    EXPECT_EQ(KeptTreeFolder(target, "Urlaub/2024/Mai/"), target + "Urlaub/2024/Mai/");
+    EXPECT_TRUE(std::filesystem::is_directory(target + "Urlaub/2024/Mai"));
+    EXPECT_EQ(KeptTreeFolder(target, "../raus/"), "");
+    EXPECT_FALSE(Exists(scratch / "raus"));
+
+    // A folder of the tree that is a link to elsewhere would put outputs outside the target folder.
+    std::filesystem::create_directories(scratch / "anderswo");
+    std::filesystem::create_directory_symlink(scratch / "anderswo", target + "Urlaub/2025");
+    EXPECT_EQ(KeptTreeFolder(target, "Urlaub/2025/Juni/"), "");
+    EXPECT_FALSE(Exists(scratch / "anderswo/Juni")) << "nothing is made where the link points";
+    // A link that stays inside is just another way to the same place.
+    std::filesystem::create_directory_symlink(target + "Urlaub/2024", target + "Kurz");
+    EXPECT_EQ(KeptTreeFolder(target, "Kurz/Mai/"), target + "Kurz/Mai/");
+}
+
 }  // namespace
 }  // namespace qx::test

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <filesystem>
 
 #include "intake/intake.h"
 #include "settings/profile_store.h"
@@ -177,6 +178,36 @@ TEST_F(IntakeTest, FoldersAreWalkedWholeInNameOrder) {
     const auto viaDots = Paths(Drop({dir / "sub/.."}));
     ASSERT_EQ(viaDots.size(), expected.size());
     EXPECT_EQ(viaDots[0], dir / "sub/../.versteckt.png");
+}
+
+TEST_F(IntakeTest, RowsOfADroppedFolderCarryTheirPlaceBelowItsParent) {
+    std::filesystem::create_directories(dir / "Urlaub/2024/Mai");
+    WriteImage(dir / "Urlaub/2024/Mai/x.png", 8, 8, "png");
+    WriteImage(dir / "Urlaub/oben.png", 8, 8, "png");
+    const std::string name = std::filesystem::path(dir.path()).filename().string();
+    struct Case {
+        std::vector<std::string> dropped;
+        std::vector<std::string> subfolders;  // of every row, in list order
+    };
+    const Case cases[] = {
+        {{dir / "Urlaub"}, {"Urlaub/2024/Mai/", "Urlaub/"}},
+        {{dir / "Urlaub/"}, {"Urlaub/2024/Mai/", "Urlaub/"}},
+        // Through "." or "..", the folder's own name.
+        {{dir / "Urlaub/2024/.."}, {"Urlaub/2024/Mai/", "Urlaub/"}},
+        {{dir / "Urlaub/2024/Mai/."}, {"Mai/"}},
+        // A file dropped on its own has no place in a tree.
+        {{dir / "a.jpg", dir / "Urlaub/oben.png"}, {"", ""}},
+        {{dir / "Urlaub/2024"}, {"2024/Mai/"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> subfolders;
+        for (const FileRow& row : Drop(c.dropped)) subfolders.push_back(row.subfolder);
+        EXPECT_EQ(subfolders, c.subfolders) << c.dropped[0];
+    }
+    const auto whole = Drop({dir.path()});
+    EXPECT_EQ(whole.front().subfolder, name + "/Urlaub/2024/Mai/");
+    EXPECT_EQ(whole.back().subfolder, name + "/");
+    EXPECT_EQ(DroppedFolderName("/"), "") << "the root has no name to keep";
 }
 
 TEST(WalkDirectory, RootFolderGetsNoDoubledSeparator) {

@@ -144,6 +144,19 @@ TEST_F(CompressHelperTest, FilesAndFoldersWithTheStoredSettingsThenANotification
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(CompressHelperTest, ASecondRunInTheSourceFoldersCompressesNoOutputAgain) {
+    WriteBytes(dir / "config/quendrix/quendrix.ini", "[Allg]\nZielPath=0\n[Parameter]\nThreadAnzahl=2\n");
+    ASSERT_TRUE(Compress({dir / "Fotos vom See"}).Exited(0));
+    // A user renames one output; it is still known by its content.
+    ASSERT_EQ(::rename((dir / "Fotos vom See/blau_c.jpg").c_str(), (dir / "Fotos vom See/umbenannt.jpg").c_str()), 0);
+    const RunResult again = Compress({dir / "Fotos vom See"});
+    ASSERT_TRUE(again.Exited(0)) << Describe(again);
+    EXPECT_EQ(test::Tree(dir / "Fotos vom See"),
+              (std::vector<std::string>{".quendrix-ausgaben", "Tag 2", "Tag 2/.quendrix-ausgaben",
+                                        "Tag 2/" + kAwkward + ".png", "Tag 2/" + kAwkward + "_c.jpg", "blau.jpg",
+                                        "blau_c.jpg", "umbenannt.jpg"}));
+}
+
 TEST_F(CompressHelperTest, TheStartIsAnnouncedAndTheOutcomeReplacesTheAnnouncement) {
     // libnotify 0.8's notify-send: an id when asked for one; "after" once the first output exists.
     const std::string log = " >> '" + dir / "notified" + "'\n";

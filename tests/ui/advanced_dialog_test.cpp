@@ -27,15 +27,16 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     {
         CAdvancedDialog dialog(store);
         EXPECT_EQ(dialog.windowTitle(), "Erweiterte Einstellungen");
-        for (int id :
-             {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn, res::kAdvancedKeepDate})
+        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn,
+                       res::kAdvancedKeepDate, res::kAdvancedKeepTree, res::kAdvancedSkipExisting})
             EXPECT_FALSE(Checked(dialog, id)) << id;
         EXPECT_TRUE(Checked(dialog, res::kAdvancedDropGps));
         EXPECT_FALSE(dialog.Control(res::kAdvancedDropGps)->isEnabled());  // counts only with metadata kept
         EXPECT_FALSE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
         EXPECT_EQ(Edit(dialog, res::kAdvancedMaxKB)->text(), "500");
-        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller,
-                       res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate})
+        for (int id :
+             {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn,
+              res::kAdvancedMaxKB, res::kAdvancedKeepDate, res::kAdvancedKeepTree, res::kAdvancedSkipExisting})
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
         // The size limit's texts name the formats as the codec table has them.
         EXPECT_EQ(dialog.ControlAs<QLabel>(res::kAdvancedMaxKBNote)->text(),
@@ -54,6 +55,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     Click(dialog, res::kAdvancedKeepMetadata);
     EXPECT_TRUE(dialog.Control(res::kAdvancedDropGps)->isEnabled());
     Edit(dialog, res::kAdvancedMaxKB)->setText("300");
+    Click(dialog, res::kAdvancedSkipExisting);
     Click(dialog, res::kOkButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     const AdvancedSettings saved = settings::ReadAdvancedSettings(store);
@@ -63,6 +65,8 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     EXPECT_EQ(saved.MaxKB, 300);
     EXPECT_EQ(saved.NurWennKleiner, 0);
     EXPECT_EQ(saved.DatumUebernehmen, 0);
+    EXPECT_EQ(saved.OrdnerstrukturBeibehalten, 0);
+    EXPECT_EQ(saved.VorhandeneUeberspringen, 1);
     EXPECT_EQ(saved.WeitereEingabeTypen, 7);
 }
 
