@@ -72,7 +72,17 @@ void Compressor::DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uin
     loaded.bitmap = std::move(source);
 }
 
-Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel) {
+// A JPEG repacked into JPEG XL at its own size keeps the file's pixels, whichever size rule gave that size: it
+// is not redrawn.
+bool Compressor::RepacksAtOwnSize(const imaging::Bitmap& source, const imaging::Codec* format,
+                                  const TargetSize& target) const {
+    return options_.JpegVerlustfreiUmpacken != 0 && format != nullptr && format == imaging::FindCodecByName("jxl") &&
+           source.Format() == imaging::FindCodecByName("jpg") && target.width == source.Width() &&
+           target.height == source.Height();
+}
+
+Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel,
+                                                      const imaging::Codec* format) {
     LoadedImage loaded;
     std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath, &loaded.error);
     if (!source) return loaded;  // Unreadable
@@ -89,7 +99,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
         return loaded;
     }
 
-    if (settings_.Bildsize == kSizeSource) {
+    if (settings_.Bildsize == kSizeSource || RepacksAtOwnSize(*source, format, target)) {
         DecodeAtSourceSize(std::move(source), saveBytesPerPixel, loaded);
         return loaded;
     }
@@ -168,6 +178,7 @@ imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourc
     how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
     how.keepMetadata = options_.MetadatenUebernehmen != 0;
     how.dropGps = options_.GpsEntfernen != 0;
+    how.repackJpeg = options_.JpegVerlustfreiUmpacken != 0;
     if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
     struct stat source {};
     if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
@@ -226,7 +237,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     int failure = 0;
     imaging::Error why;
     try {
-        LoadedImage loaded = LoadAndScaleImage(sourcePath, format != nullptr ? format->encodeBytesPerPixel : 0);
+        LoadedImage loaded = LoadAndScaleImage(sourcePath, format != nullptr ? format->encodeBytesPerPixel : 0, format);
         why = std::move(loaded.error);
         if (outcome != nullptr) {
             outcome->widthBefore = loaded.sourceWidth;

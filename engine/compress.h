@@ -106,8 +106,9 @@ public:
         TargetSize target;                           // once the size rule has been applied
     };
     // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same
-    // budget as the decode.
-    LoadedImage LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel = 0);
+    // budget as the decode. `format`, when given, is what the bitmap will be saved as.
+    LoadedImage LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel = 0,
+                                  const imaging::Codec* format = nullptr);
 
     // Files that no target may name, whatever its path: the sources of the running batch. Set before
     // CompressFile runs on any thread.
@@ -122,6 +123,7 @@ private:
     bool Fail(int stringId, const std::string& path, const imaging::Error& error, FileOutcome* outcome);
     void DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uint64_t saveBytesPerPixel, LoadedImage& loaded);
     imaging::Bitmap::SaveOptions SaveOptionsFor(const std::string& sourcePath) const;
+    bool RepacksAtOwnSize(const imaging::Bitmap& source, const imaging::Codec* format, const TargetSize& target) const;
     // Saves a decoded image: 0 when written, a message's string id when it failed (`why` says why), or -1
     // when it was not written because it was not smaller than its source.
     int SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath, const std::string& targetPath,

@@ -23,6 +23,7 @@ inline constexpr int32_t kOutputTypeBmp = 1;
 inline constexpr int32_t kOutputTypePng = 2;
 inline constexpr int32_t kOutputTypeWebp = 3;
 inline constexpr int32_t kOutputTypeAvif = 4;
+inline constexpr int32_t kOutputTypeJxl = 5;
 
 // Section "Allg": the main window's values.
 struct MainSettings {
@@ -49,12 +50,13 @@ struct ParameterSettings {
 
 // Section "Erweitert": the options of the "Erweiterte Einstellungen" dialog, all off by default.
 struct AdvancedSettings {
-    int32_t MetadatenUebernehmen = 0;  // 1: EXIF and XMP of the source go into outputs that carry them
-    int32_t GpsEntfernen = 1;          // 1: kept EXIF loses its GPS position
-    int32_t NurWennKleiner = 0;        // 1: an output not smaller than its source is not written
-    int32_t MaxKBAktiv = 0;            // 1: MaxKB limits outputs of formats with a quality
-    int32_t MaxKB = 500;               // most kilobytes (1024 bytes) per output file
-    int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
+    int32_t MetadatenUebernehmen = 0;     // 1: EXIF and XMP of the source go into outputs that carry them
+    int32_t GpsEntfernen = 1;             // 1: kept EXIF loses its GPS position
+    int32_t NurWennKleiner = 0;           // 1: an output not smaller than its source is not written
+    int32_t MaxKBAktiv = 0;               // 1: MaxKB limits outputs of formats with a quality
+    int32_t MaxKB = 500;                  // most kilobytes (1024 bytes) per output file
+    int32_t DatumUebernehmen = 0;         // 1: the output gets the source's modification time
+    int32_t JpegVerlustfreiUmpacken = 0;  // 1: a JPEG whose pixels stay as they are becomes JPEG XL without loss
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format (EingabeTyp

@@ -72,6 +72,9 @@ const std::map<int, std::string>& Table() {
          "Größe passt (BMP und PNG bleiben unberührt)."},
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
+        {IDS_TIP_JPEG_LOSSLESS,
+         "\nEine JPG-Quelldatei, deren Bild unverändert bleibt (Größe wie die Quelldatei, nicht gedreht), wird ohne "
+         "Verlust in JPEG XL umgepackt: Die Originaldatei lässt sich daraus Byte für Byte wiederherstellen."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
@@ -118,6 +121,8 @@ const std::map<int, std::string>& Table() {
          "  --max-size N            höchstens N KB pro Datei (auch 300K, 2M; %1..%2 KB;\n"
          "                          nur für Ausgabetypen mit Qualität)\n"},
         {IDS_CLI_HELP_KEEP_DATE, "  --keep-date             Änderungsdatum der Quelle übernehmen\n"},
+        {IDS_CLI_HELP_JPEG_LOSSLESS,
+         "  --jpeg-lossless         JPG-Quellen in unveränderter Größe verlustfrei in JPEG XL umpacken\n"},
         {IDS_CLI_USAGE_END,
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"

@@ -67,6 +67,7 @@ enum StringId : int {
     IDS_TIP_MAX_KB_ON = 1043,
     IDS_TIP_MAX_KB = 1044,
     IDS_TIP_KEEP_DATE = 1045,
+    IDS_TIP_JPEG_LOSSLESS = 1046,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
     IDS_CLI_USAGE = 2002,     // --help, up to the options that set a key of the settings file
@@ -141,6 +142,7 @@ enum StringId : int {
     IDS_CLI_HELP_SKIP_LARGER = 2068,
     IDS_CLI_HELP_MAX_SIZE = 2069,
     IDS_CLI_HELP_KEEP_DATE = 2070,
+    IDS_CLI_HELP_JPEG_LOSSLESS = 2071,
     // A settings file too large to be one.
     IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
     IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":

@@ -99,7 +99,7 @@ enum ParameterControl : int {
     kParameterNumberSpin = 1021,
     kParameterDigitsSpin = 1022,
     kParameterExample = 1023,
-    kParameterOutputJpg = 1024,  // first of the output type group, which goes on with WebP and AVIF
+    kParameterOutputJpg = 1024,  // first of the output type group, which goes on with WebP, AVIF and JPEG XL
     kParameterOutputBmp = 1025,
     kParameterOutputPng = 1026,
     kParameterAcceptJpg = 1027,  // the input types
@@ -108,6 +108,7 @@ enum ParameterControl : int {
     kParameterThreads = 1034,
     kParameterOutputWebp = 1040,
     kParameterOutputAvif = 1041,
+    kParameterOutputJxl = 1042,
 };
 
 enum AdvancedControl : int {
@@ -117,6 +118,7 @@ enum AdvancedControl : int {
     kAdvancedMaxKBOn = 1043,
     kAdvancedMaxKB = 1044,
     kAdvancedKeepDate = 1045,
+    kAdvancedJpegLossless = 1046,
 };
 
 enum InfoControl : int {

@@ -44,6 +44,7 @@ inline constexpr const char* kNurWennKleiner = "NurWennKleiner";
 inline constexpr const char* kMaxKBAktiv = "MaxKBAktiv";
 inline constexpr const char* kMaxKB = "MaxKB";
 inline constexpr const char* kDatumUebernehmen = "DatumUebernehmen";
+inline constexpr const char* kJpegVerlustfreiUmpacken = "JpegVerlustfreiUmpacken";
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -105,7 +106,7 @@ inline constexpr SettingKey kSchema[] = {
     {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, 9999, {{"first"}}, {}, res::IDS_CLI_HELP_FIRST},
     {kParameter, kStellen, &ParameterSettings::Stellen, 1, 4, {{"digits"}}, {}, res::IDS_CLI_HELP_DIGITS},
     {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 0, 7, {}, {}, res::IDS_CLI_HELP_ACCEPT},
-    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, kOutputTypeAvif, {}, {},
+    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, kOutputTypeJxl, {}, {},
      res::IDS_CLI_HELP_TYPE},
     {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 0, 1000, {{"threads"}}, {},
      res::IDS_CLI_HELP_THREADS},
@@ -119,6 +120,8 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
     {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
+    {kErweitert, kJpegVerlustfreiUmpacken, &AdvancedSettings::JpegVerlustfreiUmpacken, 0, 1, {{"jpeg-lossless", 1}},
+     {}, res::IDS_CLI_HELP_JPEG_LOSSLESS},
 };
 // clang-format on
 

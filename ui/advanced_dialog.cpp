@@ -37,6 +37,7 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     if (!dx.Saving() || (limit != nullptr && limit->isEnabled()))
         dx.Exchange({res::kAdvancedMaxKB, settings::kMaxKB}, values_);
     dx.Exchange({res::kAdvancedKeepDate, settings::kDatumUebernehmen}, values_);
+    dx.Exchange({res::kAdvancedJpegLossless, settings::kJpegVerlustfreiUmpacken}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {

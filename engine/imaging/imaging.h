@@ -109,6 +109,9 @@ public:
         bool dropGps = true;          // kept EXIF without its GPS position
         uint64_t maxBytes = 0;        // > 0: for a format with a quality, the highest quality whose output fits
         uint64_t onlyBelowBytes = 0;  // > 0: an output of at least this many bytes is not written
+        // A JPEG file saved as JPEG XL at its own size, upright as stored and with its metadata as it would be
+        // kept, is repacked without loss instead of encoded from its pixels (when that fits maxBytes).
+        bool repackJpeg = false;
     };
     struct SaveOutcome {
         int quality = -1;          // the quality encoded with
@@ -116,6 +119,7 @@ public:
         uint64_t bytes = 0;        // size of the output (also of one not written)
         bool limitMissed = false;  // not even quality 0 fits maxBytes: written at 0
         bool notSmaller = false;   // not written: not fewer bytes than onlyBelowBytes (Save gives false, no error)
+        bool repacked = false;     // the JPEG file's own data, repacked without loss
     };
     bool Save(const std::string& path, const Codec& format, const SaveOptions& options, SaveOutcome* outcome,
               Error* error = nullptr);
