@@ -392,15 +392,19 @@ bool EncodeToFit(const Codec& format, const Pixels& pixels, detail::EncodeOption
     return true;
 }
 
-// True when the file's own JPEG data gives what an encode of its pixels would show: a JPEG source saved as
-// JPEG XL, neither turned nor drawn on, whose metadata would be kept exactly as the file holds it (a repack
-// carries the file's EXIF and XMP unchanged, as the lossless reconstruction needs them).
+// True when the file's own JPEG data may stand for its pixels: a JPEG source saved as JPEG XL, neither turned
+// nor drawn on. A repack carries the file's EXIF and XMP as they are (the lossless reconstruction needs them),
+// so it is made only where that keeps nothing the user asked to leave out: metadata kept, and no GPS position
+// when it is to be dropped. Pixel dimensions a resized file's EXIF still states stay as the file has them.
 bool RepacksJpeg(const Bitmap::Impl& m, const Codec& format, const Bitmap::SaveOptions& how) {
     if (!how.repackJpeg || m.path.empty() || m.drawnOn || m.info.orientation != 1) return false;
     if (m.info.codec != FindCodecByName("jpg") || &format != FindCodecByName("jxl")) return false;
     if (!how.keepMetadata) return m.exif.empty() && m.xmp.empty();
-    return (m.exif.empty() || detail::PrepareExif(m.exif, m.width, m.height, how.dropGps) == m.exif) &&
-           (m.xmp.empty() || detail::PrepareXmp(m.xmp, m.width, m.height, how.dropGps) == m.xmp);
+    if (!how.dropGps) return true;
+    const auto noPosition = [&](const std::vector<uint8_t>& block, auto prepare) {
+        return block.empty() || prepare(block, m.width, m.height, true) == prepare(block, m.width, m.height, false);
+    };
+    return noPosition(m.exif, detail::PrepareExif) && noPosition(m.xmp, detail::PrepareXmp);
 }
 
 // The source file's bytes, which must still be those whose header was read.

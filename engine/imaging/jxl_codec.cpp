@@ -20,7 +20,7 @@ namespace {
 // JPEG XL file looks about as good as our JPEG file of the same Rate (equal mean SSIM on photos fit into
 // 640x480; the measurements stand in bench/FORMATS.md). 0.1 at Rate 100 is the finest distance libjxl's own
 // tools give a lossy file; 15 is the coarsest it takes.
-constexpr RatePoint kDistanceForRate[] = {{0, 1500}, {50, 320}, {70, 230}, {80, 175}, {90, 95}, {100, 10}};
+constexpr RatePoint kDistanceForRate[] = {{0, 1500}, {50, 380}, {70, 285}, {80, 168}, {90, 94}, {100, 10}};
 
 // libjxl's effort 1 (fast) to 9 (small); 7 is its own default and cjxl's.
 constexpr int kEffort = 7;
@@ -43,8 +43,7 @@ const char* EncoderErrorText(JxlEncoderError code) {
 
 bool Failed(Error& error, JxlEncoder* encoder) {
     const JxlEncoderError code = JxlEncoderGetError(encoder);
-    return Fail(error, code == JXL_ENC_ERR_OOM ? Failure::OutOfMemory : Failure::EncodeFailed,
-                EncoderErrorText(code));
+    return Fail(error, code == JXL_ENC_ERR_OOM ? Failure::OutOfMemory : Failure::EncodeFailed, EncoderErrorText(code));
 }
 
 // Runs the encoder to its end, writing what it gives into the file.
@@ -73,8 +72,8 @@ bool AddMetadata(JxlEncoder* encoder, const EncodeOptions& options) {
         box.insert(box.end(), options.exif->begin(), options.exif->end());
         if (JxlEncoderAddBox(encoder, "Exif", box.data(), box.size(), JXL_FALSE) != JXL_ENC_SUCCESS) return false;
     }
-    if (xmp && JxlEncoderAddBox(encoder, "xml ", options.xmp->data(), options.xmp->size(), JXL_FALSE) !=
-                   JXL_ENC_SUCCESS)
+    if (xmp &&
+        JxlEncoderAddBox(encoder, "xml ", options.xmp->data(), options.xmp->size(), JXL_FALSE) != JXL_ENC_SUCCESS)
         return false;
     JxlEncoderCloseBoxes(encoder);
     return true;
@@ -101,25 +100,40 @@ bool DescribeImage(JxlEncoder* encoder, const Pixels& pixels, bool alpha, const 
     return JxlEncoderSetColorEncoding(encoder, &colour) == JXL_ENC_SUCCESS;
 }
 
-bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
+// An opaque alpha channel is not written: the encoder takes only pixels with as many channels as it is told
+// the image has, so such pixels go in as a copy without it.
+bool WithoutAlpha(const Pixels& rgba, Pixels& rgb) {
+    if (!rgb.Allocate(rgba.width, rgba.height, 3)) return false;
+    const size_t count = size_t{rgba.width} * rgba.height;
+    const uint8_t* s = rgba.data.get();
+    uint8_t* d = rgb.data.get();
+    for (size_t i = 0; i < count; ++i, s += 4, d += 3) std::memcpy(d, s, 3);
+    return true;
+}
+
+bool Encode(FILE* file, const Pixels& given, const EncodeOptions& options, Error& error) {
+    Pixels opaque;
+    if (given.channels == 4 && IsOpaque(given) && !WithoutAlpha(given, opaque))
+        return Fail(error, Failure::OutOfMemory);
+    const Pixels& pixels = opaque.Empty() ? given : opaque;
     const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
     if (!encoder) return Fail(error, Failure::OutOfMemory);
     // No parallel runner: a batch already runs one image per worker thread.
-    const bool alpha = pixels.channels == 4 && !IsOpaque(pixels);
-    const bool boxes = (options.exif != nullptr && !options.exif->empty()) ||
-                       (options.xmp != nullptr && !options.xmp->empty());
-    if (boxes && JxlEncoderUseContainer(encoder.get(), JXL_TRUE) != JXL_ENC_SUCCESS) return Failed(error, encoder.get());
+    const bool alpha = pixels.channels == 4;
+    const bool boxes =
+        (options.exif != nullptr && !options.exif->empty()) || (options.xmp != nullptr && !options.xmp->empty());
+    if (boxes && JxlEncoderUseContainer(encoder.get(), JXL_TRUE) != JXL_ENC_SUCCESS)
+        return Failed(error, encoder.get());
     if (!DescribeImage(encoder.get(), pixels, alpha, options)) return Failed(error, encoder.get());
 
     JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
     const float distance = static_cast<float>(SettingForRate(kDistanceForRate, options.quality)) / 100.0f;
-    if (frame == nullptr || JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, kEffort) !=
-                                JXL_ENC_SUCCESS ||
+    if (frame == nullptr ||
+        JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, kEffort) != JXL_ENC_SUCCESS ||
         JxlEncoderSetFrameDistance(frame, distance) != JXL_ENC_SUCCESS)
         return Failed(error, encoder.get());
     if (!AddMetadata(encoder.get(), options)) return Failed(error, encoder.get());
 
-    // An opaque alpha channel is left out of the image: the encoder reads past it in the pixels.
     const JxlPixelFormat format = {static_cast<uint32_t>(pixels.channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     if (JxlEncoderAddImageFrame(frame, &format, pixels.data.get(), pixels.Bytes()) != JXL_ENC_SUCCESS)
         return Failed(error, encoder.get());
@@ -138,8 +152,7 @@ bool RepackJpegAsJxl(FILE* file, const std::vector<uint8_t>& jpeg, Error& error)
         JxlEncoderStoreJPEGMetadata(encoder.get(), JXL_TRUE) != JXL_ENC_SUCCESS ||
         JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, kEffort) != JXL_ENC_SUCCESS)
         return Failed(error, encoder.get());
-    if (JxlEncoderAddJPEGFrame(frame, jpeg.data(), jpeg.size()) != JXL_ENC_SUCCESS)
-        return Failed(error, encoder.get());
+    if (JxlEncoderAddJPEGFrame(frame, jpeg.data(), jpeg.size()) != JXL_ENC_SUCCESS) return Failed(error, encoder.get());
     JxlEncoderCloseInput(encoder.get());
     return WriteOutput(encoder.get(), file, error);
 }
