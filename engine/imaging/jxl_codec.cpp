@@ -124,7 +124,13 @@ bool Encode(FILE* file, const Pixels& given, const EncodeOptions& options, Error
         (options.exif != nullptr && !options.exif->empty()) || (options.xmp != nullptr && !options.xmp->empty());
     if (boxes && JxlEncoderUseContainer(encoder.get(), JXL_TRUE) != JXL_ENC_SUCCESS)
         return Failed(error, encoder.get());
-    if (!DescribeImage(encoder.get(), pixels, alpha, options)) return Failed(error, encoder.get());
+    if (!DescribeImage(encoder.get(), pixels, alpha, options)) {
+        if (options.icc == nullptr) return Failed(error, encoder.get());
+        // A profile libjxl cannot parse is left out, as a viewer would ignore it: the pixels stay sRGB.
+        EncodeOptions withoutProfile = options;
+        withoutProfile.icc = nullptr;
+        return Encode(file, given, withoutProfile, error);
+    }
 
     JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
     const float distance = static_cast<float>(SettingForRate(kDistanceForRate, options.quality)) / 100.0f;

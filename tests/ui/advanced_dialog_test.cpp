@@ -26,15 +26,15 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     {
         CAdvancedDialog dialog(store);
         EXPECT_EQ(dialog.windowTitle(), "Erweiterte Einstellungen");
-        for (int id :
-             {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn, res::kAdvancedKeepDate})
+        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn,
+                       res::kAdvancedKeepDate, res::kAdvancedJpegLossless})
             EXPECT_FALSE(Checked(dialog, id)) << id;
         EXPECT_TRUE(Checked(dialog, res::kAdvancedDropGps));
         EXPECT_FALSE(dialog.Control(res::kAdvancedDropGps)->isEnabled());  // counts only with metadata kept
         EXPECT_FALSE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
         EXPECT_EQ(Edit(dialog, res::kAdvancedMaxKB)->text(), "500");
         for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller,
-                       res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate})
+                       res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate, res::kAdvancedJpegLossless})
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
         Click(dialog, res::kAdvancedKeepMetadata);
         Click(dialog, res::kCancelButton);  // Abbrechen writes nothing
@@ -47,6 +47,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     Click(dialog, res::kAdvancedKeepMetadata);
     EXPECT_TRUE(dialog.Control(res::kAdvancedDropGps)->isEnabled());
     Edit(dialog, res::kAdvancedMaxKB)->setText("300");
+    Click(dialog, res::kAdvancedJpegLossless);
     Click(dialog, res::kOkButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     const AdvancedSettings saved = settings::ReadAdvancedSettings(store);
@@ -56,6 +57,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     EXPECT_EQ(saved.MaxKB, 300);
     EXPECT_EQ(saved.NurWennKleiner, 0);
     EXPECT_EQ(saved.DatumUebernehmen, 0);
+    EXPECT_EQ(saved.JpegVerlustfreiUmpacken, 1);
 }
 
 TEST_F(AdvancedDialogTest, SizeOutOfRangeIsRefused) {
