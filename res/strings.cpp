@@ -73,8 +73,10 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_MAX_KB, "\nDie größte erlaubte Dateigröße in Kilobyte (1 bis 1000000)."},
         {IDS_TIP_KEEP_DATE, "\nDie Ausgabedatei erhält das Änderungsdatum ihrer Quelldatei."},
         {IDS_TIP_JPEG_LOSSLESS,
-         "\nEine JPG-Quelldatei, deren Bild unverändert bleibt (Größe wie die Quelldatei, nicht gedreht), wird ohne "
-         "Verlust in JPEG XL umgepackt: Die Originaldatei lässt sich daraus Byte für Byte wiederherstellen."},
+         "\nEine JPG-Quelldatei, deren Bild unverändert bleibt (Größe wie die Quelldatei, nicht gedreht), wird bei "
+         "JPEG-XL-Ausgabe ohne Verlust umgepackt: Die Originaldatei lässt sich daraus Byte für Byte wiederherstellen. "
+         "Ihre Metadaten bleiben dabei, wie sie sind; deshalb geschieht das nur, wenn Metadaten übernommen werden "
+         "(ohne GPS-Position in der Quelle, wenn diese entfernt werden soll) oder die Quelle keine hat."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
