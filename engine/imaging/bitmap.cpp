@@ -426,12 +426,19 @@ enum class Repack { Written, Failed, NotSmaller, NotDone };
 // result does not fit the size limit: the caller encodes the pixels instead.
 Repack SaveRepackedJpeg(const Bitmap::Impl& m, const std::string& path, const Bitmap::SaveOptions& how,
                         Bitmap::SaveOutcome& result, Error& why) {
+    // A file far larger than its pixels would be uncompressed holds mostly something else (data after the
+    // image): it is not read whole into memory, and the pixels are encoded instead.
+    const uint64_t pixelBytes = uint64_t{m.info.width} * m.info.height * static_cast<uint64_t>(m.info.channels);
+    if (static_cast<uint64_t>(m.info.fileSize) > 2 * pixelBytes + (uint64_t{1} << 20)) return Repack::NotDone;
     std::vector<uint8_t> source, repacked;
     if (!ReadSourceFile(m, source, why)) return Repack::Failed;
     char* buffer = nullptr;
     size_t size = 0;
     FILE* stream = ::open_memstream(&buffer, &size);
-    if (stream == nullptr) return Fail(why, Failure::OutOfMemory), Repack::Failed;
+    if (stream == nullptr) {
+        Fail(why, Failure::OutOfMemory);
+        return Repack::Failed;
+    }
     Error refused;
     bool ok = detail::RepackJpegAsJxl(stream, source, refused);
     ok = std::fclose(stream) == 0 && ok;
