@@ -48,7 +48,11 @@ std::string FailureText(const imaging::Error& error) {
 std::string OutputFormatsInWords(bool takesQuality, const char* hyphen) {
     std::vector<std::string> names;
     for (const imaging::Codec& codec : imaging::Codecs()) {
-        if (codec.outputType >= 0 && codec.takesQuality == takesQuality) names.push_back(codec.description);
+        if (codec.outputType < 0 || codec.takesQuality != takesQuality) continue;
+        std::string name = codec.description;
+        // A name of two words is hyphenated through as the first part of a compound: "JPEG-XL-Ausgabedateien".
+        if (*hyphen != '\0') std::replace(name.begin(), name.end(), ' ', '-');
+        names.push_back(name);
     }
     std::string text;
     for (size_t i = 0; i < names.size(); ++i) {
@@ -86,7 +90,17 @@ void Compressor::DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uin
     loaded.bitmap = std::move(source);
 }
 
-Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel) {
+// A JPEG repacked into JPEG XL at its own size keeps the file's pixels, whichever size rule gave that size: it
+// is not redrawn.
+bool Compressor::RepacksAtOwnSize(const imaging::Bitmap& source, const imaging::Codec* format,
+                                  const TargetSize& target) const {
+    return options_.JpegVerlustfreiUmpacken != 0 && format != nullptr && format == imaging::FindCodecByName("jxl") &&
+           source.Format() == imaging::FindCodecByName("jpg") && target.width == source.Width() &&
+           target.height == source.Height();
+}
+
+Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel,
+                                                      const imaging::Codec* format) {
     LoadedImage loaded;
     std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath, &loaded.error);
     if (!source) return loaded;  // Unreadable
@@ -103,7 +117,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
         return loaded;
     }
 
-    if (settings_.Bildsize == kSizeSource) {
+    if (settings_.Bildsize == kSizeSource || RepacksAtOwnSize(*source, format, target)) {
         DecodeAtSourceSize(std::move(source), saveBytesPerPixel, loaded);
         return loaded;
     }
@@ -188,6 +202,7 @@ imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourc
     how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
     how.keepMetadata = options_.MetadatenUebernehmen != 0;
     how.dropGps = options_.GpsEntfernen != 0;
+    how.repackJpeg = options_.JpegVerlustfreiUmpacken != 0;
     if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
     if (options_.AutoQualitaet > 0) {
         how.maxDistance = static_cast<float>(options_.AutoQualitaet) / 10;
@@ -258,7 +273,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     int failure = 0;
     imaging::Error why;
     try {
-        LoadedImage loaded = LoadAndScaleImage(sourcePath, SaveBytesPerPixel(format));
+        LoadedImage loaded = LoadAndScaleImage(sourcePath, SaveBytesPerPixel(format), format);
         why = std::move(loaded.error);
         if (outcome != nullptr) {
             outcome->widthBefore = loaded.sourceWidth;

@@ -43,7 +43,7 @@ std::string FailureText(const imaging::Error& error);
 
 // The output formats whose encoder takes the quality (`takesQuality`) or not, by their descriptions as the
 // window's texts list them: "JPG, WebP und AVIF"; with `hyphen` "-", as the first parts of compound words
-// ("JPG-, WebP- und AVIF" before "-Ausgabedateien").
+// ("JPG-, WebP-, AVIF- und JPEG-XL" before "-Ausgabedateien").
 std::string OutputFormatsInWords(bool takesQuality, const char* hyphen = "");
 
 // Identity of a file on disk, the same through every name of it (symbolic and hard links).
@@ -112,8 +112,9 @@ public:
         TargetSize target;                           // once the size rule has been applied
     };
     // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same
-    // budget as the decode.
-    LoadedImage LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel = 0);
+    // budget as the decode. `format`, when given, is what the bitmap will be saved as.
+    LoadedImage LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel = 0,
+                                  const imaging::Codec* format = nullptr);
 
     // Files that no target may name, whatever its path: the sources of the running batch. Set before
     // CompressFile runs on any thread.
@@ -130,6 +131,7 @@ private:
     imaging::Bitmap::SaveOptions SaveOptionsFor(const std::string& sourcePath) const;
     // Memory a save in `format` needs per pixel besides the bitmap: the encoder's, and the measuring's.
     uint64_t SaveBytesPerPixel(const imaging::Codec* format) const;
+    bool RepacksAtOwnSize(const imaging::Bitmap& source, const imaging::Codec* format, const TargetSize& target) const;
     // Saves a decoded image: 0 when written, a message's string id when it failed (`why` says why), or -1
     // when it was not written because it was not smaller than its source.
     int SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath, const std::string& targetPath,

@@ -23,6 +23,7 @@ inline constexpr int32_t kOutputTypeBmp = 1;
 inline constexpr int32_t kOutputTypePng = 2;
 inline constexpr int32_t kOutputTypeWebp = 3;
 inline constexpr int32_t kOutputTypeAvif = 4;
+inline constexpr int32_t kOutputTypeJxl = 5;
 
 // Section "Allg": the main window's values.
 struct MainSettings {
@@ -66,6 +67,7 @@ struct AdvancedSettings {
     int32_t VorhandeneUeberspringen = 0;
     // 1: outputs this program wrote are listed in their folder's ledger, and a listed file is no source
     int32_t EigeneAusgabenUeberspringen = 0;
+    int32_t JpegVerlustfreiUmpacken = 0;  // 1: a JPEG whose pixels stay as they are becomes JPEG XL without loss
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format: bits 0..2 as

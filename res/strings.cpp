@@ -62,7 +62,8 @@ const std::map<int, std::string>& Table() {
          "\nWenn \"Zielverzeichnis wie Quellverzeichnis\" ausgewählt ist und im Parameter-Dialog "
          "\"Namen wie die Quelldateien\"  ausgewählt ist, so wird an alle Zieldateinamen ein \"_C\" angefügt."},
         {IDS_TIP_KEEP_METADATA,
-         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG-, PNG-, WebP- und AVIF-Dateien (Ausrichtung und Bildmaße "
+         "\nÜbernimmt EXIF- und XMP-Daten der Quelle in JPG-, PNG-, WebP-, AVIF- und JPEG-XL-Dateien (Ausrichtung und "
+         "Bildmaße "
          "werden angepasst); das Farbprofil bleibt immer erhalten."},
         {IDS_TIP_DROP_GPS, "\nEntfernt aus den übernommenen EXIF-Daten den Aufnahmeort (GPS-Position)."},
         {IDS_TIP_ONLY_SMALLER,
@@ -90,6 +91,11 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_SKIP_EXISTING,
          "\nEin Bild, dessen Zieldatei schon vorhanden und nicht älter als die Quelldatei ist, wird übersprungen. "
          "So setzt ein zweiter Lauf einen abgebrochenen fort."},
+        {IDS_TIP_JPEG_LOSSLESS,
+         "\nEine JPG-Quelldatei, deren Bild unverändert bleibt (Größe wie die Quelldatei, nicht gedreht), wird bei "
+         "JPEG-XL-Ausgabe ohne Verlust umgepackt: Die Originaldatei lässt sich daraus Byte für Byte wiederherstellen. "
+         "Ihre Metadaten bleiben dabei, wie sie sind; deshalb geschieht das nur, wenn Metadaten übernommen werden "
+         "(ohne GPS-Position in der Quelle, wenn diese entfernt werden soll) oder die Quelle keine hat."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
@@ -149,6 +155,8 @@ const std::map<int, std::string>& Table() {
         {IDS_CLI_HELP_SKIP_EXISTING,
          "  --skip-existing         Bilder überspringen, deren Zieldatei schon vorhanden\n"
          "                          und nicht älter als die Quelle ist\n"},
+        {IDS_CLI_HELP_JPEG_LOSSLESS,
+         "  --jpeg-lossless         JPG-Quellen in unveränderter Größe verlustfrei in JPEG XL umpacken\n"},
         {IDS_CLI_USAGE_END,
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"

@@ -99,7 +99,7 @@ enum ParameterControl : int {
     kParameterNumberSpin = 1021,
     kParameterDigitsSpin = 1022,
     kParameterExample = 1023,
-    kParameterOutputJpg = 1024,  // first of the output type group, which goes on with WebP and AVIF
+    kParameterOutputJpg = 1024,  // first of the output type group, which goes on with WebP, AVIF and JPEG XL
     kParameterOutputBmp = 1025,
     kParameterOutputPng = 1026,
     kParameterAcceptJpg = 1027,  // the input types
@@ -108,6 +108,7 @@ enum ParameterControl : int {
     kParameterThreads = 1034,
     kParameterOutputWebp = 1040,
     kParameterOutputAvif = 1041,
+    kParameterOutputJxl = 1042,
 };
 
 enum AdvancedControl : int {
@@ -129,6 +130,7 @@ enum AdvancedControl : int {
     kAdvancedKeepTree = 1049,
     kAdvancedSkipExisting = 1050,
     kAdvancedSkipOwnOutputs = 1051,
+    kAdvancedJpegLossless = 1052,
 };
 
 enum InfoControl : int {

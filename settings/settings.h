@@ -52,6 +52,7 @@ inline constexpr int32_t kAutoQualitaetLevels[] = {0, 10, 15, 20, 30};
 inline constexpr const char* kOrdnerstrukturBeibehalten = "OrdnerstrukturBeibehalten";
 inline constexpr const char* kVorhandeneUeberspringen = "VorhandeneUeberspringen";
 inline constexpr const char* kEigeneAusgabenUeberspringen = "EigeneAusgabenUeberspringen";
+inline constexpr const char* kJpegVerlustfreiUmpacken = "JpegVerlustfreiUmpacken";
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -114,7 +115,7 @@ inline constexpr SettingKey kSchema[] = {
     {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, 9999, {{"first"}}, {}, res::IDS_CLI_HELP_FIRST},
     {kParameter, kStellen, &ParameterSettings::Stellen, 1, 4, {{"digits"}}, {}, res::IDS_CLI_HELP_DIGITS},
     {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 0, 7, {}, {}, res::IDS_CLI_HELP_ACCEPT},
-    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, kOutputTypeAvif, {}, {},
+    {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, kOutputTypeJxl, {}, {},
      res::IDS_CLI_HELP_TYPE},
     {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 0, 1000, {{"threads"}}, {},
      res::IDS_CLI_HELP_THREADS},
@@ -137,6 +138,8 @@ inline constexpr SettingKey kSchema[] = {
      {}, res::IDS_CLI_HELP_SKIP_EXISTING},
     {kErweitert, kEigeneAusgabenUeberspringen, &AdvancedSettings::EigeneAusgabenUeberspringen, 0, 1,
      {{"skip-own-outputs", 1}, {"own-outputs", 0}}, {}, res::IDS_CLI_HELP_SKIP_OWN_OUTPUTS},
+    {kErweitert, kJpegVerlustfreiUmpacken, &AdvancedSettings::JpegVerlustfreiUmpacken, 0, 1, {{"jpeg-lossless", 1}},
+     {}, res::IDS_CLI_HELP_JPEG_LOSSLESS},
 };
 // clang-format on
 

@@ -53,6 +53,7 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     dx.Exchange({res::kAdvancedKeepTree, settings::kOrdnerstrukturBeibehalten}, values_);
     dx.Exchange({res::kAdvancedSkipExisting, settings::kVorhandeneUeberspringen}, values_);
     dx.Exchange({res::kAdvancedSkipOwnOutputs, settings::kEigeneAusgabenUeberspringen}, values_);
+    dx.Exchange({res::kAdvancedJpegLossless, settings::kJpegVerlustfreiUmpacken}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {

@@ -35,10 +35,11 @@ struct Bitmap::Impl {
     ino_t inode = 0;
     uint32_t width = 0;  // as shown
     uint32_t height = 0;
-    Pixels pixels;        // decoded (orientation applied) or drawn
-    bool blank = false;   // a new surface not drawn on yet: fully transparent
-    bool broken = false;  // a decode failed once; it would fail again
-    Error failure;        // why it failed
+    Pixels pixels;         // decoded (orientation applied) or drawn
+    bool blank = false;    // a new surface not drawn on yet: fully transparent
+    bool broken = false;   // a decode failed once; it would fail again
+    bool drawnOn = false;  // its pixels are no longer the file's
+    Error failure;         // why it failed
     std::vector<uint8_t> icc;
     std::vector<uint8_t> exif;  // the source's EXIF (TIFF structure) and XMP packet, carried into drawings
     std::vector<uint8_t> xmp;
@@ -513,6 +514,77 @@ bool ChooseOutput(const Codec& format, const Pixels& pixels, const detail::Encod
     return true;
 }
 
+// True when the file's own JPEG data may stand for its pixels: a JPEG source saved as JPEG XL, neither turned
+// nor drawn on. A repack carries the file's EXIF and XMP as they are (the lossless reconstruction needs them),
+// so it is made only where that keeps nothing the user asked to leave out: metadata kept, and no GPS position
+// when it is to be dropped. Pixel dimensions a resized file's EXIF still states stay as the file has them.
+bool RepacksJpeg(const Bitmap::Impl& m, const Codec& format, const Bitmap::SaveOptions& how) {
+    if (!how.repackJpeg || m.path.empty() || m.drawnOn || m.info.orientation != 1) return false;
+    if (m.info.codec != FindCodecByName("jpg") || &format != FindCodecByName("jxl")) return false;
+    if (!how.keepMetadata) return m.exif.empty() && m.xmp.empty();
+    if (!how.dropGps) return true;
+    const auto noPosition = [&](const std::vector<uint8_t>& block, auto prepare) {
+        return block.empty() || prepare(block, m.width, m.height, true) == prepare(block, m.width, m.height, false);
+    };
+    return noPosition(m.exif, detail::PrepareExif) && noPosition(m.xmp, detail::PrepareXmp);
+}
+
+// The source file's bytes, which must still be those whose header was read.
+bool ReadSourceFile(const Bitmap::Impl& m, std::vector<uint8_t>& bytes, Error& error) {
+    struct stat status {};
+    File file = OpenForReading(m.path, status, error);
+    if (!file) return false;
+    if (status.st_dev != m.device || status.st_ino != m.inode || status.st_size != m.info.fileSize)
+        return Fail(error, Failure::SourceChanged);
+    bytes.resize(static_cast<size_t>(status.st_size));
+    if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || std::fgetc(file.get()) != EOF)
+        return Fail(error, Failure::SourceChanged);
+    return true;
+}
+
+enum class Repack { Written, Failed, NotSmaller, NotDone };
+
+// The JPEG file repacked without loss into `path`. NotDone when the format cannot carry this JPEG so or the
+// result does not fit the size limit: the caller encodes the pixels instead.
+Repack SaveRepackedJpeg(const Bitmap::Impl& m, const std::string& path, const Bitmap::SaveOptions& how,
+                        Bitmap::SaveOutcome& result, Error& why) {
+    // A file far larger than its pixels would be uncompressed holds mostly something else (data after the
+    // image): it is not read whole into memory, and the pixels are encoded instead.
+    const uint64_t pixelBytes = uint64_t{m.info.width} * m.info.height * static_cast<uint64_t>(m.info.channels);
+    if (static_cast<uint64_t>(m.info.fileSize) > 2 * pixelBytes + (uint64_t{1} << 20)) return Repack::NotDone;
+    std::vector<uint8_t> source, repacked;
+    if (!ReadSourceFile(m, source, why)) return Repack::Failed;
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* stream = ::open_memstream(&buffer, &size);
+    if (stream == nullptr) {
+        Fail(why, Failure::OutOfMemory);
+        return Repack::Failed;
+    }
+    Error refused;
+    bool ok = detail::RepackJpegAsJxl(stream, source, refused);
+    ok = std::fclose(stream) == 0 && ok;
+    if (ok) repacked.assign(buffer, buffer + size);
+    std::free(buffer);
+    if (!ok || (how.maxBytes > 0 && repacked.size() > how.maxBytes)) return Repack::NotDone;
+    result = Bitmap::SaveOutcome{};
+    result.encodes = 1;
+    result.bytes = repacked.size();
+    result.repacked = true;
+    if (how.onlyBelowBytes > 0 && result.bytes >= how.onlyBelowBytes) {
+        result.notSmaller = true;
+        return Repack::NotSmaller;
+    }
+    const bool written = detail::WriteFileAtomically(
+        path,
+        [&](FILE* file, Error& e) {
+            return std::fwrite(repacked.data(), 1, repacked.size(), file) == repacked.size() ||
+                   Fail(e, Failure::WriteFailed, detail::ErrnoText(errno));
+        },
+        why);
+    return written ? Repack::Written : Repack::Failed;
+}
+
 }  // namespace
 
 bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOptions& how, SaveOutcome* outcome,
@@ -533,6 +605,14 @@ bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOption
         struct stat status {};
         if (::stat(path.c_str(), &status) == 0 && status.st_dev == m.device && status.st_ino == m.inode)
             return Fail(why, Failure::TargetIsSource);
+    }
+    if (RepacksJpeg(m, format, how)) {
+        switch (SaveRepackedJpeg(m, path, how, result, why)) {
+            case Repack::Written: return true;
+            case Repack::Failed: return false;
+            case Repack::NotSmaller: return false;
+            case Repack::NotDone: break;
+        }
     }
     detail::EncodeOptions options;
     options.quality = how.quality;
@@ -585,6 +665,7 @@ bool Bitmap::SetPixel(uint32_t x, uint32_t y, uint32_t argb) {
     if (x >= m.width || y >= m.height || !Decode()) return false;
     if ((m.blank || m.pixels.channels != 4) && !MakeOpaqueRgba(m.pixels, m.width, m.height, m.blank)) return false;
     m.blank = false;
+    m.drawnOn = true;
     uint8_t* p = m.pixels.Row(y) + size_t{x} * 4;
     p[0] = static_cast<uint8_t>(argb >> 16);
     p[1] = static_cast<uint8_t>(argb >> 8);
@@ -630,6 +711,7 @@ bool Graphics::DrawImage(Bitmap& source, int x, int y, int width, int height, Er
         decoded.Reset();
         if (!detail::ApplyOrientation(drawn, s.info.orientation)) return Fail(why, Failure::OutOfMemory);
     }
+    t.drawnOn = true;
     if (&s != &t) {
         t.icc = s.icc;
         t.exif = s.exif;

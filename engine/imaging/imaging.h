@@ -113,6 +113,9 @@ public:
         // output stays within this butteraugli distance; maxBytes, when set too, may lower it further.
         float maxDistance = 0;
         int qualityGuess = -1;  // where that search starts (the answer for a similar image); -1: at `quality`
+        // A JPEG file saved as JPEG XL at its own size, upright as stored and with its metadata as it would be
+        // kept, is repacked without loss instead of encoded from its pixels (when that fits maxBytes).
+        bool repackJpeg = false;
     };
     struct SaveOutcome {
         int quality = -1;          // the quality encoded with
@@ -122,6 +125,7 @@ public:
         bool notSmaller = false;   // not written: not fewer bytes than onlyBelowBytes (Save gives false, no error)
         float distance = -1;       // butteraugli distance of the output from the pixels; -1 when not measured
         bool limitWon = false;     // maxBytes took the quality below the one maxDistance asked for
+        bool repacked = false;     // the JPEG file's own data, repacked without loss
     };
     bool Save(const std::string& path, const Codec& format, const SaveOptions& options, SaveOutcome* outcome,
               Error* error = nullptr);

@@ -108,6 +108,11 @@ struct CodecOperations {
     bool (*encode)(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error);
 };
 
+// The JPEG file `jpeg` repacked into the file as JPEG XL without loss: the same coefficients, and what it takes
+// to give the JPEG file back byte for byte. Fails (EncodeFailed) for a JPEG the format cannot carry so, such as
+// arithmetic-coded or CMYK ones.
+bool RepackJpegAsJxl(FILE* file, const std::vector<uint8_t>& jpeg, Error& error);
+
 // One point of a lossy encoder's quality curve: the encoder's own setting that gives, at this Rate, about
 // the look of our JPEG file of the same Rate.
 struct RatePoint {

@@ -75,7 +75,7 @@ TEST_F(CliTest, FolderOfPhotosIntoATargetFolder) {
     EXPECT_FALSE(Exists(dir / "config")) << "no settings folder is made";
 }
 
-TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
+TEST_F(CliTest, WrittenOnlyFormatsFromTheTypeOption) {
     // Every output type of the codec table is a word of --type that the help and the error name.
     const std::string help = Run({"--help"}).out;
     const size_t line = help.find("  --type ");
@@ -85,9 +85,9 @@ TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
         if (codec.outputType < 0) continue;
         EXPECT_NE(words.find(codec.name), std::string::npos) << codec.name;
     }
-    EXPECT_NE(help.find("Qualität 0..100 (für JPG-, WebP- und AVIF-Ausgabedateien)"), std::string::npos);
+    EXPECT_NE(help.find("Qualität 0..100 (für JPG-, WebP-, AVIF- und JPEG-XL-Ausgabedateien)"), std::string::npos);
     const auto before = Sources();
-    for (const std::string type : {"webp", "avif"}) {
+    for (const std::string type : {"webp", "avif", "jxl"}) {
         SCOPED_TRACE(type);
         const RunResult r =
             Run({"--quiet", "--type", type, "--size", "box:200x200", "--target-folder", dir / type, dir / "fotos"});
@@ -96,12 +96,14 @@ TEST_F(CliTest, WebpAndAvifFromTheTypeOption) {
                   (std::vector<std::string>{"a." + type, "b." + type, "c." + type, "d." + type}));
         const auto decoded = [&](const std::string& name) {
             const std::string bytes = ReadBytes(dir / type + "/" + name + "." + type);
-            return type == "webp" ? test::DecodedWebpSize(bytes) : test::DecodedAvifSize(bytes);
+            return test::DecodedOutputSize(type, bytes);
         };
         EXPECT_EQ(decoded("a"), std::make_pair(200u, 150u));
         EXPECT_EQ(decoded("b"), std::make_pair(150u, 200u));
         EXPECT_EQ(decoded("d"), std::make_pair(200u, 150u));
-        const std::string peer = test::PeerReaderFor(type == "webp" ? "WEBP" : "AVIF");
+        std::string peerName = type;
+        for (char& c : peerName) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string peer = test::PeerReaderFor(peerName);
         if (!peer.empty()) {
             EXPECT_EQ(test::PeerDecodedSize(peer, dir / type + "/c." + type), std::make_pair(200u, 150u)) << peer;
         }
@@ -352,8 +354,15 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
         "quendrix-batch: --size \"box:640x0\": Bitte geben Sie eine ganze Zahl zwischen 1 und 10000 ein.\n" + tryHelp);
     EXPECT_EQ(Run({"--size", "box:640", fotos}).err,
               "quendrix-batch: --size \"box:640\": erwartet source, percent:N oder box:BxH\n" + tryHelp);
+    // The output types in the codec table's order: "jpg, bmp, png, webp oder avif" and what was added since.
+    std::vector<std::string> types;
+    for (const imaging::Codec& codec : imaging::Codecs())
+        if (codec.outputType >= 0) types.push_back(codec.name);
+    std::string expected;
+    for (size_t i = 0; i < types.size(); ++i)
+        expected += (i == 0 ? "" : i + 1 == types.size() ? " oder " : ", ") + types[i];
     EXPECT_EQ(Run({"--type", "gif", fotos}).err,
-              "quendrix-batch: --type \"gif\": erwartet jpg, bmp, png, webp oder avif\n" + tryHelp);
+              "quendrix-batch: --type \"gif\": erwartet " + expected + "\n" + tryHelp);
     EXPECT_EQ(Run({"--names", "zufall", fotos}).err,
               "quendrix-batch: --names \"zufall\": erwartet source oder pattern\n" + tryHelp);
     EXPECT_EQ(Run({"--accept", "jpg,gif", fotos}).err,
@@ -455,7 +464,8 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
             "NichtVergroessern=0\n[Parameter]\nAusgabeDateiTyp=0\nPrefix=Foto\nLfdNr=1\nStellen=3\n"
             "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
             "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\nWeitereEingabeTypen=0\n"
-            "AutoQualitaet=0\nOrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n");
+            "AutoQualitaet=0\nOrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n"
+            "JpegVerlustfreiUmpacken=0\n");
 }
 
 // Each option a settings row names is parsed into that row's key and has its line in the help.
@@ -481,13 +491,18 @@ TEST_F(CliTest, EveryOptionOfASettingsRowSetsItsKey) {
 }
 
 TEST_F(CliTest, AdvancedOptions) {
-    const RunResult shown = Run(
-        {"--show-settings", "--metadata", "keep", "--keep-gps", "--skip-larger", "--max-size", "2M", "--keep-date"});
+    const RunResult shown = Run({"--show-settings", "--metadata", "keep", "--keep-gps", "--skip-larger", "--max-size",
+                                 "2M", "--keep-date", "--jpeg-lossless"});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_NE(shown.out.find("[Erweitert]\nMetadatenUebernehmen=1\nGpsEntfernen=0\nNurWennKleiner=1\nMaxKBAktiv=1\n"
-                             "MaxKB=2048\nDatumUebernehmen=1\n"),
+                             "MaxKB=2048\nDatumUebernehmen=1\nJpegVerlustfreiUmpacken=1\n"),
               std::string::npos)
         << shown.out;
+    // A JPEG kept at its own size comes back out of its JPEG XL file byte for byte.
+    const RunResult packed = Run({"--quiet", "--type", "jxl", "--jpeg-lossless", "--size", "source", "--target-folder",
+                                  dir / "xl", dir / "fotos/a.jpg"});
+    EXPECT_EQ(packed.exitCode, 0) << packed.err;
+    EXPECT_EQ(test::ReconstructedJpeg(ReadBytes(dir / "xl/a.jxl")), ReadBytes(dir / "fotos/a.jpg"));
     EXPECT_NE(Run({"--show-settings", "--max-size", "300K"}).out.find("MaxKB=300\n"), std::string::npos);
     EXPECT_NE(Run({"--show-settings", "--max-size", "1000000"}).out.find("MaxKB=1000000\n"), std::string::npos);
     for (const char* bad : {"0", "0K", "1000001", "977M", "-5", "2G", "K", ""}) {

@@ -16,6 +16,7 @@
 #include "engine/batch.h"
 #include "engine/batch_testing.h"
 #include "engine/file_io_testing.h"
+#include "engine/imaging/imaging.h"
 #include "engine/output_ledger.h"
 #include "engine_test_support.h"
 #include "intake/intake.h"
@@ -510,7 +511,7 @@ TEST_F(BatchTest, AThreadThatCannotStartFailsItsFileAndTheBatchGoesOn) {
 TEST_F(BatchTest, AnOutputTypeOutsideTheTableFailsEveryFileAsASave) {
     AddImage("a.png");
     AddImage("b.png");
-    host.parameters.AusgabeTyp = 5;
+    host.parameters.AusgabeTyp = static_cast<int32_t>(imaging::Codecs().size());  // the next free type
     host.parameters.ThreadAnzahl = 2;
     BatchResult result = Run();
     EXPECT_EQ(result.Failed, 2);

@@ -1,6 +1,7 @@
 // The options of section Erweitert on real files: metadata kept or not, outputs only when smaller, the size
-// limit searched over the quality, the source's modification time. EXIF is read back through libexif, from
-// WebP through libwebpmux and from AVIF through libavif's decoder.
+// limit searched over the quality, the source's modification time, JPEG sources repacked into JPEG XL. EXIF is
+// read back through libexif, from WebP through libwebpmux, from AVIF through libavif's decoder and from JPEG XL
+// out of its boxes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -107,8 +108,9 @@ std::string Long(ExifByteOrder order, uint32_t value) {
 
 // The corpus photo with orientation 6, its EXIF grown by a maker, stated pixel dimensions, a GPS position,
 // and an XMP packet beside it; with `photo`, that EXIF and XMP put into another photo.
-std::string PhotoWithMetadata(const std::string& photo = kOrientation6, const std::string& xmpPacket = kXmpPacket) {
-    Exif data = LoadExif(SplitJpeg(ReadBytes(kOrientation6)).exif);
+std::string PhotoWithMetadata(const std::string& photo = kOrientation6, const std::string& xmpPacket = kXmpPacket,
+                              const std::string& exifFrom = kOrientation6) {
+    Exif data = LoadExif(SplitJpeg(ReadBytes(exifFrom)).exif);
     const ExifByteOrder order = exif_data_get_byte_order(data.get());
     AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_MAKE, EXIF_FORMAT_ASCII, std::string("QuendrixCam\0", 12));
     AddEntry(data.get(), EXIF_IFD_0, EXIF_TAG_IMAGE_WIDTH, EXIF_FORMAT_LONG, Long(order, 1800));
@@ -192,9 +194,27 @@ Blocks AvifBlocks(const std::string& bytes) {
     return blocks;
 }
 
+bool IsJxl(const std::string& bytes) {
+    return bytes.compare(0, 12, std::string("\0\0\0\x0cJXL \r\n\x87\n", 12)) == 0 ||
+           bytes.compare(0, 2, "\xFF\x0A") == 0;
+}
+
+// EXIF of a JPEG XL file follows the offset of its TIFF header.
+Blocks JxlBlocks(const std::string& bytes) {
+    Blocks blocks;
+    std::map<std::string, std::string> boxes = test::JxlBoxes(bytes);
+    if (boxes["Exif"].size() >= 4) blocks.exif = boxes["Exif"].substr(4);
+    blocks.xmp = boxes["xml "];
+    const std::optional<test::DecodedJxl> decoded = test::DecodeJxl(bytes);
+    blocks.decodes = decoded.has_value();
+    if (decoded) blocks.icc.assign(decoded->icc.begin(), decoded->icc.end());
+    return blocks;
+}
+
 Blocks ReadBlocks(const std::string& path) {
     const std::string bytes = ReadBytes(path);
     if (bytes.size() < 12) return {};
+    if (IsJxl(bytes)) return JxlBlocks(bytes);
     if (bytes.compare(0, 4, "RIFF") == 0) return WebpBlocks(bytes);
     if (bytes.compare(4, 4, "ftyp") == 0) return AvifBlocks(bytes);
     Blocks blocks;
@@ -209,11 +229,12 @@ Blocks ReadBlocks(const std::string& path) {
     return blocks;
 }
 
-// Width and height of an output with every pixel decoded (WebP and AVIF by their own libraries).
+// Width and height of an output with every pixel decoded (WebP, AVIF and JPEG XL by their own libraries).
 std::optional<std::pair<uint32_t, uint32_t>> OutputSize(const std::string& path) {
     const std::string bytes = ReadBytes(path);
     if (bytes.compare(0, 4, "RIFF") == 0) return test::DecodedWebpSize(bytes);
     if (bytes.compare(4, 4, "ftyp") == 0) return test::DecodedAvifSize(bytes);
+    if (IsJxl(bytes)) return test::DecodedJxlSize(bytes);
     return test::DecodedSize(path);
 }
 
@@ -250,7 +271,7 @@ TEST_F(OptionsTest, MetadataLeftOutByDefault) {
     const std::string source = dir / "photo.jpg";
     WriteBytes(source, PhotoWithMetadata());
     ASSERT_TRUE(ReadExif(source).gps);  // the source does carry it all
-    for (const char* format : {"jpg", "png", "bmp", "webp", "avif"}) {
+    for (const char* format : {"jpg", "png", "bmp", "webp", "avif", "jxl"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format)) << format;
         EXPECT_TRUE(OutputSize(target)) << format;
@@ -267,7 +288,7 @@ TEST_F(OptionsTest, KeptMetadataIsUprightAndSized) {
     WriteBytes(source, PhotoWithMetadata());
     settings.Bildsize = kSizeBox;  // the stored 1200x1800 shown as 1800x1200, fitted into 640x480: 640x426
     options.MetadatenUebernehmen = 1;
-    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+    for (const char* format : {"jpg", "png", "webp", "avif", "jxl"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format)) << format;
         const auto size = OutputSize(target);  // still decodes with the blocks in it
@@ -299,7 +320,7 @@ TEST_F(OptionsTest, GpsKeptWhenAsked) {
     WriteBytes(source, PhotoWithMetadata());
     options.MetadatenUebernehmen = 1;
     options.GpsEntfernen = 0;
-    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+    for (const char* format : {"jpg", "png", "webp", "avif", "jxl"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format));
         const ExifView exif = ReadExif(target);
@@ -313,7 +334,7 @@ TEST_F(OptionsTest, KeptMetadataBesideAColourProfile) {
     const std::string source = dir / "profiled.jpg";
     WriteBytes(source, PhotoWithMetadata(test::kCorpus + "/pillow/icc_profile_big.jpg"));
     options.MetadatenUebernehmen = 1;
-    for (const char* format : {"webp", "avif"}) {
+    for (const char* format : {"webp", "avif", "jxl"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format)) << format;
         ASSERT_TRUE(OutputSize(target)) << format;
@@ -456,7 +477,7 @@ TEST_F(OptionsTest, KeptXmpFollowsTheOutput) {
     WriteBytes(source, photo);
     settings.Bildsize = kSizeBox;  // 640x426 as in KeptMetadataIsUprightAndSized
     options.MetadatenUebernehmen = 1;
-    for (const char* format : {"jpg", "png", "webp", "avif"}) {
+    for (const char* format : {"jpg", "png", "webp", "avif", "jxl"}) {
         const std::string target = dir / (std::string("out.") + format);
         ASSERT_TRUE(Compress(source, target, format)) << format;
         const std::string xmp = ReadBlocks(target).xmp;
@@ -528,6 +549,101 @@ TEST_F(OptionsTest, PngTurnedByItsExifOrientation) {
             EXPECT_EQ(ReadExif(target).orientation, keep ? 1 : 0) << format;
         }
     }
+}
+
+TEST_F(OptionsTest, JpegSourcesRepackedIntoJpegXlGiveTheirFileBack) {
+    options.JpegVerlustfreiUmpacken = 1;
+    options.MetadatenUebernehmen = 1;  // a repack carries the file's metadata as it is
+    const char* sources[] = {"generated/jpeg/baseline-420.jpg", "generated/jpeg/baseline-444.jpg",
+                             "generated/jpeg/progressive.jpg",  "generated/jpeg/restart-every-mcu.jpg",
+                             "generated/jpeg/grayscale.jpg",    "cameras/canon-powershot-s330.jpg",
+                             "cameras/nikon-e5000.jpg",         "pillow/icc_profile_big.jpg",
+                             "exif-orientation/Landscape_1.jpg"};
+    // The size rules that keep the source's size: source size, and 100 percent.
+    for (int32_t rule : {kSizeSource, kSizePercent}) {
+        settings.Bildsize = rule;
+        for (const char* name : sources) {
+            SCOPED_TRACE(name);
+            const std::string source = test::kCorpus + "/" + name;
+            Compressor::Outcome outcome;
+            ASSERT_TRUE(Compress(source, dir / "out.jxl", "jxl", &outcome));
+            EXPECT_EQ(outcome.kind, Compressor::Outcome::Kind::Written);
+            const std::string bytes = ReadBytes(dir / "out.jxl");
+            const std::optional<std::string> rebuilt = test::ReconstructedJpeg(bytes);
+            ASSERT_TRUE(rebuilt);
+            EXPECT_TRUE(*rebuilt == ReadBytes(source)) << "byte for byte";
+            EXPECT_LT(bytes.size(), ReadBytes(source).size());
+            EXPECT_EQ(OutputSize(dir / "out.jxl"), test::DecodedSize(source));  // its pixels decode too
+        }
+    }
+}
+
+TEST_F(OptionsTest, JpegSourcesNotRepackedWhenTheOutputWouldDiffer) {
+    options.JpegVerlustfreiUmpacken = 1;
+    options.MetadatenUebernehmen = 1;
+    const std::string canon = test::kCorpus + "/cameras/canon-powershot-s330.jpg";  // 800x600, EXIF
+    const std::string withGps = dir / "gps.jpg";
+    const std::string landscape = test::kCorpus + "/exif-orientation/Landscape_1.jpg";
+    WriteBytes(withGps, PhotoWithMetadata(landscape, kXmpPacket, landscape));
+    struct Case {
+        const char* what;
+        std::string source;
+        int32_t rule;
+        int32_t keepMetadata;
+        int32_t dropGps;
+    } cases[] = {
+        {"turned by its orientation", kOrientation6, kSizeSource, 1, 0},
+        {"made smaller", canon, kSizeBox, 1, 0},
+        {"metadata left out", canon, kSizeSource, 0, 1},
+        {"GPS position to drop", withGps, kSizeSource, 1, 1},
+        {"arithmetic coding the format cannot carry", test::kCorpus + "/generated/jpeg/arithmetic.jpg", kSizeSource, 1,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        settings.Bildsize = c.rule;
+        options.MetadatenUebernehmen = c.keepMetadata;
+        options.GpsEntfernen = c.dropGps;
+        ASSERT_TRUE(Compress(c.source, dir / "out.jxl", "jxl"));
+        const std::string bytes = ReadBytes(dir / "out.jxl");
+        EXPECT_FALSE(test::ReconstructedJpeg(bytes));  // encoded from its pixels
+        EXPECT_TRUE(OutputSize(dir / "out.jxl"));
+        EXPECT_FALSE(ReadExif(dir / "out.jxl").gps);
+    }
+    // The repack with the position kept carries it as the source has it.
+    options.GpsEntfernen = 0;
+    settings.Bildsize = kSizeSource;
+    ASSERT_TRUE(Compress(withGps, dir / "kept.jxl", "jxl"));
+    EXPECT_EQ(test::ReconstructedJpeg(ReadBytes(dir / "kept.jxl")), ReadBytes(withGps));
+    EXPECT_TRUE(ReadExif(dir / "kept.jxl").gps);
+}
+
+TEST_F(OptionsTest, RepackedJpegMeetsTheSizeRules) {
+    options.JpegVerlustfreiUmpacken = 1;
+    const std::string source = test::kCorpus + "/generated/jpeg/baseline-420.jpg";
+    const uint64_t repacked = [&] {
+        EXPECT_TRUE(Compress(source, dir / "plain.jxl", "jxl"));
+        return ReadBytes(dir / "plain.jxl").size();
+    }();
+    // A limit the repack does not fit: the quality search over the pixels takes over.
+    options.MaxKBAktiv = 1;
+    options.MaxKB = int32_t(repacked / 1024);
+    ASSERT_GT(options.MaxKB, 0);
+    Compressor::Outcome outcome;
+    ASSERT_TRUE(Compress(source, dir / "limited.jxl", "jxl", &outcome));
+    EXPECT_LE(ReadBytes(dir / "limited.jxl").size(), uint64_t(options.MaxKB) * 1024);
+    EXPECT_FALSE(test::ReconstructedJpeg(ReadBytes(dir / "limited.jxl")));
+    // One it fits: the repack, counted as meeting it.
+    options.MaxKB = int32_t(repacked / 1024 + 1);
+    ASSERT_TRUE(Compress(source, dir / "fits.jxl", "jxl", &outcome));
+    EXPECT_EQ(outcome.encodes, 1);
+    EXPECT_TRUE(test::ReconstructedJpeg(ReadBytes(dir / "fits.jxl")));
+    // Only when smaller: a tiny JPEG grows by the reconstruction data, and is skipped like any larger output.
+    options.MaxKBAktiv = 0;
+    options.NurWennKleiner = 1;
+    ASSERT_TRUE(Compress(test::kCorpus + "/generated/jpeg/odd-size-17x13.jpg", dir / "tiny.jxl", "jxl", &outcome));
+    EXPECT_EQ(outcome.kind, Compressor::Outcome::Kind::SkippedNotSmaller);
+    EXPECT_FALSE(test::Exists(dir / "tiny.jxl"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/batch.h"
+#include "engine/imaging/imaging.h"
 
 namespace qx::test {
 namespace {
@@ -80,7 +81,9 @@ TEST(OutputFormats, TableAndOutOfRangeTypes) {
     EXPECT_STREQ(FindOutputFormat(3)->mimeType, "image/webp");
     EXPECT_STREQ(FindOutputFormat(4)->extension, ".avif");
     EXPECT_STREQ(FindOutputFormat(4)->mimeType, "image/avif");
-    EXPECT_EQ(FindOutputFormat(5), nullptr);
+    EXPECT_STREQ(FindOutputFormat(5)->extension, ".jxl");
+    EXPECT_STREQ(FindOutputFormat(5)->mimeType, "image/jxl");
+    EXPECT_EQ(FindOutputFormat(static_cast<int32_t>(imaging::Codecs().size())), nullptr);  // the next free type
     EXPECT_EQ(FindOutputFormat(-1), nullptr);
 }
 

@@ -20,7 +20,8 @@ TEST(CodecTable, RowsKeepTheStoredNumbersAndAreFoundEveryWay) {
         int inputBit;
     } expected[] = {{"jpg", "image/jpeg", ".jpg", 0, 1},   {"bmp", "image/bmp", ".bmp", 1, 0},
                     {"png", "image/png", ".png", 2, 2},    {"webp", "image/webp", ".webp", 3, 4},
-                    {"avif", "image/avif", ".avif", 4, 5}, {"heic", "image/heic", ".heic", -1, 3}};
+                    {"avif", "image/avif", ".avif", 4, 5}, {"heic", "image/heic", ".heic", -1, 3},
+                    {"jxl", "image/jxl", ".jxl", 5, -1}};
     std::set<int> outputTypes, inputBits;
     for (const Codec& codec : Codecs()) {
         outputTypes.insert(codec.outputType);
@@ -43,7 +44,7 @@ TEST(CodecTable, RowsKeepTheStoredNumbersAndAreFoundEveryWay) {
         EXPECT_EQ(codec->outputType, row.outputType);
         EXPECT_EQ(codec->inputTypeBit, row.inputBit);
     }
-    EXPECT_EQ(FindCodecByOutputType(5), nullptr);
+    EXPECT_EQ(FindCodecByOutputType(static_cast<int32_t>(Codecs().size())), nullptr);  // the next free number
     EXPECT_EQ(FindCodecByOutputType(-1), nullptr);
     EXPECT_EQ(FindCodecByName("JPG"), nullptr);  // words are exact
     EXPECT_EQ(FindCodecByMimeType("IMAGE/PNG"), nullptr);

@@ -1,5 +1,5 @@
-// WebP and AVIF outputs, decoded again by libwebp and libavif themselves and by a peer program where one is
-// installed: size, pixels, alpha, colour profile, quality, and the limits of each format.
+// WebP, AVIF and JPEG XL outputs, decoded again by libwebp, libavif and libjxl themselves and by a peer program
+// where one is installed: size, pixels, alpha, colour profile, quality, and the limits of each format.
 #include <gtest/gtest.h>
 
 #include <avif/avif.h>
@@ -10,6 +10,7 @@
 
 #include "support.h"
 #include "support/child_process.h"
+#include "support/webp_avif.h"
 
 namespace qx::test {
 
@@ -87,13 +88,25 @@ std::optional<Decoded> DecodeAvif(const std::string& bytes) {
     return result;
 }
 
+std::optional<Decoded> DecodeJxl(const std::string& bytes) {
+    std::optional<DecodedJxl> jxl = test::DecodeJxl(bytes);
+    if (!jxl) return std::nullopt;
+    Decoded decoded;
+    decoded.width = jxl->width;
+    decoded.height = jxl->height;
+    decoded.alpha = jxl->alpha;
+    decoded.rgba = std::move(jxl->rgba);
+    decoded.icc = std::move(jxl->icc);
+    return decoded;
+}
+
 struct Format {
     const char* name;      // the codec table's
     const char* peerName;  // ImageMagick's word for it
     std::optional<Decoded> (*decode)(const std::string& bytes);
 };
 
-const Format kFormats[] = {{"webp", "WEBP", DecodeWebp}, {"avif", "AVIF", DecodeAvif}};
+const Format kFormats[] = {{"webp", "WEBP", DecodeWebp}, {"avif", "AVIF", DecodeAvif}, {"jxl", "JXL", DecodeJxl}};
 
 std::optional<Decoded> SaveAndDecode(Bitmap& bitmap, const Format& format, const std::string& path,
                                      uint32_t quality = 80) {
@@ -114,29 +127,37 @@ double MeanDifference(Bitmap& bitmap, const Decoded& decoded) {
     return sum / (3.0 * bitmap.Width() * bitmap.Height());
 }
 
-TEST(WebpAndAvif, ARowEachThatIsWrittenAndRead) {
+TEST(NewerFormats, ARowEachThatIsWrittenAndReadWhereItHasAnInputBit) {
     for (const Format& format : kFormats) {
         const Codec* codec = FindCodecByName(format.name);
         ASSERT_NE(codec, nullptr) << format.name;
-        EXPECT_GT(codec->inputTypeBit, 2);  // beyond EingabeTyp's three
+        EXPECT_TRUE(codec->inputTypeBit == -1 || codec->inputTypeBit > 2);  // beyond EingabeTyp's three
         EXPECT_EQ(FindCodecByMimeType(std::string("image/") + format.name), codec);
     }
     EXPECT_EQ(FindCodecByOutputType(3), FindCodecByName("webp"));
     EXPECT_EQ(FindCodecByOutputType(4), FindCodecByName("avif"));
-    // An output of ours reads back as its format, by its content.
+    EXPECT_EQ(FindCodecByOutputType(5), FindCodecByName("jxl"));
+    // An output of ours reads back as its format, by its content; one of a format never read is no input.
     ScratchDir folder;
     std::unique_ptr<Bitmap> photo = Thumbnail(Corpus("pillow/hopper.jpg"), 32, 32);
     ASSERT_TRUE(photo);
     for (const Format& format : kFormats) {
+        const Codec* codec = FindCodecByName(format.name);
         const std::string path = (folder / (std::string("o.") + format.name));
-        ASSERT_TRUE(photo->Save(path, *FindCodecByName(format.name), 80));
-        std::unique_ptr<Bitmap> again = Bitmap::FromFile(path);
-        ASSERT_TRUE(again) << format.name;
-        EXPECT_EQ(again->Format(), FindCodecByName(format.name));
+        ASSERT_TRUE(photo->Save(path, *codec, 80));
+        Error error;
+        std::unique_ptr<Bitmap> again = Bitmap::FromFile(path, &error);
+        if (codec->inputTypeBit >= 0) {
+            ASSERT_TRUE(again) << format.name;
+            EXPECT_EQ(again->Format(), codec);
+        } else {
+            EXPECT_FALSE(again) << format.name;
+            EXPECT_EQ(error.failure, Failure::UnknownFormat) << format.name;
+        }
     }
 }
 
-TEST(WebpAndAvif, PhotosDecodeToTheirSizeAndLookLikeTheSource) {
+TEST(WrittenOnlyFormats, PhotosDecodeToTheirSizeAndLookLikeTheSource) {
     ScratchDir folder;
     std::unique_ptr<Bitmap> photo = Thumbnail(Corpus("libjpeg-turbo/testorig.jpg"), 181, 135);  // odd sides
     ASSERT_TRUE(photo);
@@ -155,7 +176,7 @@ TEST(WebpAndAvif, PhotosDecodeToTheirSizeAndLookLikeTheSource) {
     }
 }
 
-TEST(WebpAndAvif, TheSmallestImagesToo) {
+TEST(WrittenOnlyFormats, TheSmallestImagesToo) {
     ScratchDir folder;
     for (auto [w, h] : {std::pair{1u, 1u}, {1u, 7u}, {3u, 2u}}) {
         std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(w, h);
@@ -172,7 +193,7 @@ TEST(WebpAndAvif, TheSmallestImagesToo) {
     }
 }
 
-TEST(WebpAndAvif, AlphaIsKeptExactlyAndAnOpaqueChannelIsNotWritten) {
+TEST(WrittenOnlyFormats, AlphaIsKeptExactlyAndAnOpaqueChannelIsNotWritten) {
     ScratchDir folder;
     // Alpha rising from left to right, a few steps of it fully transparent and fully opaque.
     std::unique_ptr<Bitmap> graded = Bitmap::CreateArgb(64, 40);
@@ -195,7 +216,8 @@ TEST(WebpAndAvif, AlphaIsKeptExactlyAndAnOpaqueChannelIsNotWritten) {
                 worstAlpha = std::max(worstAlpha, std::abs(Channel(p, 24) - Channel(q, 24)));
                 if (Channel(p, 24) == 255) worstColour = std::max(worstColour, MaxDifference(p, q));
             }
-        EXPECT_EQ(worstAlpha, 0);
+        // libjxl 0.7 codes alpha beside lossy colour at the colour's distance: close, not exact.
+        EXPECT_LE(worstAlpha, std::string(format.name) == "jxl" ? 4 : 0);
         EXPECT_LE(worstColour, 12);  // lossy colour on a flat area
 
         decoded = SaveAndDecode(*opaque, format, (folder / (std::string("o.") + format.name)));
@@ -204,7 +226,7 @@ TEST(WebpAndAvif, AlphaIsKeptExactlyAndAnOpaqueChannelIsNotWritten) {
     }
 }
 
-TEST(WebpAndAvif, TheColourProfileIsEmbeddedAndSrgbSaidWithoutOne) {
+TEST(WrittenOnlyFormats, TheColourProfileIsEmbeddedAndSrgbSaidWithoutOne) {
     ScratchDir folder;
     std::unique_ptr<Bitmap> withProfile = Thumbnail(Corpus("pillow/icc_profile_big.jpg"), 40, 30);
     std::unique_ptr<Bitmap> without = Thumbnail(Corpus("pillow/hopper.jpg"), 40, 40);
@@ -229,7 +251,7 @@ TEST(WebpAndAvif, TheColourProfileIsEmbeddedAndSrgbSaidWithoutOne) {
         ASSERT_TRUE(decoded);
         EXPECT_TRUE(decoded->icc.empty());
     }
-    EXPECT_EQ(profiles[0], profiles[1]);
+    for (const std::vector<uint8_t>& profile : profiles) EXPECT_EQ(profile, profiles[0]);
     const std::string png = ReadBytes((folder / ("p.png")));
     EXPECT_NE(png.find("iCCP"), std::string::npos);
     // Without a profile the AVIF file says sRGB in its colour description.
@@ -239,7 +261,7 @@ TEST(WebpAndAvif, TheColourProfileIsEmbeddedAndSrgbSaidWithoutOne) {
     EXPECT_EQ(avif->transfer, AVIF_TRANSFER_CHARACTERISTICS_SRGB);
 }
 
-TEST(WebpAndAvif, AHigherRateGivesMoreBytes) {
+TEST(WrittenOnlyFormats, AHigherRateGivesMoreBytes) {
     ScratchDir folder;
     std::unique_ptr<Bitmap> photo = Thumbnail(Corpus("libjpeg-turbo/testorig.jpg"), 160, 120);
     ASSERT_TRUE(photo);
@@ -256,7 +278,7 @@ TEST(WebpAndAvif, AHigherRateGivesMoreBytes) {
     }
 }
 
-TEST(WebpAndAvif, GreyStaysGreyAndTurnedSourcesAreWrittenUpright) {
+TEST(WrittenOnlyFormats, GreyStaysGreyAndTurnedSourcesAreWrittenUpright) {
     ScratchDir folder;
     std::unique_ptr<Bitmap> grey = Bitmap::FromFile(Corpus("pillow/hopper_gray.jpg"));
     // Stored 64x32 with orientation 6: shown, and written, 32x64.
@@ -283,7 +305,7 @@ TEST(WebpAndAvif, GreyStaysGreyAndTurnedSourcesAreWrittenUpright) {
     EXPECT_EQ(DecodeAvif(ReadBytes((folder / ("g.avif"))))->yuv, AVIF_PIXEL_FORMAT_YUV400);  // no chroma planes
 }
 
-TEST(WebpAndAvif, SidesBeyondTheFormatFailWithTheReasonAndLeaveNothing) {
+TEST(WrittenOnlyFormats, SidesBeyondTheFormatFailWithTheReasonAndLeaveNothing) {
     ScratchDir folder;
     const struct {
         const Format& format;

@@ -27,22 +27,24 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     {
         CAdvancedDialog dialog(store);
         EXPECT_EQ(dialog.windowTitle(), "Erweiterte Einstellungen");
-        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn,
-                       res::kAdvancedKeepDate, res::kAdvancedKeepTree, res::kAdvancedSkipExisting})
+        for (int id :
+             {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn, res::kAdvancedKeepDate,
+              res::kAdvancedKeepTree, res::kAdvancedSkipExisting, res::kAdvancedJpegLossless})
             EXPECT_FALSE(Checked(dialog, id)) << id;
         EXPECT_TRUE(Checked(dialog, res::kAdvancedDropGps));
         EXPECT_FALSE(dialog.Control(res::kAdvancedDropGps)->isEnabled());  // counts only with metadata kept
         EXPECT_FALSE(dialog.Control(res::kAdvancedMaxKB)->isEnabled());
         EXPECT_EQ(Edit(dialog, res::kAdvancedMaxKB)->text(), "500");
-        for (int id :
-             {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn,
-              res::kAdvancedMaxKB, res::kAdvancedKeepDate, res::kAdvancedKeepTree, res::kAdvancedSkipExisting})
+        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller,
+                       res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate, res::kAdvancedKeepTree,
+                       res::kAdvancedSkipExisting, res::kAdvancedJpegLossless})
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
         // The size limit's texts name the formats as the codec table has them.
         EXPECT_EQ(dialog.ControlAs<QLabel>(res::kAdvancedMaxKBNote)->text(),
-                  "(nur für JPG-, WebP- und AVIF-Ausgabedateien)");
+                  "(nur für JPG-, WebP-, AVIF- und JPEG-XL-Ausgabedateien)");
         const QString tip = dialog.Control(res::kAdvancedMaxKBOn)->toolTip().simplified();
-        EXPECT_TRUE(tip.contains("jeder JPG-, WebP- und AVIF-Ausgabedatei") && tip.contains("(BMP und PNG bleiben"))
+        EXPECT_TRUE(tip.contains("jeder JPG-, WebP-, AVIF- und JPEG-XL-Ausgabedatei") &&
+                    tip.contains("(BMP und PNG bleiben"))
             << tip.toStdString();
         Click(dialog, res::kAdvancedKeepMetadata);
         Click(dialog, res::kCancelButton);  // Abbrechen writes nothing
@@ -56,6 +58,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     EXPECT_TRUE(dialog.Control(res::kAdvancedDropGps)->isEnabled());
     Edit(dialog, res::kAdvancedMaxKB)->setText("300");
     Click(dialog, res::kAdvancedSkipExisting);
+    Click(dialog, res::kAdvancedJpegLossless);
     Click(dialog, res::kOkButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     const AdvancedSettings saved = settings::ReadAdvancedSettings(store);

@@ -342,7 +342,7 @@ TEST_F(MainDialogTest, TheQualityNoteNamesTheOutputTypesFamilyReadablyOnAnyPalet
         CMainDialog dialog(store);
         auto* note = dialog.ControlAs<QLabel>(res::kMainQualityNote);
         EXPECT_EQ(note->text().toStdString(),
-                  type < 3 ? "Nur für JPG-Ausgabedateien" : "Für JPG-, WebP- und AVIF-Ausgabedateien");
+                  type < 3 ? "Nur für JPG-Ausgabedateien" : "Für JPG-, WebP-, AVIF- und JPEG-XL-Ausgabedateien");
         EXPECT_LE(note->heightForWidth(note->width()), note->height()) << "all of it in view";
         const QColor shown = note->palette().color(QPalette::WindowText);
         EXPECT_TRUE(window.lightness() < 128 || shown == QColor(0, 0, 250)) << "the blue as it is on light grey";
@@ -358,7 +358,7 @@ TEST_F(MainDialogTest, TheQualityNoteNamesTheOutputTypesFamilyReadablyOnAnyPalet
     });
     dialog.OnSysCommand(kIdmParameter);
     EXPECT_EQ(dialog.ControlAs<QLabel>(res::kMainQualityNote)->text().toStdString(),
-              "Für JPG-, WebP- und AVIF-Ausgabedateien");
+              "Für JPG-, WebP-, AVIF- und JPEG-XL-Ausgabedateien");
 }
 
 TEST_F(MainDialogTest, TheWindowTakesTheDesktopsFontAndEveryCheckBoxShowsItsText) {

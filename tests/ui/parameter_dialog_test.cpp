@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "engine/imaging/imaging.h"
 #include "res/strings.h"
 #include "settings/settings.h"
 #include "ui/parameter_dialog.h"
@@ -86,11 +87,13 @@ TEST_F(ParameterDialogTest, ExampleLineFollowsEveryChange) {
     EXPECT_EQ(dialog.ExampleText(), "a%dx002.jpg,   a%dx003.jpg,   a%dx004.jpg,   ");
 }
 
-TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
+TEST_F(ParameterDialogTest, WebpAvifAndJpegXlJoinTheOutputTypesAsThreeFourAndFive) {
     {
         CParameterDialog dialog(store);
-        EXPECT_EQ(dialog.RadioGroup(res::kParameterOutputJpg).size(),
-                  5u);  // one group: choosing one unchecks the others
+        // One group, a button for each output type of the codec table: choosing one unchecks the others.
+        size_t outputTypes = 0;
+        for (const imaging::Codec& codec : imaging::Codecs()) outputTypes += codec.outputType >= 0;
+        EXPECT_EQ(dialog.RadioGroup(res::kParameterOutputJpg).size(), outputTypes);
         Pattern(dialog, "Pic", "3", "1", res::kParameterOutputWebp);
         EXPECT_EQ(dialog.ControlAs<QAbstractButton>(res::kParameterOutputWebp)->text(), "WebP (mit Kompression)");
         EXPECT_EQ(dialog.ExampleText(), "Pic001.webp,   Pic002.webp,   Pic003.webp,   ");
@@ -99,8 +102,19 @@ TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
         EXPECT_EQ(dialog.ControlAs<QAbstractButton>(res::kParameterOutputAvif)->text(), "AVIF (mit Kompression)");
         EXPECT_EQ(dialog.ExampleText(), "Pic001.avif,   Pic002.avif,   Pic003.avif,   ");
         EXPECT_FALSE(Checked(dialog, res::kParameterOutputWebp));
+        Pattern(dialog, "Pic", "3", "1", res::kParameterOutputJxl);
+        EXPECT_EQ(dialog.ControlAs<QAbstractButton>(res::kParameterOutputJxl)->text(), "JPEG XL (mit Kompression)");
+        EXPECT_EQ(dialog.ExampleText(), "Pic001.jxl,   Pic002.jxl,   Pic003.jxl,   ");
+        EXPECT_FALSE(Checked(dialog, res::kParameterOutputAvif));
         dialog.OnOK();
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 5);
+    {
+        CParameterDialog dialog(store);
+        EXPECT_TRUE(Checked(dialog, res::kParameterOutputJxl));
+        Click(dialog, res::kParameterOutputAvif);
+        dialog.OnOK();
     }
     EXPECT_EQ(store.GetProfileIntA("Parameter", "AusgabeTyp", 0), 4);
     {
@@ -123,8 +137,8 @@ TEST_F(ParameterDialogTest, WebpAndAvifJoinTheOutputTypesAsThreeAndFour) {
     const QRect outputs = box("Ausgabedateitypen");
     const QRect naming =
         box("Namen der Ausgabedateien (bereits vorhandene Dateien werden OHNE Nachfrage überschrieben !!)");
-    for (int id :
-         {res::kParameterOutputJpg, res::kParameterOutputPng, res::kParameterOutputWebp, res::kParameterOutputAvif})
+    for (int id : {res::kParameterOutputJpg, res::kParameterOutputPng, res::kParameterOutputWebp,
+                   res::kParameterOutputAvif, res::kParameterOutputJxl})
         EXPECT_TRUE(outputs.contains(dialog.Control(id)->geometry())) << id;
     EXPECT_LT(outputs.bottom(), naming.top());
     for (int id : {res::kParameterNamesLikeSource, res::kParameterNamesByPattern, res::kParameterPrefix,
@@ -197,12 +211,13 @@ TEST_F(ParameterDialogTest, NoInputTypeWritesAllKeysAndKeepsTheDialogOpen) {
 
 TEST_F(ParameterDialogTest, StoredValuesOutsideTheButtonsAndRanges) {
     store.WriteProfileInt("Parameter", "AusgabeDateiTyp", 1);
-    store.WriteProfileInt("Parameter", "AusgabeTyp", 5);
+    // The first output type the codec table does not have.
+    store.WriteProfileInt("Parameter", "AusgabeTyp", static_cast<int32_t>(imaging::Codecs().size()));
     {
         CParameterDialog dialog(store);
-        EXPECT_FALSE(Checked(dialog, res::kParameterOutputJpg) || Checked(dialog, res::kParameterOutputBmp) ||
-                     Checked(dialog, res::kParameterOutputPng));
-        EXPECT_FALSE(Checked(dialog, res::kParameterOutputWebp) || Checked(dialog, res::kParameterOutputAvif));
+        EXPECT_EQ(dialog.RadioIndex(res::kParameterOutputJpg), -1);
+        for (QWidget* button : dialog.RadioGroup(res::kParameterOutputJpg))
+            EXPECT_FALSE(static_cast<QAbstractButton*>(button)->isChecked());
         EXPECT_EQ(dialog.ExampleText(), "Pic001,   Pic002,   Pic003,   ");
         dialog.OnOK();
     }
