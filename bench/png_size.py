@@ -32,9 +32,11 @@ def neutral_copies(ours, folder):
         image.convert(mode).save(os.path.join(folder, name), compress_level=0, icc_profile=icc)
 
 
-def timed(per_file, files, runs):
+def timed(per_file, files, runs, out):
     cpu = []
     for _ in range(runs):
+        shutil.rmtree(out, ignore_errors=True)  # neither tool overwrites an output of a run before
+        os.makedirs(out)
         usage = run.Usage()
         usage.streams(per_file, list(files))
         cpu.append(usage.cpu)
@@ -78,9 +80,7 @@ def group(name, files, runs, skip_zopfli, build):
         total, png_cpu, encode_cpu))
     for tool, command in tools.items():
         out = os.path.join(base, tool.split()[0])
-        shutil.rmtree(out, ignore_errors=True)
-        os.makedirs(out)
-        cpu = timed(lambda f: command(f, out), inputs, 1 if tool == 'zopflipng' else runs)
+        cpu = timed(lambda f: command(f, out), inputs, 1 if tool == 'zopflipng' else runs, out)
         theirs = sizes(out)
         smaller = sum(1 for k, v in theirs.items() if v < our_sizes.get(k, 0))
         print('| {} | {:,} | {:.3f} | {} | {:.2f} | {:.1f} | {:.1f} |'.format(

@@ -12,8 +12,8 @@ namespace {
 const Codec& kPng = *FindCodecByName("png");
 
 // Saves `original` as PNG and reads it back with the decoder; returns the file's bytes.
-std::string RoundTrip(Bitmap& original, const std::string& path) {
-    EXPECT_TRUE(original.Save(path, kPng, 75));
+std::string RoundTrip(Bitmap& original, const std::string& path, const Bitmap::SaveOptions& options = {}) {
+    EXPECT_TRUE(original.Save(path, kPng, options, nullptr));
     std::unique_ptr<Bitmap> read = Bitmap::FromFile(path);
     EXPECT_TRUE(read);
     if (!read) return {};
@@ -64,6 +64,37 @@ TEST(PngEncoder, GeneratedImagesComeBackExactInTheirSmallestForm) {
         EXPECT_EQ(png[25], c.colourType);
         EXPECT_EQ(png[24], c.bitDepth);
     }
+}
+
+// Samples of 1, 2 and 4 bits end mid-byte at most widths.
+TEST(PngEncoder, LowBitDepthsPackEveryRowWidth) {
+    ScratchDir folder;
+    for (uint32_t levels : {2u, 4u, 16u})
+        for (uint32_t width = 1; width <= 9; ++width) {
+            SCOPED_TRACE(std::to_string(levels) + " levels, width " + std::to_string(width));
+            std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(width, 3);
+            for (uint32_t y = 0; y < 3; ++y)
+                for (uint32_t x = 0; x < width; ++x) {
+                    const uint32_t v = (x * 7 + y * 3) % levels * (255 / (levels - 1));
+                    ASSERT_TRUE(bitmap->SetPixel(x, y, Argb(255, v, v, v)));
+                }
+            RoundTrip(*bitmap, folder / "out.png");
+        }
+}
+
+// The metadata chunks come before the image data the encoder writes itself.
+TEST(PngEncoder, PaletteOutputKeepsExifBeforeTheImageData) {
+    ScratchDir folder;
+    std::unique_ptr<Bitmap> source = Bitmap::FromFile(Corpus("exif-orientation/Landscape_1.jpg"));
+    ASSERT_TRUE(source);
+    for (uint32_t y = 0; y < source->Height(); ++y)
+        for (uint32_t x = 0; x < source->Width(); ++x) ASSERT_TRUE(source->SetPixel(x, y, Argb(255, x % 3, 0, 9)));
+    Bitmap::SaveOptions options;
+    options.keepMetadata = true;
+    const std::string png = RoundTrip(*source, folder / "meta.png", options);
+    EXPECT_EQ(png[25], 3);
+    ASSERT_NE(png.find("eXIf"), std::string::npos);
+    EXPECT_LT(png.find("eXIf"), png.find("IDAT"));
 }
 
 TEST(PngEncoder, EveryConformancePngComesBackExact) {
