@@ -6,6 +6,8 @@ Jobs (both cores; each tool's runs alternate with the others', so a change in th
   source   10 of the photos at their own size, JPEG quality 80 (the window's default size rule)
   pngbmp   the 10 PNG and BMP files fit into 640x480, PNG
   listing  a dropped folder of 10,000 small images listed (bench/listing.py, when present)
+  pngsize  our PNG bytes and CPU beside optipng -o2 and zopflipng on the same pixels (bench/png_size.py; not
+           run by default: zopflipng takes minutes)
 Printed per job and tool: median wall and CPU seconds, our ratio (theirs / ours), peak resident size, SSIM against
 an exact Lanczos reference, output bytes. `floor` is libjpeg-turbo decoding each photo at 1/8 scale and nothing else.
 
@@ -239,6 +241,10 @@ def main():
     modules = sharp_modules()
     print('load average before the run: %.2f%s' % (load, '' if modules else '; sharp skipped (no npm)'))
     for job in jobs:
+        if job == 'pngsize':
+            import png_size
+            png_size.main(runs)
+            continue
         if job == 'listing':
             listing = os.path.join(ROOT, 'bench', 'listing.py')
             if os.path.exists(listing):

@@ -1,9 +1,13 @@
-// PNG through libspng: header, decode to grey/RGB/RGBA 8-bit with ICC, encode.
+// PNG through libspng: header, decode to grey/RGB/RGBA 8-bit with ICC; encode in the smallest lossless form.
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
+#include <libdeflate.h>
 #include <spng.h>
 
 #include "engine/imaging/internal.h"
+#include "engine/imaging/png_pack.h"
 
 namespace qx::imaging::detail {
 namespace {
@@ -35,6 +39,47 @@ Context OpenDecoder(FILE* file, Error& error) {
         ctx.reset();
     }
     return ctx;
+}
+
+// The library deflates only with zlib: the stronger stream is written after the chunks it wrote, as one IDAT
+// chunk and IEND.
+bool WriteChunk(FILE* file, const char (&type)[5], const uint8_t* data, size_t length, Error& error) {
+    uint8_t header[8] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+                         static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    std::memcpy(header + 4, type, 4);
+    uint32_t crc = libdeflate_crc32(0, header + 4, 4);
+    if (length > 0) crc = libdeflate_crc32(crc, data, length);  // a null buffer would restart the sum
+    const uint8_t trailer[4] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
+                                static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
+    const bool written = std::fwrite(header, 1, 8, file) == 8 &&
+                         (length == 0 || std::fwrite(data, 1, length, file) == length) &&
+                         std::fwrite(trailer, 1, 4, file) == 4;
+    return written || detail::Fail(error, Failure::EncodeFailed, std::strerror(errno));
+}
+
+bool WriteImageData(FILE* file, const std::vector<uint8_t>& stream, Error& error) {
+    // A chunk holds at most 2^31 - 1 bytes.
+    constexpr size_t kMaxChunk = size_t{1} << 30;
+    for (size_t offset = 0; offset < stream.size(); offset += kMaxChunk) {
+        const size_t length = std::min(kMaxChunk, stream.size() - offset);
+        if (!WriteChunk(file, "IDAT", stream.data() + offset, length, error)) return false;
+    }
+    return WriteChunk(file, "IEND", nullptr, 0, error);
+}
+
+bool SetPalette(spng_ctx* ctx, const PngPacked& packed, Error& error) {
+    spng_plte plte{};
+    plte.n_entries = static_cast<uint32_t>(packed.palette.size());
+    for (size_t i = 0; i < packed.palette.size(); ++i) {
+        plte.entries[i] = {packed.palette[i][0], packed.palette[i][1], packed.palette[i][2], 0xFF};
+    }
+    if (const int result = spng_set_plte(ctx, &plte)) return Fail(error, Failure::EncodeFailed, result);
+    if (packed.translucentEntries == 0) return true;
+    spng_trns trns{};
+    trns.n_type3_entries = static_cast<uint32_t>(packed.translucentEntries);
+    for (size_t i = 0; i < packed.translucentEntries; ++i) trns.type3_alpha[i] = packed.palette[i][3];
+    const int result = spng_set_trns(ctx, &trns);
+    return result == 0 || Fail(error, Failure::EncodeFailed, result);
 }
 
 bool Sniff(const uint8_t* head, size_t length) {
@@ -132,36 +177,37 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
     return true;
 }
 
-bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
-    Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-    if (!ctx) return detail::Fail(error, Failure::OutOfMemory);
-    if (const int result = spng_set_png_file(ctx.get(), file)) return Fail(error, Failure::EncodeFailed, result);
-    // An alpha channel that is opaque everywhere is not written: an RGB file as for any opaque image.
-    const bool dropAlpha = pixels.channels == 4 && IsOpaque(pixels);
-    const int channels = dropAlpha ? 3 : pixels.channels;
+// An ICC profile goes in only when its colour space is the one of the pixels as given (grey for one channel, RGB
+// otherwise); a kept profile then bounds the colour types the reductions may use.
+bool KeepsProfile(const std::vector<uint8_t>& icc, int channels, PngColourRule& rule) {
+    const std::string space = IccColourSpace(icc);
+    if (icc.empty() || space != (channels == 1 ? "GRAY" : "RGB ")) return false;
+    rule = channels == 1 ? PngColourRule::GreyOnly : PngColourRule::ColourOnly;
+    return true;
+}
+
+// Everything before the image data, written by the library as it always was.
+bool WriteChunksBeforeImage(spng_ctx* ctx, const Pixels& pixels, const PngPacked& packed, const EncodeOptions& options,
+                            bool keepProfile, Error& error) {
     spng_ihdr ihdr{};
     ihdr.width = pixels.width;
     ihdr.height = pixels.height;
-    ihdr.bit_depth = 8;
-    ihdr.color_type = channels == 4   ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA
-                      : channels == 3 ? SPNG_COLOR_TYPE_TRUECOLOR
-                                      : SPNG_COLOR_TYPE_GRAYSCALE;
-    if (const int result = spng_set_ihdr(ctx.get(), &ihdr)) return Fail(error, Failure::EncodeFailed, result);
-    static const std::vector<uint8_t> kNoProfile;
-    const std::vector<uint8_t>& icc = options.icc != nullptr ? *options.icc : kNoProfile;
-    const std::string space = IccColourSpace(icc);
-    if (!icc.empty() && space == (channels == 1 ? "GRAY" : "RGB ")) {
+    ihdr.bit_depth = packed.bitDepth;
+    ihdr.color_type = packed.colourType;
+    if (const int result = spng_set_ihdr(ctx, &ihdr)) return Fail(error, Failure::EncodeFailed, result);
+    if (!packed.palette.empty() && !SetPalette(ctx, packed, error)) return false;
+    if (keepProfile) {
         spng_iccp iccp{};
         std::strcpy(iccp.profile_name, "ICC profile");
-        iccp.profile_len = icc.size();
-        iccp.profile = const_cast<char*>(reinterpret_cast<const char*>(icc.data()));
-        if (const int result = spng_set_iccp(ctx.get(), &iccp)) return Fail(error, Failure::EncodeFailed, result);
+        iccp.profile_len = options.icc->size();
+        iccp.profile = const_cast<char*>(reinterpret_cast<const char*>(options.icc->data()));
+        if (const int result = spng_set_iccp(ctx, &iccp)) return Fail(error, Failure::EncodeFailed, result);
     }
     if (options.exif != nullptr && !options.exif->empty()) {
         spng_exif exif{};
         exif.length = options.exif->size();
         exif.data = const_cast<char*>(reinterpret_cast<const char*>(options.exif->data()));
-        if (const int result = spng_set_exif(ctx.get(), &exif)) return Fail(error, Failure::EncodeFailed, result);
+        if (const int result = spng_set_exif(ctx, &exif)) return Fail(error, Failure::EncodeFailed, result);
     }
     spng_text xmp{};
     // The library measures the text up to its terminating zero.
@@ -173,30 +219,22 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
         xmp.text = const_cast<char*>(xmpText.c_str());
         xmp.language_tag = const_cast<char*>("");
         xmp.translated_keyword = const_cast<char*>("");
-        if (const int result = spng_set_text(ctx.get(), &xmp, 1)) return Fail(error, Failure::EncodeFailed, result);
+        if (const int result = spng_set_text(ctx, &xmp, 1)) return Fail(error, Failure::EncodeFailed, result);
     }
-    if (channels == pixels.channels) {
-        const int result =
-            spng_encode_image(ctx.get(), pixels.data.get(), pixels.Bytes(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-        return result == 0 || Fail(error, Failure::EncodeFailed, result);
-    }
-    // Row by row, so that dropping the alpha channel needs no second image.
-    const size_t rowBytes = size_t{pixels.width} * 3;
-    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[rowBytes]);
-    if (!row) return detail::Fail(error, Failure::OutOfMemory);
-    if (const int result =
-            spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE)) {
-        return Fail(error, Failure::EncodeFailed, result);
-    }
-    for (uint32_t y = 0; y < pixels.height; ++y) {
-        const uint8_t* src = pixels.Row(y);
-        for (uint32_t x = 0; x < pixels.width; ++x) std::memcpy(row.get() + size_t{x} * 3, src + size_t{x} * 4, 3);
-        const int result = spng_encode_row(ctx.get(), row.get(), rowBytes);
-        if (result != 0 && !(result == SPNG_EOI && y + 1 == pixels.height)) {
-            return Fail(error, Failure::EncodeFailed, result);
-        }
-    }
-    return true;
+    const int result = spng_encode_chunks(ctx);
+    return result == 0 || Fail(error, Failure::EncodeFailed, result);
+}
+
+bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
+    Context ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!ctx) return detail::Fail(error, Failure::OutOfMemory);
+    if (const int result = spng_set_png_file(ctx.get(), file)) return Fail(error, Failure::EncodeFailed, result);
+    PngColourRule rule = PngColourRule::Any;
+    const bool keepProfile = options.icc != nullptr && KeepsProfile(*options.icc, pixels.channels, rule);
+    PngPacked packed;
+    if (!PackPng(pixels, rule, packed)) return detail::Fail(error, Failure::OutOfMemory);
+    if (!WriteChunksBeforeImage(ctx.get(), pixels, packed, options, keepProfile, error)) return false;
+    return WriteImageData(file, packed.zlibStream, error);
 }
 
 }  // namespace
