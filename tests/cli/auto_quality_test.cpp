@@ -114,7 +114,8 @@ protected:
 TEST_F(AutoQualityTest, EachLossyOutputStaysWithinTheDistanceAndBelowRate) {
     ASSERT_EQ(Run({"--type", "png", "--target-folder", dir / "png", dir / "fotos"}).exitCode, 0);
     for (const imaging::Codec& codec : imaging::Codecs()) {
-        if (!codec.takesQuality || codec.outputType < 0) continue;
+        // A format the program does not read cannot be measured: it keeps Rate.
+        if (!codec.takesQuality || codec.outputType < 0 || codec.inputTypeBit < 0) continue;
         const std::string report = dir / (std::string(codec.name) + ".jsonl");
         const RunResult r = Run({"--auto-quality", "2", "--type", codec.name, "--target-folder", dir / codec.name,
                                  "--report", report, dir / "fotos"});

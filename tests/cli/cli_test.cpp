@@ -495,7 +495,9 @@ TEST_F(CliTest, AdvancedOptions) {
                                  "2M", "--keep-date", "--jpeg-lossless"});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_NE(shown.out.find("[Erweitert]\nMetadatenUebernehmen=1\nGpsEntfernen=0\nNurWennKleiner=1\nMaxKBAktiv=1\n"
-                             "MaxKB=2048\nDatumUebernehmen=1\nJpegVerlustfreiUmpacken=1\n"),
+                             "MaxKB=2048\nDatumUebernehmen=1\nWeitereEingabeTypen=7\nAutoQualitaet=0\n"
+                             "OrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n"
+                             "JpegVerlustfreiUmpacken=1\n"),
               std::string::npos)
         << shown.out;
     // A JPEG kept at its own size comes back out of its JPEG XL file byte for byte.
