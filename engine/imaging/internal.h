@@ -133,6 +133,18 @@ inline uint32_t ScaledDimension(uint32_t dimension, unsigned denominator) {
     return static_cast<uint32_t>((uint64_t{dimension} + denominator - 1) / denominator);
 }
 
+// The reduction while decoding (1, 2, 4 or 8) that leaves at least 2.5 times the target for the resampler: a
+// codec's own reduction is a crude filter, and one real Lanczos step of that size hides it (measured on JPEG:
+// 2x loses a little against the peers, 3x gains little more for 15% more time).
+inline unsigned ReductionLeavingRoom(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
+    for (unsigned denominator : {8u, 4u, 2u}) {
+        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 5 / 2 &&
+            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 5 / 2)
+            return denominator;
+    }
+    return 1;
+}
+
 // True when every pixel is fully opaque (always for pixels without an alpha channel).
 bool IsOpaque(const Pixels& pixels);
 

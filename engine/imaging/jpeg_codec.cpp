@@ -132,18 +132,6 @@ bool Sniff(const uint8_t* head, size_t length) {
     return length >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
 }
 
-unsigned ScaleDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
-    // Leave at least 2.5 times the target for the resampler: the DCT reduction alone is a crude filter, and one
-    // real Lanczos step of that size hides it (measured: 2x loses a little against the peers, 3x gains little
-    // more for 15% more time).
-    for (unsigned denominator : {8u, 4u, 2u}) {
-        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 5 / 2 &&
-            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 5 / 2)
-            return denominator;
-    }
-    return 1;
-}
-
 bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     Decompressor d;
     InitErrors(d.errors);
@@ -366,6 +354,6 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
 
 // Its row of the codec table (codecs.cpp) points here.
 extern const CodecOperations kJpegOperations;
-const CodecOperations kJpegOperations = {Sniff, ReadHeader, Decode, ScaleDenominator, Encode};
+const CodecOperations kJpegOperations = {Sniff, ReadHeader, Decode, ReductionLeavingRoom, Encode};
 
 }  // namespace qx::imaging::detail

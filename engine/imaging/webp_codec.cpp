@@ -270,17 +270,6 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
     return decoded;
 }
 
-unsigned ScaleDenominator(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
-    // libwebp's scaler averages the pixels it drops, a better filter than JPEG's DCT reduction, but the
-    // Lanczos step still wants room: the same 2.5 times the target as for JPEG.
-    for (unsigned denominator : {8u, 4u, 2u}) {
-        if (uint64_t{ScaledDimension(width, denominator)} >= uint64_t{targetWidth} * 5 / 2 &&
-            uint64_t{ScaledDimension(height, denominator)} >= uint64_t{targetHeight} * 5 / 2)
-            return denominator;
-    }
-    return 1;
-}
-
 bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
     if (pixels.width > WEBP_MAX_DIMENSION || pixels.height > WEBP_MAX_DIMENSION) {
         return Fail(error, Failure::EncodeFailed,
@@ -337,6 +326,8 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
 
 // Its row of the codec table (codecs.cpp) points here.
 extern const CodecOperations kWebpOperations;
-const CodecOperations kWebpOperations = {Sniff, ReadHeader, Decode, ScaleDenominator, Encode};
+// libwebp's scaler averages the pixels it drops, a better filter than JPEG's DCT reduction, but the Lanczos step
+// still wants room: the same 2.5 times the target as for JPEG.
+const CodecOperations kWebpOperations = {Sniff, ReadHeader, Decode, ReductionLeavingRoom, Encode};
 
 }  // namespace qx::imaging::detail
