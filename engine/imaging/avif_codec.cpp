@@ -172,6 +172,52 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
     return true;
 }
 
+// The colour profile where it fits the picture's colours, else sRGB said outright; kept EXIF and XMP.
+void SetColourAndMetadata(avifImage& image, const EncodeOptions& options, bool grey) {
+    static const std::vector<uint8_t> kNoProfile;
+    const std::vector<uint8_t>& icc = options.icc != nullptr ? *options.icc : kNoProfile;
+    if (!icc.empty() && IccColourSpace(icc) == (grey ? "GRAY" : "RGB ")) {
+        avifImageSetProfileICC(&image, icc.data(), icc.size());
+    } else {
+        // Without a profile the pixels are sRGB, as everywhere else in the layer: say so.
+        image.colorPrimaries = AVIF_COLOR_PRIMARIES_BT709;
+        image.transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_SRGB;
+    }
+    // libavif finds the TIFF header in the EXIF payload itself; ours starts with it.
+    if (options.exif != nullptr && !options.exif->empty())
+        avifImageSetMetadataExif(&image, options.exif->data(), options.exif->size());
+    if (options.xmp != nullptr && !options.xmp->empty())
+        avifImageSetMetadataXMP(&image, options.xmp->data(), options.xmp->size());
+}
+
+// The pixels into the image's planes: grey straight into luma, colour through libavif's conversion.
+bool FillPlanes(avifImage& image, const Pixels& pixels, bool alpha, Error& error) {
+    if (pixels.channels != 1) {
+        avifRGBImage rgb;
+        avifRGBImageSetDefaults(&rgb, &image);
+        rgb.depth = 8;
+        rgb.format = pixels.channels == 4 ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
+        rgb.ignoreAlpha = pixels.channels == 4 && !alpha;  // an opaque alpha channel is not written
+        rgb.pixels = pixels.data.get();
+        rgb.rowBytes = static_cast<uint32_t>(pixels.Stride());
+        const avifResult result = avifImageRGBToYUV(&image, &rgb);
+        return result == AVIF_RESULT_OK || Failed(error, result);
+    }
+    // Full-range luma of a grey pixel is its value, stretched from 8 bits to the plane's depth with rounding as
+    // libavif stretches colour.
+    if (const avifResult result = avifImageAllocatePlanes(&image, AVIF_PLANES_YUV); result != AVIF_RESULT_OK)
+        return Failed(error, result);
+    static_assert(kDepth > 8, "a grey image has no alpha: its plane has 16-bit samples");
+    constexpr uint32_t kTop = (1u << kDepth) - 1;
+    for (uint32_t y = 0; y < pixels.height; ++y) {
+        const uint8_t* in = pixels.Row(y);
+        auto* out =
+            reinterpret_cast<uint16_t*>(image.yuvPlanes[AVIF_CHAN_Y] + size_t{image.yuvRowBytes[AVIF_CHAN_Y]} * y);
+        for (uint32_t x = 0; x < pixels.width; ++x) out[x] = static_cast<uint16_t>((in[x] * kTop + 127) / 255);
+    }
+    return true;
+}
+
 bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
     if (pixels.width > kMaxSide || pixels.height > kMaxSide) {
         return Fail(error, Failure::EncodeFailed, "AVIF takes at most " + std::to_string(kMaxSide) + " pixels a side");
@@ -188,46 +234,8 @@ bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Erro
     image->yuvRange = AVIF_RANGE_FULL;
     image->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT601;
 
-    static const std::vector<uint8_t> kNoProfile;
-    const std::vector<uint8_t>& icc = options.icc != nullptr ? *options.icc : kNoProfile;
-    if (!icc.empty() && IccColourSpace(icc) == (grey ? "GRAY" : "RGB ")) {
-        avifImageSetProfileICC(image.get(), icc.data(), icc.size());
-    } else {
-        // Without a profile the pixels are sRGB, as everywhere else in the layer: say so.
-        image->colorPrimaries = AVIF_COLOR_PRIMARIES_BT709;
-        image->transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_SRGB;
-    }
-
-    // libavif finds the TIFF header in the EXIF payload itself; ours starts with it.
-    if (options.exif != nullptr && !options.exif->empty())
-        avifImageSetMetadataExif(image.get(), options.exif->data(), options.exif->size());
-    if (options.xmp != nullptr && !options.xmp->empty())
-        avifImageSetMetadataXMP(image.get(), options.xmp->data(), options.xmp->size());
-
-    if (grey) {
-        // Full-range luma of a grey pixel is its value, stretched from 8 bits to the plane's depth with rounding
-        // as libavif stretches colour.
-        if (const avifResult result = avifImageAllocatePlanes(image.get(), AVIF_PLANES_YUV); result != AVIF_RESULT_OK)
-            return Failed(error, result);
-        static_assert(kDepth > 8, "a grey image has no alpha: its plane has 16-bit samples");
-        constexpr uint32_t kTop = (1u << kDepth) - 1;
-        for (uint32_t y = 0; y < pixels.height; ++y) {
-            const uint8_t* in = pixels.Row(y);
-            auto* out = reinterpret_cast<uint16_t*>(image->yuvPlanes[AVIF_CHAN_Y] +
-                                                    size_t{image->yuvRowBytes[AVIF_CHAN_Y]} * y);
-            for (uint32_t x = 0; x < pixels.width; ++x) out[x] = static_cast<uint16_t>((in[x] * kTop + 127) / 255);
-        }
-    } else {
-        avifRGBImage rgb;
-        avifRGBImageSetDefaults(&rgb, image.get());
-        rgb.depth = 8;
-        rgb.format = pixels.channels == 4 ? AVIF_RGB_FORMAT_RGBA : AVIF_RGB_FORMAT_RGB;
-        rgb.ignoreAlpha = pixels.channels == 4 && !alpha;  // an opaque alpha channel is not written
-        rgb.pixels = pixels.data.get();
-        rgb.rowBytes = static_cast<uint32_t>(pixels.Stride());
-        if (const avifResult result = avifImageRGBToYUV(image.get(), &rgb); result != AVIF_RESULT_OK)
-            return Failed(error, result);
-    }
+    SetColourAndMetadata(*image, options, grey);
+    if (!FillPlanes(*image, pixels, alpha, error)) return false;
 
     std::unique_ptr<avifEncoder, EncoderDeleter> encoder(avifEncoderCreate());
     if (!encoder) return Fail(error, Failure::OutOfMemory);
