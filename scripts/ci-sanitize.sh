@@ -8,6 +8,7 @@ export PRESET=asan
 "$here/scripts/build.sh"
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS="suppressions=$here/scripts/lsan.supp ${LSAN_OPTIONS:-}"
 # A killed child cannot report, so more kills than one per signal and thread mode find nothing a sanitizer
 # could; the plain build's suite runs the many random kills.
 export QX_KILL_ROUNDS=${QX_KILL_ROUNDS:-1}

@@ -146,10 +146,20 @@ protected:
         }
         return ended;
     }
+
+    // A run that ends before its kill does not count. Where the load changes (sanitizer shards beside each
+    // other), the reference may have run slower than the runs after it: one more try, timed afresh, comes
+    // before no ended run is called a fault.
+    int InterruptWithRetry(int signal) {
+        const int ended = InterruptRepeatedly(signal);
+        if (ended > 0) return ended;
+        references.clear();
+        return InterruptRepeatedly(signal);
+    }
 };
 
 TEST_F(KillTest, EveryFileIsWholeOldOrAbsentAfterAKill) {
-    const int kills = InterruptRepeatedly(SIGKILL);
+    const int kills = InterruptWithRetry(SIGKILL);
     std::printf("SIGKILL ended %d of %d runs, %d temporary files left\n", kills, 2 * Rounds(), leftovers);
     EXPECT_GT(kills, 0);
 }
@@ -161,7 +171,7 @@ TEST_F(KillTest, TerminationSignalsLeaveNoTemporaryFile) {
         // A signal this test was started with ignored (nohup, a background job) would stay ignored in the
         // program too, as it should.
         std::signal(signal, SIG_DFL);
-        const int ended = InterruptRepeatedly(signal);
+        const int ended = InterruptWithRetry(signal);
         std::printf("signal %d ended %d of %d runs\n", signal, ended, 2 * Rounds());
         EXPECT_GT(ended, 0);
     }
