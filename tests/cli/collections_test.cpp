@@ -10,16 +10,8 @@
 #include "support/child_process.h"
 #include "support/images.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
-
-using test::kBatchProgram;
-using test::ReadBytes;
-using test::RunChild;
-using test::RunResult;
-using test::ScratchDir;
-using test::WriteBytes;
-using test::WriteImage;
 
 class CollectionTest : public ::testing::Test {
 protected:
@@ -150,4 +142,4 @@ TEST(Shards, EveryKeyFallsIntoExactlyOneShardByAFixedHash) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test
