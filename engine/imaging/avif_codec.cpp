@@ -153,6 +153,8 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vect
     if (decoder->image->width != info.width || decoder->image->height != info.height ||
         (decoder->alphaPresent != 0) != info.hasAlpha)
         return Fail(error, Failure::SourceChanged);
+    decoder->imageSizeLimit =
+        static_cast<uint32_t>(std::min<uint64_t>(MostCodedPixels(info.width, info.height), decoder->imageSizeLimit));
     if (const avifResult result = avifDecoderNextImage(decoder.get()); result != AVIF_RESULT_OK)
         return ReadFailed(error, Failure::BrokenData, result, *decoder);
     const avifImage& image = *decoder->image;

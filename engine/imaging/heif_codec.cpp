@@ -8,6 +8,7 @@
 
 #include <libheif/heif.h>
 
+#include "engine/imaging/hevc_boxes.h"
 #include "engine/imaging/internal.h"
 
 namespace qx::imaging::detail {
@@ -80,6 +81,9 @@ struct Primary {
             std::fseek(file, 0, SEEK_SET) != 0)
             return Fail(error, Failure::OpenFailed, ErrnoText(errno));
         reader.file = file;
+        CodedSize coded;
+        if (!LargestCodedPicture(file, reader.size, coded) || std::fseek(file, 0, SEEK_SET) != 0)
+            return Fail(error, Failure::BadHeader, "unreadable HEVC configuration");
         context.reset(heif_context_alloc());
         if (!context) return Fail(error, Failure::OutOfMemory);
         heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(kMaxDimension));
@@ -89,6 +93,8 @@ struct Primary {
         result = heif_context_get_primary_image_handle(context.get(), &primary);
         handle.reset(primary);
         if (result.code != heif_error_Ok) return Failed(error, Failure::BadHeader, result);
+        if (uint64_t{coded.width} * coded.height > MostCodedPixels(Width(), Height()))
+            return Fail(error, Failure::BadHeader, "coded picture larger than the image");
         return true;
     }
     // Sides as shown: libheif turns and mirrors while decoding.

@@ -16,6 +16,13 @@ namespace qx::imaging::detail {
 // row and offset computation far inside 32-bit signed range even at 4 bytes per pixel plus filter margins.
 constexpr uint32_t kMaxDimension = 1u << 18;
 
+// The most pixels a video-coded still (HEVC in HEIC, AV1 in AVIF) of these sides may code: whole blocks of up
+// to 64 luma samples, the rest cropped. Their decoders set up frames of the coded size before anything
+// compares it with the image's, so a small file announcing more could make them ask for gigabytes.
+inline uint64_t MostCodedPixels(uint32_t width, uint32_t height) {
+    return (uint64_t{width} + 64) * (uint64_t{height} + 64);
+}
+
 // Frees what Pixels::Allocate took.
 struct PixelMemoryFree {
     void operator()(uint8_t* memory) const;

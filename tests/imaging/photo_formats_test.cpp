@@ -132,6 +132,11 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
         EXPECT_TRUE(error.failure == Failure::TooLarge || error.failure == Failure::BadHeader)
             << FailureName(error.failure) << ": " << error.detail;
     }
+    // A small image whose HEVC configuration announces 16000x16000: refused before the decoder sets up
+    // frames of that size (gigabytes from a file of 4 KB).
+    Error error;
+    EXPECT_FALSE(Bitmap::FromFile(PhotoFormats("coded-size-photo.heic"), &error));
+    EXPECT_EQ(error.failure, Failure::BadHeader) << error.detail;
 }
 
 // EXIF and XMP of the sources reach a JPEG output that keeps metadata, as a JPEG source's do; the colour

@@ -60,3 +60,6 @@ at = data.find(b"VP8X") + 12  # chunk header and flags before the canvas size
 data[at:at + 6] = (99999).to_bytes(3, "little") * 2
 open("lying-size-photo.webp", "wb").write(data)
 PY
+# A sequence parameter set announcing 16000x16000 for the 48x32 image: the HEVC decoder would set up frames
+# of that size before libheif compares them with ispe.
+python3 grow_coded_size.py photo.heic coded-size-photo.heic 16000 16000
