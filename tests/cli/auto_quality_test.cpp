@@ -1,9 +1,7 @@
 // The quality chosen per image by quendrix-batch on real photos: every output type of the codec table whose
 // encoder takes a quality, each written file measured again with libjxl's butteraugli against the same
 // batch's lossless output, and the option's interplay with the settings file and the size limit.
-#include <avif/avif.h>
 #include <jxl/butteraugli.h>
-#include <webp/decode.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,53 +10,27 @@
 #include "res/strings.h"
 #include "support/child_process.h"
 #include "support/images.h"
+#include "support/webp_avif.h"
 
-namespace qx {
+namespace qx::test {
 namespace {
-
-using test::ReadBytes;
-using test::RunResult;
-using test::WriteBytes;
 
 struct Rgb {
     uint32_t width = 0, height = 0;
     std::vector<uint8_t> bytes;
 };
 
-Rgb DecodeAvif(const std::string& data) {
-    Rgb rgb;
-    avifDecoder* decoder = avifDecoderCreate();
-    avifImage* image = avifImageCreateEmpty();
-    avifRGBImage pixels;
-    if (avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(data.data()), data.size()) ==
-        AVIF_RESULT_OK) {
-        avifRGBImageSetDefaults(&pixels, image);
-        pixels.format = AVIF_RGB_FORMAT_RGB;
-        pixels.depth = 8;
-        avifRGBImageAllocatePixels(&pixels);
-        if (avifImageYUVToRGB(image, &pixels) == AVIF_RESULT_OK) {
-            rgb = {image->width, image->height, {}};
-            for (uint32_t y = 0; y < image->height; ++y)
-                rgb.bytes.insert(rgb.bytes.end(), pixels.pixels + size_t{pixels.rowBytes} * y,
-                                 pixels.pixels + size_t{pixels.rowBytes} * y + size_t{image->width} * 3);
-        }
-        avifRGBImageFreePixels(&pixels);
-    }
-    avifImageDestroy(image);
-    avifDecoderDestroy(decoder);
-    return rgb;
-}
-
-// The pixels a viewer shows of an output, each format decoded by its own library.
+// The pixels a viewer shows of an output, each format decoded by its own library (AVIF as RGB, as the
+// option measures it).
 Rgb DecodeRgb(const std::string& path) {
-    const std::string data = ReadBytes(path);
-    if (path.ends_with(".avif")) return DecodeAvif(data);
     Rgb rgb;
-    if (path.ends_with(".webp")) {
-        int width = 0, height = 0;
-        uint8_t* pixels = WebPDecodeRGB(reinterpret_cast<const uint8_t*>(data.data()), data.size(), &width, &height);
-        if (pixels != nullptr) rgb = {uint32_t(width), uint32_t(height), {pixels, pixels + size_t(width) * height * 3}};
-        WebPFree(pixels);
+    const std::string format = std::filesystem::path(path).extension().string().substr(1);
+    const std::string bytes = ReadBytes(path);
+    if (const std::optional<Decoded> decoded =
+            format == "avif" ? DecodeAvif(bytes, AVIF_RGB_FORMAT_RGB) : DecodeOutput(format, bytes)) {
+        rgb = {decoded->width, decoded->height, {}};
+        for (size_t at = 0; at < decoded->rgba.size(); at += decoded->channels)
+            rgb.bytes.insert(rgb.bytes.end(), decoded->rgba.begin() + at, decoded->rgba.begin() + at + 3);
         return rgb;
     }
     auto bitmap = imaging::Bitmap::FromFile(path);
@@ -95,19 +67,19 @@ std::vector<QJsonObject> ReportRows(const std::string& path) {
 class AutoQualityTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::MakeDir(dir / "fotos");
-        for (const auto& camera : std::filesystem::directory_iterator(test::kCorpus + "/cameras"))
+        MakeDir(dir / "fotos");
+        for (const auto& camera : std::filesystem::directory_iterator(kCorpus + "/cameras"))
             if (camera.path().extension() == ".jpg")
                 WriteBytes(dir / ("fotos/" + camera.path().filename().string()), ReadBytes(camera.path()));
-        test::WriteImage(dir / "fotos/gemacht.jpg", 800, 600);
+        WriteImage(dir / "fotos/gemacht.jpg", 800, 600);
         settings = dir / "quendrix.ini";
         WriteBytes(settings, "[Allg]\nRate=80\nBildsize=1\nBreite=320\nHoehe=240\n[Parameter]\nThreadAnzahl=2\n");
     }
     RunResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--settings", settings, "--quiet"});
-        return test::RunChild(test::kBatchProgram, {.args = args, .env = {{"HOME", dir / "home"}}});
+        return RunChild(kBatchProgram, {.args = args, .env = {{"HOME", dir / "home"}}});
     }
-    test::ScratchDir dir;
+    ScratchDir dir;
     std::string settings;
 };
 
@@ -149,7 +121,7 @@ TEST_F(AutoQualityTest, TheKeyFromTheFileTheOptionAndTheSizeLimitThatWins) {
         const RunResult r = Run({"--auto-quality", bad, "--target-folder", dir / "aus", dir / "fotos"});
         EXPECT_EQ(r.exitCode, 2) << bad;
         EXPECT_NE(r.err.find(res::LoadString(res::IDS_CLI_AUTO_QUALITY_FORMS)), std::string::npos) << bad;
-        EXPECT_FALSE(test::Exists(dir / "aus")) << bad;
+        EXPECT_FALSE(Exists(dir / "aus")) << bad;
     }
     // Distance 1.0 from the file with a limit of 6 KB: the limit decides, and the report says so.
     ASSERT_EQ(Run({"--target-folder", dir / "aus", "--report", dir / "r.jsonl", dir / "fotos"}).exitCode, 0);
@@ -167,4 +139,4 @@ TEST_F(AutoQualityTest, TheKeyFromTheFileTheOptionAndTheSizeLimitThatWins) {
 }
 
 }  // namespace
-}  // namespace qx
+}  // namespace qx::test

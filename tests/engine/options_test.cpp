@@ -205,7 +205,7 @@ Blocks JxlBlocks(const std::string& bytes) {
     std::map<std::string, std::string> boxes = test::JxlBoxes(bytes);
     if (boxes["Exif"].size() >= 4) blocks.exif = boxes["Exif"].substr(4);
     blocks.xmp = boxes["xml "];
-    const std::optional<test::DecodedJxl> decoded = test::DecodeJxl(bytes);
+    const std::optional<test::Decoded> decoded = test::DecodeJxl(bytes);
     blocks.decodes = decoded.has_value();
     if (decoded) blocks.icc.assign(decoded->icc.begin(), decoded->icc.end());
     return blocks;
@@ -232,9 +232,9 @@ Blocks ReadBlocks(const std::string& path) {
 // Width and height of an output with every pixel decoded (WebP, AVIF and JPEG XL by their own libraries).
 std::optional<std::pair<uint32_t, uint32_t>> OutputSize(const std::string& path) {
     const std::string bytes = ReadBytes(path);
-    if (bytes.compare(0, 4, "RIFF") == 0) return test::DecodedWebpSize(bytes);
-    if (bytes.compare(4, 4, "ftyp") == 0) return test::DecodedAvifSize(bytes);
-    if (IsJxl(bytes)) return test::DecodedJxlSize(bytes);
+    if (bytes.compare(0, 4, "RIFF") == 0) return test::DecodedOutputSize("webp", bytes);
+    if (bytes.compare(4, 4, "ftyp") == 0) return test::DecodedOutputSize("avif", bytes);
+    if (IsJxl(bytes)) return test::DecodedOutputSize("jxl", bytes);
     return test::DecodedSize(path);
 }
 

@@ -2,10 +2,6 @@
 // where one is installed: size, pixels, alpha, colour profile, quality, and the limits of each format.
 #include <gtest/gtest.h>
 
-#include <avif/avif.h>
-#include <webp/decode.h>
-#include <webp/mux.h>
-
 #include <optional>
 
 #include "support.h"
@@ -17,101 +13,17 @@ namespace qx::test {
 using namespace qx::imaging;
 namespace {
 
-// What a decoder gives back of a file: the pixels as straight RGBA, and what the file says besides.
-struct Decoded {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    bool alpha = false;  // the file has an alpha channel
-    std::vector<uint8_t> rgba;
-    std::vector<uint8_t> icc;
-    avifPixelFormat yuv = AVIF_PIXEL_FORMAT_NONE;  // AVIF only
-    avifColorPrimaries primaries = AVIF_COLOR_PRIMARIES_UNSPECIFIED;
-    avifTransferCharacteristics transfer = AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED;
-
-    uint32_t Argb(uint32_t x, uint32_t y) const {
-        const uint8_t* p = rgba.data() + (size_t{y} * width + x) * 4;
-        return uint32_t{p[3]} << 24 | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
-    }
-};
-
-std::optional<Decoded> DecodeWebp(const std::string& bytes) {
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    WebPBitstreamFeatures features;
-    if (WebPGetFeatures(data, bytes.size(), &features) != VP8_STATUS_OK) return std::nullopt;
-    Decoded decoded;
-    int w = 0, h = 0;
-    uint8_t* pixels = WebPDecodeRGBA(data, bytes.size(), &w, &h);
-    if (pixels == nullptr) return std::nullopt;
-    decoded.width = static_cast<uint32_t>(w);
-    decoded.height = static_cast<uint32_t>(h);
-    decoded.alpha = features.has_alpha != 0;
-    decoded.rgba.assign(pixels, pixels + size_t(w) * h * 4);
-    WebPFree(pixels);
-    const WebPData whole = {data, bytes.size()};
-    WebPMux* mux = WebPMuxCreate(&whole, 0);
-    if (mux == nullptr) return std::nullopt;
-    WebPData icc;
-    if (WebPMuxGetChunk(mux, "ICCP", &icc) == WEBP_MUX_OK) decoded.icc.assign(icc.bytes, icc.bytes + icc.size);
-    WebPMuxDelete(mux);
-    return decoded;
-}
-
-std::optional<Decoded> DecodeAvif(const std::string& bytes) {
-    avifDecoder* decoder = avifDecoderCreate();
-    avifImage* image = avifImageCreateEmpty();
-    std::optional<Decoded> result;
-    if (avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) ==
-        AVIF_RESULT_OK) {
-        Decoded decoded;
-        decoded.width = image->width;
-        decoded.height = image->height;
-        decoded.alpha = image->alphaPlane != nullptr;
-        decoded.icc.assign(image->icc.data, image->icc.data + image->icc.size);
-        decoded.yuv = image->yuvFormat;
-        decoded.primaries = image->colorPrimaries;
-        decoded.transfer = image->transferCharacteristics;
-        avifRGBImage rgb;
-        avifRGBImageSetDefaults(&rgb, image);
-        rgb.format = AVIF_RGB_FORMAT_RGBA;
-        rgb.depth = 8;
-        avifRGBImageAllocatePixels(&rgb);
-        if (avifImageYUVToRGB(image, &rgb) == AVIF_RESULT_OK) {
-            for (uint32_t y = 0; y < rgb.height; ++y)
-                decoded.rgba.insert(decoded.rgba.end(), rgb.pixels + size_t{rgb.rowBytes} * y,
-                                    rgb.pixels + size_t{rgb.rowBytes} * y + size_t{rgb.width} * 4);
-            result = std::move(decoded);
-        }
-        avifRGBImageFreePixels(&rgb);
-    }
-    avifImageDestroy(image);
-    avifDecoderDestroy(decoder);
-    return result;
-}
-
-std::optional<Decoded> DecodeJxl(const std::string& bytes) {
-    std::optional<DecodedJxl> jxl = test::DecodeJxl(bytes);
-    if (!jxl) return std::nullopt;
-    Decoded decoded;
-    decoded.width = jxl->width;
-    decoded.height = jxl->height;
-    decoded.alpha = jxl->alpha;
-    decoded.rgba = std::move(jxl->rgba);
-    decoded.icc = std::move(jxl->icc);
-    return decoded;
-}
-
 struct Format {
     const char* name;      // the codec table's
     const char* peerName;  // ImageMagick's word for it
-    std::optional<Decoded> (*decode)(const std::string& bytes);
 };
 
-const Format kFormats[] = {{"webp", "WEBP", DecodeWebp}, {"avif", "AVIF", DecodeAvif}, {"jxl", "JXL", DecodeJxl}};
+const Format kFormats[] = {{"webp", "WEBP"}, {"avif", "AVIF"}, {"jxl", "JXL"}};
 
 std::optional<Decoded> SaveAndDecode(Bitmap& bitmap, const Format& format, const std::string& path,
                                      uint32_t quality = 80) {
     if (!bitmap.Save(path, *FindCodecByName(format.name), static_cast<int>(quality))) return std::nullopt;
-    return format.decode(ReadBytes(path));
+    return DecodeOutput(format.name, ReadBytes(path));
 }
 
 // Mean absolute difference over the colour channels of a bitmap and a decoded file of its size.

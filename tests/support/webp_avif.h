@@ -1,10 +1,11 @@
-// Decoded sizes of WebP, AVIF and JPEG XL files by their own libraries, which the imaging layer only writes.
+// WebP, AVIF and JPEG XL files decoded by their own libraries, and the boxes and repacked JPEG of a JPEG XL file.
 #pragma once
 
 #include <avif/avif.h>
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 #include <webp/decode.h>
+#include <webp/mux.h>
 
 #include <cstdint>
 #include <map>
@@ -15,36 +16,81 @@
 
 namespace qx::test {
 
-// Width and height of a WebP or AVIF file with every pixel decoded by libwebp or libavif (the layer writes
-// these formats but does not read them), or nothing when it does not decode.
-inline std::optional<std::pair<uint32_t, uint32_t>> DecodedWebpSize(const std::string& bytes) {
-    int width = 0, height = 0;
-    uint8_t* pixels = WebPDecodeRGBA(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &width, &height);
-    if (pixels == nullptr) return std::nullopt;
-    WebPFree(pixels);
-    return std::make_pair(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
-}
-inline std::optional<std::pair<uint32_t, uint32_t>> DecodedAvifSize(const std::string& bytes) {
-    avifDecoder* decoder = avifDecoderCreate();
-    avifImage* image = avifImageCreateEmpty();
-    std::optional<std::pair<uint32_t, uint32_t>> size;
-    if (avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) ==
-        AVIF_RESULT_OK)
-        size = std::make_pair(image->width, image->height);
-    avifImageDestroy(image);
-    avifDecoderDestroy(decoder);
-    return size;
-}
-
-// A JPEG XL file decoded by libjxl: the pixels as straight RGBA, and the colour profile it holds (none when it
-// describes its colours as an sRGB encoding instead).
-struct DecodedJxl {
+// An output decoded by its format's own library (the imaging layer writes WebP, AVIF and JPEG XL but reads
+// only some of them, and a test should not trust its own reader): the pixels as straight RGBA, and what the
+// file says besides.
+struct Decoded {
     uint32_t width = 0;
     uint32_t height = 0;
-    bool alpha = false;
+    bool alpha = false;  // the file has an alpha channel
     std::vector<uint8_t> rgba;
-    std::vector<uint8_t> icc;
+    size_t channels = 4;       // of `rgba`: 3 for an AVIF file decoded as RGB
+    std::vector<uint8_t> icc;  // JPEG XL: none when the file describes its colours as an sRGB encoding instead
+    avifPixelFormat yuv = AVIF_PIXEL_FORMAT_NONE;  // AVIF only
+    avifColorPrimaries primaries = AVIF_COLOR_PRIMARIES_UNSPECIFIED;
+    avifTransferCharacteristics transfer = AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED;
+
+    uint32_t Argb(uint32_t x, uint32_t y) const {
+        const uint8_t* p = rgba.data() + (size_t{y} * width + x) * 4;
+        return uint32_t{p[3]} << 24 | uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+    }
 };
+
+inline std::optional<Decoded> DecodeWebp(const std::string& bytes) {
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data, bytes.size(), &features) != VP8_STATUS_OK) return std::nullopt;
+    Decoded decoded;
+    int w = 0, h = 0;
+    uint8_t* pixels = WebPDecodeRGBA(data, bytes.size(), &w, &h);
+    if (pixels == nullptr) return std::nullopt;
+    decoded.width = static_cast<uint32_t>(w);
+    decoded.height = static_cast<uint32_t>(h);
+    decoded.alpha = features.has_alpha != 0;
+    decoded.rgba.assign(pixels, pixels + size_t(w) * h * 4);
+    WebPFree(pixels);
+    const WebPData whole = {data, bytes.size()};
+    WebPMux* mux = WebPMuxCreate(&whole, 0);
+    if (mux == nullptr) return std::nullopt;
+    WebPData icc;
+    if (WebPMuxGetChunk(mux, "ICCP", &icc) == WEBP_MUX_OK) decoded.icc.assign(icc.bytes, icc.bytes + icc.size);
+    WebPMuxDelete(mux);
+    return decoded;
+}
+
+// As RGB, libavif converts from YUV along another path, whose results differ from RGBA's by a step or two.
+inline std::optional<Decoded> DecodeAvif(const std::string& bytes, avifRGBFormat format = AVIF_RGB_FORMAT_RGBA) {
+    avifDecoder* decoder = avifDecoderCreate();
+    avifImage* image = avifImageCreateEmpty();
+    std::optional<Decoded> result;
+    if (avifDecoderReadMemory(decoder, image, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) ==
+        AVIF_RESULT_OK) {
+        Decoded decoded;
+        decoded.width = image->width;
+        decoded.height = image->height;
+        decoded.alpha = image->alphaPlane != nullptr;
+        decoded.icc.assign(image->icc.data, image->icc.data + image->icc.size);
+        decoded.yuv = image->yuvFormat;
+        decoded.primaries = image->colorPrimaries;
+        decoded.transfer = image->transferCharacteristics;
+        avifRGBImage rgb;
+        avifRGBImageSetDefaults(&rgb, image);
+        rgb.format = format;
+        rgb.depth = 8;
+        decoded.channels = avifRGBFormatChannelCount(format);
+        avifRGBImageAllocatePixels(&rgb);
+        if (avifImageYUVToRGB(image, &rgb) == AVIF_RESULT_OK) {
+            for (uint32_t y = 0; y < rgb.height; ++y)
+                decoded.rgba.insert(decoded.rgba.end(), rgb.pixels + size_t{rgb.rowBytes} * y,
+                                    rgb.pixels + size_t{rgb.rowBytes} * y + rgb.width * decoded.channels);
+            result = std::move(decoded);
+        }
+        avifRGBImageFreePixels(&rgb);
+    }
+    avifImageDestroy(image);
+    avifDecoderDestroy(decoder);
+    return result;
+}
 
 inline std::vector<uint8_t> JxlProfile(JxlDecoder* decoder) {
     JxlColorEncoding encoding;
@@ -59,13 +105,13 @@ inline std::vector<uint8_t> JxlProfile(JxlDecoder* decoder) {
     return icc;
 }
 
-inline std::optional<DecodedJxl> DecodeJxl(const std::string& bytes) {
+inline std::optional<Decoded> DecodeJxl(const std::string& bytes) {
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE);
     JxlDecoderSetInput(decoder.get(), reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     JxlDecoderCloseInput(decoder.get());
     const JxlPixelFormat format = {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    DecodedJxl decoded;
+    Decoded decoded;
     for (;;) {
         switch (JxlDecoderProcessInput(decoder.get())) {
             case JXL_DEC_BASIC_INFO: {
@@ -87,8 +133,18 @@ inline std::optional<DecodedJxl> DecodeJxl(const std::string& bytes) {
     }
 }
 
-inline std::optional<std::pair<uint32_t, uint32_t>> DecodedJxlSize(const std::string& bytes) {
-    const std::optional<DecodedJxl> decoded = DecodeJxl(bytes);
+// An output of a codec table's format name that the layer writes but does not read, decoded; nothing for
+// another name or when it does not decode.
+inline std::optional<Decoded> DecodeOutput(const std::string& name, const std::string& bytes) {
+    if (name == "webp") return DecodeWebp(bytes);
+    if (name == "avif") return DecodeAvif(bytes);
+    if (name == "jxl") return DecodeJxl(bytes);
+    return std::nullopt;
+}
+
+inline std::optional<std::pair<uint32_t, uint32_t>> DecodedOutputSize(const std::string& name,
+                                                                      const std::string& bytes) {
+    const std::optional<Decoded> decoded = DecodeOutput(name, bytes);
     if (!decoded) return std::nullopt;
     return std::make_pair(decoded->width, decoded->height);
 }
@@ -165,15 +221,6 @@ inline std::optional<std::string> ReconstructedJpeg(const std::string& bytes) {
             default: return std::nullopt;  // an error, or pixels asked for: no JPEG to rebuild
         }
     }
-}
-
-// The decoder for the output files of a codec table's format name that the layer writes but does not read.
-inline std::optional<std::pair<uint32_t, uint32_t>> DecodedOutputSize(const std::string& name,
-                                                                      const std::string& bytes) {
-    if (name == "webp") return DecodedWebpSize(bytes);
-    if (name == "avif") return DecodedAvifSize(bytes);
-    if (name == "jxl") return DecodedJxlSize(bytes);
-    return std::nullopt;
 }
 
 }  // namespace qx::test
