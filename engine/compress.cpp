@@ -110,6 +110,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     const TargetSize target = ComputeTargetSize(settings_, width, height);
     loaded.sourceWidth = width;
     loaded.sourceHeight = height;
+    loaded.animated = source->IsAnimated();
     loaded.target = target;
 
     if (IsLeftAloneByNoEnlarge(settings_, source->Width(), source->Height(), target)) {
@@ -297,6 +298,10 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
             case LoadResult::Ready:
                 failure = SaveReady(*loaded.bitmap, sourcePath, targetPath, format, outcome, result, why);
                 if (failure == kNotSmaller) return true;
+                if (failure == 0 && loaded.animated && outcome != nullptr) {
+                    const std::string& note = res::LoadString(res::IDS_FIRST_FRAME_ONLY);
+                    outcome->reason = outcome->reason.empty() ? note : outcome->reason + "; " + note;
+                }
                 break;
         }
     } catch (const std::exception&) {

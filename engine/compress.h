@@ -109,6 +109,7 @@ public:
         MemoryBudget::Lease lease;  // the memory the bitmap and its decode were granted, until it is saved
         imaging::Error error;       // why it is Unreadable or NoTargetBitmap
         uint32_t sourceWidth = 0, sourceHeight = 0;  // once the source has opened
+        bool animated = false;                       // only the source's first frame was read
         TargetSize target;                           // once the size rule has been applied
     };
     // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same

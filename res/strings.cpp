@@ -277,6 +277,7 @@ const std::map<int, std::string>& Table() {
          "1 Bild wurde übersprungen.\n\nGrund:\nDie Zieldatei ist bereits vorhanden und nicht älter als die "
          "Quelldatei."},
         {IDS_SKIPPED_OWN_OUTPUT, "Ausgabedatei von Quendrix"},
+        {IDS_FIRST_FRAME_ONLY, "Animation: nur das erste Bild"},
         {IDS_SKIPPED_OWN_OUTPUT_MANY,
          "%d Bilder wurden übersprungen.\n\nGrund:\nSie sind Ausgabedateien von Quendrix."},
         {IDS_SKIPPED_OWN_OUTPUT_ONE, "1 Bild wurde übersprungen.\n\nGrund:\nEs ist eine Ausgabedatei von Quendrix."},

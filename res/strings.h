@@ -201,6 +201,7 @@ enum StringId : int {
     IDS_SKIPPED_OWN_OUTPUT = 2138,       // the report's reason for an output of this program among the sources
     IDS_SKIPPED_OWN_OUTPUT_MANY = 2139,  // %d
     IDS_SKIPPED_OWN_OUTPUT_ONE = 2140,
+    IDS_FIRST_FRAME_ONLY = 2141,  // the report's note on an animation's output
     // The dialog framework's own validation messages.
     IDS_PARSE_INT = 61704,
     IDS_PARSE_INT_RANGE = 61705,  // %1, %2: lower and upper bound

@@ -137,6 +137,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     info.height = image.height;
     info.hasAlpha = decoder->alphaPresent != 0;
     info.channels = info.hasAlpha ? 4 : 3;
+    info.animated = decoder->imageCount > 1;
     // The container's transform is what viewers follow; an EXIF orientation beside it is only a copy.
     info.orientation = OrientationOf(image);
     if (image.exif.size > 0) info.exif = TiffFromExifBlock(image.exif.data, image.exif.size);

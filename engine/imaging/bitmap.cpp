@@ -243,6 +243,8 @@ const Codec* Bitmap::Format() const { return impl_->info.codec; }
 uint32_t Bitmap::Width() const { return impl_->width; }
 uint32_t Bitmap::Height() const { return impl_->height; }
 
+bool Bitmap::IsAnimated() const { return impl_->info.animated; }
+
 bool Bitmap::HasAlpha() const {
     if (!impl_->pixels.Empty()) return impl_->pixels.channels == 4 && !detail::IsOpaque(impl_->pixels);
     return impl_->info.hasAlpha;

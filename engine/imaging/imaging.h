@@ -90,6 +90,7 @@ public:
     uint32_t Width() const;  // as viewers show it (EXIF orientation applied)
     uint32_t Height() const;
     bool HasAlpha() const;
+    bool IsAnimated() const;  // the source has more frames than the one read
 
     // Decoded pixel memory this bitmap will need to be drawn at (width x height), so that callers can
     // budget memory before the decode happens. Drawing at the bitmap's own size gives the full decode.

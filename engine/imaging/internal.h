@@ -60,6 +60,7 @@ struct SourceInfo {
     uint32_t height = 0;
     int channels = 3;  // of the decoded pixels
     bool hasAlpha = false;
+    bool animated = false;   // more frames than the first, which is all that is read
     int orientation = 1;     // EXIF 1..8
     uint64_t workBytes = 0;  // memory a decode needs besides its pixels (file data, coefficient buffers)
     int64_t fileSize = 0;

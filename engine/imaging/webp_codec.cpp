@@ -146,6 +146,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     info.height = height;
     info.hasAlpha = features.has_alpha != 0;
     info.channels = info.hasAlpha ? 4 : 3;
+    info.animated = features.has_animation != 0;
     if (std::memcmp(head + kRiffHeaderBytes, "VP8X", 4) == 0) ReadMetadata(file, info);
     info.orientation = ParseTiffOrientation(info.exif.data(), info.exif.size());
     // The decoder works on the whole file in memory. Lossless keeps a full ARGB plane, an animation its

@@ -158,19 +158,28 @@ TEST_F(CliTest, UndecodableImageIsReportedAndTheOthersAreWritten) {
 // HEIC, WebP and AVIF sources through the real batch: decoded, turned as their container says, written.
 TEST_F(CliTest, HeicWebpAndAvifSourcesAndTheirAcceptWords) {
     MakeDir(dir / "neu");
-    for (const auto& [from, to] : {std::pair{"photo.heic", "h.heic"}, std::pair{"photo.webp", "w.webp"},
-                                   std::pair{"photo.avif", "a.avif"}, std::pair{"irot-1.avif", "gedreht.avif"}})
+    for (const auto& [from, to] :
+         {std::pair{"photo.heic", "h.heic"}, std::pair{"photo.webp", "w.webp"}, std::pair{"photo.avif", "a.avif"},
+          std::pair{"irot-1.avif", "gedreht.avif"}, std::pair{"animated.webp", "anim.webp"}})
         WriteBytes(dir / "neu/" + to, ReadBytes(test::kCorpus + "/photo-formats/" + from));
-    RunResult r = Run({"--quiet", "--type", "png", "--target-folder", dir / "aus", dir / "neu"});
+    RunResult r =
+        Run({"--quiet", "--type", "png", "--report", dir / "r.jsonl", "--target-folder", dir / "aus", dir / "neu"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(FolderEntries(dir / "aus"), (std::vector<std::string>{"a.png", "gedreht.png", "h.png", "w.png"}));
+    EXPECT_EQ(FolderEntries(dir / "aus"),
+              (std::vector<std::string>{"a.png", "anim.png", "gedreht.png", "h.png", "w.png"}));
+    // The animation's row, and only its, says that the first frame was all that was taken.
+    const std::string report = ReadBytes(dir / "r.jsonl");
+    const std::string note = res::LoadString(res::IDS_FIRST_FRAME_ONLY);
+    EXPECT_NE(report.find(note), std::string::npos);
+    EXPECT_EQ(report.find(note), report.rfind(note));
+    EXPECT_LT(report.rfind("anim.webp", report.find(note)), report.find(note));
     for (const char* name : {"a.png", "h.png", "w.png"})
         EXPECT_EQ(DecodedSize(dir / "aus/" + name), std::make_pair(48u, 32u)) << name;
     EXPECT_EQ(DecodedSize(dir / "aus/gedreht.png"), std::make_pair(32u, 48u));
 
     r = Run({"--quiet", "--accept", "heic,webp", "--target-folder", dir / "nur", dir / "neu"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(FolderEntries(dir / "nur"), (std::vector<std::string>{"h.jpg", "w.jpg"}));
+    EXPECT_EQ(FolderEntries(dir / "nur"), (std::vector<std::string>{"anim.jpg", "h.jpg", "w.jpg"}));
 
     // The key of the advanced settings, as the dialog writes it: AVIF only.
     WriteBytes(settings, "[Parameter]\nEingabeTyp=0\n[Erweitert]\nWeitereEingabeTypen=4\n");

@@ -54,6 +54,7 @@ TEST(PhotoFormats, ReadUprightWithTheirAlpha) {
         EXPECT_EQ(bitmap->Width(), c.width);
         EXPECT_EQ(bitmap->Height(), c.height);
         EXPECT_EQ(bitmap->HasAlpha(), c.alpha);
+        EXPECT_EQ(bitmap->IsAnimated(), std::strcmp(c.file, "animated.webp") == 0);
         uint32_t corner = 0, right = 0;
         ASSERT_TRUE(bitmap->GetPixel(2, 2, corner));
         EXPECT_LE(MaxDifference(corner, c.topLeft), 48) << std::hex << corner;
