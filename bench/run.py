@@ -5,6 +5,8 @@ Jobs (both cores; each tool's runs alternate with the others', so a change in th
   photos   the 40 photos fit into 640x480, JPEG quality 80 (the main job)
   source   10 of the photos at their own size, JPEG quality 80 (the window's default size rule)
   pngbmp   the 10 PNG and BMP files fit into 640x480, PNG
+  heic     10 of the photos encoded once as HEIC (heif-enc -q 80), fit into 640x480, JPEG quality 80; SSIM
+           against the JPEG each HEIC was made from
   listing  a dropped folder of 10,000 small images listed (bench/listing.py, when present)
   pngsize  our PNG bytes and CPU beside optipng -o2 and zopflipng on the same pixels (bench/png_size.py; not
            run by default: zopflipng takes minutes)
@@ -55,6 +57,21 @@ def sharp_modules():
     done = subprocess.run(['npm', 'install', '--no-audit', '--no-fund', 'sharp@' + SHARP_VERSION], cwd=folder,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return os.path.join(folder, 'node_modules') if done.returncode == 0 else None
+
+
+def heic_photos(photos):
+    """Every fourth photo as HEIC, encoded once by libheif's own heif-enc (x265) at quality 80."""
+    folder = os.path.join(DATA, 'corpus', 'heic')
+    os.makedirs(folder, exist_ok=True)
+    made = []
+    for photo in photos[::4]:
+        target = os.path.join(folder, os.path.splitext(os.path.basename(photo))[0] + '.heic')
+        if not os.path.exists(target):
+            subprocess.run(['heif-enc', '-q', str(QUALITY), photo, '-o', target + '.part'], check=True,
+                           stdout=subprocess.DEVNULL)
+            os.rename(target + '.part', target)
+        made.append(target)
+    return made
 
 
 def split(files, n):
@@ -159,6 +176,19 @@ def tools(job, bench, modules):
                            '[Q=%d,optimize_coding]' % QUALITY], files, SINGLE),
             'sharp': sharp(modules, None, 'jpeg'),
         }
+    elif job == 'heic':
+        def convert_then_thumbnail(f, out):
+            decoded = os.path.join(out, os.path.splitext(os.path.basename(f))[0] + '.png')
+            return ['sh', '-c', 'heif-convert -q 100 "$1" "$2" >/dev/null && vipsthumbnail -s %s -o "%%s.jpg[Q=%d]" '
+                    '"$2" && rm "$2"' % (box, QUALITY), 'sh', f, decoded]
+        found = {
+            'quendrix-batch': quendrix_batch('box:' + box, 'jpg'),
+            'vipsthumbnail': vipsthumbnail('.jpg[Q=%d]' % QUALITY),
+            'heif-convert+vips': lambda usage, files, out: usage.streams(
+                lambda f: convert_then_thumbnail(f, out), files, SINGLE),
+        }
+        if not shutil.which('heif-convert'):
+            found.pop('heif-convert+vips')
     elif job == 'pngbmp':
         found = {  # sharp is left out: its libvips reads no BMP
             'quendrix-batch': quendrix_batch('box:' + box, 'png'),
@@ -186,7 +216,7 @@ def quality(files, out):
     return json.loads(lines[-1]) if q.returncode == 0 and lines else {}
 
 
-def run_job(job, files, runs, wanted, bench, modules, skip_slow):
+def run_job(job, files, runs, wanted, bench, modules, skip_slow, references=None):
     chosen = {name: run for name, run in tools(job, bench, modules).items()
               if (not wanted or name in wanted) and not (skip_slow and name == 'mogrify')}
     samples = {name: [] for name in chosen}
@@ -207,7 +237,7 @@ def run_job(job, files, runs, wanted, bench, modules, skip_slow):
         out = os.path.join(DATA, 'out', job, name)
         results[name] = dict(seconds=statistics.median(g[0] for g in got), cpu=statistics.median(g[1] for g in got),
                              peak_mb=max(g[2] for g in got) / 1024.0, times=[round(g[0], 3) for g in got],
-                             quality=quality(files, out) if name != 'floor' else {})
+                             quality=quality(references or files, out) if name != 'floor' else {})
         print('%-8s %-14s %s' % (job, name, json.dumps(results[name])), file=sys.stderr)
     return results
 
@@ -252,8 +282,10 @@ def main():
                 sys.stdout.flush()
                 subprocess.run(['/usr/bin/python3', listing], check=True)
             continue
-        files = {'photos': photos, 'source': photos[::4], 'pngbmp': corpus('pngbmp')}[job]
-        results = run_job(job, files, runs, wanted, bench, modules, '--skip-slow' in args)
+        files = {'photos': photos, 'source': photos[::4], 'heic': heic_photos(photos) if job == 'heic' else None,
+                 'pngbmp': corpus('pngbmp')}[job]
+        results = run_job(job, files, runs, wanted, bench, modules, '--skip-slow' in args,
+                          photos[::4] if job == 'heic' else None)
         report(job, files, runs, results)
         sys.stdout.flush()
 
