@@ -11,7 +11,13 @@ cmake --preset tsan -S "$here" -B "$BUILD_DIR" ${CMAKE_EXTRA:-} >/dev/null
 programs=(test_engine test_settings test_intake test_cli test_hardening)
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target quendrix-batch "${programs[@]}"
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp ${TSAN_OPTIONS:-}"
+# The hardening tests run some children as nobody, who must read the suppressions too; a checkout may lie in
+# a folder only root may enter (mktemp -d makes one).
+suppressions=$(mktemp /tmp/quendrix-tsan-XXXXXX.supp)
+trap 'rm -f "$suppressions"' EXIT
+cp "$here/scripts/tsan.supp" "$suppressions"
+chmod 644 "$suppressions"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$suppressions ${TSAN_OPTIONS:-}"
 # A killed child cannot report, so more kills than one per signal and thread mode find nothing a sanitizer
 # could; the plain build's suite runs the many random kills.
 export QX_KILL_ROUNDS=${QX_KILL_ROUNDS:-1}
