@@ -76,7 +76,8 @@ struct Primary {
     std::unique_ptr<heif_context, ContextDeleter> context;
     std::unique_ptr<heif_image_handle, HandleDeleter> handle;
 
-    bool Open(FILE* file, Error& error) {
+    // `longestSide`: libheif refuses images, grid and overlay canvases included, with a longer side.
+    bool Open(FILE* file, uint32_t longestSide, Error& error) {
         if (std::fseek(file, 0, SEEK_END) != 0 || (reader.size = std::ftell(file)) < 0 ||
             std::fseek(file, 0, SEEK_SET) != 0)
             return Fail(error, Failure::OpenFailed, ErrnoText(errno));
@@ -86,7 +87,7 @@ struct Primary {
             return Fail(error, Failure::BadHeader, "unreadable HEVC configuration");
         context.reset(heif_context_alloc());
         if (!context) return Fail(error, Failure::OutOfMemory);
-        heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(kMaxDimension));
+        heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(longestSide));
         heif_error result = heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr);
         if (result.code != heif_error_Ok) return Failed(error, Failure::BadHeader, result);
         heif_image_handle* primary = nullptr;
@@ -128,7 +129,7 @@ void ReadMetadata(heif_image_handle* handle, SourceInfo& info) {
 
 bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     Primary primary;
-    if (!primary.Open(file, error)) return false;
+    if (!primary.Open(file, kMaxDimension, error)) return false;
     if (!SizeAllowed(primary.Width(), primary.Height())) return Fail(error, Failure::TooLarge);
     info.width = primary.Width();
     info.height = primary.Height();
@@ -153,8 +154,10 @@ void ReadProfile(heif_image_handle* handle, std::vector<uint8_t>& icc) {
 
 // HEIF has no reduced decode: `denominator` is always 1.
 bool Decode(FILE* file, const SourceInfo& info, unsigned, Pixels& out, std::vector<uint8_t>* icc, Error& error) {
+    // Every image the decode assembles (the primary's grid or overlay, its alpha) lies within the primary's
+    // canvas; a derived image declaring a larger one would have libheif allocate it before anything else.
     Primary primary;
-    if (!primary.Open(file, error)) return false;
+    if (!primary.Open(file, std::max(info.width, info.height) + kMostCodingBlock, error)) return false;
     if (primary.Width() != info.width || primary.Height() != info.height ||
         (heif_image_handle_has_alpha_channel(primary.handle.get()) != 0) != info.hasAlpha)
         return Fail(error, Failure::SourceChanged);

@@ -19,8 +19,9 @@ constexpr uint32_t kMaxDimension = 1u << 18;
 // The most pixels a video-coded still (HEVC in HEIC, AV1 in AVIF) of these sides may code: whole blocks of up
 // to 64 luma samples, the rest cropped. Their decoders set up frames of the coded size before anything
 // compares it with the image's, so a small file announcing more could make them ask for gigabytes.
+constexpr uint32_t kMostCodingBlock = 64;
 inline uint64_t MostCodedPixels(uint32_t width, uint32_t height) {
-    return (uint64_t{width} + 64) * (uint64_t{height} + 64);
+    return (uint64_t{width} + kMostCodingBlock) * (uint64_t{height} + kMostCodingBlock);
 }
 
 // Frees what Pixels::Allocate took.

@@ -138,6 +138,11 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
     Error error;
     EXPECT_FALSE(Bitmap::FromFile(PhotoFormats("coded-size-photo.heic"), &error));
     EXPECT_EQ(error.failure, Failure::BadHeader) << error.detail;
+    // An alpha image made an overlay whose canvas is far larger than the image (found by the fuzzer).
+    std::unique_ptr<Bitmap> overlay =
+        Bitmap::FromFile(std::string(QUENDRIX_SOURCE_DIR) + "/fuzz/regressions/heic/overlay-canvas.heic");
+    EXPECT_FALSE(overlay && overlay->Decode(&error));
+    EXPECT_EQ(error.failure, Failure::TooLarge) << error.detail;
 }
 
 // EXIF and XMP of the sources reach a JPEG output that keeps metadata, as a JPEG source's do; the colour
