@@ -82,9 +82,6 @@ struct Primary {
             std::fseek(file, 0, SEEK_SET) != 0)
             return Fail(error, Failure::OpenFailed, ErrnoText(errno));
         reader.file = file;
-        CodedSize coded;
-        if (!LargestCodedPicture(file, reader.size, coded) || std::fseek(file, 0, SEEK_SET) != 0)
-            return Fail(error, Failure::BadHeader, "unreadable HEVC configuration");
         context.reset(heif_context_alloc());
         if (!context) return Fail(error, Failure::OutOfMemory);
         heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(longestSide));
@@ -94,6 +91,12 @@ struct Primary {
         result = heif_context_get_primary_image_handle(context.get(), &primary);
         handle.reset(primary);
         if (result.code != heif_error_Ok) return Failed(error, Failure::BadHeader, result);
+        // Only a file libheif could parse is read again (its reasons are the better ones), and where libheif
+        // left the file.
+        CodedSize coded;
+        const long position = std::ftell(file);
+        if (!LargestCodedPicture(file, reader.size, coded) || std::fseek(file, position, SEEK_SET) != 0)
+            return Fail(error, Failure::BadHeader, "unreadable HEVC configuration");
         if (uint64_t{coded.width} * coded.height > MostCodedPixels(Width(), Height()))
             return Fail(error, Failure::BadHeader, "coded picture larger than the image");
         return true;
