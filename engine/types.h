@@ -57,7 +57,7 @@ struct AdvancedSettings {
     int32_t MaxKBAktiv = 0;            // 1: MaxKB limits outputs of formats with a quality
     int32_t MaxKB = 500;               // most kilobytes (1024 bytes) per output file
     int32_t DatumUebernehmen = 0;      // 1: the output gets the source's modification time
-    int32_t WeitereEingabeTypen = 7;   // input types beyond EingabeTyp's: bit 0 HEIC, bit 1 WebP, bit 2 AVIF
+    int32_t WeitereEingabeTypen = 15;  // input types beyond EingabeTyp's: bits 0..3 HEIC, WebP, AVIF, JPEG XL
     // > 0: outputs of formats with a quality take the lowest quality up to Rate whose look stays within this
     // butteraugli distance, in tenths (10 "visuell verlustfrei" .. 30 "mittel"); 0: Rate for every image.
     int32_t AutoQualitaet = 0;
@@ -71,8 +71,8 @@ struct AdvancedSettings {
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format: bits 0..2 as
-// EingabeTyp stores them (BMP, JPG, PNG), bits 3..5 as WeitereEingabeTypen stores them in its bits 0..2
-// (HEIC, WebP, AVIF).
+// EingabeTyp stores them (BMP, JPG, PNG), bits 3..6 as WeitereEingabeTypen stores them in its bits 0..3
+// (HEIC, WebP, AVIF, JPEG XL).
 class InputTypeFlags {
 public:
     InputTypeFlags() = default;  // every input type

@@ -7,5 +7,5 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup.sh"
 command -v clang++ >/dev/null || { echo "fuzz/build.sh needs clang (apt-get install clang)" >&2; exit 1; }
 cmake --preset fuzz -S "$here" >/dev/null
-cmake --build "$here/build-fuzz" --parallel "$(nproc)" --target fuzz_jpeg fuzz_png fuzz_bmp fuzz_heic fuzz_webp fuzz_avif fuzz_profile fuzz_encoder fuzz_metadata
+cmake --build "$here/build-fuzz" --parallel "$(nproc)" --target fuzz_jpeg fuzz_png fuzz_bmp fuzz_heic fuzz_webp fuzz_avif fuzz_jxl fuzz_profile fuzz_encoder fuzz_metadata
 ls "$here"/build-fuzz/fuzz/fuzz_*

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target seeded from the image corpus (or fuzz/seeds/) and fuzz/regressions/.
-# Usage: fuzz/run.sh jpeg|png|bmp|heic|webp|avif|profile|encoder|metadata [seconds] [extra libFuzzer options]
+# Usage: fuzz/run.sh jpeg|png|bmp|heic|webp|avif|jxl|profile|encoder|metadata [seconds] [extra libFuzzer options]
 # Crashing inputs land in build-fuzz/artifacts/TARGET/; keep each in fuzz/regressions/TARGET/ once fixed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +16,7 @@ case $name in
     heic) pattern='.*\.(heic|avif)$' ;;  # the same container; the sniff sends only HEIF brands on
     webp) pattern='.*\.webp$' ;;
     avif) pattern='.*\.(avif|heic)$' ;;
+    jxl)  pattern='.*\.jxl$' ;;
     profile|encoder|metadata) pattern='' ;;
     *) echo "unknown target $name" >&2; exit 2 ;;
 esac

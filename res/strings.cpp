@@ -77,6 +77,7 @@ const std::map<int, std::string>& Table() {
         {IDS_TIP_ACCEPT_HEIC, "\nNimmt HEIC- und HEIF-Dateien (.heic, .heif, .hif) als Quelldateien an."},
         {IDS_TIP_ACCEPT_WEBP, "\nNimmt WebP-Dateien (.webp) als Quelldateien an; von Animationen das erste Bild."},
         {IDS_TIP_ACCEPT_AVIF, "\nNimmt AVIF-Dateien (.avif) als Quelldateien an; von Bildfolgen das erste Bild."},
+        {IDS_TIP_ACCEPT_JXL, "\nNimmt JPEG-XL-Dateien (.jxl) als Quelldateien an; von Animationen das erste Bild."},
         {IDS_TIP_AUTO_QUALITY,
          "\nJedes Bild erhält die niedrigste Qualität bis zur eingestellten, die so gut aussieht wie gewählt "
          "(nur für %1-Ausgabedateien)."},

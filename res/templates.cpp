@@ -115,6 +115,7 @@ const DialogTemplate kAdvanced{
         {kAdvancedAcceptHeic, K::CheckBox, kTabStop, "HEIC/HEIF", 14, 159, 60, 10},
         {kAdvancedAcceptWebp, K::CheckBox, kTabStop, "WebP", 80, 159, 50, 10},
         {kAdvancedAcceptAvif, K::CheckBox, kTabStop, "AVIF", 136, 159, 50, 10},
+        {kAdvancedAcceptJxl, K::CheckBox, kTabStop, "JPEG XL", 192, 159, 56, 10},
         {kNoId, K::GroupBox, kGroup, "Weitere Eingabetypen", 7, 147, 246, 27},
         {kAdvancedAutoQualityOff, K::RadioButton, kGroup | kTabStop, "Aus (Qualität für alle Bilder)", 267, 19, 112,
          10},

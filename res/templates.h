@@ -121,6 +121,7 @@ enum AdvancedControl : int {
     kAdvancedAcceptHeic = 1046,  // the input types beyond the Parameter dialog's
     kAdvancedAcceptWebp = 1047,
     kAdvancedAcceptAvif = 1048,
+    kAdvancedAcceptJxl = 1058,
     kAdvancedMaxKBNote = 1090,       // its %1 stands for the formats with a quality; no tooltip, so no number of one
     kAdvancedAutoQualityOff = 1053,  // first of the quality-per-image group, in the order of kAutoQualitaetLevels
     kAdvancedAutoQualityLossless = 1054,

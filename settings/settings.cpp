@@ -176,7 +176,7 @@ InputTypeFlags UnpackEingabeTyp(int value) {
 int PackEingabeTyp(const InputTypeFlags& flags) { return static_cast<int>(flags.Bits() & kEingabeTypBits); }
 
 InputTypeFlags UnpackInputTypes(int eingabeTyp, int weitereEingabeTypen) {
-    const uint32_t further = static_cast<uint32_t>(weitereEingabeTypen) & kEingabeTypBits;
+    const uint32_t further = static_cast<uint32_t>(weitereEingabeTypen) & kWeitereEingabeTypenBits;
     return InputTypeFlags::Only((static_cast<uint32_t>(eingabeTyp) & kEingabeTypBits) |
                                 further << kWeitereEingabeTypenShift);
 }
@@ -188,7 +188,7 @@ InputTypeFlags ReadInputTypes(const ProfileStore& store) {
 }
 
 int PackWeitereEingabeTypen(const InputTypeFlags& flags) {
-    return static_cast<int>((flags.Bits() >> kWeitereEingabeTypenShift) & kEingabeTypBits);
+    return static_cast<int>((flags.Bits() >> kWeitereEingabeTypenShift) & kWeitereEingabeTypenBits);
 }
 
 std::string DefaultVerz() {

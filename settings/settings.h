@@ -129,7 +129,7 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
     {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
-    {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, 7},
+    {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, 15},
     {kErweitert, kAutoQualitaet, &AdvancedSettings::AutoQualitaet, 0, 100, {}, {}, res::IDS_CLI_HELP_AUTO_QUALITY,
      kAutoQualitaetLevels},
     {kErweitert, kOrdnerstrukturBeibehalten, &AdvancedSettings::OrdnerstrukturBeibehalten, 0, 1, {{"keep-tree", 1}},
@@ -215,8 +215,10 @@ int ReadEingabeTyp(const ProfileStore& store);
 InputTypeFlags UnpackEingabeTyp(int value);
 int PackEingabeTyp(const InputTypeFlags& flags);
 
-// WeitereEingabeTypen holds input bits 3..5 (HEIC, WebP, AVIF) in its bits 0..2; higher bits are ignored.
+// WeitereEingabeTypen holds input bits 3..6 (HEIC, WebP, AVIF, JPEG XL) in its bits 0..3; higher bits are
+// ignored.
 inline constexpr int kWeitereEingabeTypenShift = 3;
+inline constexpr uint32_t kWeitereEingabeTypenBits = 0b1111;
 // Every input type a drop takes: EingabeTyp's and WeitereEingabeTypen's.
 InputTypeFlags UnpackInputTypes(int eingabeTyp, int weitereEingabeTypen);
 // Both keys, as a drop reads them (a file without WeitereEingabeTypen takes every further type).

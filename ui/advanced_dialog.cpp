@@ -49,6 +49,7 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     dx.CheckBit(res::kAdvancedAcceptHeic, values_.WeitereEingabeTypen, 0);
     dx.CheckBit(res::kAdvancedAcceptWebp, values_.WeitereEingabeTypen, 1);
     dx.CheckBit(res::kAdvancedAcceptAvif, values_.WeitereEingabeTypen, 2);
+    dx.CheckBit(res::kAdvancedAcceptJxl, values_.WeitereEingabeTypen, 3);
     dx.Exchange({res::kAdvancedAutoQualityOff, settings::kAutoQualitaet}, values_);
     dx.Exchange({res::kAdvancedKeepTree, settings::kOrdnerstrukturBeibehalten}, values_);
     dx.Exchange({res::kAdvancedSkipExisting, settings::kVorhandeneUeberspringen}, values_);

@@ -48,13 +48,13 @@ constexpr Codec kCodecs[] = {
     {"jpg", "JPG", "image/jpeg", ".jpg", {".jpeg"}, 0, 1, kJpegEncodeBytesPerPixel, &detail::kJpegOperations, true},
     {"bmp", "BMP", "image/bmp", ".bmp", {}, 1, 0, 0, &detail::kBmpOperations, false},
     {"png", "PNG", "image/png", ".png", {}, 2, 2, kPngEncodeBytesPerPixel, &detail::kPngOperations, false},
-    // Their input bits 3..5 are stored as bits 0..2 of WeitereEingabeTypen, beside EingabeTyp's three.
+    // Their input bits 3..5 (and JPEG XL's 6) are stored as bits 0..3 of WeitereEingabeTypen, beside
+    // EingabeTyp's three.
     {"webp", "WebP", "image/webp", ".webp", {}, 3, 4, kWebpEncodeBytesPerPixel, &detail::kWebpOperations, true},
     {"avif", "AVIF", "image/avif", ".avif", {}, 4, 5, kAvifEncodeBytesPerPixel, &detail::kAvifOperations, true},
     // Read only: no output type.
     {"heic", "HEIC/HEIF", "image/heic", ".heic", {".heif", ".hif"}, -1, 3, 0, &detail::kHeifOperations, false},
-    // Written only: no input bit.
-    {"jxl", "JPEG XL", "image/jxl", ".jxl", {}, 5, -1, kJxlEncodeBytesPerPixel, &detail::kJxlOperations, true},
+    {"jxl", "JPEG XL", "image/jxl", ".jxl", {}, 5, 6, kJxlEncodeBytesPerPixel, &detail::kJxlOperations, true},
 };
 
 template <typename Match>

@@ -374,10 +374,11 @@ TEST_F(CliTest, MessagesAreWordedExactly) {
               "quendrix-batch: --type \"gif\": erwartet " + expected + "\n" + tryHelp);
     EXPECT_EQ(Run({"--names", "zufall", fotos}).err,
               "quendrix-batch: --names \"zufall\": erwartet source oder pattern\n" + tryHelp);
-    EXPECT_EQ(Run({"--accept", "jpg,gif", fotos}).err,
-              "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp, png, webp, avif und heic, etwa "
-              "jpg,png\n" +
-                  tryHelp);
+    EXPECT_EQ(
+        Run({"--accept", "jpg,gif", fotos}).err,
+        "quendrix-batch: --accept \"jpg,gif\": erwartet eine Liste aus jpg, bmp, png, webp, avif, heic und jxl, etwa "
+        "jpg,png\n" +
+            tryHelp);
     EXPECT_EQ(Run({"--target-folder", "", fotos}).err,
               "quendrix-batch: --target-folder \"\": Das Zielverzeichnis ist leer\n" + tryHelp);
     EXPECT_EQ(RunChild(kBatchProgram, {.args = {"--settings", dir / "fehlt.ini", fotos}, .env = env}).err,
@@ -504,7 +505,7 @@ TEST_F(CliTest, AdvancedOptions) {
                                  "2M", "--keep-date", "--jpeg-lossless"});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_NE(shown.out.find("[Erweitert]\nMetadatenUebernehmen=1\nGpsEntfernen=0\nNurWennKleiner=1\nMaxKBAktiv=1\n"
-                             "MaxKB=2048\nDatumUebernehmen=1\nWeitereEingabeTypen=7\nAutoQualitaet=0\n"
+                             "MaxKB=2048\nDatumUebernehmen=1\nWeitereEingabeTypen=15\nAutoQualitaet=0\n"
                              "OrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n"
                              "JpegVerlustfreiUmpacken=1\n"),
               std::string::npos)

@@ -45,6 +45,10 @@ TEST(PhotoFormats, ReadUprightWithTheirAlpha) {
         {"imir-0.avif", "avif", 48, 32, kWhite, false},
         {"imir-1.avif", "avif", 48, 32, kGreen, false},
         {"irot-1-imir-1.avif", "avif", 32, 48, kBlue, false},
+        {"photo.jxl", "jxl", 48, 32, kRed, false},
+        {"alpha.jxl", "jxl", 48, 32, kRed, true},
+        {"icc.jxl", "jxl", 48, 32, kRed, false},  // JPEG files repacked without loss
+        {"repacked.jxl", "jxl", 48, 32, kRed, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -115,7 +119,7 @@ TEST(PhotoFormats, HeicTurnedByItsContainer) {
 }
 
 TEST(PhotoFormats, BrokenFilesAreRefused) {
-    for (const char* format : {"heic", "webp", "avif"}) {
+    for (const char* format : {"heic", "webp", "avif", "jxl"}) {
         const std::string truncated = PhotoFormats(std::string("truncated-photo.") + format);
         SCOPED_TRACE(truncated);
         Error error;
@@ -124,6 +128,7 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
         EXPECT_TRUE(error.failure == Failure::Truncated || error.failure == Failure::BrokenData ||
                     error.failure == Failure::BadHeader)
             << FailureName(error.failure) << ": " << error.detail;
+        if (std::strcmp(format, "jxl") == 0) continue;  // cjxl writes no sides that could lie
 
         // Sides far beyond the limit: refused at the header, before any pixel memory.
         const std::string lying = PhotoFormats(std::string("lying-size-photo.") + format);
@@ -166,6 +171,16 @@ TEST(PhotoFormats, KeptMetadataAndProfileReachTheOutput) {
         const std::string bytes = ReadBytes(path);
         EXPECT_NE(bytes.find("Quendrix"), std::string::npos) << "the EXIF Make";
         EXPECT_NE(bytes.find("Ecken"), std::string::npos) << "the XMP title";
+    }
+    // A JPEG XL file's own profile too, or the one its colour encoding describes (gamma 2.2 from a PNG); one in
+    // plain sRGB adds none.
+    for (const auto& [file, profiled] :
+         {std::pair{"icc.jxl", true}, std::pair{"photo.jxl", true}, std::pair{"repacked.jxl", false}}) {
+        std::unique_ptr<Bitmap> source = Bitmap::FromFile(PhotoFormats(file));
+        ASSERT_TRUE(source);
+        const std::string path = folder / (std::string(file) + ".jpg");
+        ASSERT_TRUE(source->Save(path, *FindCodecByName("jpg"), 80));
+        EXPECT_EQ(ReadBytes(path).find("ICC_PROFILE") != std::string::npos, profiled) << file;
     }
 }
 

@@ -134,8 +134,9 @@ void CheckValidators(const Package& p) {
     EXPECT_EQ(desktop.out, "");  // not even a hint
     const std::string text = ReadBytes(entry);
     EXPECT_NE(text.find("\nExec=quendrix %F\n"), std::string::npos);
-    EXPECT_NE(text.find("\nMimeType=image/jpeg;image/png;image/bmp;image/heic;image/heif;image/webp;image/avif;\n"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find("\nMimeType=image/jpeg;image/png;image/bmp;image/heic;image/heif;image/webp;image/avif;image/jxl;\n"),
+        std::string::npos);
     EXPECT_NE(text.find("\nActions=compress;\n\n[Desktop Action compress]\nName=Mit Quendrix komprimieren\n"
                         "Exec=quendrix-compress %F\n"),
               std::string::npos);

@@ -94,17 +94,18 @@ TEST(Settings, InputTypeBitsAreBmpJpgPng) {
     EXPECT_EQ(PackEingabeTyp(UnpackEingabeTyp(15)), 7);
 }
 
-// HEIC, WebP and AVIF take input bits 3..5 from their own key, which a file without it reads as all on.
+// HEIC, WebP, AVIF and JPEG XL take input bits 3..6 from their own key, which a file without it reads as all
+// on.
 TEST(Settings, FurtherInputTypesHaveTheirOwnKeyAllOnWithoutIt) {
     ScratchDir dir;
     ProfileStore store(dir / "quendrix.ini");
-    EXPECT_EQ(ReadInputTypes(store).Bits(), 0b111111u);
-    WriteBytes(dir / "quendrix.ini", "[Parameter]\nEingabeTyp=2\n[Erweitert]\nWeitereEingabeTypen=10\n");
+    EXPECT_EQ(ReadInputTypes(store).Bits(), 0b1111111u);
+    WriteBytes(dir / "quendrix.ini", "[Parameter]\nEingabeTyp=2\n[Erweitert]\nWeitereEingabeTypen=26\n");
     const InputTypeFlags read = ReadInputTypes(ProfileStore(dir / "quendrix.ini"));
-    EXPECT_EQ(read.Bits(), 0b010010u);  // JPG and WebP; bit 3 of the stored 10 is none of the three
+    EXPECT_EQ(read.Bits(), 0b1010010u);  // JPG, WebP and JPEG XL; bit 4 of the stored 26 is none of the four
     EXPECT_EQ(PackEingabeTyp(read), 2);
-    EXPECT_EQ(PackWeitereEingabeTypen(read), 2);
-    EXPECT_EQ(PackWeitereEingabeTypen(InputTypeFlags{}), 7);
+    EXPECT_EQ(PackWeitereEingabeTypen(read), 10);
+    EXPECT_EQ(PackWeitereEingabeTypen(InputTypeFlags{}), 15);
 }
 
 TEST(Settings, DeviceTokenRule) {

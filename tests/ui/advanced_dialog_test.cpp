@@ -70,21 +70,22 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     EXPECT_EQ(saved.DatumUebernehmen, 0);
     EXPECT_EQ(saved.OrdnerstrukturBeibehalten, 0);
     EXPECT_EQ(saved.VorhandeneUeberspringen, 1);
-    EXPECT_EQ(saved.WeitereEingabeTypen, 7);
+    EXPECT_EQ(saved.WeitereEingabeTypen, 15);
 }
 
 TEST_F(AdvancedDialogTest, FurtherInputTypesByTheirBits) {
     {
         CAdvancedDialog dialog(store);
-        for (int id : {res::kAdvancedAcceptHeic, res::kAdvancedAcceptWebp, res::kAdvancedAcceptAvif}) {
+        for (int id :
+             {res::kAdvancedAcceptHeic, res::kAdvancedAcceptWebp, res::kAdvancedAcceptAvif, res::kAdvancedAcceptJxl}) {
             EXPECT_TRUE(Checked(dialog, id)) << id;
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
         }
         Click(dialog, res::kAdvancedAcceptWebp);
         Click(dialog, res::kOkButton);
     }
-    EXPECT_EQ(settings::ReadAdvancedSettings(store).WeitereEingabeTypen, 0b101);
-    EXPECT_EQ(settings::ReadInputTypes(store).Bits(), 0b101111u);
+    EXPECT_EQ(settings::ReadAdvancedSettings(store).WeitereEingabeTypen, 0b1101);
+    EXPECT_EQ(settings::ReadInputTypes(store).Bits(), 0b1101111u);
     CAdvancedDialog dialog(store);
     EXPECT_FALSE(Checked(dialog, res::kAdvancedAcceptWebp));
     EXPECT_TRUE(Checked(dialog, res::kAdvancedAcceptAvif));

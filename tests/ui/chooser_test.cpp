@@ -105,9 +105,9 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
                 QString::fromStdString(dir / "kaputt.jpg")};
     actions[5]->trigger();
     EXPECT_EQ(title, "Bilddateien hinzufügen");
-    // WeitereEingabeTypen is not in the file: HEIC, WebP and AVIF are taken.
-    EXPECT_EQ(filters,
-              (QStringList{"Bilddateien (*.jpg *.jpeg *.png *.webp *.avif *.heic *.heif *.hif)", "Alle Dateien (*)"}));
+    // WeitereEingabeTypen is not in the file: HEIC, WebP, AVIF and JPEG XL are taken.
+    EXPECT_EQ(filters, (QStringList{"Bilddateien (*.jpg *.jpeg *.png *.webp *.avif *.heic *.heif *.hif *.jxl)",
+                                    "Alle Dateien (*)"}));
     EXPECT_EQ(Rows(dialog), std::vector<std::string>{dir / "Bilder/a.jpg"});  // BMP is off, kaputt.jpg no image
     EXPECT_EQ(recorder.messages(),
               std::vector<std::string>{"Diese Dateien wurden nicht in die Liste übernommen:\n\n" +
@@ -147,7 +147,7 @@ TEST_F(ChooserTest, TheMenuEntriesFeedTheListThroughTheIntake) {
     EXPECT_TRUE(recorder.messages().empty());
 
     EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0)).front(),
-              "Bilddateien (*.jpg *.jpeg *.bmp *.png *.webp *.avif *.heic *.heif *.hif)");
+              "Bilddateien (*.jpg *.jpeg *.bmp *.png *.webp *.avif *.heic *.heif *.hif *.jxl)");
     EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0b110)).front(), "Bilddateien (*.jpg *.jpeg *.png)");
     EXPECT_EQ(ImageNameFilters(InputTypeFlags::Only(0b101010)).front(),
               "Bilddateien (*.jpg *.jpeg *.avif *.heic *.heif *.hif)");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the HEIC, WebP and AVIF files of this folder with Debian 12's own encoders (libheif-examples, webp,
-# libavif-bin, libimage-exiftool-perl, imagemagick). The picture is 48x32: red top left, green top right,
+# Makes the HEIC, WebP, AVIF and JPEG XL files of this folder with Debian 12's own encoders (libheif-examples, webp,
+# libavif-bin, libjxl-tools, libimage-exiftool-perl, imagemagick). The picture is 48x32: red top left, green top right,
 # blue bottom right, white bottom left, so that a turned or mirrored reading shows in its corners.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -46,8 +46,16 @@ avif --imir 0 "$work/base.png" imir-0.avif
 avif --imir 1 "$work/base.png" imir-1.avif
 avif --irot 1 --imir 1 "$work/base.png" irot-1-imir-1.avif
 
+# JPEG XL: lossy from pixels (gamma 2.2, as the PNG says), alpha, JPEG files repacked without loss (cjxl's
+# default for a JPEG source): one in sRGB, one with a colour profile.
+jxl() { cjxl "$@" >/dev/null 2>&1; }
+jxl -q 60 "$work/base.png" photo.jxl
+jxl -q 60 "$work/alpha.png" alpha.jxl
+jxl "$work/base.jpg" repacked.jxl
+jxl "$work/profiled.jpg" icc.jxl
+
 # Broken: cut short, and sizes that lie (the width field of ispe, VP8X's canvas, set far too large).
-for f in photo.heic photo.webp photo.avif; do head -c $(( $(stat -c %s $f) * 2 / 3 )) $f > truncated-$f; done
+for f in photo.heic photo.webp photo.avif photo.jxl; do head -c $(( $(stat -c %s $f) * 2 / 3 )) $f > truncated-$f; done
 python3 - <<'PY'
 import struct
 for name in ("photo.heic", "photo.avif"):
