@@ -95,6 +95,13 @@ struct SettingKey {
     constexpr bool InRange(int64_t value) const { return value >= lower && value <= upper; }
 };
 
+// The bits EingabeTyp stores (BMP, JPG, PNG); higher bits of a stored value are ignored.
+inline constexpr uint32_t kEingabeTypBits = 0b111;
+// WeitereEingabeTypen holds input bits 3..6 (HEIC, WebP, AVIF, JPEG XL) in its bits 0..3; higher bits are
+// ignored.
+inline constexpr int kWeitereEingabeTypenShift = 3;
+inline constexpr uint32_t kWeitereEingabeTypenBits = 0b1111;
+
 // Every key of sections Allg, Parameter and Erweitert, in the order the file keeps them and every reader and writer
 // takes them.
 // clang-format off
@@ -114,7 +121,7 @@ inline constexpr SettingKey kSchema[] = {
     {kParameter, kPrefix, &ParameterSettings::Prefix, 1, 0, {{"prefix"}}, {}, res::IDS_CLI_HELP_PREFIX},
     {kParameter, kLfdNr, &ParameterSettings::LfdNr, 1, 9999, {{"first"}}, {}, res::IDS_CLI_HELP_FIRST},
     {kParameter, kStellen, &ParameterSettings::Stellen, 1, 4, {{"digits"}}, {}, res::IDS_CLI_HELP_DIGITS},
-    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 0, 7, {}, {}, res::IDS_CLI_HELP_ACCEPT},
+    {kParameter, kEingabeTyp, &ParameterSettings::EingabeTyp, 0, int{kEingabeTypBits}, {}, {}, res::IDS_CLI_HELP_ACCEPT},
     {kParameter, kAusgabeTyp, &ParameterSettings::AusgabeTyp, kOutputTypeJpg, kOutputTypeJxl, {}, {},
      res::IDS_CLI_HELP_TYPE},
     {kParameter, kThreadAnzahl, &ParameterSettings::ThreadAnzahl, 0, 1000, {{"threads"}}, {},
@@ -129,7 +136,7 @@ inline constexpr SettingKey kSchema[] = {
     {kErweitert, kMaxKB, &AdvancedSettings::MaxKB, 1, 1000000, {}, {}, res::IDS_CLI_HELP_MAX_SIZE},
     {kErweitert, kDatumUebernehmen, &AdvancedSettings::DatumUebernehmen, 0, 1, {{"keep-date", 1}}, {},
      res::IDS_CLI_HELP_KEEP_DATE},
-    {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, 15},
+    {kErweitert, kWeitereEingabeTypen, &AdvancedSettings::WeitereEingabeTypen, 0, int{kWeitereEingabeTypenBits}},
     {kErweitert, kAutoQualitaet, &AdvancedSettings::AutoQualitaet, 0, 100, {}, {}, res::IDS_CLI_HELP_AUTO_QUALITY,
      kAutoQualitaetLevels},
     {kErweitert, kOrdnerstrukturBeibehalten, &AdvancedSettings::OrdnerstrukturBeibehalten, 0, 1, {{"keep-tree", 1}},
@@ -207,18 +214,12 @@ void WriteParameterSettings(ProfileStore& store, const ParameterSettings& values
 AdvancedSettings ReadAdvancedSettings(const ProfileStore& store);
 void WriteAdvancedSettings(ProfileStore& store, const AdvancedSettings& values);
 
-// The bits EingabeTyp stores (BMP, JPG, PNG); higher bits of a stored value are ignored.
-inline constexpr uint32_t kEingabeTypBits = 0b111;
 // Only the key EingabeTyp, as a drop reads it.
 int ReadEingabeTyp(const ProfileStore& store);
 // Bit 0 BMP, bit 1 JPG, bit 2 PNG; higher bits are ignored.
 InputTypeFlags UnpackEingabeTyp(int value);
 int PackEingabeTyp(const InputTypeFlags& flags);
 
-// WeitereEingabeTypen holds input bits 3..6 (HEIC, WebP, AVIF, JPEG XL) in its bits 0..3; higher bits are
-// ignored.
-inline constexpr int kWeitereEingabeTypenShift = 3;
-inline constexpr uint32_t kWeitereEingabeTypenBits = 0b1111;
 // Every input type a drop takes: EingabeTyp's and WeitereEingabeTypen's.
 InputTypeFlags UnpackInputTypes(int eingabeTyp, int weitereEingabeTypen);
 // Both keys, as a drop reads them (a file without WeitereEingabeTypen takes every further type).
