@@ -619,6 +619,7 @@ bool Bitmap::Save(const std::string& path, const Codec& format, const SaveOption
     detail::EncodeOptions options;
     options.quality = how.quality;
     options.icc = &m.icc;
+    options.baseline = how.jpegBaseline;
     std::vector<uint8_t> exif, xmp;
     if (how.keepMetadata) {
         if (!m.exif.empty()) exif = detail::PrepareExif(m.exif, m.width, m.height, how.dropGps);

@@ -117,6 +117,7 @@ public:
         // A JPEG file saved as JPEG XL at its own size, upright as stored and with its metadata as it would be
         // kept, is repacked without loss instead of encoded from its pixels (when that fits maxBytes).
         bool repackJpeg = false;
+        bool jpegBaseline = false;  // JPEG in one sequential scan instead of progressive ones
     };
     struct SaveOutcome {
         int quality = -1;          // the quality encoded with

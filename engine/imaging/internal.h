@@ -78,6 +78,7 @@ struct EncodeOptions {
     const std::vector<uint8_t>* icc = nullptr;   // the colour profile to embed where it fits the output
     const std::vector<uint8_t>* exif = nullptr;  // EXIF as a TIFF structure (no "Exif\0\0"); null: none
     const std::vector<uint8_t>* xmp = nullptr;   // the XMP packet; null: none
+    bool baseline = false;                       // JPEG: one sequential scan, for decoders that know no other
 };
 
 // The XMP namespace that heads a JPEG APP1 segment holding XMP, with its terminating zero.

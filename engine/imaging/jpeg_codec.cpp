@@ -1,9 +1,13 @@
 // JPEG through libjpeg-turbo's libjpeg API: header, DCT-scaled decode with EXIF and ICC, encode.
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -11,6 +15,7 @@
 
 #include "engine/imaging/imaging.h"
 #include "engine/imaging/internal.h"
+#include "engine/imaging/jpeg_coefficients.h"
 
 namespace qx::imaging::detail {
 namespace {
@@ -262,9 +267,8 @@ bool Decode(FILE* file, const SourceInfo& info, unsigned denominator, Pixels& ou
     return true;
 }
 
-void SetChromaSampling(jpeg_compress_struct& cinfo, int quality) {
-    // 4:2:0 below 90 as common tools do; above, the chroma detail is worth its bytes.
-    const int sampling = quality >= 90 ? 1 : 2;
+void SetChromaSampling(jpeg_compress_struct& cinfo, bool fullChroma) {
+    const int sampling = fullChroma ? 1 : 2;
     cinfo.comp_info[0].h_samp_factor = sampling;
     cinfo.comp_info[0].v_samp_factor = sampling;
     cinfo.comp_info[1].h_samp_factor = cinfo.comp_info[1].v_samp_factor = 1;
@@ -287,66 +291,109 @@ void WriteMetadata(j_compress_ptr cinfo, const EncodeOptions& options, bool grey
     }
 }
 
-// No alpha in JPEG: transparent areas become white.
-void FlattenOnWhite(const uint8_t* src, uint8_t* dst, uint32_t width) {
-    for (uint32_t x = 0; x < width; ++x, src += 4, dst += 3) {
-        const unsigned a = src[3];
-        dst[0] = static_cast<uint8_t>(Multiply255(src[0], a) + 255 - a);
-        dst[1] = static_cast<uint8_t>(Multiply255(src[1], a) + 255 - a);
-        dst[2] = static_cast<uint8_t>(Multiply255(src[2], a) + 255 - a);
-    }
-}
+// The coded file in memory, so that two codings of the same coefficients can be compared.
+struct MemoryDestination {
+    jpeg_destination_mgr pub{};
+    std::vector<uint8_t> bytes;
 
-bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
+    explicit MemoryDestination(j_compress_ptr cinfo) {
+        pub.init_destination = Start;
+        pub.empty_output_buffer = Grow;
+        pub.term_destination = Finish;
+        cinfo->dest = &pub;
+    }
+    static MemoryDestination& Of(j_compress_ptr cinfo) { return *reinterpret_cast<MemoryDestination*>(cinfo->dest); }
+    static void Start(j_compress_ptr cinfo) { Resize(cinfo, 64 * 1024, 0); }
+    static boolean Grow(j_compress_ptr cinfo) {
+        const size_t used = Of(cinfo).bytes.size();
+        Resize(cinfo, used * 2, used);
+        return TRUE;
+    }
+    static void Finish(j_compress_ptr cinfo) {
+        MemoryDestination& d = Of(cinfo);
+        d.bytes.resize(d.bytes.size() - d.pub.free_in_buffer);
+    }
+    // Errors leave through the library's error exit, never as an exception through its frames.
+    static void Resize(j_compress_ptr cinfo, size_t size, size_t used) {
+        MemoryDestination& d = Of(cinfo);
+        bool grown = true;
+        try {
+            d.bytes.resize(size);
+        } catch (const std::bad_alloc&) {
+            grown = false;
+        }
+        if (!grown) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+        d.pub.next_output_byte = d.bytes.data() + used;
+        d.pub.free_in_buffer = size - used;
+    }
+};
+
+// Both scan modes are tried up to this size: progressive scans win on detailed pictures and lose some hundred
+// bytes of scan headers on smooth ones, which counts only for small files.
+constexpr uint64_t kBothScanModesUpTo = 4'000'000;
+
+// One coding of the picture; the library's errors jump to the caller's setjmp.
+struct Coder {
     jpeg_compress_struct cinfo{};
+    std::optional<MemoryDestination> destination;
+    jvirt_barray_ptr* arrays = nullptr;
+    bool created = false;
+    ~Coder() {
+        if (created) jpeg_destroy_compress(&cinfo);
+    }
+
+    // Up to the coefficients: the frame, the tables, the file's first markers.
+    void Start(ErrorManager& errors, const Pixels& pixels, const EncodeOptions& options, bool progressive,
+               std::optional<bool>& fullChroma) {
+        cinfo.err = &errors.pub;
+        jpeg_create_compress(&cinfo);
+        created = true;
+        destination.emplace(&cinfo);
+        cinfo.image_width = pixels.width;
+        cinfo.image_height = pixels.height;
+        const bool grey = pixels.channels == 1;
+        cinfo.input_components = grey ? 1 : 3;
+        cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+        jpeg_set_defaults(&cinfo);
+        // Kept EXIF goes right after SOI, where camera files have it: a few makers' notes count their offsets
+        // from the start of the file, and a JFIF segment before the EXIF would move them.
+        if (options.exif != nullptr && !options.exif->empty()) cinfo.write_JFIF_header = FALSE;
+        jpeg_set_quality(&cinfo, options.quality, TRUE);
+        cinfo.optimize_coding = TRUE;
+        if (!grey) {
+            if (!fullChroma) fullChroma = NeedsFullChroma(pixels, *cinfo.quant_tbl_ptrs[1]);
+            SetChromaSampling(cinfo, *fullChroma);
+        }
+        if (progressive) jpeg_simple_progression(&cinfo);
+        arrays = RequestCoefficientArrays(&cinfo);
+        jpeg_write_coefficients(&cinfo, arrays);
+        WriteMetadata(&cinfo, options, grey);
+    }
+};
+
+// Our own front half makes the coefficients (jpeg_coefficients.cpp); the library codes them with optimised
+// Huffman tables, progressive or baseline, whichever is smaller, or baseline alone when asked for decoders that
+// know no other.
+bool Encode(FILE* file, const Pixels& pixels, const EncodeOptions& options, Error& error) {
     ErrorManager errors{};
     InitErrors(errors);
-    cinfo.err = &errors.pub;
-    std::unique_ptr<uint8_t[]> row;
-    volatile bool created = false;  // read after a longjmp
-    if (setjmp(errors.jump)) {
-        if (created) jpeg_destroy_compress(&cinfo);
-        return Fail(error, Failure::EncodeFailed, errors.message);
+    Coder first, second;
+    std::optional<bool> fullChroma;
+    if (setjmp(errors.jump)) return Fail(error, Failure::EncodeFailed, errors.message);
+    first.Start(errors, pixels, options, !options.baseline, fullChroma);
+    FillCoefficients(&first.cinfo, first.arrays, pixels);
+    const bool tryBaseline = !options.baseline && uint64_t{pixels.width} * pixels.height <= kBothScanModesUpTo;
+    if (tryBaseline) {
+        second.Start(errors, pixels, options, false, fullChroma);
+        CopyCoefficients(&first.cinfo, first.arrays, &second.cinfo, second.arrays);
+        jpeg_finish_compress(&second.cinfo);
     }
-    const int quality = options.quality;
-    jpeg_create_compress(&cinfo);
-    created = true;
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = pixels.width;
-    cinfo.image_height = pixels.height;
-    const bool grey = pixels.channels == 1;
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    // Kept EXIF goes right after SOI, where camera files have it: a few makers' notes count their offsets
-    // from the start of the file, and a JFIF segment before the EXIF would move them.
-    if (options.exif != nullptr && !options.exif->empty()) cinfo.write_JFIF_header = FALSE;
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.optimize_coding = TRUE;
-    if (!grey) SetChromaSampling(cinfo, quality);
-    jpeg_start_compress(&cinfo, TRUE);
-    WriteMetadata(&cinfo, options, grey);
-    if (pixels.channels == 4) {
-        row.reset(new (std::nothrow) uint8_t[size_t{pixels.width} * 3]);
-        if (!row) {
-            jpeg_destroy_compress(&cinfo);
-            return Fail(error, Failure::OutOfMemory);
-        }
-    }
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t* src = pixels.Row(cinfo.next_scanline);
-        JSAMPROW rows[1];
-        if (pixels.channels == 4) {
-            FlattenOnWhite(src, row.get(), pixels.width);
-            rows[0] = row.get();
-        } else {
-            rows[0] = const_cast<uint8_t*>(src);
-        }
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
+    jpeg_finish_compress(&first.cinfo);
+    const std::vector<uint8_t>& progressive = first.destination->bytes;
+    const std::vector<uint8_t>* smaller = &progressive;
+    if (tryBaseline && second.destination->bytes.size() < progressive.size()) smaller = &second.destination->bytes;
+    if (std::fwrite(smaller->data(), 1, smaller->size(), file) != smaller->size())
+        return Fail(error, Failure::EncodeFailed, std::strerror(errno));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support.h"
+#include "support/child_process.h"
 
 namespace qx::test {
 
@@ -203,6 +204,81 @@ TEST(Jpeg, CmykAndGreyAndTwelveBit) {
     ASSERT_TRUE(grey && grey->Decode());
     std::unique_ptr<Bitmap> twelve = Bitmap::FromFile(Corpus("libjpeg-turbo/monkey12.jpg"));
     EXPECT_FALSE(twelve && twelve->Decode());
+}
+
+// The start-of-frame marker of a JPEG file (0xC0 baseline, 0xC2 progressive) and its first component's
+// sampling factors (0x22 for 4:2:0, 0x11 for 4:4:4 and grey).
+std::pair<int, int> FrameKindAndLumaSampling(const std::string& bytes) {
+    for (size_t i = 2; i + 12 < bytes.size(); ++i) {
+        const auto marker = static_cast<uint8_t>(bytes[i + 1]);
+        if (static_cast<uint8_t>(bytes[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2))
+            return {marker, static_cast<uint8_t>(bytes[i + 11])};
+    }
+    return {0, 0};
+}
+
+// Fine colour detail: one-pixel columns of saturated red and blue over a grey ramp.
+std::unique_ptr<Bitmap> MakeColourStripes(uint32_t w, uint32_t h) {
+    std::unique_ptr<Bitmap> bitmap = Bitmap::CreateArgb(w, h);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            bitmap->SetPixel(x, y, x % 2 == 0 ? Argb(255, 220, 30, 40) : Argb(255, 40, 50, 210 - y % 64));
+    return bitmap;
+}
+
+// Our encoder's own DCT, quantisation and chroma choice, coded progressive or baseline by libjpeg-turbo: every
+// output decodes to its picture in libjpeg-turbo, Pillow and ImageMagick alike, edges and odd sizes included,
+// and is no larger than the same picture forced to baseline.
+TEST(Jpeg, OutputsDecodeAlikeInEveryDecoder) {
+    ScratchDir folder;
+    struct Case {
+        const char* name;
+        std::unique_ptr<Bitmap> picture;
+        bool baseline;
+        int quality;
+        int frame;     // start-of-frame marker; 0: either
+        int sampling;  // of the first component; 0: either
+        double meanDifference;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"photo", Bitmap::FromFile(Corpus("pillow/hopper.png")), false, 80, 0, 0x22, 4.5});
+    cases.push_back({"baseline", Bitmap::FromFile(Corpus("pillow/hopper.png")), true, 80, 0xC0, 0x22, 4.5});
+    cases.push_back({"photo-90", Bitmap::FromFile(Corpus("pillow/hopper.png")), false, 90, 0, 0x22, 3.0});
+    cases.push_back({"detailed", MakePattern(400, 300, false), false, 90, 0xC2, 0, 4.0});
+    cases.push_back({"stripes", MakeColourStripes(64, 48), false, 80, 0, 0x11, 6.0});
+    cases.push_back({"grey", Bitmap::FromFile(Corpus("pngsuite/basn0g08.png")), false, 75, 0, 0x11, 3.0});
+    cases.push_back({"odd-rgba", MakePattern(33, 17, true), false, 85, 0, 0, -1});
+    cases.push_back({"one-pixel", MakePattern(1, 1, false), true, 75, 0xC0, 0, 3.0});
+    const std::vector<std::string> peers = {"identify", "pillow"};
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.picture && c.picture->Decode());
+        const std::string path = folder / (std::string(c.name) + ".jpg");
+        Bitmap::SaveOptions how;
+        how.quality = c.quality;
+        how.jpegBaseline = c.baseline;
+        ASSERT_TRUE(c.picture->Save(path, kJpeg, how, nullptr));
+        const auto [frame, sampling] = FrameKindAndLumaSampling(ReadBytes(path));
+        EXPECT_TRUE(c.frame == 0 ? frame == 0xC0 || frame == 0xC2 : frame == c.frame) << frame;
+        how.jpegBaseline = true;
+        ASSERT_TRUE(c.picture->Save(folder / "forced-baseline.jpg", kJpeg, how, nullptr));
+        EXPECT_LE(ReadBytes(path).size(), ReadBytes(folder / "forced-baseline.jpg").size());
+        if (c.sampling != 0) {
+            EXPECT_EQ(sampling, c.sampling);
+        }
+        std::unique_ptr<Bitmap> ours = Bitmap::FromFile(path);
+        ASSERT_TRUE(ours && ours->Decode());
+        if (c.meanDifference > 0) {
+            EXPECT_LT(MeanDifference(*c.picture, *ours), c.meanDifference);
+        }
+        for (const std::string& peer : peers) {
+            const std::string png = folder / (std::string(c.name) + "-" + peer + ".png");
+            ASSERT_TRUE(PeerDecodeToPng(peer, path, png)) << peer;
+            std::unique_ptr<Bitmap> theirs = Bitmap::FromFile(png);
+            ASSERT_TRUE(theirs && theirs->Decode()) << peer;
+            EXPECT_LT(MeanDifference(*ours, *theirs), 1.5) << peer;
+        }
+    }
 }
 
 bool Contains(const std::string& haystack, const std::string& needle) {

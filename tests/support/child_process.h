@@ -223,4 +223,19 @@ inline std::optional<std::pair<uint32_t, uint32_t>> PeerDecodedSize(const std::s
     return std::make_pair(width, height);
 }
 
+// Decodes `path` with `reader` (from PeerReaderFor) in a child process into the RGB PNG `png`; false when it
+// cannot.
+inline bool PeerDecodeToPng(const std::string& reader, const std::string& path, const std::string& png) {
+    RunResult r;
+    if (reader == "identify") {
+        r = RunChild("/usr/bin/convert", {.args = {path, "-type", "TrueColor", "PNG24:" + png}});
+    } else if (reader == "pillow") {
+        r = RunChild("/usr/bin/python3", {.args = {"-c",
+                                                   "import sys\nfrom PIL import Image\n"
+                                                   "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])",
+                                                   path, png}});
+    }
+    return r.Exited(0);
+}
+
 }  // namespace qx::test
