@@ -204,6 +204,7 @@ imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourc
     how.keepMetadata = options_.MetadatenUebernehmen != 0;
     how.dropGps = options_.GpsEntfernen != 0;
     how.repackJpeg = options_.JpegVerlustfreiUmpacken != 0;
+    how.jpegBaseline = options_.JpegBaseline != 0;
     if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
     if (options_.AutoQualitaet > 0) {
         how.maxDistance = static_cast<float>(options_.AutoQualitaet) / 10;

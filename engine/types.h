@@ -68,6 +68,7 @@ struct AdvancedSettings {
     // 1: outputs this program wrote are listed in their folder's ledger, and a listed file is no source
     int32_t EigeneAusgabenUeberspringen = 0;
     int32_t JpegVerlustfreiUmpacken = 0;  // 1: a JPEG whose pixels stay as they are becomes JPEG XL without loss
+    int32_t JpegBaseline = 0;             // 1: JPEG outputs in one sequential scan, not progressive
 };
 
 // The input types a drop takes, by the input bit the codec table gives each input format: bits 0..2 as

@@ -97,6 +97,10 @@ const std::map<int, std::string>& Table() {
          "JPEG-XL-Ausgabe ohne Verlust umgepackt: Die Originaldatei lässt sich daraus Byte für Byte wiederherstellen. "
          "Ihre Metadaten bleiben dabei, wie sie sind; deshalb geschieht das nur, wenn Metadaten übernommen werden "
          "(ohne GPS-Position in der Quelle, wenn diese entfernt werden soll) oder die Quelle keine hat."},
+        {IDS_TIP_JPEG_BASELINE,
+         "\nJPG-Dateien werden immer in einem einzigen Durchgang von oben nach unten gespeichert. Sonst wird "
+         "jede JPG-Datei progressiv gespeichert (zuerst grob, dann fein), wenn sie dadurch kleiner wird; nur sehr "
+         "alte Programme und Geräte können solche Dateien nicht lesen."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},
@@ -158,6 +162,9 @@ const std::map<int, std::string>& Table() {
          "                          und nicht älter als die Quelle ist\n"},
         {IDS_CLI_HELP_JPEG_LOSSLESS,
          "  --jpeg-lossless         JPG-Quellen in unveränderter Größe verlustfrei in JPEG XL umpacken\n"},
+        {IDS_CLI_HELP_BASELINE,
+         "  --baseline              JPG in einem Durchgang speichern (nicht progressiv)\n"
+         "  --progressive           JPG progressiv, wo es kleiner wird (Voreinstellung)\n"},
         {IDS_CLI_USAGE_END,
          "  --quiet                 keine Fortschrittsanzeige und keine Zusammenfassung am Ende\n"
          "  --verbose               bei jedem fehlgeschlagenen Bild den Grund zeigen\n"

@@ -77,6 +77,7 @@ enum StringId : int {
     IDS_TIP_SKIP_EXISTING = 1050,
     IDS_TIP_SKIP_OWN_OUTPUTS = 1051,
     IDS_TIP_JPEG_LOSSLESS = 1052,
+    IDS_TIP_JPEG_BASELINE = 1059,
     // quendrix-batch, the batch from a terminal.
     IDS_CLI_PROGRAM = 2001,   // the program's name, first word of its own messages
     IDS_CLI_USAGE = 2002,     // --help, up to the options that set a key of the settings file
@@ -157,6 +158,7 @@ enum StringId : int {
     IDS_CLI_HELP_SKIP_EXISTING = 2074,
     IDS_CLI_HELP_SKIP_OWN_OUTPUTS = 2075,
     IDS_CLI_HELP_JPEG_LOSSLESS = 2076,
+    IDS_CLI_HELP_BASELINE = 2077,
     // A settings file too large to be one.
     IDS_SETTINGS_TOO_LARGE = 2200,      // %s: the file's path
     IDS_CLI_SETTINGS_TOO_LARGE = 2201,  // after --settings "FILE":

@@ -132,6 +132,7 @@ enum AdvancedControl : int {
     kAdvancedSkipExisting = 1050,
     kAdvancedSkipOwnOutputs = 1051,
     kAdvancedJpegLossless = 1052,
+    kAdvancedJpegBaseline = 1059,
 };
 
 enum InfoControl : int {

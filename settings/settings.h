@@ -53,6 +53,7 @@ inline constexpr const char* kOrdnerstrukturBeibehalten = "OrdnerstrukturBeibeha
 inline constexpr const char* kVorhandeneUeberspringen = "VorhandeneUeberspringen";
 inline constexpr const char* kEigeneAusgabenUeberspringen = "EigeneAusgabenUeberspringen";
 inline constexpr const char* kJpegVerlustfreiUmpacken = "JpegVerlustfreiUmpacken";
+inline constexpr const char* kJpegBaseline = "JpegBaseline";
 
 // An option of quendrix-batch that sets a key: `--word VALUE`, or a switch `--word` that sets `sets`.
 inline constexpr int32_t kTakesValue = INT32_MIN;
@@ -147,6 +148,8 @@ inline constexpr SettingKey kSchema[] = {
      {{"skip-own-outputs", 1}, {"own-outputs", 0}}, {}, res::IDS_CLI_HELP_SKIP_OWN_OUTPUTS},
     {kErweitert, kJpegVerlustfreiUmpacken, &AdvancedSettings::JpegVerlustfreiUmpacken, 0, 1, {{"jpeg-lossless", 1}},
      {}, res::IDS_CLI_HELP_JPEG_LOSSLESS},
+    {kErweitert, kJpegBaseline, &AdvancedSettings::JpegBaseline, 0, 1, {{"baseline", 1}, {"progressive", 0}}, {},
+     res::IDS_CLI_HELP_BASELINE},
 };
 // clang-format on
 

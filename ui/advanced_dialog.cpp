@@ -55,6 +55,7 @@ void CAdvancedDialog::DoDataExchange(DataExchange& dx) {
     dx.Exchange({res::kAdvancedSkipExisting, settings::kVorhandeneUeberspringen}, values_);
     dx.Exchange({res::kAdvancedSkipOwnOutputs, settings::kEigeneAusgabenUeberspringen}, values_);
     dx.Exchange({res::kAdvancedJpegLossless, settings::kJpegVerlustfreiUmpacken}, values_);
+    dx.Exchange({res::kAdvancedJpegBaseline, settings::kJpegBaseline}, values_);
 }
 
 void CAdvancedDialog::UpdateControls() {

@@ -475,7 +475,7 @@ TEST_F(CliTest, ShowSettingsPrintsThePathAndEveryEffectiveValue) {
             "EingabeTyp=5\nAusgabeTyp=0\nThreadAnzahl=3\n[Erweitert]\nMetadatenUebernehmen=0\n"
             "GpsEntfernen=1\nNurWennKleiner=0\nMaxKBAktiv=0\nMaxKB=500\nDatumUebernehmen=0\nWeitereEingabeTypen=0\n"
             "AutoQualitaet=0\nOrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n"
-            "JpegVerlustfreiUmpacken=0\n");
+            "JpegVerlustfreiUmpacken=0\nJpegBaseline=0\n");
 }
 
 // Each option a settings row names is parsed into that row's key and has its line in the help.
@@ -502,12 +502,12 @@ TEST_F(CliTest, EveryOptionOfASettingsRowSetsItsKey) {
 
 TEST_F(CliTest, AdvancedOptions) {
     const RunResult shown = Run({"--show-settings", "--metadata", "keep", "--keep-gps", "--skip-larger", "--max-size",
-                                 "2M", "--keep-date", "--jpeg-lossless"});
+                                 "2M", "--keep-date", "--jpeg-lossless", "--baseline"});
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     EXPECT_NE(shown.out.find("[Erweitert]\nMetadatenUebernehmen=1\nGpsEntfernen=0\nNurWennKleiner=1\nMaxKBAktiv=1\n"
                              "MaxKB=2048\nDatumUebernehmen=1\nWeitereEingabeTypen=15\nAutoQualitaet=0\n"
                              "OrdnerstrukturBeibehalten=0\nVorhandeneUeberspringen=0\nEigeneAusgabenUeberspringen=0\n"
-                             "JpegVerlustfreiUmpacken=1\n"),
+                             "JpegVerlustfreiUmpacken=1\nJpegBaseline=1\n"),
               std::string::npos)
         << shown.out;
     // A JPEG kept at its own size comes back out of its JPEG XL file byte for byte.

@@ -27,9 +27,9 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     {
         CAdvancedDialog dialog(store);
         EXPECT_EQ(dialog.windowTitle(), "Erweiterte Einstellungen");
-        for (int id :
-             {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn, res::kAdvancedKeepDate,
-              res::kAdvancedKeepTree, res::kAdvancedSkipExisting, res::kAdvancedJpegLossless})
+        for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedOnlySmaller, res::kAdvancedMaxKBOn,
+                       res::kAdvancedKeepDate, res::kAdvancedKeepTree, res::kAdvancedSkipExisting,
+                       res::kAdvancedJpegLossless, res::kAdvancedJpegBaseline})
             EXPECT_FALSE(Checked(dialog, id)) << id;
         EXPECT_TRUE(Checked(dialog, res::kAdvancedDropGps));
         EXPECT_FALSE(dialog.Control(res::kAdvancedDropGps)->isEnabled());  // counts only with metadata kept
@@ -37,7 +37,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
         EXPECT_EQ(Edit(dialog, res::kAdvancedMaxKB)->text(), "500");
         for (int id : {res::kAdvancedKeepMetadata, res::kAdvancedDropGps, res::kAdvancedOnlySmaller,
                        res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate, res::kAdvancedKeepTree,
-                       res::kAdvancedSkipExisting, res::kAdvancedJpegLossless})
+                       res::kAdvancedSkipExisting, res::kAdvancedJpegLossless, res::kAdvancedJpegBaseline})
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
         // The size limit's texts name the formats as the codec table has them.
         EXPECT_EQ(dialog.ControlAs<QLabel>(res::kAdvancedMaxKBNote)->text(),
@@ -59,6 +59,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     Edit(dialog, res::kAdvancedMaxKB)->setText("300");
     Click(dialog, res::kAdvancedSkipExisting);
     Click(dialog, res::kAdvancedJpegLossless);
+    Click(dialog, res::kAdvancedJpegBaseline);
     Click(dialog, res::kOkButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     const AdvancedSettings saved = settings::ReadAdvancedSettings(store);
@@ -70,6 +71,7 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
     EXPECT_EQ(saved.DatumUebernehmen, 0);
     EXPECT_EQ(saved.OrdnerstrukturBeibehalten, 0);
     EXPECT_EQ(saved.VorhandeneUeberspringen, 1);
+    EXPECT_EQ(saved.JpegBaseline, 1);
     EXPECT_EQ(saved.WeitereEingabeTypen, 15);
 }
 
