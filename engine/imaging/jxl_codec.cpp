@@ -220,6 +220,54 @@ bool Stopped(JxlDecoderStatus status, Failure failure, Error& error) {
     return Fail(error, failure, "libjxl could not read the file");
 }
 
+// Metadata boxes beyond this size are passed over rather than held in memory.
+constexpr size_t kMaxMetadataBox = size_t{16} << 20;
+
+// The EXIF (as its TIFF structure, without the box's offset field) and the XMP of a container's boxes,
+// compressed ones included, read without decoding any pixel. A box that cannot be read whole is left out: the
+// picture does not depend on it.
+void ReadMetadataBoxes(FILE* file, SourceInfo& info) {
+    std::vector<uint8_t> data, box;
+    Error ignored;
+    const JxlDecoderPtr decoder = StartDecoder(file, JXL_DEC_BOX, data, ignored);
+    if (!decoder || JxlDecoderSetDecompressBoxes(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS) return;
+    std::vector<uint8_t>* target = nullptr;
+    for (;;) {
+        const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
+        if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT && target != nullptr && box.size() < kMaxMetadataBox) {
+            const size_t used = box.size() - JxlDecoderReleaseBoxBuffer(decoder.get());
+            box.resize(std::min(box.size() * 2, kMaxMetadataBox));
+            JxlDecoderSetBoxBuffer(decoder.get(), box.data() + used, box.size() - used);
+            continue;
+        }
+        // A box ends where the next begins or the file does.
+        if (target != nullptr && (status == JXL_DEC_BOX || status == JXL_DEC_SUCCESS)) {
+            box.resize(box.size() - JxlDecoderReleaseBoxBuffer(decoder.get()));
+            target->swap(box);
+        }
+        target = nullptr;
+        if (status != JXL_DEC_BOX) break;
+        JxlBoxType type;
+        if (JxlDecoderGetBoxType(decoder.get(), type, JXL_TRUE) != JXL_DEC_SUCCESS) break;
+        if (std::memcmp(type, "Exif", 4) == 0 && info.exif.empty()) target = &info.exif;
+        if (std::memcmp(type, "xml ", 4) == 0 && info.xmp.empty()) target = &info.xmp;
+        if (target == nullptr) continue;
+        box.resize(4096);
+        if (JxlDecoderSetBoxBuffer(decoder.get(), box.data(), box.size()) != JXL_DEC_SUCCESS) break;
+    }
+    // The EXIF box starts with the offset of the TIFF header after its own four bytes.
+    if (info.exif.size() >= 4) {
+        const size_t offset =
+            (size_t{info.exif[0]} << 24 | size_t{info.exif[1]} << 16 | size_t{info.exif[2]} << 8 | info.exif[3]) + 4;
+        if (offset < info.exif.size())
+            info.exif.erase(info.exif.begin(), info.exif.begin() + static_cast<std::ptrdiff_t>(offset));
+        else
+            info.exif.clear();
+    } else {
+        info.exif.clear();
+    }
+}
+
 bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     std::vector<uint8_t> data;
     JxlDecoderPtr decoder = StartDecoder(file, JXL_DEC_BASIC_INFO, data, error, kHeaderBytes);
@@ -241,6 +289,8 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     info.orientation = std::clamp(Number(basic.orientation), 1, 8);
     info.workBytes = static_cast<uint64_t>(std::max<int64_t>(info.fileSize, 0)) +
                      uint64_t{info.width} * info.height * kJxlDecodeBytesPerPixel;
+    // Only a container has boxes besides the picture.
+    if (JxlSignatureCheck(data.data(), data.size()) == JXL_SIG_CONTAINER) ReadMetadataBoxes(file, info);
     return true;
 }
 

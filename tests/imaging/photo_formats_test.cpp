@@ -154,7 +154,7 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
 // profile is kept always.
 TEST(PhotoFormats, KeptMetadataAndProfileReachTheOutput) {
     ScratchDir folder;
-    for (const char* format : {"heic", "webp", "avif"}) {
+    for (const char* format : {"heic", "webp", "avif", "jxl"}) {
         SCOPED_TRACE(format);
         std::unique_ptr<Bitmap> profiled = Bitmap::FromFile(PhotoFormats(std::string("icc.") + format));
         ASSERT_TRUE(profiled);
@@ -162,7 +162,9 @@ TEST(PhotoFormats, KeptMetadataAndProfileReachTheOutput) {
         ASSERT_TRUE(profiled->Save(withProfile, *FindCodecByName("jpg"), 80));
         EXPECT_NE(ReadBytes(withProfile).find("ICC_PROFILE"), std::string::npos);
 
-        std::unique_ptr<Bitmap> source = Bitmap::FromFile(PhotoFormats(std::string("photo.") + format));
+        // The JPEG XL file with metadata is the camera JPEG repacked, its boxes compressed.
+        std::unique_ptr<Bitmap> source = Bitmap::FromFile(
+            PhotoFormats(std::string(format) == "jxl" ? "repacked.jxl" : std::string("photo.") + format));
         ASSERT_TRUE(source);
         const std::string path = folder / (std::string(format) + ".jpg");
         Bitmap::SaveOptions options;
