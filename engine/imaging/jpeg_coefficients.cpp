@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace qx::imaging::detail {
@@ -236,6 +237,17 @@ void Downsample(float* plane, size_t width, int rows, int fx, int fy) {
 
 size_t RoundUp(size_t value, size_t step) { return (value + step - 1) / step * step; }
 
+// The largest horizontal and vertical sampling factors of the components: an MCU's size in blocks. (libjpeg
+// works them out only once the coding has started.)
+std::pair<int, int> LargestSampling(j_compress_ptr cinfo) {
+    int maxH = 1, maxV = 1;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        maxH = std::max(maxH, cinfo->comp_info[c].h_samp_factor);
+        maxV = std::max(maxV, cinfo->comp_info[c].v_samp_factor);
+    }
+    return {maxH, maxV};
+}
+
 }  // namespace
 
 bool NeedsFullChroma(const Pixels& pixels, const JQUANT_TBL& chromaTable) {
@@ -290,11 +302,7 @@ void CopyCoefficients(j_compress_ptr from, jvirt_barray_ptr* fromArrays, j_compr
 jvirt_barray_ptr* RequestCoefficientArrays(j_compress_ptr cinfo) {
     auto* arrays = static_cast<jvirt_barray_ptr*>(
         (*cinfo->mem->alloc_small)(j_common_ptr(cinfo), JPOOL_IMAGE, sizeof(jvirt_barray_ptr) * cinfo->num_components));
-    int maxH = 1, maxV = 1;
-    for (int c = 0; c < cinfo->num_components; ++c) {
-        maxH = std::max(maxH, cinfo->comp_info[c].h_samp_factor);
-        maxV = std::max(maxV, cinfo->comp_info[c].v_samp_factor);
-    }
+    const auto [maxH, maxV] = LargestSampling(cinfo);
     const size_t mcusWide = RoundUp(cinfo->image_width, size_t(kBlock) * maxH) / (kBlock * maxH);
     const size_t mcusHigh = RoundUp(cinfo->image_height, size_t(kBlock) * maxV) / (kBlock * maxV);
     for (int c = 0; c < cinfo->num_components; ++c) {
@@ -308,11 +316,7 @@ jvirt_barray_ptr* RequestCoefficientArrays(j_compress_ptr cinfo) {
 
 void FillCoefficients(j_compress_ptr cinfo, jvirt_barray_ptr* arrays, const Pixels& pixels) {
     const int components = cinfo->num_components;
-    int maxH = 1, maxV = 1;
-    for (int c = 0; c < components; ++c) {
-        maxH = std::max(maxH, cinfo->comp_info[c].h_samp_factor);
-        maxV = std::max(maxV, cinfo->comp_info[c].v_samp_factor);
-    }
+    const auto [maxH, maxV] = LargestSampling(cinfo);
     const size_t width = RoundUp(pixels.width, size_t(kBlock) * maxH);
     const int mcuRows = kBlock * maxV;
     YccStrip strip(width, mcuRows, components);
