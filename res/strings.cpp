@@ -93,14 +93,13 @@ const std::map<int, std::string>& Table() {
          "\nEin Bild, dessen Zieldatei schon vorhanden und nicht älter als die Quelldatei ist, wird übersprungen. "
          "So setzt ein zweiter Lauf einen abgebrochenen fort."},
         {IDS_TIP_JPEG_LOSSLESS,
-         "\nEine JPG-Quelldatei, deren Bild unverändert bleibt (Größe wie die Quelldatei, nicht gedreht), wird bei "
-         "JPEG-XL-Ausgabe ohne Verlust umgepackt: Die Originaldatei lässt sich daraus Byte für Byte wiederherstellen. "
-         "Ihre Metadaten bleiben dabei, wie sie sind; deshalb geschieht das nur, wenn Metadaten übernommen werden "
-         "(ohne GPS-Position in der Quelle, wenn diese entfernt werden soll) oder die Quelle keine hat."},
+         "\nEine JPG-Quelle in unveränderter Größe, nicht gedreht, wird verlustfrei als JPEG XL umgepackt; das "
+         "Original lässt sich Byte für Byte zurückgewinnen. Nur wenn ihre Metadaten mitgehen dürfen (übernommen, GPS "
+         "nicht zu entfernen) oder sie keine hat."},
         {IDS_TIP_JPEG_BASELINE,
-         "\nJPG-Dateien werden immer in einem einzigen Durchgang von oben nach unten gespeichert. Sonst wird "
-         "jede JPG-Datei progressiv gespeichert (zuerst grob, dann fein), wenn sie dadurch kleiner wird; nur sehr "
-         "alte Programme und Geräte können solche Dateien nicht lesen."},
+         "\nJPG-Dateien immer in einem Durchgang von oben nach unten speichern. Sonst wird eine JPG-Datei "
+         "progressiv gespeichert (erst grob, dann fein), wenn sie so kleiner wird; nur sehr alte Programme lesen das "
+         "nicht."},
         {IDS_TIP_NO_ENLARGE,
          "\nWenn dieses Kontrolkästchen angekreuzt ist und das Bild der Quelldatei kleiner oder gleich der "
          "geforderten Bildgröße ist,\rso wird das Bild nicht verarbeitet."},

@@ -39,6 +39,9 @@ TEST_F(AdvancedDialogTest, DefaultsAndNoSectionUntilOK) {
                        res::kAdvancedMaxKBOn, res::kAdvancedMaxKB, res::kAdvancedKeepDate, res::kAdvancedKeepTree,
                        res::kAdvancedSkipExisting, res::kAdvancedJpegLossless, res::kAdvancedJpegBaseline})
             EXPECT_FALSE(dialog.Control(id)->toolTip().isEmpty()) << id;
+        // A tip is cut after 255 bytes of its string: every one here must end within them.
+        for (int id : {res::kAdvancedSkipOwnOutputs, res::kAdvancedJpegLossless, res::kAdvancedJpegBaseline})
+            EXPECT_TRUE(dialog.Control(id)->toolTip().simplified().endsWith('.')) << id;
         // The size limit's texts name the formats as the codec table has them.
         EXPECT_EQ(dialog.ControlAs<QLabel>(res::kAdvancedMaxKBNote)->text(),
                   "(nur für JPG-, WebP-, AVIF- und JPEG-XL-Ausgabedateien)");
