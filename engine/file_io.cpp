@@ -81,7 +81,11 @@ void SweepStaleTemporaries(const std::string& folder) {
         ::close(dirFd);
         return;
     }
-    const auto before = std::chrono::system_clock::to_time_t(kProcessStart);
+    // File times come from a clock that may lag the system clock by a tick, and FAT keeps them to two
+    // seconds: a temporary made just after this process started may carry an earlier time. Only what is
+    // clearly older is swept; one left by a run killed a moment ago goes with a later sweep.
+    constexpr time_t kFileClockSlack = 3;
+    const auto before = std::chrono::system_clock::to_time_t(kProcessStart) - kFileClockSlack;
     while (const dirent* entry = ::readdir(listing)) {
         if (!IsTemporaryName(entry->d_name)) continue;
         const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
