@@ -6,14 +6,15 @@ For the plain job (Rate for every photo) and for each distance: the total output
 3-norm of every output against the same batch's lossless PNG (the resized image), measured by libjxl's
 butteraugli_main for all jobs alike, its worst and mean, and the CPU time of the quendrix-batch child
 (user + system) as a ratio to the plain job's. Needs bench-data/ as bench/run.py builds it, a build in build/
-(scripts/build.sh) and butteraugli_main (libjxl-devtools).
+(scripts/build.sh) or the quendrix-batch that QX_BATCH names (a Release build, such as build-bench/, gives
+the CPU ratios that hold for users), and butteraugli_main (libjxl-devtools).
 """
 import argparse, glob, json, os, re, resource, shutil, subprocess, sys, tempfile
 from concurrent.futures import ThreadPoolExecutor
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DATA = os.path.join(ROOT, 'bench-data')
-BATCH = os.path.join(ROOT, 'build', 'quendrix-batch')
+BATCH = os.environ.get('QX_BATCH', os.path.join(ROOT, 'build', 'quendrix-batch'))
 
 
 def cpu_of(args):

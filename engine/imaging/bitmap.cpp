@@ -437,10 +437,15 @@ bool Measure(const Codec& format, const Pixels& pixels, detail::EncodeOptions op
     return EncodeInMemory(format, pixels, options, probe.bytes, why) && MeasureBytes(format, pixels, probe, why);
 }
 
-// Butteraugli costs many times an encode, so the search stops after a few probes or once the lowest quality
-// within the distance is known to within a few steps; what it gives is always a quality it measured.
+// Butteraugli costs many times an encode (at 640x480 more than decoding, resizing and encoding a camera photo
+// together), so the search stops after a few probes, once the lowest quality within the distance is known to
+// within a few steps, or at a probe within the distance that comes near it: on the benchmark photos a probe
+// at three quarters of the distance or more stood a few steps above the lowest quality, and stopping there
+// took 44 % fewer probes at distance 2 for 6-8 % more bytes. What the search gives is always a quality it
+// measured.
 constexpr int kMaxProbes = 3;
 constexpr int kCloseEnough = 3;
+constexpr float kNearEnough = 0.75f;
 
 // The distance of photos' outputs grows about as a power of (101 - quality): the exponent measured between
 // two probes of this image, else the one typical of photos, aiming a little inside the bound so that the next
@@ -475,6 +480,7 @@ bool EncodeWithin(const Codec& format, const Pixels& pixels, const detail::Encod
         before.distance = probe.distance;
         if (probe.distance <= how.maxDistance) {
             std::swap(best, probe);
+            if (best.distance >= kNearEnough * how.maxDistance) break;
         } else {
             failing = std::max(failing, quality);
             if (quality == top) std::swap(atTop, probe);
