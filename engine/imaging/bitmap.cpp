@@ -439,10 +439,8 @@ bool Measure(const Codec& format, const Pixels& pixels, detail::EncodeOptions op
 
 // Butteraugli costs many times an encode (at 640x480 more than decoding, resizing and encoding a camera photo
 // together), so the search stops after a few probes, once the lowest quality within the distance is known to
-// within a few steps, or at a probe within the distance that comes near it: on the benchmark photos a probe
-// at 85 % of the distance or more stood a few steps above the lowest quality, and stopping there took 21-38 %
-// fewer probes for at most 4 % more bytes (three quarters: 44 % fewer, but up to 11 % more bytes). What the
-// search gives is always a quality it measured.
+// within a few steps, or at a probe within the distance and near it, which on photos stands only a few steps
+// above the lowest quality. What the search gives is always a quality it measured.
 constexpr int kMaxProbes = 3;
 constexpr int kCloseEnough = 3;
 constexpr float kNearEnough = 0.85f;
