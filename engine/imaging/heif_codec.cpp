@@ -9,6 +9,7 @@
 #include <libheif/heif.h>
 
 #include "engine/imaging/hevc_boxes.h"
+#include "engine/imaging/hevc_decoder.h"
 #include "engine/imaging/internal.h"
 
 namespace qx::imaging::detail {
@@ -84,6 +85,7 @@ struct Primary {
         reader.file = file;
         context.reset(heif_context_alloc());
         if (!context) return Fail(error, Failure::OutOfMemory);
+        UseFastHevcDecoder(context.get());
         heif_context_set_maximum_image_size_limit(context.get(), static_cast<int>(longestSide));
         heif_error result = heif_context_read_from_reader(context.get(), &kReader, &reader, nullptr);
         if (result.code != heif_error_Ok) return Failed(error, Failure::BadHeader, result);

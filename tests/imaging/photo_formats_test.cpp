@@ -4,6 +4,7 @@
 #include <libheif/heif.h>
 
 #include <cstring>
+#include <functional>
 
 #include "support.h"
 
@@ -68,31 +69,56 @@ TEST(PhotoFormats, ReadUprightWithTheirAlpha) {
     }
 }
 
-// heif-enc writes no irot or imir: libheif's encoder writes them from an EXIF-style orientation.
-void WriteTurnedHeic(const std::string& path, heif_orientation orientation) {
+// How a test HEIC file is coded. heif-enc writes no irot or imir: libheif's encoder writes them from an
+// EXIF-style orientation.
+struct HeicCoding {
+    heif_orientation orientation = heif_orientation_normal;
+    const char* chroma = "420";
+    heif_matrix_coefficients matrix = heif_matrix_coefficients_ITU_R_BT_601_6;
+    bool fullRange = true;
+    bool alpha = false;
+};
+
+void WriteHeic(const std::string& path, uint32_t width, uint32_t height,
+               const std::function<uint32_t(int, int)>& argbAt, const HeicCoding& coding = {}) {
     heif_context* context = heif_context_alloc();
     heif_image* image = nullptr;
-    ASSERT_EQ(heif_image_create(48, 32, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code, heif_error_Ok);
-    ASSERT_EQ(heif_image_add_plane(image, heif_channel_interleaved, 48, 32, 8).code, heif_error_Ok);
+    const int w = static_cast<int>(width), h = static_cast<int>(height), channels = coding.alpha ? 4 : 3;
+    ASSERT_EQ(heif_image_create(w, h, heif_colorspace_RGB,
+                                coding.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &image)
+                  .code,
+              heif_error_Ok);
+    ASSERT_EQ(heif_image_add_plane(image, heif_channel_interleaved, w, h, 8).code, heif_error_Ok);
     int stride = 0;
     uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 48; ++x) {
-            const uint32_t rgb = y < 16 ? (x < 24 ? kRed : kGreen) : (x < 24 ? kWhite : kBlue);
-            const uint8_t pixel[3] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
-            std::memcpy(plane + y * stride + x * 3, pixel, 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint32_t argb = argbAt(x, y);
+            const uint8_t pixel[4] = {uint8_t(argb >> 16), uint8_t(argb >> 8), uint8_t(argb), uint8_t(argb >> 24)};
+            std::memcpy(plane + y * stride + x * channels, pixel, channels);
         }
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    heif_nclx_color_profile_set_matrix_coefficients(nclx, coding.matrix);
+    nclx->full_range_flag = coding.fullRange ? 1 : 0;
+    heif_image_set_nclx_color_profile(image, nclx);
+    heif_nclx_color_profile_free(nclx);
     heif_encoder* encoder = nullptr;
     ASSERT_EQ(heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code, heif_error_Ok);
     heif_encoder_set_lossy_quality(encoder, 90);
+    heif_encoder_set_parameter_string(encoder, "chroma", coding.chroma);
     heif_encoding_options* options = heif_encoding_options_alloc();
-    options->image_orientation = orientation;
+    options->image_orientation = coding.orientation;
     EXPECT_EQ(heif_context_encode_image(context, image, encoder, options, nullptr).code, heif_error_Ok);
     EXPECT_EQ(heif_context_write_to_file(context, path.c_str()).code, heif_error_Ok);
     heif_encoding_options_free(options);
     heif_encoder_release(encoder);
     heif_image_release(image);
     heif_context_free(context);
+}
+
+void WriteTurnedHeic(const std::string& path, heif_orientation orientation) {
+    const auto corners = [](int x, int y) { return y < 16 ? (x < 24 ? kRed : kGreen) : (x < 24 ? kWhite : kBlue); };
+    WriteHeic(path, 48, 32, corners, {.orientation = orientation});
 }
 
 // The container's turn and mirror, applied by libheif while decoding, give the sides as shown.
@@ -202,6 +228,79 @@ TEST(PhotoFormats, ReducedWebpDecodeLooksLikeTheFullOne) {
     for (int shift : {0, 8, 16}) {
         EXPECT_NEAR(MeanChannel(*reduced, 0, 0, 30, 20, shift), MeanChannel(*reference, 0, 0, 30, 20, shift), 3);
         EXPECT_NEAR(MeanChannel(*reduced, 0, 0, 10, 10, shift), MeanChannel(*reference, 0, 0, 10, 10, shift), 6);
+    }
+}
+
+// RGB(A) of a HEIC file as libheif decodes it by itself (with libde265), 8 bits a sample.
+std::vector<uint8_t> Libde265Pixels(const std::string& path, bool alpha) {
+    heif_context* context = heif_context_alloc();
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    std::vector<uint8_t> pixels;
+    heif_decoding_options* options = heif_decoding_options_alloc();
+    options->convert_hdr_to_8bit = 1;
+    if (heif_context_read_from_file(context, path.c_str(), nullptr).code == heif_error_Ok &&
+        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
+        heif_decode_image(handle, &image, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options)
+                .code == heif_error_Ok) {
+        int stride = 0;
+        const uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+        const int width = heif_image_get_width(image, heif_channel_interleaved) * (alpha ? 4 : 3);
+        for (int y = 0; y < heif_image_get_height(image, heif_channel_interleaved); ++y)
+            pixels.insert(pixels.end(), plane + y * stride, plane + y * stride + width);
+    }
+    heif_image_release(image);
+    heif_image_handle_release(handle);
+    heif_decoding_options_free(options);
+    heif_context_free(context);
+    return pixels;
+}
+
+// HEVC pictures are decoded by libavcodec in place of libheif's own libde265. HEVC decoding is exact, so the
+// pixels must be libde265's to the last bit, whatever the chroma layout, bit depth, range, alpha or turn.
+TEST(PhotoFormats, HeicPixelsAreTheSameAsLibde265s) {
+    ScratchDir folder;
+    std::unique_ptr<Bitmap> photo = Bitmap::FromFile(Corpus("libjpeg-turbo/testorig.jpg"));  // 227x149
+    ASSERT_TRUE(photo && photo->Decode());
+    const auto photoAt = [&](int x, int y) {
+        uint32_t argb = 0;
+        photo->GetPixel(x, y, argb);
+        return x > 150 && y > 100 ? (argb & 0xFFFFFF) | 0x80000000 : argb;
+    };
+    std::vector<std::string> files;
+    for (const char* name : {"photo.heic", "10bit.heic", "alpha.heic", "icc.heic"}) files.push_back(PhotoFormats(name));
+    const struct {
+        const char* name;
+        HeicCoding coding;
+    } written[] = {
+        {"422.heic", {.chroma = "422"}},
+        {"444-709-limited.heic",
+         {.chroma = "444", .matrix = heif_matrix_coefficients_ITU_R_BT_709_5, .fullRange = false}},
+        {"turned-alpha.heic", {.orientation = heif_orientation_rotate_90_cw, .alpha = true}},
+    };
+    for (const auto& w : written) {
+        files.push_back(folder / w.name);
+        WriteHeic(files.back(), 227, 149, photoAt, w.coding);
+    }
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::unique_ptr<Bitmap> ours = Bitmap::FromFile(file);
+        ASSERT_TRUE(ours && ours->Decode());
+        const bool alpha = ours->HasAlpha();
+        const std::vector<uint8_t> reference = Libde265Pixels(file, alpha);
+        const size_t channels = alpha ? 4 : 3;
+        ASSERT_EQ(reference.size(), size_t{ours->Width()} * ours->Height() * channels);
+        size_t differing = 0;
+        for (uint32_t y = 0; y < ours->Height(); ++y)
+            for (uint32_t x = 0; x < ours->Width(); ++x) {
+                uint32_t argb = 0;
+                ASSERT_TRUE(ours->GetPixel(x, y, argb));
+                const uint8_t* expected = &reference[(size_t{y} * ours->Width() + x) * channels];
+                differing += Channel(argb, 16) != expected[0] || Channel(argb, 8) != expected[1] ||
+                             Channel(argb, 0) != expected[2] || (alpha && Channel(argb, 24) != expected[3]);
+            }
+        EXPECT_EQ(differing, 0u);
     }
 }
 
