@@ -61,8 +61,8 @@ heif_error PushData(void* decoder, const void* data, size_t size) {
     try {
         for (size_t at = 0; at < size;) {
             if (size - at < 4) return Error(heif_error_Decoder_plugin_error, heif_suberror_End_of_data);
-            const size_t length = size_t{bytes[at]} << 24 | size_t{bytes[at + 1]} << 16 |
-                                  size_t{bytes[at + 2]} << 8 | bytes[at + 3];
+            const size_t length =
+                size_t{bytes[at]} << 24 | size_t{bytes[at + 1]} << 16 | size_t{bytes[at + 2]} << 8 | bytes[at + 3];
             at += 4;
             if (length > size - at) return Error(heif_error_Decoder_plugin_error, heif_suberror_End_of_data);
             stream.insert(stream.end(), kStartCode, kStartCode + 4);
@@ -85,10 +85,14 @@ heif_error ToHeifImage(const AVFrame& frame, heif_image** out) {
     const bool grey = format->nb_components == 1;
     heif_chroma chroma = heif_chroma_monochrome;
     if (!grey) {
-        if (format->log2_chroma_w == 1 && format->log2_chroma_h == 1) chroma = heif_chroma_420;
-        else if (format->log2_chroma_w == 1 && format->log2_chroma_h == 0) chroma = heif_chroma_422;
-        else if (format->log2_chroma_w == 0 && format->log2_chroma_h == 0) chroma = heif_chroma_444;
-        else return Error(heif_error_Unsupported_feature, heif_suberror_Unsupported_color_conversion);
+        if (format->log2_chroma_w == 1 && format->log2_chroma_h == 1)
+            chroma = heif_chroma_420;
+        else if (format->log2_chroma_w == 1 && format->log2_chroma_h == 0)
+            chroma = heif_chroma_422;
+        else if (format->log2_chroma_w == 0 && format->log2_chroma_h == 0)
+            chroma = heif_chroma_444;
+        else
+            return Error(heif_error_Unsupported_feature, heif_suberror_Unsupported_color_conversion);
     }
     heif_error result = heif_image_create(frame.width, frame.height,
                                           grey ? heif_colorspace_monochrome : heif_colorspace_YCbCr, chroma, out);
