@@ -132,7 +132,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     const Decoder decoder = Parse(file, reader, error);
     if (!decoder) return false;
     const avifImage& image = *decoder->image;
-    if (!SizeAllowed(image.width, image.height)) return Fail(error, Failure::TooLarge);
+    if (!HeaderSizeAllowed(image.width, image.height, error)) return false;
     info.width = image.width;
     info.height = image.height;
     info.hasAlpha = decoder->alphaPresent != 0;

@@ -135,7 +135,7 @@ void ReadMetadata(heif_image_handle* handle, SourceInfo& info) {
 bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     Primary primary;
     if (!primary.Open(file, kMaxDimension, error)) return false;
-    if (!SizeAllowed(primary.Width(), primary.Height())) return Fail(error, Failure::TooLarge);
+    if (!HeaderSizeAllowed(primary.Width(), primary.Height(), error)) return false;
     info.width = primary.Width();
     info.height = primary.Height();
     info.hasAlpha = heif_image_handle_has_alpha_channel(primary.handle.get()) != 0;

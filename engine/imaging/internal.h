@@ -164,6 +164,14 @@ inline bool Fail(Error& error, Failure failure, std::string detail = {}) {
     return false;
 }
 
+// True when a header's width x height is a size a bitmap may have; otherwise false with the reason: a header
+// without pixels is a broken one, not a large one.
+inline bool HeaderSizeAllowed(uint64_t width, uint64_t height, Error& error) {
+    if (SizeAllowed(width, height)) return true;
+    if (width == 0 || height == 0) return Fail(error, Failure::BadHeader, "image without pixels");
+    return Fail(error, Failure::TooLarge);
+}
+
 // The rest of a file from where it stands, for decoders that take their input in one piece. false when it
 // cannot be read or is larger than `limit`.
 bool ReadRest(FILE* file, std::vector<uint8_t>& bytes, Error& error, uint64_t limit = uint64_t{1} << 31);

@@ -151,7 +151,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     if (components != 1 && components != 3 && components != 4) {
         return Fail(error, Failure::BadHeader, std::to_string(components) + " components");
     }
-    if (!SizeAllowed(d.cinfo.image_width, d.cinfo.image_height)) return Fail(error, Failure::TooLarge);
+    if (!HeaderSizeAllowed(d.cinfo.image_width, d.cinfo.image_height, error)) return false;
     info.width = d.cinfo.image_width;
     info.height = d.cinfo.image_height;
     info.channels = components == 1 ? 1 : 3;

@@ -280,7 +280,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     JxlBasicInfo basic;
     if (status != JXL_DEC_BASIC_INFO || JxlDecoderGetBasicInfo(decoder.get(), &basic) != JXL_DEC_SUCCESS)
         return Stopped(status, Failure::BadHeader, error);
-    if (!SizeAllowed(basic.xsize, basic.ysize)) return Fail(error, Failure::TooLarge);
+    if (!HeaderSizeAllowed(basic.xsize, basic.ysize, error)) return false;
     info.width = basic.xsize;
     info.height = basic.ysize;
     info.hasAlpha = basic.alpha_bits > 0;

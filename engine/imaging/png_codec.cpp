@@ -118,7 +118,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
                 : Failure::BadHeader,
             result);
     }
-    if (!SizeAllowed(ihdr.width, ihdr.height)) return detail::Fail(error, Failure::TooLarge);
+    if (!HeaderSizeAllowed(ihdr.width, ihdr.height, error)) return false;
     spng_trns trns{};
     const int trnsResult = spng_get_trns(ctx.get(), &trns);
     if (trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL) return Fail(error, Failure::BadHeader, trnsResult);

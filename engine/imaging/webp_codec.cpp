@@ -141,7 +141,7 @@ bool ReadHeader(FILE* file, SourceInfo& info, Error& error) {
     WebPBitstreamFeatures features;
     if (!Features(head, got, features, error)) return false;
     const auto width = static_cast<uint32_t>(features.width), height = static_cast<uint32_t>(features.height);
-    if (!SizeAllowed(width, height)) return Fail(error, Failure::TooLarge);
+    if (!HeaderSizeAllowed(width, height, error)) return false;
     info.width = width;
     info.height = height;
     info.hasAlpha = features.has_alpha != 0;

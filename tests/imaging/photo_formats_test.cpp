@@ -33,6 +33,7 @@ TEST(PhotoFormats, ReadUprightWithTheirAlpha) {
         {"exif-orientation-6.heic", "heic", 48, 32, kRed, false},
         {"alpha.heic", "heic", 48, 32, kRed, true},
         {"10bit.heic", "heic", 48, 32, kRed, false},
+        {"grid.heic", "heic", 120, 100, kRed, false},  // 2x2 tiles of 64x64, red top left, blue bottom right
         {"photo.webp", "webp", 48, 32, kRed, false},
         {"lossless.webp", "webp", 48, 32, kRed, false},
         {"alpha.webp", "webp", 48, 32, kRed, true},
@@ -169,6 +170,9 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
     Error error;
     EXPECT_FALSE(Bitmap::FromFile(PhotoFormats("coded-size-photo.heic"), &error));
     EXPECT_EQ(error.failure, Failure::BadHeader) << error.detail;
+    // A grid of no pixels is a broken file, not a large one.
+    EXPECT_FALSE(Bitmap::FromFile(PhotoFormats("zero-size-grid.heic"), &error));
+    EXPECT_EQ(error.failure, Failure::BadHeader) << error.detail;
     // An alpha image made an overlay whose canvas is far larger than the image (found by the fuzzer).
     std::unique_ptr<Bitmap> overlay =
         Bitmap::FromFile(std::string(QUENDRIX_SOURCE_DIR) + "/fuzz/regressions/heic/overlay-canvas.heic");
@@ -268,7 +272,8 @@ TEST(PhotoFormats, HeicPixelsAreTheSameAsLibde265s) {
         return x > 150 && y > 100 ? (argb & 0xFFFFFF) | 0x80000000 : argb;
     };
     std::vector<std::string> files;
-    for (const char* name : {"photo.heic", "10bit.heic", "alpha.heic", "icc.heic"}) files.push_back(PhotoFormats(name));
+    for (const char* name : {"photo.heic", "10bit.heic", "alpha.heic", "icc.heic", "grid.heic"})
+        files.push_back(PhotoFormats(name));
     const struct {
         const char* name;
         HeicCoding coding;

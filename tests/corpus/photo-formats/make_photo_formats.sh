@@ -24,6 +24,13 @@ heif-enc -q 60 "$work/turned.jpg" -o exif-orientation-6.heic
 heif-enc -q 60 "$work/alpha.png" -o alpha.heic
 heif-enc -q 60 -b 10 "$work/deep.png" -o 10bit.heic
 heif-enc -q 60 "$work/profiled.jpg" -o icc.heic
+# A grid, as phones write: 2x2 tiles of 64x64 (red, green; white, blue) cropped to 120x100, and one that
+# claims no pixels at all.
+convert -size 128x128 xc:white -fill red -draw "rectangle 0,0 63,63" -fill lime -draw "rectangle 64,0 127,63" \
+    -fill blue -draw "rectangle 64,64 127,127" -crop 64x64 +repage "PNG24:$work/tile-%d.png"
+for i in 0 1 2 3; do heif-enc -q 60 "$work/tile-$i.png" -o "$work/tile-$i.heic" >/dev/null; done
+python3 make_grid.py grid.heic 2 2 120 100 "$work"/tile-{0,1,2,3}.heic
+python3 make_grid.py zero-size-grid.heic 2 2 0 0 "$work"/tile-{0,1,2,3}.heic
 
 # WebP: lossy with EXIF and XMP, lossless, alpha, EXIF orientation 6, a two-frame animation.
 cwebp -quiet -q 60 -metadata exif,xmp "$work/base.jpg" -o photo.webp
