@@ -29,7 +29,10 @@ namespace {
 
 constexpr char kEmpty[] = "";
 
-heif_error Error(heif_error_code code, heif_suberror_code subcode) { return {code, subcode, kEmpty}; }
+// `message` must outlive the error: libheif keeps only the pointer.
+heif_error Error(heif_error_code code, heif_suberror_code subcode, const char* message = kEmpty) {
+    return {code, subcode, message};
+}
 heif_error Ok() { return {heif_error_Ok, heif_suberror_Unspecified, kEmpty}; }
 
 struct Decoder {
@@ -148,13 +151,18 @@ heif_error DecodeImage(void* decoder, heif_image** out) {
     } catch (const std::bad_alloc&) {
         return Error(heif_error_Memory_allocation_error, heif_suberror_Unspecified);
     }
+    const size_t coded = stream.size() - AV_INPUT_BUFFER_PADDING_SIZE;
+    if (coded > INT32_MAX)
+        return Error(heif_error_Invalid_input, heif_suberror_Unspecified, "HEVC data larger than 2 GB");
     packet->data = stream.data();
-    packet->size = static_cast<int>(std::min<size_t>(stream.size() - AV_INPUT_BUFFER_PADDING_SIZE, INT32_MAX));
+    packet->size = static_cast<int>(coded);
+    // Damaged pictures come as the decoder conceals them, as damaged JPEG files do; only a stream that gives no
+    // picture at all fails.
     if (avcodec_send_packet(context.get(), packet.get()) < 0 || avcodec_send_packet(context.get(), nullptr) < 0)
-        return Error(heif_error_Decoder_plugin_error, heif_suberror_Unspecified);
+        return Error(heif_error_Decoder_plugin_error, heif_suberror_Unspecified, "HEVC data not decodable");
     // The first picture is the image; a stream of more holds nothing else an image item may show.
     if (avcodec_receive_frame(context.get(), frame.get()) < 0)
-        return Error(heif_error_Decoder_plugin_error, heif_suberror_Unspecified);
+        return Error(heif_error_Decoder_plugin_error, heif_suberror_Unspecified, "no picture in the HEVC data");
     return ToHeifImage(*frame, out);
 }
 

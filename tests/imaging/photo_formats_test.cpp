@@ -173,6 +173,14 @@ TEST(PhotoFormats, BrokenFilesAreRefused) {
     // A grid of no pixels is a broken file, not a large one.
     EXPECT_FALSE(Bitmap::FromFile(PhotoFormats("zero-size-grid.heic"), &error));
     EXPECT_EQ(error.failure, Failure::BadHeader) << error.detail;
+    // Coded data that holds no picture at all (zeroed) fails; it does not come out as a made-up image.
+    ScratchDir folder;
+    std::string zeroed = ReadBytes(PhotoFormats("photo.heic"));
+    std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(zeroed.find("mdat") + 4), zeroed.end(), '\0');
+    WriteBytes(folder / "zeroed.heic", zeroed);
+    std::unique_ptr<Bitmap> blank = Bitmap::FromFile(folder / "zeroed.heic", &error);
+    EXPECT_FALSE(blank && blank->Decode(&error));
+    EXPECT_EQ(error.failure, Failure::BrokenData) << error.detail;
     // An alpha image made an overlay whose canvas is far larger than the image (found by the fuzzer).
     std::unique_ptr<Bitmap> overlay =
         Bitmap::FromFile(std::string(QUENDRIX_SOURCE_DIR) + "/fuzz/regressions/heic/overlay-canvas.heic");
