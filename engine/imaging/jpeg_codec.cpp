@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -332,6 +333,19 @@ struct MemoryDestination {
 // bytes of scan headers on smooth ones, which counts only for small files.
 constexpr uint64_t kBothScanModesUpTo = 4'000'000;
 
+// The progressive scans: the DCs together; the luma's two lowest frequencies and its next seven in full; the
+// chroma's two lowest and the rest in full; the luma's highest band in two halves of precision, the coarse one
+// before the chroma. libjpeg's own script splits every band so, which costs more than it saves below the top
+// qualities: at their own size, 10 camera photos took 4.1 / 0.4 / 0.5 % fewer bytes at Rate 60 / 80 / 90 with
+// these scans, and the benchmark photos at 640x480, smaller of baseline and progressive, 0.7 / 0.7 / 0.0 %.
+constexpr jpeg_scan_info kColourScans[] = {
+    {3, {0, 1, 2, 0}, 0, 0, 0, 0}, {1, {0}, 1, 2, 0, 0},  {1, {0}, 3, 9, 0, 0},
+    {1, {0}, 10, 63, 0, 1},        {1, {1}, 1, 2, 0, 0},  {1, {1}, 3, 63, 0, 0},
+    {1, {2}, 1, 2, 0, 0},          {1, {2}, 3, 63, 0, 0}, {1, {0}, 10, 63, 1, 0},
+};
+constexpr jpeg_scan_info kGreyScans[] = {
+    {1, {0}, 0, 0, 0, 0}, {1, {0}, 1, 2, 0, 0}, {1, {0}, 3, 9, 0, 0}, {1, {0}, 10, 63, 0, 1}, {1, {0}, 10, 63, 1, 0}};
+
 // One coding of the picture; the library's errors jump to the caller's setjmp.
 struct Coder {
     jpeg_compress_struct cinfo{};
@@ -364,7 +378,10 @@ struct Coder {
             if (!fullChroma) fullChroma = NeedsFullChroma(pixels, *cinfo.quant_tbl_ptrs[1]);
             SetChromaSampling(cinfo, *fullChroma);
         }
-        if (progressive) jpeg_simple_progression(&cinfo);
+        if (progressive) {
+            cinfo.scan_info = grey ? kGreyScans : kColourScans;
+            cinfo.num_scans = static_cast<int>(grey ? std::size(kGreyScans) : std::size(kColourScans));
+        }
         arrays = RequestCoefficientArrays(&cinfo);
         jpeg_write_coefficients(&cinfo, arrays);
         WriteMetadata(&cinfo, options, grey);
