@@ -115,7 +115,7 @@ constexpr std::array<float, kCoefficients> kContrastSensitivity = {
 
 // The weight of a squared error of one quantisation step at each zig-zag position of a table: the step squared
 // (how large the error is in the picture), against the table's mean, times how much of that frequency the eye
-// sees. Weighing every step alike cost 4-6 % of the bytes at equal butteraugli (bench/FORMATS.md).
+// sees. Weighing every step alike cost 4-6 % of the bytes at equal butteraugli at Rate 60 to 80 (bench/FORMATS.md).
 using ErrorWeights = std::array<float, kCoefficients>;
 ErrorWeights WeightsFor(const UINT16* steps) {
     float meanSquare = 0;
