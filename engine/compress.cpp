@@ -198,6 +198,20 @@ uint64_t Compressor::SaveBytesPerPixel(const imaging::Codec* format) const {
     return format->encodeBytesPerPixel + (measures ? imaging::kDistanceSearchBytesPerPixel : 0);
 }
 
+void Compressor::RecentQualities::Add(int quality) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    qualities_[static_cast<size_t>(count_++) % qualities_.size()] = quality;
+}
+
+int Compressor::RecentQualities::Guess() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (count_ == 0) return -1;
+    const int known = std::min<int>(count_, static_cast<int>(qualities_.size()));
+    int sum = 0;
+    for (int i = 0; i < known; ++i) sum += qualities_[static_cast<size_t>(i)];
+    return (sum + known / 2) / known;
+}
+
 imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourcePath) const {
     imaging::Bitmap::SaveOptions how;
     how.quality = static_cast<int>(std::min<uint32_t>(settings_.Rate, 100));
@@ -208,7 +222,7 @@ imaging::Bitmap::SaveOptions Compressor::SaveOptionsFor(const std::string& sourc
     if (options_.MaxKBAktiv != 0 && options_.MaxKB > 0) how.maxBytes = uint64_t(options_.MaxKB) * 1024;
     if (options_.AutoQualitaet > 0) {
         how.maxDistance = static_cast<float>(options_.AutoQualitaet) / 10;
-        how.qualityGuess = lastChosenQuality_.load(std::memory_order_relaxed);
+        how.qualityGuess = recentQualities_.Guess();
     }
     struct stat source {};
     if (options_.NurWennKleiner != 0 && ::stat(sourcePath.c_str(), &source) == 0)
@@ -236,7 +250,7 @@ int Compressor::SaveReady(imaging::Bitmap& bitmap, const std::string& sourcePath
     result.bytes = saved.bytes;
     result.limitMissed = saved.limitMissed;
     result.distance = saved.distance;
-    if (saved.distance >= 0 && !saved.limitWon) lastChosenQuality_.store(saved.quality, std::memory_order_relaxed);
+    if (saved.distance >= 0 && !saved.limitWon) recentQualities_.Add(saved.quality);
     if (!ok && saved.notSmaller) {
         ++SkippedCount;
         ++SkippedNotSmallerCount;

@@ -4,9 +4,11 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,9 +146,17 @@ private:
     MessageBoxService& messages_;
     MemoryBudget& budget_;
     std::vector<FileIdentity> protected_;  // sorted
-    // The quality the last image chose by distance: where the next one's search starts, as photos of one
-    // batch tend to need alike.
-    std::atomic<int> lastChosenQuality_{-1};
+    // The qualities the last few images chose by distance: their mean is where the next one's search starts,
+    // as photos of one batch tend to need alike, and one odd photo should not send the next search astray.
+    class RecentQualities {
+    public:
+        void Add(int quality);
+        int Guess() const;  // -1 while there is none
+    private:
+        mutable std::mutex mutex_;
+        std::array<int, 5> qualities_{};
+        int count_ = 0;
+    } recentQualities_;
 };
 
 }  // namespace qx
