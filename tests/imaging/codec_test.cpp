@@ -244,6 +244,9 @@ TEST(Jpeg, OutputsDecodeAlikeInEveryDecoder) {
     cases.push_back({"photo", Bitmap::FromFile(Corpus("pillow/hopper.png")), false, 80, 0, 0x22, 5.0});
     cases.push_back({"baseline", Bitmap::FromFile(Corpus("pillow/hopper.png")), true, 80, 0xC0, 0x22, 5.0});
     cases.push_back({"photo-90", Bitmap::FromFile(Corpus("pillow/hopper.png")), false, 90, 0, 0x22, 3.0});
+    // Low Rates too: at Rate 5 most steps stand at the limit of 255 that baseline decoders take.
+    cases.push_back({"photo-60", Bitmap::FromFile(Corpus("pillow/hopper.png")), false, 60, 0, 0x22, 7.0});
+    cases.push_back({"photo-5", Bitmap::FromFile(Corpus("pillow/hopper.png")), false, 5, 0, 0x22, 17.5});
     cases.push_back({"detailed", MakePattern(400, 300, false), false, 90, 0xC2, 0, 4.0});
     cases.push_back({"stripes", MakeColourStripes(64, 48), false, 80, 0, 0x11, 6.0});
     cases.push_back({"grey", Bitmap::FromFile(Corpus("pngsuite/basn0g08.png")), false, 75, 0, 0x11, 3.0});
