@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <numeric>
 
 #include "engine/output_ledger.h"
 #include "res/strings.h"
@@ -200,15 +201,16 @@ uint64_t Compressor::SaveBytesPerPixel(const imaging::Codec* format) const {
 
 void Compressor::RecentQualities::Add(int quality) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    qualities_[static_cast<size_t>(count_++) % qualities_.size()] = quality;
+    qualities_[next_] = quality;
+    next_ = (next_ + 1) % qualities_.size();
+    known_ = std::min(known_ + 1, qualities_.size());
 }
 
 int Compressor::RecentQualities::Guess() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ == 0) return -1;
-    const int known = std::min<int>(count_, static_cast<int>(qualities_.size()));
-    int sum = 0;
-    for (int i = 0; i < known; ++i) sum += qualities_[static_cast<size_t>(i)];
+    if (known_ == 0) return -1;
+    const int sum = std::accumulate(qualities_.begin(), qualities_.begin() + static_cast<std::ptrdiff_t>(known_), 0);
+    const int known = static_cast<int>(known_);
     return (sum + known / 2) / known;
 }
 

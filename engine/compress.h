@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -155,7 +156,8 @@ private:
     private:
         mutable std::mutex mutex_;
         std::array<int, 5> qualities_{};
-        int count_ = 0;
+        size_t next_ = 0;   // where the next answer goes
+        size_t known_ = 0;  // answers held, up to five
     } recentQualities_;
 };
 
