@@ -141,5 +141,27 @@ TEST_F(AutoQualityTest, TheKeyFromTheFileTheOptionAndTheSizeLimitThatWins) {
     EXPECT_GT(limitWon, 0);
 }
 
+TEST_F(AutoQualityTest, GreySourcesAtTheirOwnSizeAreMeasuredToo) {
+    // At its own size a grey source is not redrawn into colour, so the search measures grey pixels.
+    MakeDir(dir / "grau");
+    for (const char* grey : {"pillow/hopper_gray.jpg", "pngsuite/basn0g08.png", "pngsuite/basn0g16.png"})
+        WriteBytes(dir / ("grau/" + std::filesystem::path(grey).filename().string()), ReadBytes(kCorpus + "/" + grey));
+    for (const char* type : {"jpg", "webp"}) {
+        const std::string report = dir / (std::string(type) + ".jsonl");
+        const RunResult r = Run({"--size", "source", "--auto-quality", "2", "--type", type, "--target-folder",
+                                 dir / type, "--report", report, dir / "grau"});
+        ASSERT_EQ(r.exitCode, 0) << type << ": " << r.err;
+        const std::vector<QJsonObject> rows = ReportRows(report);
+        EXPECT_EQ(rows.size(), 3u) << type;
+        for (const QJsonObject& row : rows) {
+            const double distance = row["distance"].toDouble(-1);
+            EXPECT_GE(distance, 0) << row["source"].toString().toStdString();
+            if (row["quality"].toInt() < 80) {
+                EXPECT_LE(distance, 2.0) << row["source"].toString().toStdString();
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qx::test
