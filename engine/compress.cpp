@@ -76,13 +76,12 @@ void Compressor::ProtectFiles(std::vector<FileIdentity> identities) {
     protected_ = std::move(identities);
 }
 
-void Compressor::DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uint64_t saveBytesPerPixel,
+void Compressor::DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, const imaging::Codec* format,
                                     LoadedImage& loaded) {
     // Saved at its own size without a redraw; the decode happens here so that broken data counts as an
     // unreadable source, not as a failed save.
     const uint32_t width = source->Width(), height = source->Height();
-    loaded.lease =
-        budget_.Acquire(source->DecodeBytesFor(width, height) + uint64_t{width} * height * saveBytesPerPixel);
+    loaded.lease = budget_.Acquire(source->DecodeBytesFor(width, height) + SaveBytes(format, uint64_t{width} * height));
     if (!source->Decode(&loaded.error)) {
         loaded.lease.Release();
         return;
@@ -100,8 +99,7 @@ bool Compressor::RepacksAtOwnSize(const imaging::Bitmap& source, const imaging::
            target.height == source.Height();
 }
 
-Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel,
-                                                      const imaging::Codec* format) {
+Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourcePath, const imaging::Codec* format) {
     LoadedImage loaded;
     std::unique_ptr<imaging::Bitmap> source = imaging::Bitmap::FromFile(sourcePath, &loaded.error);
     if (!source) return loaded;  // Unreadable
@@ -120,7 +118,7 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
     }
 
     if (settings_.Bildsize == kSizeSource || RepacksAtOwnSize(*source, format, target)) {
-        DecodeAtSourceSize(std::move(source), saveBytesPerPixel, loaded);
+        DecodeAtSourceSize(std::move(source), format, loaded);
         return loaded;
     }
 
@@ -135,8 +133,8 @@ Compressor::LoadedImage Compressor::LoadAndScaleImage(const std::string& sourceP
         return loaded;
     }
 
-    loaded.lease =
-        budget_.Acquire(source->DecodeBytesFor(target.width, target.height) + targetPixels * (4 + saveBytesPerPixel));
+    loaded.lease = budget_.Acquire(source->DecodeBytesFor(target.width, target.height) + targetPixels * 4 +
+                                   SaveBytes(format, targetPixels));
     std::unique_ptr<imaging::Bitmap> scaled = imaging::Bitmap::CreateArgb(target.width, target.height);
     if (!scaled) {
         loaded.lease.Release();
@@ -193,10 +191,10 @@ constexpr int kNotSmaller = -1;
 
 }  // namespace
 
-uint64_t Compressor::SaveBytesPerPixel(const imaging::Codec* format) const {
+uint64_t Compressor::SaveBytes(const imaging::Codec* format, uint64_t pixels) const {
     if (format == nullptr) return 0;
     const bool measures = options_.AutoQualitaet > 0 && format->takesQuality;
-    return format->encodeBytesPerPixel + (measures ? imaging::kDistanceSearchBytesPerPixel : 0);
+    return pixels * format->encodeBytesPerPixel + (measures ? imaging::DistanceSearchBytes(pixels) : 0);
 }
 
 void Compressor::RecentQualities::Add(int quality) {
@@ -291,7 +289,7 @@ bool Compressor::CompressFile(const std::string& sourcePath, const std::string& 
     int failure = 0;
     imaging::Error why;
     try {
-        LoadedImage loaded = LoadAndScaleImage(sourcePath, SaveBytesPerPixel(format), format);
+        LoadedImage loaded = LoadAndScaleImage(sourcePath, format);
         why = std::move(loaded.error);
         if (outcome != nullptr) {
             outcome->widthBefore = loaded.sourceWidth;

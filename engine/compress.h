@@ -115,10 +115,9 @@ public:
         bool animated = false;                       // only the source's first frame was read
         TargetSize target;                           // once the size rule has been applied
     };
-    // `saveBytesPerPixel`: memory the encoder will need per pixel of the returned bitmap, held in the same
-    // budget as the decode. `format`, when given, is what the bitmap will be saved as.
-    LoadedImage LoadAndScaleImage(const std::string& sourcePath, uint64_t saveBytesPerPixel = 0,
-                                  const imaging::Codec* format = nullptr);
+    // `format`, when given, is what the bitmap will be saved as: the memory that save will need is held in
+    // the same budget as the decode.
+    LoadedImage LoadAndScaleImage(const std::string& sourcePath, const imaging::Codec* format = nullptr);
 
     // Files that no target may name, whatever its path: the sources of the running batch. Set before
     // CompressFile runs on any thread.
@@ -131,10 +130,10 @@ public:
 
 private:
     bool Fail(int stringId, const std::string& path, const imaging::Error& error, FileOutcome* outcome);
-    void DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, uint64_t saveBytesPerPixel, LoadedImage& loaded);
+    void DecodeAtSourceSize(std::unique_ptr<imaging::Bitmap> source, const imaging::Codec* format, LoadedImage& loaded);
     imaging::Bitmap::SaveOptions SaveOptionsFor(const std::string& sourcePath) const;
-    // Memory a save in `format` needs per pixel besides the bitmap: the encoder's, and the measuring's.
-    uint64_t SaveBytesPerPixel(const imaging::Codec* format) const;
+    // Memory a save of `pixels` in `format` needs besides the bitmap: the encoder's, and the measuring's.
+    uint64_t SaveBytes(const imaging::Codec* format, uint64_t pixels) const;
     bool RepacksAtOwnSize(const imaging::Bitmap& source, const imaging::Codec* format, const TargetSize& target) const;
     // Saves a decoded image: 0 when written, a message's string id when it failed (`why` says why), or -1
     // when it was not written because it was not smaller than its source.

@@ -159,10 +159,10 @@ private:
     Bitmap& target_;
 };
 
-// Memory a save that searches by butteraugli distance takes per pixel besides the encoder's: libjxl's
-// butteraugli (about 256 bytes a pixel, measured at 640x480 and 1280x960), the decoded candidate, the decoder's
-// planes and two encoded candidates.
-inline constexpr uint64_t kDistanceSearchBytesPerPixel = 288;
+// Memory a save of this many pixels takes besides the encoder's when it searches by butteraugli distance:
+// libjxl's butteraugli (about 256 bytes a pixel, measured at 640x480 and 1280x960, up to the largest piece it
+// is given at once), and per pixel the decoded candidate, the decoder's planes and two encoded candidates.
+uint64_t DistanceSearchBytes(uint64_t pixels);
 
 // Largest number of pixels a bitmap may have; larger headers are refused before any pixel memory is taken.
 extern const uint64_t kMaxPixels;

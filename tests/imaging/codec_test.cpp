@@ -1,11 +1,14 @@
 // Real files through the real codecs: round trips, quality, orientation, colour profiles, limits, saving.
 #include <gtest/gtest.h>
-
+#include <jxl/butteraugli.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <random>
 #include <thread>
 
+#include "engine/imaging/internal.h"
 #include "support.h"
 #include "support/child_process.h"
 
@@ -398,6 +401,55 @@ TEST(Bitmap, BrokenDataFailsOnDecodeNotOnHeader) {
     EXPECT_FALSE(bitmap->Save((folder / "x.png"), kPng, 75));
     EXPECT_FALSE(Bitmap::FromFile(folder.path()));  // a folder is no image
     EXPECT_FALSE(Bitmap::FromFile((folder / "nothing.png")));
+}
+
+// Large images are measured in pieces: the distance must still be the whole image's, with the narrow pieces at
+// the right and bottom edges, and for grey, RGB and RGBA alike (grey as the RGB picture it shows).
+TEST(Butteraugli, LargeImagesMeasuredInPiecesGiveTheWholeImagesDistance) {
+    struct Case {
+        uint32_t width, height;
+        int channels;
+    } cases[] = {{1200, 1160, 3}, {700, 1300, 4}, {2200, 600, 1}};
+    for (const Case& c : cases) {
+        detail::Pixels reference, candidate;
+        ASSERT_TRUE(reference.Allocate(c.width, c.height, c.channels) &&
+                    candidate.Allocate(c.width, c.height, c.channels));
+        std::mt19937 random(c.width);
+        std::normal_distribution<double> noise(0, 1);
+        for (uint32_t y = 0; y < c.height; ++y)
+            for (uint32_t x = 0; x < c.width; ++x)
+                for (int k = 0; k < c.channels; ++k) {
+                    const size_t at = (size_t{y} * c.width + x) * c.channels + k;
+                    const double texture = 60 * std::sin(x * (0.02 + 0.03 * k) + y * 0.05) + 40 * std::sin(y * 0.3);
+                    const double value = k == 3 ? 200 + 50 * std::sin(x * 0.01) : 128 + texture;
+                    // Harder to see in some places than in others, so that each piece has its own share.
+                    const double strength = 2 + 10 * ((x / 300 + y / 200) % 4);
+                    reference.data[at] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
+                    candidate.data[at] = static_cast<uint8_t>(std::clamp(value + strength * noise(random), 0.0, 255.0));
+                }
+        // Grey as the RGB picture it shows: libjxl's own grey input stops the process.
+        const auto colour = [&](const detail::Pixels& pixels) {
+            std::vector<uint8_t> bytes;
+            for (size_t at = 0; at < pixels.Bytes(); ++at)
+                bytes.insert(bytes.end(), c.channels == 1 ? 3 : 1, pixels.data[at]);
+            return bytes;
+        };
+        const std::vector<uint8_t> original = colour(reference), output = colour(candidate);
+        JxlButteraugliApi* api = JxlButteraugliApiCreate(nullptr);
+        const JxlPixelFormat format{c.channels == 1 ? 3u : uint32_t(c.channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+        JxlButteraugliResult* result = JxlButteraugliCompute(api, c.width, c.height, &format, original.data(),
+                                                             original.size(), &format, output.data(), output.size());
+        ASSERT_TRUE(result);
+        const float whole = JxlButteraugliResultGetDistance(result, 3);
+        JxlButteraugliResultDestroy(result);
+        JxlButteraugliApiDestroy(api);
+
+        float distance = 0;
+        Error why;
+        ASSERT_TRUE(detail::ButteraugliDistance(reference, candidate, distance, why)) << why.detail;
+        EXPECT_GT(whole, 0.5) << c.width << "x" << c.height;
+        EXPECT_NEAR(distance, whole, whole * 1e-4) << c.width << "x" << c.height << ", " << c.channels << " channels";
+    }
 }
 
 TEST(Threads, ManyThreadsWorkOnTheirOwnBitmapsAtOnce) {
