@@ -1,8 +1,6 @@
 // The quality chosen per image by quendrix-batch on real photos: every output type of the codec table whose
 // encoder takes a quality, each written file measured again with libjxl's butteraugli against the same
 // batch's lossless output, and the option's interplay with the settings file and the size limit.
-#include <jxl/butteraugli.h>
-
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <filesystem>
@@ -46,15 +44,7 @@ Rgb DecodeRgb(const std::string& path) {
 float Distance(const Rgb& reference, const Rgb& output) {
     EXPECT_EQ(reference.bytes.size(), output.bytes.size());
     if (reference.bytes.size() != output.bytes.size() || reference.bytes.empty()) return 1e9f;
-    JxlButteraugliApi* api = JxlButteraugliApiCreate(nullptr);
-    const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    JxlButteraugliResult* result =
-        JxlButteraugliCompute(api, reference.width, reference.height, &format, reference.bytes.data(),
-                              reference.bytes.size(), &format, output.bytes.data(), output.bytes.size());
-    const float distance = JxlButteraugliResultGetDistance(result, 3);
-    JxlButteraugliResultDestroy(result);
-    JxlButteraugliApiDestroy(api);
-    return distance;
+    return WholeImageButteraugli(reference.width, reference.height, 3, reference.bytes.data(), output.bytes.data());
 }
 
 std::vector<QJsonObject> ReportRows(const std::string& path) {

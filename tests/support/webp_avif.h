@@ -2,6 +2,7 @@
 #pragma once
 
 #include <avif/avif.h>
+#include <jxl/butteraugli.h>
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 #include <webp/decode.h>
@@ -15,6 +16,21 @@
 #include <vector>
 
 namespace qx::test {
+
+// libjxl's butteraugli 3-norm of `output` from `reference` (width x height, `channels` of 8 bits each), over the
+// whole image at once: the yardstick the program's own measure is held to. -1 when libjxl gives no result.
+inline float WholeImageButteraugli(uint32_t width, uint32_t height, uint32_t channels, const uint8_t* reference,
+                                   const uint8_t* output) {
+    JxlButteraugliApi* api = JxlButteraugliApiCreate(nullptr);
+    const JxlPixelFormat format{channels, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    const size_t bytes = size_t{width} * height * channels;
+    JxlButteraugliResult* result =
+        JxlButteraugliCompute(api, width, height, &format, reference, bytes, &format, output, bytes);
+    const float distance = result != nullptr ? JxlButteraugliResultGetDistance(result, 3) : -1;
+    if (result != nullptr) JxlButteraugliResultDestroy(result);
+    JxlButteraugliApiDestroy(api);
+    return distance;
+}
 
 // An output decoded by its format's own library (the imaging layer writes WebP, AVIF and JPEG XL but reads
 // only some of them, and a test should not trust its own reader): the pixels as straight RGBA, and what the
